@@ -1,0 +1,15 @@
+// Small text helpers for log lines, messages, reports and file names.
+#pragma once
+
+#include <string>
+
+namespace tandem {
+
+// Fixed notation with the given decimals, '.' as separator ("12.300", "-1.000").
+std::string Fixed(double value, int decimals = 3);
+// "/a/b/take.1.wav" -> "take.1" (no folder, no last extension).
+std::string BaseName(const std::string& path);
+// "/a/b/take.wav" -> "/a/b/" ("" when there is no folder).
+std::string FolderOf(const std::string& path);
+
+}  // namespace tandem

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tandem builds with (skipped when all are present).
+set -euo pipefail
+pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+      libsimpleini-dev libcli11-dev qt6-base-dev qt6-multimedia-dev libqt6svg6 fonts-noto-cjk
+      xvfb xauth)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,138 @@
+// Test fixtures made in code: WAVE byte builders, signals and a scratch folder.
+#pragma once
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+
+namespace tandem::test {
+
+inline void put16(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v & 0xff));
+    b.push_back(static_cast<std::uint8_t>((v >> 8) & 0xff));
+}
+inline void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    put16(b, v & 0xffff);
+    put16(b, v >> 16);
+}
+inline void putId(std::vector<std::uint8_t>& b, const char* id) { b.insert(b.end(), id, id + 4); }
+
+struct WaveSpec {
+    int channels = 2;
+    int bits = 16;
+    int rate = 44100;
+    int formatTag = 1;
+    std::vector<std::uint8_t> extraChunk;  // whole chunk (id, size, body) placed before data
+};
+
+// A WAVE file of the given raw data bytes.
+inline std::vector<std::uint8_t> MakeWaveBytes(const WaveSpec& spec, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> b;
+    putId(b, "RIFF");
+    put32(b, 0);
+    putId(b, "WAVE");
+    putId(b, "fmt ");
+    put32(b, 16);
+    const int blockAlign = spec.channels * (spec.bits / 8);
+    put16(b, spec.formatTag);
+    put16(b, spec.channels);
+    put32(b, spec.rate);
+    put32(b, spec.rate * blockAlign);
+    put16(b, blockAlign);
+    put16(b, spec.bits);
+    b.insert(b.end(), spec.extraChunk.begin(), spec.extraChunk.end());
+    putId(b, "data");
+    put32(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    const std::uint32_t riff = static_cast<std::uint32_t>(b.size() - 8);
+    b[4] = riff & 0xff;
+    b[5] = (riff >> 8) & 0xff;
+    b[6] = (riff >> 16) & 0xff;
+    b[7] = (riff >> 24) & 0xff;
+    return b;
+}
+
+// 16-bit stereo WAVE bytes from frames.
+inline std::vector<std::uint8_t> StereoWave(const std::vector<Frame>& frames) {
+    std::vector<std::uint8_t> data;
+    data.reserve(frames.size() * 4);
+    for (const Frame& f : frames) {
+        put16(data, static_cast<std::uint16_t>(f.left));
+        put16(data, static_cast<std::uint16_t>(f.right));
+    }
+    return MakeWaveBytes(WaveSpec{}, data);
+}
+
+inline void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A scratch folder removed with its content at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tandem-test-XXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        char* made = ::mkdtemp(buf.data());
+        path_ = made ? std::string(made) + "/" : std::string("/tmp/");
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Folder path, ending with '/'.
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// A music-like test signal: a few decaying notes of changing pitch plus a little noise,
+// with onsets every few hundred milliseconds, so that a segment's position is well
+// defined by its content. Deterministic for a seed.
+inline std::vector<double> MusicLike(FrameIndex frames, unsigned seed = 1) {
+    std::vector<double> out(static_cast<std::size_t>(frames), 0.0);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    FrameIndex t = 0;
+    while (t < frames) {
+        const FrameIndex len = 4000 + static_cast<FrameIndex>(uni(rng) * 14000);
+        const double f0 = 110.0 * std::pow(2.0, std::floor(uni(rng) * 36) / 12.0);
+        const double amp = 0.2 + 0.5 * uni(rng);
+        for (FrameIndex i = 0; i < len + 20000 && t + i < frames; ++i) {
+            const double env = amp * std::exp(-static_cast<double>(i) / (0.25 * len + 2000)) *
+                               std::min(1.0, static_cast<double>(i) / 40.0);
+            const double ph = 2.0 * M_PI * f0 * static_cast<double>(i) / kSampleRate;
+            out[static_cast<std::size_t>(t + i)] += env * (std::sin(ph) + 0.5 * std::sin(2 * ph) + 0.25 * std::sin(3 * ph));
+        }
+        t += len;
+    }
+    std::normal_distribution<double> noise(0.0, 0.003);
+    for (double& v : out) v = std::clamp(0.45 * v + noise(rng), -1.0, 1.0);
+    return out;
+}
+
+inline std::int16_t ToSample(double v) {
+    return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767.0));
+}
+
+}  // namespace tandem::test

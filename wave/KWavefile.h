@@ -1,0 +1,112 @@
+// KWavefile: one opened WAVE file (RIFF/WAVE, integer PCM, 8 or 16 bit, mono or stereo,
+// 44100 Hz). Opening parses the header and optionally runs the level analysis, whose
+// results are cached in the settings store under the file's own path. Frames are
+// handed out as 16-bit stereo, conditioned (phase inversion, band filter) on the way.
+// The whole data source is loaded into memory on the first fetch.
+//
+// Unusable files are not errors: DataOffset stays 0 and Problem() says why in words a
+// user understands ("not a 44100 Hz file (48000 Hz)", "24-bit samples are not
+// supported"). A file that cannot be opened at all throws WaveFileError.
+//
+// Thread safety: an object belongs to the thread that uses it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+#include "wave/WaveImage.h"
+
+namespace tandem {
+
+class WaveFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// ChannelFlags bits.
+constexpr std::uint32_t kInvertRight = 0x0400;
+constexpr std::uint32_t kRemix = 0x2000;
+constexpr std::uint32_t kInvertLeft = 0x4000;
+
+// Mono placement codes: 0 = all into the left channel, 2 = half into each.
+constexpr int kPlaceLeft = 0;
+constexpr int kPlaceBoth = 2;
+
+class KWavefile {
+public:
+    // Opens and parses path; throws WaveFileError when it cannot be opened or read.
+    KWavefile(const std::string& fileName, int placement, bool analyse);
+    // Parses an in-memory file (tests, fuzzing); the bytes become the file image.
+    // fileName names the settings section; the analysis cache sees no modification time.
+    KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse);
+
+    KWavefile(const KWavefile&) = delete;
+    KWavefile& operator=(const KWavefile&) = delete;
+
+    // Frames are fetched from name from now on ("" = the file itself); releases the image.
+    void SetDataSource(const std::string& name);
+    // "" -> FileName; otherwise FileName with its extension replaced by ext.
+    std::string ChangeExtension(const std::string& ext) const;
+    // Fills dest with end - start conditioned stereo frames; 0 <= start <= end <= FrameCount.
+    // Returns the number written, 0 when nothing could be read. Frames the data source
+    // does not hold (truncated file or copy) come back silent.
+    FrameIndex ReadFrames(Frame* dest, FrameIndex start, FrameIndex end);
+    // 1 PeakL, 2 PeakR, 3 PeakMono, anything else Peak.
+    int LevelValue(int kind) const;
+    // Level analysis with its cache (runs from the constructor when asked).
+    void CheckData();
+
+    // Writes the patched header (the source's first DataOffset bytes) into buffer,
+    // which holds at least DataOffset bytes.
+    void MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames) const;
+    // Image of frames [start, end); outside the file is silence. Returns the header
+    // size, 0 when no image was made (unusable file, no memory, too large for WAVE).
+    std::size_t MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image);
+    // One output segment: the other file's segment resampled onto this (base) file's
+    // segment and mixed through MixSettings. Indexes are division point numbers, -1 the
+    // file's start/end. limit: in 0 / +N first N / -N last N base frames; out the frame
+    // count. Returns the header size, 0 when nothing was produced.
+    std::size_t MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd,
+                                      int otherEnd, int baseNeighbour, int otherNeighbour, int baseVolume,
+                                      int otherVolume, FrameIndex* limit, WaveImage& image);
+
+    bool Usable() const { return DataOffset > 0; }
+    // Why the file is unusable ("" when usable), or what was repaired while reading.
+    const std::string& Problem() const { return problem_; }
+
+    // Fields, public as callers set the conditioning and mix fields directly.
+    std::vector<std::uint8_t> FileImage;  // empty until the first fetch
+    std::string FileName;
+    std::string DataSourceName;
+    std::uint16_t FormatTag = 0;
+    std::uint16_t Channels = 0;
+    std::uint32_t SampleRate = 0;
+    std::uint32_t AvgBytesPerSec = 0;
+    std::uint16_t BlockAlign = 1;
+    std::uint16_t BitsPerSample = 0;
+    std::int64_t FileSize = 0;
+    std::int64_t RiffSize = 0;
+    std::int64_t DataOffset = 0;
+    FrameIndex FrameCount = 0;
+    std::int64_t FmtOffset = 0;
+    std::int32_t FrontNull = 0, Average = 0, BackNull = 0, Peak = 0, PeakL = 0, PeakR = 0, PeakMono = 0,
+                 PointL = 0, PointR = 0, MaxDistance = 0;
+    std::int32_t ChannelPlacement = 0;
+    std::uint32_t ChannelFlags = 0;
+    std::array<std::int32_t, 8> MixSettings{};
+    float FilterHigh = 0, FilterLow = 0, FilterAttenuation = 0, FilterWidth = 0;
+
+private:
+    void parse(const std::vector<std::uint8_t>& head, std::int64_t fileSize);
+    bool loadImage();
+
+    std::vector<std::uint8_t> headerBytes_;  // the file's first DataOffset bytes
+    std::string problem_;
+    bool fromMemory_ = false;
+};
+
+}  // namespace tandem
