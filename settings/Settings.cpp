@@ -1,0 +1,727 @@
+#include "settings/Settings.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/Alert.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "settings/IniFile.h"
+
+namespace tandem {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Changes reach the disk within 250 ms; the flusher waits a little less than that so
+// that one write-back collects the keys of a burst.
+constexpr auto kWriteBackDelay = std::chrono::milliseconds(200);
+// After a failed write-back the flusher tries again at this pace, not on every write.
+constexpr auto kRetryDelay = std::chrono::seconds(1);
+
+std::string systemError(int err) { return std::strerror(err); }
+
+// What identifies one version of a file on disk; a mismatch means "read it again".
+struct Stamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    long long mtimeSec = 0;
+    long mtimeNsec = 0;
+
+    static Stamp Of(const struct stat& st) {
+        return Stamp{true, st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec),
+                     st.st_mtim.tv_nsec};
+    }
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp statPath(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Stamp{};
+    return Stamp::Of(st);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+enum class ReadResult { Ok, Missing, Failed };
+
+// Reads the whole file and the stamp of exactly the version read.
+ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& stamp, std::string& why) {
+    bytes.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR) {
+            stamp = Stamp{};
+            return ReadResult::Missing;
+        }
+        why = "cannot read " + path + ": " + systemError(err);
+        stamp = statPath(path);
+        return ReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        why = "cannot read " + path + ": " + systemError(errno);
+        return ReadResult::Failed;
+    }
+    stamp = Stamp::Of(st);
+    if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            why = "cannot read " + path + ": " + systemError(errno);
+            bytes.clear();
+            return ReadResult::Failed;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return ReadResult::Ok;
+}
+
+// Replaces path whole: a temporary file beside it, synced, then renamed over it. A crash
+// or a full disk leaves either the old or the new file, never a mix.
+bool writeAtomically(const std::string& path, const std::string& bytes, bool createFolder, Stamp& stamp,
+                     std::string& why) {
+    static std::atomic<unsigned> counter{0};
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    // Replacing by rename would go through a read-only file; the user made it read-only
+    // so that it stays as it is.
+    if (exists && ::access(path.c_str(), W_OK) != 0) {
+        why = "cannot write " + path + ": " + systemError(errno);
+        return false;
+    }
+    if (createFolder) {
+        const std::string folder = FolderOf(path);
+        std::error_code ec;
+        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    }
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
+        why = "cannot write " + path + ": " + systemError(errno);
+        return false;
+    }
+    auto fail = [&](int err) {
+        why = "cannot write " + path + ": " + systemError(err);
+        ::close(fd.release());
+        ::unlink(temp.c_str());
+        return false;
+    };
+    if (exists && ::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail(errno);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return fail(errno);
+    if (::close(fd.release()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        why = "cannot write " + path + ": " + systemError(err);
+        return false;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        why = "cannot write " + path + ": " + systemError(err);
+        return false;
+    }
+    stamp = Stamp::Of(st);
+    return true;
+}
+
+// Keys changed by this process and not yet on disk, in the order they were first set
+// (new sections and keys are added to the file in that order).
+class Changes {
+public:
+    void Put(const std::string& section, const std::string& key, const std::string& value) {
+        std::string id = section;
+        id += '\0';  // never part of a section: the pair is unambiguous
+        id += key;
+        const auto [it, added] = index_.try_emplace(std::move(id), list_.size());
+        if (added) {
+            list_.push_back({section, key, value});
+        } else {
+            list_[it->second].value = value;
+        }
+    }
+    void ApplyTo(IniFile& ini) const {
+        for (const Change& c : list_) ini.Set(c.section, c.key, c.value);
+    }
+    // Puts the older changes back in front of these (after a failed write-back).
+    void Restore(Changes&& older) {
+        Changes newer = std::move(*this);
+        *this = std::move(older);
+        for (const Change& c : newer.list_) Put(c.section, c.key, c.value);
+    }
+    bool Empty() const { return list_.empty(); }
+    void Clear() {
+        list_.clear();
+        index_.clear();
+    }
+
+private:
+    struct Change {
+        std::string section, key, value;
+    };
+    std::vector<Change> list_;
+    std::unordered_map<std::string, std::size_t> index_;
+};
+
+// One file: the parsed copy equals the file as last read, plus the changes being
+// written (inFlight), plus the changes not yet handed to a write-back (pending).
+struct FileStore {
+    std::string path;
+    bool createFolder = false;  // the per-user file's folder is ours to create
+    IniFile doc;
+    bool loaded = false;
+    Stamp stamp;
+    bool readFailed = false;
+    std::string readWhy;
+    Changes pending;
+    Changes inFlight;
+    unsigned generation = 0;  // bumped when the store is pointed at another file
+    bool alerted = false;     // the background write-back reported its failure
+    std::mutex io;            // one write-back at a time; taken before the state mutex
+
+    void Forget(const std::string& newPath) {
+        path = newPath;
+        doc = IniFile();
+        loaded = false;
+        stamp = Stamp{};
+        readFailed = false;
+        readWhy.clear();
+        pending.Clear();
+        inFlight.Clear();
+        alerted = false;
+        ++generation;
+    }
+};
+
+struct Dirs {
+    std::string workDir;
+    std::string srcDir;
+};
+
+struct State {
+    std::mutex mutex;
+    std::string registryKey;
+    std::string iniPath;
+    std::string workDir;
+    std::string srcDir;
+    FileStore ini;
+    FileStore user;
+    bool userPathKnown = false;
+
+    std::condition_variable wake;
+    std::thread flusher;
+    bool stopRequested = false;
+    bool dirty = false;
+    Clock::time_point dueAt;
+
+    State() {
+        // The log must outlive the store: make sure its state is constructed first.
+        AddLog(std::string_view{});
+    }
+    ~State();
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool isAbsolute(const std::string& path) { return !path.empty() && path.front() == '/'; }
+
+void toggle(std::string& value, const std::string& dir) {
+    if (isAbsolute(value)) {
+        if (startsWith(value, dir)) value.erase(0, dir.size());
+    } else {
+        value = dir + value;
+    }
+}
+
+void mapPaths(const Dirs& dirs, std::string& section, std::string& key, std::string& value) {
+    // An empty SrcDir matches every section and removes nothing; WorkDir is then not tried.
+    if (startsWith(section, dirs.srcDir)) {
+        section.erase(0, dirs.srcDir.size());
+    } else if (startsWith(section, dirs.workDir)) {
+        section.erase(0, dirs.workDir.size());
+    }
+    const bool itemKey = key != "Items" && key.compare(0, 4, "Item") == 0;
+    if (section == "Special" && itemKey) {
+        toggle(value, dirs.workDir);
+    } else if ((section == "SpecialList" && itemKey) || key == "LeftFile" || key == "RightFile") {
+        toggle(value, dirs.srcDir);
+    }
+    // Brackets would end the section line early; the stored name goes without them.
+    std::string cleaned;
+    cleaned.reserve(section.size());
+    for (const char c : section) {
+        if (c != '[' && c != ']') cleaned += c;
+    }
+    section = std::move(cleaned);
+}
+
+bool usesIniFile(const State& s, const std::string& section) {
+    if (s.iniPath.empty()) return false;
+    if (isAbsolute(section)) return true;
+    return section == "Special" || section == "SpecialList" || section == "Scorlet" || section == "TandemEnv";
+}
+
+std::string userFilePath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home && home[0] == '/') {
+            base = home;
+        } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+            base = pw->pw_dir;
+        }
+        if (base.empty()) return {};
+        if (base.back() != '/') base += '/';
+        base += ".config";
+    }
+    if (base.back() != '/') base += '/';
+    return base + "tandem/registry.ini";
+}
+
+FileStore& userStore(State& s) {
+    if (!s.userPathKnown) {
+        s.userPathKnown = true;
+        s.user.Forget(userFilePath());
+        s.user.createFolder = true;
+    }
+    return s.user;
+}
+
+// Which file serves the section, and the section's name in it.
+FileStore& route(State& s, const std::string& section, std::string& fileSection) {
+    if (usesIniFile(s, section)) {
+        fileSection = section;
+        return s.ini;
+    }
+    fileSection = s.registryKey.empty() ? section : s.registryKey + "/" + section;
+    return userStore(s);
+}
+
+// Re-reads the file when it changed on disk (or was never read). Caller holds s.mutex.
+void refresh(FileStore& f) {
+    if (f.path.empty()) {
+        f.loaded = true;
+        return;
+    }
+    if (f.loaded && statPath(f.path) == f.stamp) return;
+    std::string bytes;
+    std::string why;
+    const ReadResult r = readWholeFile(f.path, bytes, f.stamp, why);
+    f.readFailed = r == ReadResult::Failed;
+    f.readWhy = f.readFailed ? why : std::string();
+    f.doc = r == ReadResult::Ok ? IniFile::Parse(bytes) : IniFile();
+    f.inFlight.ApplyTo(f.doc);
+    f.pending.ApplyTo(f.doc);
+    f.loaded = true;
+}
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\0') {
+            out += "\\0";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool holdsLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+void checkStorable(const std::string& section, const std::string& key, const std::string& value) {
+    const std::string where = "[" + escaped(section) + "] " + escaped(key);
+    if (holdsLineBreakOrNul(section)) {
+        throw SettingsError("Settings: the section name " + where + " holds a line break or NUL; nothing stored");
+    }
+    if (!IniFile::IsStorableKey(key)) {
+        throw SettingsError("Settings: the key " + where +
+                            " cannot be stored (empty, a line break, NUL, '=', spaces at an end, or a leading ';', "
+                            "'#' or '['); nothing stored");
+    }
+    if (holdsLineBreakOrNul(value)) {
+        throw SettingsError("Settings: the value of " + where + " holds a line break or NUL; nothing stored");
+    }
+    if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+                           value.back() == '\t')) {
+        // Spaces around a value are trimmed on reading: it would not come back as written.
+        throw SettingsError("Settings: the value of " + where + " (\"" + value +
+                            "\") begins or ends with a space and would not read back; nothing stored");
+    }
+}
+
+// Decimal integer with optional sign and surrounding spaces; anything else is refused.
+bool parseInt(std::string_view text, int& out) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+    unsigned long long magnitude = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (ec != std::errc() || end != text.data() + text.size()) return false;
+    const unsigned long long limit = negative ? 2147483648ULL : 2147483647ULL;
+    if (magnitude > limit) return false;
+    out = negative ? static_cast<int>(-static_cast<long long>(magnitude)) : static_cast<int>(magnitude);
+    return true;
+}
+
+void ensureFlusher(State& s);
+
+void store(const std::string& section, const std::string& key, const std::string& value, bool mapValue) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string name;
+    FileStore& f = route(s, section, name);
+    std::string k = key;
+    std::string v = value;
+    if (&f == &s.ini) {
+        std::string mappedSection = section;
+        std::string unused;
+        mapPaths(Dirs{s.workDir, s.srcDir}, mappedSection, k, mapValue ? v : unused);
+        name = std::move(mappedSection);
+    }
+    checkStorable(name, k, v);
+    f.doc.Set(name, k, v);
+    f.pending.Put(name, k, v);
+    if (!s.dirty) {
+        s.dirty = true;
+        s.dueAt = Clock::now() + kWriteBackDelay;
+    }
+    ensureFlusher(s);
+}
+
+// Writes the pending changes of one file: re-reads the file if another process changed
+// it, so that only this process's keys go on top of its current content. Caller holds f.io.
+bool flushFile(State& s, FileStore& f, std::string& why) {
+    std::string path;
+    std::string bytes;
+    unsigned generation = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        if (f.pending.Empty()) return true;
+        if (f.path.empty()) {
+            why = "no folder for the per-user settings file (neither XDG_CONFIG_HOME nor HOME is set)";
+            return false;
+        }
+        refresh(f);
+        if (f.readFailed) {
+            // Writing now would replace keys that could not be read.
+            why = f.readWhy + " (not overwritten)";
+            return false;
+        }
+        path = f.path;
+        bytes = f.doc.Serialize();
+        generation = f.generation;
+        f.inFlight = std::move(f.pending);
+        f.pending.Clear();
+    }
+    Stamp stamp;
+    const bool ok = writeAtomically(path, bytes, f.createFolder, stamp, why);
+    std::lock_guard lock(s.mutex);
+    if (f.generation != generation) return ok;
+    if (ok) {
+        f.inFlight.Clear();
+        f.stamp = stamp;
+        f.alerted = false;
+    } else {
+        f.pending.Restore(std::move(f.inFlight));
+        f.inFlight.Clear();
+    }
+    return ok;
+}
+
+bool flushBoth(State& s, std::string* why, bool fromFlusher) {
+    bool ok = true;
+    std::string reasons;
+    for (FileStore* f : {&s.ini, &s.user}) {
+        std::string reason;
+        std::unique_lock io(f->io);
+        if (flushFile(s, *f, reason)) continue;
+        io.unlock();
+        ok = false;
+        if (!reasons.empty()) reasons += "; ";
+        reasons += reason;
+        if (fromFlusher) {
+            bool tell = false;
+            {
+                std::lock_guard lock(s.mutex);
+                tell = !f->alerted;
+                f->alerted = true;
+            }
+            if (tell) ShowAlert("Settings could not be saved: " + reason);
+        }
+    }
+    if (why) *why = reasons;
+    return ok;
+}
+
+void flusherLoop(State& s) {
+    std::unique_lock lock(s.mutex);
+    for (;;) {
+        s.wake.wait(lock, [&] { return s.stopRequested || s.dirty; });
+        if (s.stopRequested) return;
+        if (s.wake.wait_until(lock, s.dueAt, [&] { return s.stopRequested; })) return;
+        s.dirty = false;
+        lock.unlock();
+        const bool ok = flushBoth(s, nullptr, true);
+        lock.lock();
+        if (!ok) {
+            // The changes are pending again; try later.
+            s.dirty = true;
+            s.dueAt = Clock::now() + kRetryDelay;
+        }
+    }
+}
+
+void ensureFlusher(State& s) {
+    if (!s.flusher.joinable()) {
+        s.stopRequested = false;
+        s.flusher = std::thread([&s] { flusherLoop(s); });
+    } else {
+        s.wake.notify_one();
+    }
+}
+
+void stopFlusher(State& s) {
+    std::thread t;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopRequested = true;
+        t = std::move(s.flusher);
+    }
+    s.wake.notify_all();
+    if (t.joinable()) t.join();
+    std::lock_guard lock(s.mutex);
+    s.stopRequested = false;
+}
+
+// Points the INI side at another file, after writing what is pending for the old one.
+void switchIniPath(State& s, const std::string& path) {
+    std::lock_guard io(s.ini.io);
+    std::string why;
+    if (!flushFile(s, s.ini, why)) ShowAlert("Settings could not be saved: " + why);
+    std::lock_guard lock(s.mutex);
+    s.iniPath = path;
+    if (s.ini.path != path) s.ini.Forget(path);
+}
+
+State::~State() {
+    // Program exit: the last changes still go to disk; the alert and log facilities
+    // may already be gone, so a failure goes to stderr.
+    stopFlusher(*this);
+    std::string why;
+    if (!flushBoth(*this, &why, false)) std::fprintf(stderr, "tandem: settings could not be saved: %s\n", why.c_str());
+}
+
+}  // namespace
+
+bool SettingsOpen(const std::string& name) {
+    State& s = state();
+    if (isAbsolute(name)) {
+        switchIniPath(s, name);
+        return true;
+    }
+    {
+        std::lock_guard lock(s.mutex);
+        s.registryKey = name;
+    }
+    // "common" is never an INI section, so these reads go to the per-user file.
+    const std::string workDir = SettingsReadText("common", "WorkDir", "");
+    const std::string srcDir = SettingsReadText("common", "SrcDir", "");
+    std::string iniPath = SettingsReadText("common", "IniDir", "");
+    if (iniPath.empty()) iniPath = workDir;
+    iniPath += "qzv.ini";
+    {
+        std::lock_guard lock(s.mutex);
+        s.workDir = workDir;
+        s.srcDir = srcDir;
+    }
+    switchIniPath(s, iniPath);
+    return true;
+}
+
+int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue) {
+    State& s = state();
+    std::string name;
+    std::string text;
+    {
+        std::lock_guard lock(s.mutex);
+        FileStore& f = route(s, section, name);
+        if (&f == &s.ini) {
+            std::string k = key;
+            std::string noValue;
+            mapPaths(Dirs{s.workDir, s.srcDir}, name, k, noValue);
+        }
+        refresh(f);
+        const std::string* value = f.doc.Find(name, key);
+        if (!value || value->empty()) return defaultValue;
+        text = *value;
+    }
+    int result = 0;
+    if (parseInt(text, result)) return result;
+    AddLog("Settings: [" + name + "] " + key + "=" + text + " is not a decimal integer; read as " +
+           std::to_string(defaultValue));
+    return defaultValue;
+}
+
+std::string SettingsReadText(const std::string& section, const std::string& key, const std::string& defaultValue) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string name;
+    FileStore& f = route(s, section, name);
+    if (&f != &s.ini) {
+        refresh(f);
+        const std::string* value = f.doc.Find(name, key);
+        return value ? *value : defaultValue;
+    }
+    // The default is mapped before the read and the result after it, so a missing key
+    // gives the caller's default back unchanged.
+    const Dirs dirs{s.workDir, s.srcDir};
+    std::string mappedKey = key;
+    std::string result = defaultValue;
+    mapPaths(dirs, name, mappedKey, result);
+    refresh(f);
+    if (const std::string* value = f.doc.Find(name, mappedKey)) result = *value;
+    mapPaths(dirs, name, mappedKey, result);
+    return result;
+}
+
+void SettingsWriteInt(const std::string& section, const std::string& key, int value) {
+    store(section, key, std::to_string(value), false);
+}
+
+void SettingsWriteText(const std::string& section, const std::string& key, const std::string& value) {
+    store(section, key, value, true);
+}
+
+bool SettingsFlush(std::string* why) {
+    std::string reason;
+    const bool ok = flushBoth(state(), &reason, false);
+    if (why) *why = reason;
+    return ok;
+}
+
+bool UsesIniFile(const std::string& section) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return usesIniFile(s, section);
+}
+
+void MapSettingPaths(std::string& section, std::string& key, std::string& value) {
+    State& s = state();
+    Dirs dirs;
+    {
+        std::lock_guard lock(s.mutex);
+        dirs = Dirs{s.workDir, s.srcDir};
+    }
+    mapPaths(dirs, section, key, value);
+}
+
+void SetSettingsSrcDir(const std::string& dir) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.srcDir = dir;
+}
+
+std::string SettingsSrcDir() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.srcDir;
+}
+
+std::string SettingsWorkDir() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.workDir;
+}
+
+std::string SettingsIniPath() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.iniPath;
+}
+
+void SettingsReset() {
+    State& s = state();
+    stopFlusher(s);
+    std::string why;
+    if (!flushBoth(s, &why, false)) AddLog("Settings: not saved on reset: " + why);
+    std::scoped_lock lock(s.ini.io, s.user.io, s.mutex);
+    s.registryKey.clear();
+    s.iniPath.clear();
+    s.workDir.clear();
+    s.srcDir.clear();
+    s.ini.Forget("");
+    s.user.Forget("");
+    s.userPathKnown = false;
+    s.dirty = false;
+}
+
+}  // namespace tandem
