@@ -121,9 +121,13 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool cre
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
     // Replacing by rename would go through a read-only file; the user made it read-only
-    // so that it stays as it is.
+    // so that it stays as it is (even for root, who may write anything).
     if (exists && ::access(path.c_str(), W_OK) != 0) {
         why = "cannot write " + path + ": " + systemError(errno);
+        return false;
+    }
+    if (exists && (old.st_mode & 0222) == 0) {
+        why = "cannot write " + path + ": the file is read-only";
         return false;
     }
     if (createFolder) {
@@ -393,23 +397,22 @@ bool holdsLineBreakOrNul(const std::string& text) {
 }
 
 void checkStorable(const std::string& section, const std::string& key, const std::string& value) {
-    const std::string where = "[" + escaped(section) + "] " + escaped(key);
+    const char* problem = nullptr;
     if (holdsLineBreakOrNul(section)) {
-        throw SettingsError("Settings: the section name " + where + " holds a line break or NUL; nothing stored");
-    }
-    if (!IniFile::IsStorableKey(key)) {
-        throw SettingsError("Settings: the key " + where +
-                            " cannot be stored (empty, a line break, NUL, '=', spaces at an end, or a leading ';', "
-                            "'#' or '['); nothing stored");
-    }
-    if (holdsLineBreakOrNul(value)) {
-        throw SettingsError("Settings: the value of " + where + " holds a line break or NUL; nothing stored");
-    }
-    if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
-                           value.back() == '\t')) {
+        problem = "the section name holds a line break or NUL";
+    } else if (!IniFile::IsStorableKey(key)) {
+        problem = "the key is empty, holds a line break, NUL or '=', has spaces at an end or begins with ';', '#' "
+                  "or '['";
+    } else if (holdsLineBreakOrNul(value)) {
+        problem = "the value holds a line break or NUL";
+    } else if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+                                  value.back() == '\t')) {
         // Spaces around a value are trimmed on reading: it would not come back as written.
-        throw SettingsError("Settings: the value of " + where + " (\"" + value +
-                            "\") begins or ends with a space and would not read back; nothing stored");
+        problem = "the value begins or ends with a space";
+    }
+    if (problem) {
+        throw SettingsError("Settings: cannot store [" + escaped(section) + "] " + escaped(key) + "=\"" +
+                            escaped(value) + "\": " + problem + "; nothing was stored");
     }
 }
 
@@ -453,8 +456,8 @@ void store(const std::string& section, const std::string& key, const std::string
     if (!s.dirty) {
         s.dirty = true;
         s.dueAt = Clock::now() + kWriteBackDelay;
+        ensureFlusher(s);
     }
-    ensureFlusher(s);
 }
 
 // Writes the pending changes of one file: re-reads the file if another process changed
@@ -540,6 +543,8 @@ void flusherLoop(State& s) {
     }
 }
 
+// Wakes the flusher for a new batch of changes. Only the first change of a batch
+// notifies: waking it on every write would cost a context switch per key.
 void ensureFlusher(State& s) {
     if (!s.flusher.joinable()) {
         s.stopRequested = false;

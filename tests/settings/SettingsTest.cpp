@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/TestWave.h"
 #include "core/Alert.h"
@@ -15,15 +18,12 @@ namespace tandem {
 namespace {
 
 std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    test::WriteFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
 class SettingsTest : public ::testing::Test {
@@ -119,6 +119,237 @@ TEST_F(SettingsTest, sections_outside_the_ini_file_go_to_the_per_user_file) {
     EXPECT_EQ(onDisk(registry, "net/share/a.wav", "Count"), "2") << readText(registry);
     EXPECT_EQ(onDisk(ini, "/src/a.wav", "Count"), "3");
     EXPECT_EQ(onDisk(ini, "net/share/a.wav", "Count"), "<missing>");
+}
+
+// Polls until pred holds or a generous limit passes; the limit is no timing requirement.
+template <class Pred>
+bool eventually(Pred pred) {
+    for (int i = 0; i < 500; ++i) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pred();
+}
+
+class SettingsPathsTest : public SettingsTest {
+protected:
+    // WorkDir can only come from the per-user file, as the registry gives it.
+    void openWithFolders(const std::string& workDir, const std::string& srcDir) {
+        std::filesystem::create_directories(dir.file("tandem"));
+        writeText(registry, "[T/common]\nWorkDir=" + workDir + "\nSrcDir=" + srcDir + "\nIniDir=" + dir.path() + "\n");
+        SettingsOpen("T");
+        ASSERT_EQ(SettingsIniPath(), ini);
+    }
+    struct Mapped {
+        std::string section, key, value;
+    };
+    static Mapped map(std::string section, std::string key, std::string value) {
+        MapSettingPaths(section, key, value);
+        return {section, key, value};
+    }
+};
+
+TEST_F(SettingsPathsTest, per_file_sections_under_the_source_folder_are_stored_relative) {
+    openWithFolders("/work/", "/src/");
+    EXPECT_EQ(map("/src/a.wav", "Count", "").section, "a.wav");
+    EXPECT_EQ(map("/other/b.wav", "Count", "").section, "/other/b.wav");
+    EXPECT_EQ(map("/SRC/c.wav", "Count", "").section, "/SRC/c.wav");
+    EXPECT_EQ(map("/work/d.wav", "Count", "").section, "d.wav");
+    EXPECT_EQ(map("/src/take[1].wav", "Count", "").section, "take1.wav");
+    EXPECT_EQ(map("]a[b]]c[", "k", "").section, "abc");
+
+    SettingsWriteInt("/src/take[1].wav", "Count", 4);
+    SettingsWriteInt("/other/b.wav", "Count", 5);
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(onDisk(ini, "take1.wav", "Count"), "4");
+    EXPECT_EQ(onDisk(ini, "/other/b.wav", "Count"), "5");
+    EXPECT_EQ(SettingsReadInt("/src/take[1].wav", "Count", 0), 4);
+}
+
+TEST_F(SettingsPathsTest, item_values_toggle_against_their_folder_and_other_keys_stay) {
+    openWithFolders("/work/", "/src/");
+    EXPECT_EQ(map("SpecialList", "Item0", "/src/a.wav").value, "a.wav");
+    EXPECT_EQ(map("SpecialList", "Item0", "a.wav").value, "/src/a.wav");
+    EXPECT_EQ(map("SpecialList", "Item0", "/elsewhere/a.wav").value, "/elsewhere/a.wav");
+    EXPECT_EQ(map("SpecialList", "Items", "/src/a.wav").value, "/src/a.wav");
+    EXPECT_EQ(map("Special", "Item3", "/work/x").value, "x");
+    EXPECT_EQ(map("Special", "Item3", "x").value, "/work/x");
+    EXPECT_EQ(map("/src/a.wav", "LeftFile", "/src/l.wav").value, "l.wav");
+    EXPECT_EQ(map("Scorlet", "RightFile", "r.wav").value, "/src/r.wav");
+    EXPECT_EQ(map("TandemEnv", "MASTER", "/src/a.wav").value, "/src/a.wav");
+    EXPECT_EQ(map("TandemEnv", "Item0", "/src/a.wav").value, "/src/a.wav");
+}
+
+TEST_F(SettingsPathsTest, an_empty_source_folder_matches_every_section_and_blocks_the_work_folder) {
+    openWithFolders("/work/", "");
+    EXPECT_EQ(map("/work/a.wav", "Count", "").section, "/work/a.wav");
+    EXPECT_EQ(map("SpecialList", "Item0", "a.wav").value, "a.wav");
+}
+
+TEST_F(SettingsPathsTest, a_changed_source_folder_applies_to_the_next_call) {
+    openWithFolders("", "/src/");
+    SetSettingsSrcDir("/music/");
+    EXPECT_EQ(SettingsSrcDir(), "/music/");
+    EXPECT_EQ(map("/music/a.wav", "Count", "").section, "a.wav");
+    EXPECT_EQ(map("/src/a.wav", "Count", "").section, "/src/a.wav");
+}
+
+TEST_F(SettingsPathsTest, used_file_list_round_trips_relative_and_missing_items_give_the_default) {
+    openWithFolders("/work/", "/src/");
+    SettingsWriteText("SpecialList", "Item0", "/src/a.wav");
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(onDisk(ini, "SpecialList", "Item0"), "a.wav");
+    EXPECT_EQ(SettingsReadText("SpecialList", "Item0", ""), "/src/a.wav");
+    EXPECT_EQ(SettingsReadText("SpecialList", "Item5", ""), "");
+    EXPECT_EQ(SettingsReadText("SpecialList", "Item5", "/src/dflt.wav"), "/src/dflt.wav");
+}
+
+TEST_F(SettingsTest, integers_that_are_not_decimal_numbers_read_as_the_default_and_are_logged) {
+    writeText(ini, "[TandemEnv]\nA= 42 \nB=+7\nC=-2147483648\nD=2147483648\nE=12abc\nF=0x10\nG=-\nH=\nI=1e3\n");
+    SettingsOpen(ini);
+    StartLog();
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "A", -1), 42);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "B", -1), 7);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "C", -1), -2147483647 - 1);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "H", -1), -1);
+    EXPECT_TRUE(LogLines().empty());
+    for (const char* key : {"D", "E", "F", "G", "I"}) EXPECT_EQ(SettingsReadInt("TandemEnv", key, -1), -1) << key;
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[1].find("[TandemEnv] E=12abc"), std::string::npos) << lines[1];
+
+    // The per-user side behaves the same.
+    SettingsWriteText("mine", "N", "abc");
+    EXPECT_EQ(SettingsReadInt("mine", "N", 9), 9);
+    EXPECT_EQ(LogLines().size(), 6u);
+}
+
+TEST_F(SettingsTest, crlf_comments_garbage_and_foreign_bytes_survive_a_rewrite) {
+    writeText(ini,
+              "; shared with the other program\r\n\r\n[TandemEnv]\r\n# window\r\nMODE = 2\r\n"
+              "this line means nothing\r\n\x01\xff\xfe binary \x80\r\n\r\n[Scorlet]\r\nLeftFile=x\r\n");
+    SettingsOpen(ini);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 0), 2);
+    SettingsWriteInt("TandemEnv", "MODE", 3);
+    SettingsWriteInt("TandemEnv", "SKIPSLAVE", 5);
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(readText(ini),
+              "; shared with the other program\n\n[TandemEnv]\n# window\nMODE=3\nSKIPSLAVE=5\n"
+              "this line means nothing\n\x01\xff\xfe binary \x80\n\n[Scorlet]\nLeftFile=x\n");
+}
+
+TEST_F(SettingsTest, write_back_puts_only_this_process_keys_on_top_of_the_current_file) {
+    writeText(ini, "[TandemEnv]\nMODE=1\n");
+    SettingsOpen(ini);
+    SettingsWriteInt("/a.wav", "Count", 1);
+    ASSERT_TRUE(SettingsFlush());
+    SettingsWriteInt("/a.wav", "DP0", 4410);
+    // The other program rewrites the file meanwhile.
+    writeText(ini, "[TandemEnv]\nMODE=3\nSLAVE=/other.wav\n[/a.wav]\nCount=1\n");
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 0), 3);
+    EXPECT_EQ(SettingsReadInt("/a.wav", "DP0", 0), 4410);
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(readText(ini), "[TandemEnv]\nMODE=3\nSLAVE=/other.wav\n[/a.wav]\nCount=1\nDP0=4410\n");
+
+    // And a change to a key both wrote: the later write of this process wins.
+    SettingsWriteInt("TandemEnv", "MODE", 0);
+    writeText(ini, "[TandemEnv]\nMODE=2\nX=1\n");
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(readText(ini), "[TandemEnv]\nMODE=0\nX=1\n");
+}
+
+TEST_F(SettingsTest, changes_reach_the_disk_without_an_explicit_flush) {
+    SettingsOpen(ini);
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    SettingsWriteText("mine", "k", "v");
+    EXPECT_TRUE(eventually([&] { return onDisk(ini, "TandemEnv", "MODE") == "2"; }));
+    EXPECT_TRUE(eventually([&] { return onDisk(registry, "mine", "k") == "v"; }));
+}
+
+TEST_F(SettingsTest, an_unwritable_file_is_reported_and_the_changes_stay_pending) {
+    writeText(dir.file("blocker"), "a file where a folder should be");
+    const std::string bad = dir.file("blocker/qzv.ini");
+    SettingsOpen(bad);
+    int alerts = 0;
+    std::string alertText;
+    SetAlertHandler([&](const std::string& text) {
+        ++alerts;
+        alertText = text;
+    });
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    std::string why;
+    EXPECT_FALSE(SettingsFlush(&why));
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 0), 2);
+
+    ASSERT_TRUE(eventually([&] { return alerts > 0; }));
+    EXPECT_NE(alertText.find(bad), std::string::npos) << alertText;
+    // Retries keep failing, but the user is told once.
+    SettingsWriteInt("TandemEnv", "MODE", 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(alerts, 1);
+
+    std::filesystem::remove(dir.file("blocker"));
+    std::filesystem::create_directory(dir.file("blocker"));
+    ASSERT_TRUE(SettingsFlush(&why)) << why;
+    EXPECT_EQ(onDisk(bad, "TandemEnv", "MODE"), "3");
+}
+
+TEST_F(SettingsTest, a_file_that_cannot_be_read_is_not_overwritten) {
+    std::filesystem::create_directory(ini);  // exists, but no file to read
+    SettingsOpen(ini);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 7), 7);
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    std::string why;
+    EXPECT_FALSE(SettingsFlush(&why));
+    EXPECT_NE(why.find("not overwritten"), std::string::npos) << why;
+    EXPECT_TRUE(std::filesystem::is_directory(ini));
+}
+
+TEST_F(SettingsTest, a_read_only_file_is_left_alone) {
+    writeText(ini, "[TandemEnv]\nMODE=1\n");
+    std::filesystem::permissions(ini, std::filesystem::perms::owner_read);
+    SettingsOpen(ini);
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    std::string why;
+    EXPECT_FALSE(SettingsFlush(&why));
+    EXPECT_NE(why.find(ini), std::string::npos) << why;
+    EXPECT_EQ(readText(ini), "[TandemEnv]\nMODE=1\n");
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 0), 2);
+}
+
+TEST_F(SettingsTest, two_threads_write_and_read_while_the_source_folder_changes) {
+    SettingsOpen(ini);
+    SetSettingsSrcDir("/src/");
+    constexpr int kPoints = 2000;
+    std::thread worker([] {
+        for (int i = 0; i < kPoints; ++i) {
+            SettingsWriteInt("/job/slave.wav", "DP" + std::to_string(i), i * 3);
+            SettingsWriteInt("/job/slave.wav", "Count", i + 1);
+        }
+    });
+    int mismatches = 0;
+    for (int i = 0; i < kPoints; ++i) {
+        const std::string folder = i % 2 ? "/src/" : "/music/";
+        SetSettingsSrcDir(folder);
+        SettingsWriteText("SpecialList", "Item0", folder + "f.wav");
+        if (SettingsReadText("SpecialList", "Item0", "") != folder + "f.wav") ++mismatches;
+        const std::string seen = SettingsSrcDir();
+        if (seen != "/src/" && seen != "/music/") ++mismatches;
+        if (i % 100 == 0) SettingsFlush();
+    }
+    worker.join();
+    EXPECT_EQ(mismatches, 0);
+    ASSERT_TRUE(SettingsFlush());
+    const IniFile file = IniFile::Parse(readText(ini));
+    ASSERT_NE(file.Find("/job/slave.wav", "Count"), nullptr);
+    EXPECT_EQ(*file.Find("/job/slave.wav", "Count"), std::to_string(kPoints));
+    int wrong = 0;
+    for (int i = 0; i < kPoints; ++i) {
+        const std::string* v = file.Find("/job/slave.wav", "DP" + std::to_string(i));
+        if (!v || *v != std::to_string(i * 3)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
