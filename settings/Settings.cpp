@@ -304,7 +304,7 @@ void mapPaths(const Dirs& dirs, std::string& section, std::string& key, std::str
     } else if ((section == "SpecialList" && itemKey) || key == "LeftFile" || key == "RightFile") {
         toggle(value, dirs.srcDir);
     }
-    // Brackets would end the section line early; the stored name goes without them.
+    // Profile readers end a section name at its first ']': the stored name goes without brackets.
     std::string cleaned;
     cleaned.reserve(section.size());
     for (const char c : section) {
@@ -364,7 +364,8 @@ void refresh(FileStore& f) {
         f.loaded = true;
         return;
     }
-    if (f.loaded && statPath(f.path) == f.stamp) return;
+    // A failed read is tried again: a permission fixed by chmod leaves the stamp as it was.
+    if (f.loaded && !f.readFailed && statPath(f.path) == f.stamp) return;
     std::string bytes;
     std::string why;
     const ReadResult r = readWholeFile(f.path, bytes, f.stamp, why);
@@ -445,10 +446,8 @@ void store(const std::string& section, const std::string& key, const std::string
     std::string k = key;
     std::string v = value;
     if (&f == &s.ini) {
-        std::string mappedSection = section;
-        std::string unused;
-        mapPaths(Dirs{s.workDir, s.srcDir}, mappedSection, k, mapValue ? v : unused);
-        name = std::move(mappedSection);
+        std::string unmapped;  // integers have no path to map
+        mapPaths(Dirs{s.workDir, s.srcDir}, name, k, mapValue ? v : unmapped);
     }
     checkStorable(name, k, v);
     f.doc.Set(name, k, v);

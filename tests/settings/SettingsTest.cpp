@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -270,24 +272,37 @@ TEST_F(SettingsTest, an_unwritable_file_is_reported_and_the_changes_stay_pending
     writeText(dir.file("blocker"), "a file where a folder should be");
     const std::string bad = dir.file("blocker/qzv.ini");
     SettingsOpen(bad);
-    int alerts = 0;
-    std::string alertText;
-    SetAlertHandler([&](const std::string& text) {
-        ++alerts;
-        alertText = text;
+    // Shared with the flusher thread, which may outlive this body until TearDown.
+    struct Alerts {
+        std::mutex mutex;
+        int count = 0;
+        std::string text;
+    };
+    auto alerts = std::make_shared<Alerts>();
+    SetAlertHandler([alerts](const std::string& text) {
+        std::lock_guard lock(alerts->mutex);
+        ++alerts->count;
+        alerts->text = text;
     });
+    auto alertCount = [&] {
+        std::lock_guard lock(alerts->mutex);
+        return alerts->count;
+    };
     SettingsWriteInt("TandemEnv", "MODE", 2);
     std::string why;
     EXPECT_FALSE(SettingsFlush(&why));
     EXPECT_NE(why.find(bad), std::string::npos) << why;
     EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 0), 2);
 
-    ASSERT_TRUE(eventually([&] { return alerts > 0; }));
-    EXPECT_NE(alertText.find(bad), std::string::npos) << alertText;
+    ASSERT_TRUE(eventually([&] { return alertCount() > 0; }));
+    {
+        std::lock_guard lock(alerts->mutex);
+        EXPECT_NE(alerts->text.find(bad), std::string::npos) << alerts->text;
+    }
     // Retries keep failing, but the user is told once.
     SettingsWriteInt("TandemEnv", "MODE", 3);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(alertCount(), 1);
 
     std::filesystem::remove(dir.file("blocker"));
     std::filesystem::create_directory(dir.file("blocker"));
