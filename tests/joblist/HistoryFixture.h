@@ -1,0 +1,25 @@
+// A scratch qzv.ini for tests of the job history.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/TestWave.h"
+#include "settings/Settings.h"
+
+namespace tandem::test {
+
+class HistoryFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        SettingsReset();
+        SettingsOpen(dir.file("qzv.ini"));
+    }
+    void TearDown() override { SettingsReset(); }
+
+    TempDir dir;
+};
+
+}  // namespace tandem::test
