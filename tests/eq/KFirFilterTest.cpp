@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numeric>
+#include <stdexcept>
 #include <vector>
 
 #include "eq/KFirFilter.h"
@@ -91,37 +92,61 @@ TEST(KFirFilter, impulse_comes_out_centred_at_its_input_position) {
     for (int k = 1000 - d; k < 1000; ++k) EXPECT_EQ(out[static_cast<std::size_t>(k)], -7.0f) << k;
 }
 
-TEST(BandFilter, last_group_delay_frames_are_zero_and_the_rest_passes_dc) {
-    std::vector<Frame> frames(5000, Frame{1000, -2000});
-    ApplyBandFilter(frames.data(), static_cast<FrameIndex>(frames.size()), 60.0f, 12000.0f, 14400.0f, kLowPass);
-    const int d = 34;
-    for (int i = 0; i < 5000; ++i) {
-        const Frame& fr = frames[static_cast<std::size_t>(i)];
-        if (i >= 5000 - d) {
-            EXPECT_EQ(fr.left, 0) << i;
-            EXPECT_EQ(fr.right, 0) << i;
-        } else if (i >= d) {
-            EXPECT_NEAR(fr.left, 1000, 3) << i;
-            EXPECT_NEAR(fr.right, -2000, 5) << i;
-        }
-    }
+TEST(KFirFilter, kaiser_window_uses_beta_5_65326_at_60_db) {
+    // The end taps carry w(+-h) = I0(0) / I0(beta) = 1 / I0(beta); I0(5.65326) ~ 49.05.
+    const KFirFilter f = LowPass(3000.0f);
+    const std::vector<float>& c = f.Coefficients();
+    const int h = (f.TapCount() - 1) / 2;
+    const double cutoff = (3000.0 + 3600.0) / 2.0 / 22050.0 * M_PI;
+    const double unwindowed = std::sin(h * cutoff) / (h * M_PI);
+    EXPECT_NEAR(unwindowed / c[0], 49.05, 0.05);
 }
 
-TEST(BandFilter, saturates_to_sixteen_bits) {
-    // A full-scale square wave through a low-pass overshoots (Gibbs) past the 16-bit range.
-    std::vector<Frame> frames(4000);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const std::int16_t v = (i / 200) % 2 == 0 ? 32767 : -32768;
-        frames[i] = Frame{v, static_cast<std::int16_t>(-v - 1)};
+TEST(KFirFilter, blocks_shorter_than_the_filter_keep_the_history_right) {
+    // Filtering in pieces, some shorter than the 269 taps, continues exactly where one
+    // call over the whole signal would be: a block at stream position at writes
+    // out[m] = whole[at + m] for m < length - d.
+    std::vector<float> in(1500);
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<float>((i * 7919) % 2001) - 1000.0f;
+    KFirFilter whole = LowPass(3000.0f);
+    const std::size_t d = static_cast<std::size_t>((whole.TapCount() - 1) / 2);
+    std::vector<float> expected(in.size(), 0.0f);
+    FrameIndex count = 0;
+    whole.Filter(in.data(), static_cast<FrameIndex>(in.size()), expected.data(), count);
+
+    KFirFilter pieces = LowPass(3000.0f);
+    std::size_t at = 0;
+    for (std::size_t length : {5, 0, 100, 1, 600, 794}) {
+        std::vector<float> out(length, 0.0f);
+        pieces.Filter(in.data() + at, static_cast<FrameIndex>(length), out.data(), count);
+        EXPECT_EQ(count, static_cast<FrameIndex>(length));
+        for (std::size_t m = 0; m + d < length; ++m) EXPECT_EQ(out[m], expected[at + m]) << at << " " << m;
+        at += length;
     }
-    ApplyBandFilter(frames.data(), static_cast<FrameIndex>(frames.size()), 60.0f, 3000.0f, 3600.0f, kLowPass);
-    int top = 0, bottom = 0;
-    for (const Frame& f : frames) {
-        top += f.left == 32767;
-        bottom += f.left == -32768;
+    EXPECT_EQ(at, in.size());
+}
+
+TEST(KFirFilter, unusable_designs_stay_safe) {
+    struct Case {
+        float first, second, attenuation;
+    };
+    for (const Case& k : {Case{1000.0f, 1000.0f, 60.0f}, Case{1200.0f, 1000.0f, 60.0f}, Case{1000.0f, 1200.0f, 5.0f},
+                          Case{1000.0f, 1200.0f, 8.0f}, Case{1000.0f, 20000.0f, 0.0f}, Case{0.0f, 0.0f, 0.0f}}) {
+        for (int kind : {kLowPass, kHighPass}) {
+            KFirFilter f(kSampleRate, k.first, k.second, k.attenuation, kind);
+            EXPECT_GE(f.TapCount(), 3);
+            EXPECT_LE(f.TapCount(), 301);
+            EXPECT_EQ(f.TapCount() % 2, 1);
+            for (float c : f.Coefficients()) EXPECT_TRUE(std::isfinite(c));
+            std::vector<float> in(400, 100.0f), out(400, 0.0f);
+            FrameIndex count = 0;
+            EXPECT_EQ(f.Filter(in.data(), 400, out.data(), count), f.TapCount());
+            for (float v : out) EXPECT_TRUE(std::isfinite(v));
+        }
     }
-    EXPECT_GT(top, 0);
-    EXPECT_GT(bottom, 0);
+    // Equal edges: the narrowest transition there is, so the cap.
+    EXPECT_EQ(KFirFilter(kSampleRate, 1000.0f, 1000.0f, 60.0f, kLowPass).TapCount(), 301);
+    EXPECT_THROW(KFirFilter(0, 1000.0f, 1200.0f, 60.0f, kLowPass), std::invalid_argument);
 }
 
 }  // namespace
