@@ -1,0 +1,51 @@
+#include "eq/Excerpt.h"
+
+#include <exception>
+#include <new>
+
+#include "wave/KWavefile.h"
+
+namespace tandem {
+
+FrameSpan SkipPointExcerpt(int skipCount) {
+    const FrameIndex start = static_cast<FrameIndex>(skipCount) * kTenthFrames;
+    return {start, start + kExcerptFrames};
+}
+
+std::size_t MakeExcerptImage(const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz, int highHz,
+                             WaveImage& image, std::string* why) {
+    try {
+        KWavefile wave(fileName, kPlaceBoth, true);
+        if (!wave.Usable()) {
+            if (why) *why = wave.Problem();
+            return 0;
+        }
+        wave.FilterHigh = static_cast<float>(highHz);
+        wave.FilterLow = static_cast<float>(lowHz);
+        wave.FilterAttenuation = 60.0f;
+        wave.FilterWidth = 0.2f;
+        return wave.MakeWaveImage(start, end, image);
+    } catch (const std::exception& e) {
+        if (why) *why = e.what();
+        return 0;
+    }
+}
+
+void PlayExcerpt(ExcerptPlayer& player, const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz,
+                 int highHz) {
+    if (start >= end) return;
+    try {
+        WaveImage image;
+        if (MakeExcerptImage(fileName, start, end, lowHz, highHz, image) == 0) return;
+        player.Play(image);
+    } catch (const std::exception&) {
+        // Listening is a convenience: a failure is silence, never a message.
+    }
+}
+
+void PlaySkipPoint(ExcerptPlayer& player, const std::string& fileName, int skipCount, int bandLow, int bandHigh) {
+    const FrameSpan span = SkipPointExcerpt(skipCount);
+    PlayExcerpt(player, fileName, span.start, span.end, bandLow, bandHigh);
+}
+
+}  // namespace tandem

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "common/TestWave.h"
+#include "joblist/TJobListForm.h"
+#include "settings/Settings.h"
+
+namespace tandem::test {
+namespace {
+
+class JobListFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        SettingsReset();
+        SettingsOpen(dir.file("qzv.ini"));
+        JobHistory stored;
+        for (int i = 0; i < 6; ++i) {
+            const std::string n = std::to_string(i);
+            stored.AddJob("/rec/m" + n + ".wav", "/rec/s" + n + ".wav", i % 4, 10 * i, i);
+            SettingsWriteInt("/rec/m" + n + ".wav", "Count", 30);
+            SettingsWriteInt("/rec/s" + n + ".wav", "Count", 30);
+        }
+    }
+    void TearDown() override { SettingsReset(); }
+
+    // Shows the window modally and, once it runs, selects rows and does something.
+    static int showAndDo(TJobListForm& form, std::vector<int> rows, std::function<void()> action) {
+        QTimer::singleShot(0, &form, [&form, rows, action] {
+            for (const int r : rows) form.ListBox1->item(r)->setSelected(true);
+            action();
+        });
+        return form.ShowModal();
+    }
+
+    std::vector<int> marked(const TJobListForm& form) const {
+        std::vector<int> out;
+        for (int k = 0; k < kJobCapacity; ++k) {
+            if (const_cast<TJobListForm&>(form).History().Entry(k).Marked) out.push_back(k);
+        }
+        return out;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(JobListFormTest, loads_the_stored_history_into_its_lines) {
+    TJobListForm form;
+    EXPECT_EQ(form.windowTitle(), "Job List");
+    ASSERT_EQ(form.ListBox1->count(), 6);
+    EXPECT_EQ(form.ListBox1->item(0)->text(), QString::fromUtf8("0-0 少 m0.wav s0.wav"));
+    EXPECT_EQ(form.ListBox1->item(5)->text(), QString::fromUtf8("50-5 普 m5.wav s5.wav"));
+    EXPECT_EQ(form.BitBtn1->text(), QString::fromUtf8("再試行(&R)"));
+    EXPECT_EQ(form.BitBtn3->text(), QString::fromUtf8("選択"));
+    EXPECT_EQ(form.BitBtn2->text(), QString::fromUtf8("キャンセル"));
+}
+
+TEST_F(JobListFormTest, retry_with_three_lines_closes_with_3_and_marks_them) {
+    TJobListForm form;
+    const int result = showAndDo(form, {1, 3, 4}, [&form] { form.BitBtn1->click(); });
+    EXPECT_EQ(result, 3);
+    EXPECT_EQ(marked(form), (std::vector<int>{1, 3, 4}));
+}
+
+TEST_F(JobListFormTest, each_button_closes_with_its_result) {
+    TJobListForm form;
+    EXPECT_EQ(showAndDo(form, {}, [&form] { form.BitBtn3->click(); }), kJobListCancel) << "選択 with nothing selected";
+    EXPECT_EQ(showAndDo(form, {2, 0}, [&form] { form.BitBtn3->click(); }), kJobListSelect);
+    EXPECT_EQ(marked(form), (std::vector<int>{0, 2}));
+    form.ListBox1->clearSelection();
+    EXPECT_EQ(showAndDo(form, {5}, [&form] { form.BitBtn4->click(); }), kJobListRemix);
+    form.ListBox1->clearSelection();
+    EXPECT_EQ(showAndDo(form, {1}, [&form] { form.BitBtn2->click(); }), kJobListCancel);
+    EXPECT_EQ(marked(form), (std::vector<int>{5})) << "キャンセル leaves the marks alone";
+    EXPECT_EQ(showAndDo(form, {}, [&form] { QTest::keyClick(&form, Qt::Key_Escape); }), kJobListCancel);
+}
+
+TEST_F(JobListFormTest, delete_from_the_context_menu_removes_the_lines_and_the_stored_points) {
+    TJobListForm form;
+    form.ListBox1->item(2)->setSelected(true);
+    form.ListBox1->item(5)->setSelected(true);
+    QMenu* menu = form.ListBox1->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().front()->text(), "&Delete");
+    menu->actions().front()->trigger();
+
+    ASSERT_EQ(form.ListBox1->count(), 4);
+    EXPECT_TRUE(form.ListBox1->item(2)->text().contains("m3.wav"));
+    for (const char* file : {"/rec/m2.wav", "/rec/s2.wav", "/rec/m5.wav", "/rec/s5.wav"})
+        EXPECT_EQ(SettingsReadInt(file, "Count", -1), 0) << file;
+    EXPECT_EQ(SettingsReadInt("/rec/m3.wav", "Count", -1), 30);
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "Items", -1), 4);
+}
+
+TEST_F(JobListFormTest, registering_through_the_main_window_link_refreshes_the_lines) {
+    TJobListForm form;
+    JobHistoryLink& link = form;
+    std::string why;
+    EXPECT_TRUE(link.AddJob(HistoryEntry{"/rec/a.wav", "/rec/b.wav", 2, 7, 8}, &why));
+    ASSERT_EQ(form.ListBox1->count(), 7);
+    EXPECT_EQ(form.ListBox1->item(0)->text(), QString::fromUtf8("7-8 多 a.wav b.wav"));
+    const std::optional<HistoryEntry> found = link.FindJobByMaster("/rec/a.wav");
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->slave, "/rec/b.wav");
+    EXPECT_EQ(found->masterSkip, 7);
+    EXPECT_FALSE(link.FindJobByMaster("/rec/none.wav").has_value());
+
+    EXPECT_FALSE(link.AddJob(HistoryEntry{"/rec/a\nb.wav", "/rec/b.wav", 1, 0, 0}, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(form.ListBox1->count(), 7);
+}
+
+}  // namespace
+}  // namespace tandem::test
