@@ -47,7 +47,7 @@ std::string JobListLine(const JobEntry& entry) {
            LevelText(entry.DiffLevel) + " " + FileNameOf(entry.MasterFile) + " " + FileNameOf(entry.SlaveFile);
 }
 
-void JobHistory::LoadJobs() {
+void JobHistory::LoadJobs(bool storeResult) {
     int n = SettingsReadInt(kSection, "Items", 0);
     if (n > kMaxStoredItems) {
         AddLog("job history: Items=" + std::to_string(n) + " read as " + std::to_string(kMaxStoredItems));
@@ -69,7 +69,7 @@ void JobHistory::LoadJobs() {
         // once at the end, which leaves the same keys as storing after every entry.
         while (!addOnce(master, slave, level, masterSkip, slaveSkip, written)) removeAt(0);
     }
-    SaveJobs();
+    if (storeResult) SaveJobs();
 }
 
 int JobHistory::AddJob(const std::string& master, const std::string& slave, int level, int masterSkip,

@@ -46,8 +46,8 @@ public:
     JobHistory() = default;
 
     // Reads the stored history and adds every entry through AddJob (which sorts and
-    // merges them), then stores the result once.
-    void LoadJobs();
+    // merges them), then stores the result once (unless told not to: a reader only).
+    void LoadJobs(bool storeResult = true);
     // Sorted insert or replacement of an equal job, then SaveJobs. Returns the position
     // written, or -1 (table unchanged, *why set) when the names cannot be stored.
     int AddJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,

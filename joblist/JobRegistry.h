@@ -1,0 +1,27 @@
+// Recording a job without the windows, for tandem-cli: what the Start button stores
+// before a job runs (the history entry and both files in SpecialList), and the stored
+// history as the job list shows it. The settings store must be open.
+//
+// A desktop program running at the same time keeps its own copy of the history and
+// writes it back whole at its next change; entries added here meanwhile are then lost
+// from the stored form (SpecialList entries stay).
+//
+// Thread safety: not reentrant (reads, then rewrites the stored history).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tandem {
+
+// Adds the job to the stored history (sorted in, replacing an equal job) and both
+// files to SpecialList. Returns false with *why set when the names cannot be stored;
+// nothing is stored then.
+bool RegisterJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
+                 std::string* why = nullptr);
+// Appends path to section SpecialList (Item<n>, Items) unless it is listed already.
+void CheckSpecialList(const std::string& path);
+// The stored history, one list line per entry ("12-0 普 take1.wav take1b.wav").
+std::vector<std::string> HistoryLines();
+
+}  // namespace tandem
