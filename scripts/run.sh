@@ -6,8 +6,8 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/app/tandem ]; then
-  exec build/app/tandem "$@"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/bin/tandem ]; then
+  exec build/bin/tandem "$@"
 else
-  exec build/cli/tandem-cli demo "$@"
+  exec build/bin/tandem-cli demo "$@"
 fi

@@ -22,6 +22,10 @@
 
 namespace tandem {
 
+namespace detail {
+class ByteSource;
+}
+
 class WaveFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -101,8 +105,17 @@ public:
     float FilterHigh = 0, FilterLow = 0, FilterAttenuation = 0, FilterWidth = 0;
 
 private:
-    void parse(const std::vector<std::uint8_t>& head, std::int64_t fileSize);
+    void parse(const detail::ByteSource& src);
     bool loadImage();
+    void measure(const std::string& section, const std::string& stamp);
+
+    // How frames are laid out in the data source now loaded: the file's own format, or
+    // the equalised copy's (always 16-bit stereo) after SetDataSource.
+    struct Source {
+        std::uint16_t channels = 0, bits = 0, blockAlign = 1;
+        std::int64_t dataOffset = 0;
+    };
+    Source source_;
 
     std::vector<std::uint8_t> headerBytes_;  // the file's first DataOffset bytes
     std::string problem_;

@@ -1,0 +1,152 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/Console.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "eq/EqWave.h"
+#include "settings/Settings.h"
+#include "wave/KWavefile.h"
+
+namespace tandem::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Settings sections are full paths: make the user's names absolute.
+bool resolveInput(const std::string& name, const char* role, std::string& path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(name, ec)) {
+        std::fprintf(stderr, "tandem-cli: the %s file %s does not exist or is not a file\n", role, name.c_str());
+        return false;
+    }
+    path = fs::absolute(name, ec).lexically_normal().string();
+    return true;
+}
+
+std::string secondsText(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate) + " s"; }
+
+int report(const JobOutcome& outcome, const std::string& what) {
+    if (!outcome.error.empty()) {
+        std::fprintf(stderr, "tandem-cli: %s failed: %s\n", what.c_str(), outcome.error.c_str());
+        if (outcome.outputWritten) std::fprintf(stderr, "tandem-cli: %s was written all the same\n", outcome.outputFile.c_str());
+        return 1;
+    }
+    std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
+    std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
+    return outcome.outputWritten ? 0 : 1;
+}
+
+}  // namespace
+
+int RunInfo(const InfoArgs& args) {
+    std::string path;
+    if (!resolveInput(args.file, "WAVE", path)) return 2;
+    OpenSettings();
+    KWavefile wave(path, kPlaceBoth, true);
+    std::printf("file            %s\n", path.c_str());
+    std::printf("size            %lld bytes\n", static_cast<long long>(wave.FileSize));
+    if (!wave.Usable()) {
+        std::fprintf(stderr, "tandem-cli: %s is not usable: %s\n", path.c_str(), wave.Problem().c_str());
+        return 1;
+    }
+    std::printf("format          %u (PCM), %u bit, %u channel(s), %u Hz\n", wave.FormatTag, wave.BitsPerSample,
+                wave.Channels, wave.SampleRate);
+    std::printf("data            offset %lld, %lld frames (%s)\n", static_cast<long long>(wave.DataOffset),
+                static_cast<long long>(wave.FrameCount), secondsText(wave.FrameCount).c_str());
+    if (!wave.Problem().empty()) std::printf("note            %s\n", wave.Problem().c_str());
+    std::printf("peak            %d (left %d at frame %d, right %d at frame %d)\n", wave.Peak, wave.PeakL, wave.PointL,
+                wave.PeakR, wave.PointR);
+    std::printf("peak mono       %d\n", wave.PeakMono);
+    std::printf("max distance    %d\n", wave.MaxDistance);
+    std::printf("lead-in silence %d frames (%s)\n", wave.FrontNull, secondsText(wave.FrontNull).c_str());
+    std::printf("tail silence    %d frames (%s)\n", wave.BackNull, secondsText(wave.BackNull).c_str());
+    std::printf("average level   %d\n", wave.Average);
+    return 0;
+}
+
+int RunSync(const SyncArgs& a) {
+    std::string master, slave;
+    if (!resolveInput(a.master, "master", master) || !resolveInput(a.slave, "slave", slave)) return 2;
+    const int level = ParseLevel(a.level);
+    if (level < 0) {
+        std::fprintf(stderr, "tandem-cli: unknown level '%s' (use 0..3 or 少 普 多 BT)\n", a.level.c_str());
+        return 2;
+    }
+    OpenSettings();
+    int options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
+                  (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
+    const int bandLow = a.band.size() == 2 ? a.band[0] : 0;
+    const int bandHigh = a.band.size() == 2 ? a.band[1] : 0;
+    const JobParameters p = ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh);
+
+    SyncJob job;
+    SyncProgress progress;
+    progress.SetJobOptions(options);
+    if (a.debug) {
+        SetLogOpener([](const std::string& path) { std::fprintf(stderr, "tandem-cli: log written to %s\n", path.c_str()); });
+        StartLog();
+    }
+    KSyncThread thread(job, progress, master, slave, p.expert.baseStep, a.masterSkip * kTenthFrames,
+                       a.slaveSkip * kTenthFrames, p.expert.rangeS, p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow,
+                       p.eqHigh, p.channelFlag, p.mode);
+    InstallStopHandler(job);
+    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
+    RemoveStopHandler();
+    if (a.debug) {
+        std::string why;
+        if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+    }
+    return report(outcome, "synchronisation");
+}
+
+int RunRemix(const RemixArgs& a) {
+    std::string master, slave;
+    if (!resolveInput(a.master, "master", master) || !resolveInput(a.slave, "slave", slave)) return 2;
+    if (a.mix.size() != 8) {
+        std::fprintf(stderr, "tandem-cli: --mix takes 8 numbers\n");
+        return 2;
+    }
+    MixSettings mix{};
+    for (std::size_t i = 0; i < 8; ++i) {
+        const int v = a.mix[i];
+        const bool volume = i % 2 == 0;
+        if (volume ? (v < 0 || v > 200) : (v < -90 || v > 90)) {
+            std::fprintf(stderr, "tandem-cli: --mix value %d out of range (volumes 0..200, pans -90..90)\n", v);
+            return 2;
+        }
+        mix[i] = v;
+    }
+    OpenSettings();
+    SyncJob job;
+    SyncProgress progress;
+    KSyncThread thread(job, progress, master, slave, mix);
+    return report(RunWithProgress(thread, progress, a.quiet), "remix");
+}
+
+int RunEq(const EqArgs& a) {
+    std::string path;
+    if (!resolveInput(a.file, "WAVE", path)) return 2;
+    if (a.band.size() != 2 || a.band[0] < 0 || a.band[1] < 0 || a.band[0] > 22050 || a.band[1] > 22050) {
+        std::fprintf(stderr, "tandem-cli: --band takes LOW,HIGH in Hz (0 = no edge, at most 22050)\n");
+        return 2;
+    }
+    OpenSettings();
+    KWavefile probe(path, kPlaceBoth, false);
+    if (!probe.Usable()) {
+        std::fprintf(stderr, "tandem-cli: %s is not usable: %s\n", path.c_str(), probe.Problem().c_str());
+        return 1;
+    }
+    const std::string copy = MakeEqWave(path, a.band[0], a.band[1]);
+    std::error_code ec;
+    if (!fs::exists(copy, ec)) {
+        std::fprintf(stderr, "tandem-cli: the equalised copy %s was not made\n", copy.c_str());
+        return 1;
+    }
+    std::printf("%s\n", copy.c_str());
+    return 0;
+}
+
+}  // namespace tandem::cli

@@ -1,0 +1,52 @@
+// The subcommands of tandem-cli. Each returns the process exit status: 0 success,
+// 1 the job failed (the reason is printed), 2 bad arguments or input files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sync/JobPresets.h"
+
+namespace tandem::cli {
+
+struct InfoArgs {
+    std::string file;
+};
+
+struct SyncArgs {
+    std::string master, slave;
+    std::string level = "1";
+    int masterSkip = 0, slaveSkip = 0;  // 0.1 s
+    std::vector<int> band;              // LOW,HIGH
+    int stopPoint = 0;                  // 0.1 s
+    bool resultCsv = false, startCsv = false, segmentCsv = false, keepEq = false;
+    bool debug = false;
+    ExpertValues expert;
+    bool background = false;
+    bool quiet = false;
+};
+
+struct RemixArgs {
+    std::string master, slave;
+    std::vector<int> mix{100, -90, 100, -90, 100, 90, 100, 90};
+    bool quiet = false;
+};
+
+struct EqArgs {
+    std::string file;
+    std::vector<int> band;
+};
+
+struct DemoArgs {
+    double seconds = 75.0;
+    std::string level = "1";
+    bool keep = false;
+};
+
+int RunInfo(const InfoArgs& args);
+int RunSync(const SyncArgs& args);
+int RunRemix(const RemixArgs& args);
+int RunEq(const EqArgs& args);
+int RunDemo(const DemoArgs& args);
+
+}  // namespace tandem::cli

@@ -1,0 +1,88 @@
+// tandem-cli: the command-line front end. Runs the same jobs as the desktop program's
+// Start button, on the same qzv.ini and with the same outputs.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/Commands.h"
+#include "core/Alert.h"
+#include "core/ProgramFolder.h"
+#include "settings/Settings.h"
+
+int main(int argc, char** argv) {
+    using namespace tandem::cli;
+    CLI::App app{"Tandem: puts two recordings of the same material in step."};
+    app.require_subcommand(1);
+    std::string folder;
+    app.add_option("--dir", folder,
+                   "Program folder for qzv.ini, the synchronised file and reports (default: the executable's folder)");
+
+    InfoArgs info;
+    CLI::App* infoCmd = app.add_subcommand("info", "Show a WAVE file's format and level analysis");
+    infoCmd->add_option("file", info.file, "WAVE file")->required();
+
+    SyncArgs sync;
+    CLI::App* syncCmd = app.add_subcommand("sync", "Synchronise SLAVE to MASTER and write the synchronised file");
+    syncCmd->add_option("master", sync.master, "Master (reference) WAVE file")->required();
+    syncCmd->add_option("slave", sync.slave, "Slave WAVE file (the one put in step)")->required();
+    syncCmd->add_option("--level", sync.level, "相異点: 0..3 or 少 普 多 BT (default 普)");
+    syncCmd->add_option("--master-skip", sync.masterSkip, "Master lead-in not searched, in 0.1 s steps")->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--slave-skip", sync.slaveSkip, "Slave lead-in not searched, in 0.1 s steps")->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--band", sync.band, "EQ band LOW,HIGH in Hz (below 100 / above 12000 count as none)")->delimiter(',')->expected(2);
+    syncCmd->add_option("--stop-point", sync.stopPoint, "Stop the search after this master position, 0.1 s steps (0 = none)")->check(CLI::Range(0, 10000));
+    syncCmd->add_flag("--result-csv", sync.resultCsv, "Write <slave>.Result.csv");
+    syncCmd->add_flag("--start-csv", sync.startCsv, "Write the start point CSV files");
+    syncCmd->add_flag("--segment-csv", sync.segmentCsv, "Write a CSV file per segment");
+    syncCmd->add_flag("--keep-eq", sync.keepEq, "Keep the equalised copies");
+    syncCmd->add_flag("--debug", sync.debug, "Debug mode: use the expert values as given, log to <slave>.log");
+    syncCmd->add_option("--base-step", sync.expert.baseStep, "Division interval in 0.1 s (debug mode)")->check(CLI::Range(1, 50));
+    syncCmd->add_option("--range-s", sync.expert.rangeS, "Start point search range in frames (debug mode)")->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (debug mode)")->check(CLI::Range(0, 44100));
+    syncCmd->add_flag("--background", sync.background, "Run the search at the lowest priority");
+    syncCmd->add_flag("--quiet", sync.quiet, "No progress display");
+
+    RemixArgs remix;
+    CLI::App* remixCmd = app.add_subcommand("remix", "Rebuild the synchronised file from the stored points with a new mix");
+    remixCmd->add_option("master", remix.master, "Master WAVE file")->required();
+    remixCmd->add_option("slave", remix.slave, "Slave WAVE file")->required();
+    remixCmd->add_option("--mix", remix.mix, "Volume,pan of Master-L, Master-R, Slave-L, Slave-R (8 numbers)")
+        ->delimiter(',')->expected(8);
+    remixCmd->add_flag("--quiet", remix.quiet, "No progress display");
+
+    EqArgs eq;
+    CLI::App* eqCmd = app.add_subcommand("eq", "Make the equalised copy FILE_EQ(LOW,HIGH).wav");
+    eqCmd->add_option("file", eq.file, "WAVE file")->required();
+    eqCmd->add_option("--band", eq.band, "LOW,HIGH in Hz (0 = no edge)")->delimiter(',')->expected(2)->required();
+
+    DemoArgs demo;
+    CLI::App* demoCmd = app.add_subcommand("demo", "Synchronise a generated pair with a known drift and show the error");
+    demoCmd->add_option("--seconds", demo.seconds, "Length of the generated material")->check(CLI::Range(10.0, 3600.0));
+    demoCmd->add_option("--level", demo.level, "相異点: 0..3 or 少 普 多 BT (default 普)");
+    demoCmd->add_flag("--keep", demo.keep, "Keep the temporary folder");
+
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        if (!folder.empty()) {
+            std::error_code ec;
+            std::filesystem::create_directories(folder, ec);
+            tandem::SetProgramFolder(std::filesystem::absolute(folder).string());
+        }
+        int status = 2;
+        if (*infoCmd) status = RunInfo(info);
+        if (*syncCmd) status = RunSync(sync);
+        if (*remixCmd) status = RunRemix(remix);
+        if (*eqCmd) status = RunEq(eq);
+        if (*demoCmd) status = RunDemo(demo);
+        std::string why;
+        if (!tandem::SettingsFlush(&why)) {
+            std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+            if (status == 0) status = 1;
+        }
+        return status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tandem-cli: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,20 @@
+// A small process-wide pool for splitting a loop over the machine's cores.
+//
+// ParallelFor(n, fn) calls fn(begin, end) on disjoint ranges covering [0, n), some on
+// the calling thread, and returns when all are done. Ranges are contiguous and in
+// order per call of fn; what each range computes must not depend on the others.
+//
+// Thread safety: any thread may call it; calls from two threads at once are served
+// one after the other. fn must not call ParallelFor itself.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace tandem {
+
+void ParallelFor(std::size_t n, const std::function<void(std::size_t begin, std::size_t end)>& fn);
+// How many threads ParallelFor uses (the caller included).
+unsigned ParallelWidth();
+
+}  // namespace tandem

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs tandem-cli on the evaluation pairs (../shared/eval) and scores the points and
+# the synchronised file. Usage: scripts/eval.sh [case ...] (default: every case found).
+# Extra tandem-cli options go in TANDEM_EVAL_OPTS; data in TANDEM_EVAL_DATA
+# (default ../evaldata). Set TANDEM_EVAL_WAV=1 to also score the output file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+data=${TANDEM_EVAL_DATA:-$root/../evaldata}
+eval_dir=$root/../shared/eval
+cli=$root/build/bin/tandem-cli
+[ -x "$cli" ] || { echo "build first: cmake --build build" >&2; exit 2; }
+cases=("$@")
+if [ ${#cases[@]} -eq 0 ]; then
+  for d in "$data"/*/; do cases+=("$(basename "$d")"); done
+fi
+for name in "${cases[@]}"; do
+  dir=$data/$name
+  work=$(mktemp -d)
+  json=$dir/$name.json
+  # Lead-ins as a listening user would set them (see the eval README).
+  read -r mskip sskip < <(/usr/bin/python3 -c "
+import json,sys
+c=json.load(open('$json'))
+c=c.get('case',c)
+e=c.get('slave_extra_s',0) or 0
+print(int(round(-e*10)) if e<0 else 0, int(round(e*10)) if e>0 else 0)")
+  [ "${TANDEM_EVAL_NO_LEADIN:-0}" = 1 ] && { mskip=0; sskip=0; }
+  start=$(date +%s%N)
+  "$cli" --dir "$work" sync "$dir/${name}_master.wav" "$dir/${name}_slave.wav" --quiet \
+      --master-skip "$mskip" --slave-skip "$sskip" ${TANDEM_EVAL_OPTS:-} >/dev/null || echo "$name: tandem-cli failed"
+  end=$(date +%s%N)
+  printf '%s (lead-ins %s/%s, %d ms): ' "$name" "$mskip" "$sskip" $(( (end - start) / 1000000 ))
+  /usr/bin/python3 "$eval_dir/score.py" points "$dir" --ini "$work/qzv.ini" | tail -1
+  if [ "${TANDEM_EVAL_WAV:-0}" = 1 ]; then
+    /usr/bin/python3 "$eval_dir/score.py" wav "$work/【${name}_master】-【${name}_slave】.wav" | tail -1
+  fi
+  rm -rf "$work"
+done

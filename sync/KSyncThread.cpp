@@ -1,0 +1,196 @@
+#include "sync/KSyncThread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <system_error>
+
+#include "core/Log.h"
+#include "eq/EqWave.h"
+#include "settings/Settings.h"
+#include "sync/OutputWriter.h"
+#include "sync/Synchronise.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+
+KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
+                         int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
+                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode, SearchOptions search)
+    : job_(job),
+      progress_(progress),
+      masterFile_(std::move(masterFile)),
+      slaveFile_(std::move(slaveFile)),
+      baseStep_(baseStep),
+      masterSkip_(masterSkip),
+      slaveSkip_(slaveSkip),
+      rangeS_(rangeS),
+      rangeE_(rangeE),
+      dpLimit_(dpLimit),
+      eqLow_(eqLow),
+      eqHigh_(eqHigh),
+      channelFlag_(channelFlag),
+      mode_(mode),
+      kind_(0),
+      search_(search) {}
+
+KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
+                         const MixSettings& mix)
+    : job_(job),
+      progress_(progress),
+      masterFile_(std::move(masterFile)),
+      slaveFile_(std::move(slaveFile)),
+      mix_(mix),
+      kind_(1) {}
+
+KSyncThread::~KSyncThread() { Join(); }
+
+void KSyncThread::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool KSyncThread::Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why) {
+    try {
+        thread_ = std::thread([this, lowPriority, onDone = std::move(onDone)] {
+            if (lowPriority) {
+                // Linux priorities are per thread: lower this one only.
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 19);
+            }
+            JobOutcome outcome = Execute();
+            if (onDone) onDone(outcome);
+        });
+    } catch (const std::system_error& e) {
+        if (why) *why = std::string("cannot start the worker thread: ") + e.what();
+        return false;
+    }
+    return true;
+}
+
+std::string KSyncThread::ProcessingTimeText(std::int64_t t) {
+    return "処理時間=" + std::to_string(t / 3600000) + "H " + std::to_string((t / 1000) % 3600 / 60) + "M " +
+           std::to_string((t / 1000) % 3600 % 60) + "S " + std::to_string(t % 1000) + "ms";
+}
+
+JobOutcome KSyncThread::Execute() {
+    try {
+        return kind_ == 0 ? runSync() : runOutputOnly();
+    } catch (const std::exception& e) {
+        // Nothing escapes the worker: whatever got here is reported like any failure.
+        JobOutcome outcome;
+        outcome.error = e.what();
+        progress_.SetMessageLine(outcome.error, 2);
+        AddLog(outcome.error);
+        return outcome;
+    }
+}
+
+namespace {
+
+void noteError(JobOutcome& outcome, SyncProgress& progress, const std::string& text) {
+    if (outcome.error.empty()) outcome.error = text;
+    progress.SetMessageLine(text, 2);
+    AddLog(text);
+}
+
+void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress& progress) {
+    outcome.outputWritten = written.written && written.error.empty();
+    outcome.outputFile = written.file;
+    outcome.pointCount = written.points;
+    if (!written.error.empty()) {
+        noteError(outcome, progress, written.error);
+    } else if (!written.written && outcome.error.empty()) {
+        noteError(outcome, progress,
+                  "no synchronised file: fewer than two division points are stored (" + std::to_string(written.points) +
+                      ")");
+    }
+}
+
+}  // namespace
+
+JobOutcome KSyncThread::runSync() {
+    JobOutcome outcome;
+    job_.MasterFile = masterFile_;
+    job_.SlaveFile = slaveFile_;
+    job_.BaseStep = baseStep_;
+    job_.MasterSkip = masterSkip_;
+    job_.SlaveSkip = slaveSkip_;
+    job_.RangeS = rangeS_;
+    job_.RangeE = rangeE_;
+    job_.DpLimit = dpLimit_;
+    job_.EqLow = eqLow_;
+    job_.EqHigh = eqHigh_;
+    job_.StopRequest.store(0);
+    AddLog("START:");
+
+    bool ready = true;
+    std::string masterCopy, slaveCopy;
+    if (eqLow_ > 0 || eqHigh_ > 0) {
+        try {
+            progress_.SetMessageLine("イコライジング：" + masterFile_, 0);
+            masterCopy = MakeEqWave(masterFile_, eqLow_, eqHigh_);
+            progress_.SetMessageLine("イコライジング：" + slaveFile_, 0);
+            slaveCopy = MakeEqWave(slaveFile_, eqLow_, eqHigh_);
+        } catch (const std::exception& e) {
+            noteError(outcome, progress_, e.what());
+            ready = false;
+        }
+    }
+
+    progress_.SetMessageLine("同期ポイントの分析", 0);
+    const std::int64_t started = TickCountMs();
+    if (ready) {
+        const int placement = channelFlag_ == 1 ? kPlaceLeft : kPlaceBoth;
+        std::unique_ptr<KWavefile> master, slave;
+        try {
+            master = std::make_unique<KWavefile>(masterFile_, placement, true);
+            slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
+        } catch (const std::exception& e) {
+            noteError(outcome, progress_, e.what());
+        }
+        if (master && slave) {
+            try {
+                SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, mode_, progress_};
+                SynchroniseFiles(run);
+            } catch (const std::exception& e) {
+                noteError(outcome, progress_, e.what());
+            }
+            master->SetDataSource("");
+            slave->SetDataSource("");
+        }
+        slave.reset();
+        master.reset();
+    }
+    progress_.StageBar(1).Marker.store(kStageFinished);
+    outcome.stopped = job_.StopRequest.load() != 0;
+
+    if ((progress_.JobOptions() & kOptKeepEq) == 0 && dpLimit_ == 0) {
+        for (const std::string& copy : {masterCopy, slaveCopy})
+            if (!copy.empty()) std::remove(copy.c_str());
+    }
+    job_.RangeS = rangeS_;
+
+    finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_), progress_);
+    std::string why;
+    if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
+
+    outcome.elapsedMs = TickCountMs() - started;
+    const std::string timeText = ProcessingTimeText(outcome.elapsedMs);
+    AddLog(timeText);
+    progress_.SetMessageLine(timeText, 1);
+    return outcome;
+}
+
+JobOutcome KSyncThread::runOutputOnly() {
+    JobOutcome outcome;
+    const std::int64_t started = TickCountMs();
+    job_.MasterFile = masterFile_;
+    job_.SlaveFile = slaveFile_;
+    finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
+    outcome.elapsedMs = TickCountMs() - started;
+    return outcome;
+}
+
+}  // namespace tandem

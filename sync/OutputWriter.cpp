@@ -1,0 +1,198 @@
+#include "sync/OutputWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "core/Text.h"
+#include "settings/Settings.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
+
+constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
+constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
+
+class OutputFile {
+public:
+    explicit OutputFile(std::string path) : path_(std::move(path)) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw std::runtime_error("cannot create " + path_ + ": " + std::strerror(errno));
+    }
+    ~OutputFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!kept_) ::unlink(path_.c_str());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void writeAt(const void* data, std::size_t size, off_t offset) {
+        const char* p = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = ::pwrite(fd_, p, size, offset);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            p += n;
+            size -= static_cast<std::size_t>(n);
+            offset += n;
+        }
+    }
+    // Closes the file and renames it to target.
+    void keepAs(const std::string& target) {
+        const int fd = fd_;
+        fd_ = -1;
+        if (::fsync(fd) != 0 || ::close(fd) != 0)
+            throw std::runtime_error("cannot write " + target + ": " + std::strerror(errno));
+        if (std::rename(path_.c_str(), target.c_str()) != 0)
+            throw std::runtime_error("cannot create " + target + ": " + std::strerror(errno));
+        kept_ = true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool kept_ = false;
+};
+
+void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) header[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct SegmentArgs {
+    int start, end, neighbour;
+    FrameIndex limit;
+};
+
+SegmentArgs segmentArgs(int j, int count) {
+    if (j == 0) return {-1, 0, 1, -kEdgeLimit};
+    if (j == count) return {count - 1, -1, count - 2, kEdgeLimit};
+    return {j - 1, j, j, 0};
+}
+
+}  // namespace
+
+std::string SynchronisedFileName(const SyncJob& job, bool debugMode) {
+    std::string name = ProgramFolder() + "【" + BaseName(job.MasterFile) + "】-【" + BaseName(job.SlaveFile) + "】";
+    if (debugMode) {
+        for (long long v : {static_cast<long long>(job.BaseStep), static_cast<long long>(job.SlaveSkip),
+                            static_cast<long long>(job.RangeS), static_cast<long long>(job.RangeE),
+                            static_cast<long long>(job.DpLimit), static_cast<long long>(job.EqLow),
+                            static_cast<long long>(job.EqHigh)})
+            name += "_" + std::to_string(v);
+    }
+    return name + ".wav";
+}
+
+WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress) {
+    WriteResult result;
+    const int count = SettingsReadInt(job.SlaveFile, "Count", 0);
+    result.points = count;
+    if (count < 2) return result;
+
+    const std::string name = SynchronisedFileName(job, progress.IsDebugMode());
+    progress.SetMessageLine(name + "の作成", 0);
+    try {
+        OutputFile out(name + ".part");
+
+        KWavefile master(job.MasterFile, kPlaceBoth, true);
+        KWavefile slave(job.SlaveFile, kPlaceBoth, true);
+        for (auto [file, section] : {std::pair{&master, job.MasterFile}, std::pair{&slave, job.SlaveFile}}) {
+            if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+            file->ChannelFlags = kRemix;
+            if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
+        }
+        for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
+
+        int level = 1000;
+        int largestLeft = 0;
+        FrameIndex measuredFrames = 0;
+        StageBarState& bar = progress.StageBar(2);
+        bar.Max.store(2 * count);
+        bool failed = false;
+        std::vector<std::uint8_t> header;
+
+        for (int pass = 0; pass < 2 && !failed; ++pass) {
+            if (pass == 1) {
+                const std::uint64_t riff = 44 + 4 * static_cast<std::uint64_t>(measuredFrames);
+                if (riff > kMaxRiffSize)
+                    throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files (" +
+                                             std::to_string(measuredFrames) + " frames)");
+            }
+            for (int j = 0; j <= count; ++j) {
+                bar.Advance();
+                if (pass == 0)
+                    AddLog("MAX=" + std::to_string(largestLeft) + "(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+                else
+                    AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+                SegmentArgs a = segmentArgs(j, count);
+                WaveImage image;
+                std::size_t headerSize = 0;
+                try {
+                    headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour,
+                                                              a.neighbour, pass == 0 ? 1000 : level, 1000, &a.limit, image);
+                } catch (const std::exception& e) {
+                    const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
+                                             std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
+                                             std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
+                    progress.SetMessageLine(line, 2);
+                    AddLog(line);
+                    AddLog(e.what());
+                    result.error = line + ": " + e.what();
+                    failed = true;
+                    break;
+                }
+                if (headerSize == 0) continue;
+                if (pass == 0) {
+                    for (const Frame& f : image.frames) {
+                        const int v = f.left < 0 ? -static_cast<int>(f.left) : f.left;
+                        if (v > largestLeft) largestLeft = v;
+                    }
+                    measuredFrames += image.frameCount();
+                } else {
+                    result.frames += image.frameCount();
+                    header = image.header;
+                    const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
+                    if (header.size() + dataBytes - 8 > kMaxRiffSize)
+                        throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
+                    put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
+                    put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
+                    const off_t dataStart = static_cast<off_t>(header.size());
+                    const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
+                    out.writeAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                    out.writeAt(header.data(), header.size(), 0);
+                }
+            }
+            if (largestLeft != 0) {
+                level = static_cast<int>(static_cast<double>(slave.Peak) * 1000.0 / largestLeft);
+                AddLog("*********************************");
+                AddLog("maxvol=" + std::to_string(largestLeft));
+                AddLog("R-PEAK=" + std::to_string(slave.Peak));
+                AddLog("averageL=" + std::to_string(level));
+            }
+        }
+        // A failure in the measuring pass leaves nothing worth keeping; one in the
+        // writing pass leaves a valid file of the segments before it.
+        if (!(failed && header.empty())) {
+            if (header.empty()) throw std::runtime_error("no segment of " + job.MasterFile + " could be built");
+            out.keepAs(name);
+            result.written = true;
+            result.file = name;
+        }
+    } catch (const std::exception& e) {
+        result.error = e.what();
+        progress.SetMessageLine(result.error, 2);
+        AddLog(result.error);
+    }
+    return result;
+}
+
+}  // namespace tandem

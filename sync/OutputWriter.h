@@ -1,0 +1,31 @@
+// The synchronised file: "【master】-【slave】.wav" in the program folder, master mix
+// left and resampled slave mix right (with the default mix), built segment by segment
+// from the stored division points in a measuring pass (the loudest left sample, for
+// the master's level) and a writing pass.
+//
+// The file is written beside its final name and renamed into place, so an existing
+// result is only replaced by a complete new one (or, after a failure in the writing
+// pass, by the valid WAVE file of the segments before it).
+#pragma once
+
+#include <string>
+
+#include "sync/Progress.h"
+#include "sync/SyncJob.h"
+
+namespace tandem {
+
+struct WriteResult {
+    bool written = false;  // a file was put in place
+    std::string file;      // its path
+    std::string error;     // "" when nothing failed
+    FrameIndex frames = 0;
+    int points = 0;        // stored division points ("Count" of the slave)
+};
+
+// The output name for a job (debug mode adds the parameter suffix).
+std::string SynchronisedFileName(const SyncJob& job, bool debugMode);
+
+WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress);
+
+}  // namespace tandem

@@ -1,0 +1,368 @@
+#include "sync/PatternSearch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Parallel.h"
+#include "core/Text.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+
+CsvFile CreateReport(const std::string& path) {
+    CsvFile file(std::fopen(path.c_str(), "wb"));
+    if (!file) throw SyncError("cannot create the report file " + path + ": " + std::strerror(errno));
+    return file;
+}
+
+namespace {
+
+void writeOrThrow(std::FILE* file, const std::string& text) {
+    if (!file) return;
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        throw SyncError(std::string("cannot write a report file: ") + std::strerror(errno));
+}
+
+constexpr double kScoreScale = 1.0 / (32767.0 * 32767.0);
+
+// (left + right) of each frame of the slave span [begin, end), in sample units;
+// silence outside the file.
+void loadSlaveWindow(KWavefile& slave, FrameIndex begin, FrameIndex end, std::vector<double>& window) {
+    WaveImage image;
+    if (slave.MakeWaveImage(begin, end, image) == 0)
+        throw SyncError("cannot read the slave file " + slave.FileName + (slave.Problem().empty() ? "" : ": " + slave.Problem()));
+    window.resize(image.frames.size());
+    const Frame* f = image.frames.data();
+    for (std::size_t i = 0; i < window.size(); ++i)
+        window[i] = static_cast<double>(f[i].left) + static_cast<double>(f[i].right);
+}
+
+// Sums carry samples unscaled (left + right of both files); this brings them to the
+// score's scale: each value divided by 32767, each product again by 32767^2.
+constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
+
+// The master segment as two channel arrays with the last frame repeated once, so that
+// the interpolation's right neighbour never needs a bounds test.
+struct MasterChannels {
+    std::vector<double> left, right;
+    FrameIndex n = 0;
+
+    explicit MasterChannels(const std::vector<Frame>& frames) : n(static_cast<FrameIndex>(frames.size())) {
+        left.resize(frames.size() + 1);
+        right.resize(frames.size() + 1);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            left[i] = frames[i].left;
+            right[i] = frames[i].right;
+        }
+        if (!frames.empty()) {
+            left[frames.size()] = frames.back().left;
+            right[frames.size()] = frames.back().right;
+        }
+    }
+};
+
+// Value of the stretched master at i for length L: each channel linearly interpolated
+// and truncated to a whole sample, then added. Written so that the compiler vectorises
+// the loops that use it; the arithmetic is the same element by element.
+inline double stretchedAt(const double* ml, const double* mr, double n, double L, FrameIndex i) {
+    const double pos = static_cast<double>(i) * n / L;
+    const std::int32_t idx = static_cast<std::int32_t>(pos);
+    const double f = pos - static_cast<double>(idx);
+    const double lv = static_cast<double>(static_cast<std::int32_t>((1.0 - f) * ml[idx] + f * ml[idx + 1]));
+    const double rv = static_cast<double>(static_cast<std::int32_t>((1.0 - f) * mr[idx] + f * mr[idx + 1]));
+    return lv + rv;
+}
+
+__attribute__((target_clones("avx2", "default")))
+void stretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
+    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
+    for (FrameIndex i = 0; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
+}
+
+// Score of the master stretched to L against s[0 .. L): the stretch and the dot product
+// in one pass, for the common case of a single offset per length.
+__attribute__((target_clones("avx2", "default")))
+double stretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
+    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
+    double acc[4] = {0.0, 0.0, 0.0, 0.0};
+    FrameIndex i = 0;
+    for (; i + 4 <= L; i += 4)
+        for (int k = 0; k < 4; ++k) acc[k] += s[i + k] * stretchedAt(ml, mr, dn, dL, i + k);
+    for (; i < L; ++i) acc[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
+    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) * kSumScale;
+}
+
+__attribute__((target_clones("avx2", "default")))
+double dot(const double* a, const double* b, FrameIndex n) {
+    double acc[4] = {0.0, 0.0, 0.0, 0.0};
+    FrameIndex i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int k = 0; k < 4; ++k) acc[k] += a[i + k] * b[i + k];
+    for (; i < n; ++i) acc[0] += a[i] * b[i];
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
+}  // namespace
+
+double PatternScore(const double* a, const double* b, FrameIndex n) { return dot(a, b, n) * kScoreScale; }
+
+FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
+    const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
+    WaveImage image;
+    if (file.MakeWaveImage(start, start + span, image) == 0)
+        throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+    const int threshold = static_cast<int>(static_cast<std::int64_t>(file.Average) * percent / 100);
+    for (std::size_t i = 0; i < image.frames.size(); ++i) {
+        const Frame f = image.frames[i];
+        if (f.left < -threshold || f.left > threshold || f.right < -threshold || f.right > threshold)
+            return start + static_cast<FrameIndex>(i);
+    }
+    return start + span;
+}
+
+FrameIndex SearchSimilarPattern(KWavefile& slave, FrameIndex slaveSkip) {
+    AddLog("SearchSimilarPattern nSkip=" + std::to_string(slaveSkip));
+    const FrameIndex onset = FindSoundOnset(slave, slaveSkip, 100);
+    AddLog(" ret=" + std::to_string(onset));
+    return onset;
+}
+
+namespace {
+
+// One call's search state: the walk over lengths G and offsets O, with the scores
+// computed ahead in parallel batches and then taken in the walk's own order, so that
+// best/worst, the table and every tie come out as a sequential walk gives them.
+class SegmentWalk {
+public:
+    SegmentWalk(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress& progress,
+                SearchResult& r)
+        : q_(q),
+          slave_(slave),
+          master_(master),
+          progress_(progress),
+          r_(r),
+          RS_(std::max(q.rangeS, 0)),
+          RE_(std::max(q.rangeE, 1)),
+          startPoint_(q.A == q.F),
+          startCsv_((q.options & kOptStartCsv) != 0 && startPoint_),
+          debug_((q.options & kOptDebug) != 0),
+          bar_(progress.StageBar(q.stage)) {}
+
+    void run() {
+        if ((q_.options & kOptSegmentCsv) != 0 && !startPoint_)
+            segmentCsv_ = CreateReport(q_.reportBase + "-" + std::to_string(q_.A) + ".csv");
+        T_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0.0);
+        for (int k = 0; k < 2 * RE_ + 1; ++k) T_[static_cast<std::size_t>(k)] = k % 4 == 0 ? -1.0 : -2.0;
+        T_[1] = -2.0;
+        T_[static_cast<std::size_t>(2 * RE_)] = -1.0;
+
+        winBegin_ = q_.N - RS_;
+        // RangeE + 8 frames past the longest candidate; the range extension can reach
+        // further, and then the window is loaded again, larger.
+        winEnd_ = q_.P + RS_ + RE_ + 8;
+        loadSlaveWindow(slave_, winBegin_, winEnd_, s_);
+        visited_.assign(static_cast<std::size_t>(2 * RS_ + 1), 0);
+        ready_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0.0);
+        known_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0);
+
+        int count = 2 * RE_ + 1;
+        int direction = 0;
+        prefetchMarked();
+        for (int j = 1; j <= count; ++j) {
+            int G = j / 2;
+            if (j % 2 == 1) G = -G;
+            if (direction == 0 && entry(G) != -1.0) continue;
+            if (direction == 0 && G == -RE_ && T_[1] == -2.0) {
+                endFirstPass();
+                j = 0;
+                continue;
+            }
+            if (direction == 1 && G < 0) continue;
+            if (direction == -1 && G > 0) continue;
+
+            const double maxAbs = evaluate(G);
+            bar_.Advance(2 * RS_ + 1);
+            if (RE_ + G >= 0 && RE_ + G < 2 * RE_ + 1) T_[static_cast<std::size_t>(RE_ + G)] = maxAbs;
+
+            if ((direction == 0 && G == -RE_) || direction != 0) {
+                AddLog("★limit check e=" + std::to_string(G) + " limit=" + std::to_string(count));
+                const int h = count / 2 - 5;
+                const int winner = -r_.worst >= r_.best ? r_.worstG : r_.bestG;
+                if (winner > h || winner < -h) {
+                    direction = winner > h ? 1 : -1;
+                    count += 2;
+                    bar_.Max.fetch_add(2 * RS_ + 1);
+                }
+            }
+        }
+    }
+
+private:
+    double& entry(int G) { return T_[static_cast<std::size_t>(RE_ + G)]; }
+
+    void endFirstPass() {
+        const double M = static_cast<double>(0.9f) * std::max(r_.best, -r_.worst);
+        for (int i = 1; i <= 2 * RE_ - 1; ++i) {
+            if (T_[static_cast<std::size_t>(i)] > M) {
+                for (int k = std::max(i - 4, 1); k <= i + 3 && k < 2 * RE_; ++k)
+                    if (T_[static_cast<std::size_t>(k)] == -2.0) T_[static_cast<std::size_t>(k)] = -1.0;
+            }
+        }
+        for (int k = 1; k <= 2 * RE_ - 1; ++k) {
+            if (T_[static_cast<std::size_t>(k)] == -2.0) {
+                bar_.Advance(2 * RS_ + 1);
+                T_[static_cast<std::size_t>(k)] = 0.0;
+            }
+        }
+        if (startCsv_) {
+            CsvFile profile = CreateReport(q_.reportBase + "-" + std::to_string(q_.F) + ".csv");
+            for (int k = 0; k <= 2 * RE_; ++k)
+                writeOrThrow(profile.get(), std::to_string(k - RE_) + "," + Fixed(T_[static_cast<std::size_t>(k)]) + "\n");
+        }
+        prefetchMarked();
+    }
+
+    FrameIndex lengthOf(int G) const { return (q_.P - q_.N) + G; }
+
+    // Makes sure the window holds the longest stretch of G at every offset.
+    void ensureWindow(FrameIndex L) {
+        if (q_.N + RS_ + L > winEnd_) {
+            winEnd_ = q_.N + RS_ + L + RE_ + 8;
+            loadSlaveWindow(slave_, winBegin_, winEnd_, s_);
+        }
+    }
+
+    // With a single offset per length (every segment after the start point) the lengths
+    // the coming pass will score are known: score them all now, on all cores.
+    void prefetchMarked() {
+        if (RS_ != 0 || channels_.n == 0) return;
+        std::vector<int> wanted;
+        for (int G = -RE_; G <= RE_; ++G)
+            if (entry(G) == -1.0 && lengthOf(G) > 0) wanted.push_back(G);
+        if (wanted.empty()) return;
+        FrameIndex longest = 0;
+        for (int G : wanted) longest = std::max(longest, lengthOf(G));
+        ensureWindow(longest);
+        const double* sp = s_.data() + (q_.N - winBegin_);
+        ParallelFor(wanted.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t k = b; k < e; ++k) {
+                const int G = wanted[k];
+                ready_[static_cast<std::size_t>(RE_ + G)] = stretchScore(channels_.left.data(), channels_.right.data(), channels_.n, lengthOf(G), sp);
+            }
+        });
+        for (int G : wanted) known_[static_cast<std::size_t>(RE_ + G)] = 1;
+    }
+
+    double singleOffsetScore(int G, FrameIndex L) {
+        if (RE_ + G >= 0 && RE_ + G <= 2 * RE_ && known_[static_cast<std::size_t>(RE_ + G)]) {
+            known_[static_cast<std::size_t>(RE_ + G)] = 0;
+            return ready_[static_cast<std::size_t>(RE_ + G)];
+        }
+        ensureWindow(L);
+        return stretchScore(channels_.left.data(), channels_.right.data(), channels_.n, L, s_.data() + (q_.N - winBegin_));
+    }
+
+    void record(int G, int O, double v, double& maxAbs, int& argmax, std::FILE* out) {
+        if (debug_) progress_.SetMessageLine(std::to_string(O) + " " + std::to_string(G), 1);
+        if (out) writeOrThrow(out, std::to_string(O) + "," + Fixed(v) + "\n");
+        if (v > r_.best) {
+            r_.best = v;
+            r_.bestO = O;
+            r_.bestG = G;
+        } else if (v < r_.worst) {
+            r_.worst = v;
+            r_.worstO = O;
+            r_.worstG = G;
+        }
+        if (v > maxAbs || -v > maxAbs) {
+            maxAbs = std::fabs(v);
+            argmax = O;
+        }
+    }
+
+    // Scores length G over the offsets; returns the largest score magnitude.
+    double evaluate(int G) {
+        const FrameIndex L = lengthOf(G);
+        if (segmentCsv_) writeOrThrow(segmentCsv_.get(), std::to_string(G) + ",");
+        CsvFile lengthCsv;
+        if (startCsv_ && T_[1] != -2.0)
+            lengthCsv = CreateReport(q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv");
+        std::FILE* out = segmentCsv_ ? segmentCsv_.get() : lengthCsv.get();
+        double maxAbs = 0.0;
+        if (L <= 0 || channels_.n == 0) return maxAbs;
+        int argmax = 0;
+        if (RS_ == 0) {
+            record(G, 0, singleOffsetScore(G, L), maxAbs, argmax, out);
+            return maxAbs;
+        }
+
+        ensureWindow(L);
+        m_.resize(static_cast<std::size_t>(L));
+        stretchInto(channels_.left.data(), channels_.right.data(), channels_.n, L, m_.data());
+        std::fill(visited_.begin(), visited_.end(), 0);
+        int lo = -RS_, hi = RS_;
+        int step = 8;
+        std::vector<int> offsets;
+        std::vector<double> scores;
+        for (;;) {
+            // One sweep: its offsets are fixed when it starts; score them on all cores,
+            // then take the results in order.
+            offsets.clear();
+            for (int O = lo; O <= hi; O += step)
+                if (!visited_[static_cast<std::size_t>(O + RS_)]) offsets.push_back(O);
+            scores.resize(offsets.size());
+            const double* base = s_.data() + (q_.N - winBegin_);
+            ParallelFor(offsets.size(), [&](std::size_t b, std::size_t e) {
+                for (std::size_t k = b; k < e; ++k) scores[k] = dot(base + offsets[k], m_.data(), L) * kSumScale;
+            });
+            for (std::size_t k = 0; k < offsets.size(); ++k) {
+                visited_[static_cast<std::size_t>(offsets[k] + RS_)] = 1;
+                record(G, offsets[k], scores[k], maxAbs, argmax, out);
+            }
+            if (step > 1 && maxAbs > 0.5 * r_.best) {
+                step /= 2;
+                const int w = step == 1 ? 2 : 50 * step;
+                lo = std::max(argmax - w, -RS_);
+                hi = std::min(argmax + w, RS_);
+            } else {
+                break;
+            }
+        }
+        return maxAbs;
+    }
+
+    const SegmentSearch& q_;
+    KWavefile& slave_;
+    const std::vector<Frame>& master_;
+    SyncProgress& progress_;
+    SearchResult& r_;
+    const int RS_;
+    const int RE_;
+    const bool startPoint_;
+    const bool startCsv_;
+    const bool debug_;
+    StageBarState& bar_;
+    MasterChannels channels_{master_};
+    CsvFile segmentCsv_;
+    std::vector<double> T_;
+    std::vector<double> s_;
+    std::vector<double> m_;
+    std::vector<char> visited_;
+    FrameIndex winBegin_ = 0, winEnd_ = 0;
+    // Scores computed ahead for lengths -RangeE .. RangeE (index RangeE + G).
+    std::vector<double> ready_;
+    std::vector<char> known_;
+};
+
+}  // namespace
+
+void SearchSegment(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress& progress,
+                   SearchResult& r) {
+    SegmentWalk walk(q, slave, master, progress, r);
+    walk.run();
+}
+
+}  // namespace tandem

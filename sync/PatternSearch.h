@@ -1,0 +1,75 @@
+// The searches of the synchronisation: sound onsets and the segment pattern search.
+//
+// SearchSegment finds where a master segment [J, K) lies in the slave: it stretches the
+// segment to candidate slave lengths (P - N) + G and scores each against the slave from
+// N + O by a dot product, G around 0 within +-RangeE (two passes: every fourth length,
+// then the neighbourhoods of the promising ones; extended beyond the range while the
+// winner sits at its edge), O within +-RangeS (coarse to fine). The best positive and
+// the most negative score are kept; a winning negative score means inverted polarity.
+//
+// Thread safety: one search per thread; the files belong to the calling thread.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+#include "sync/Progress.h"
+#include "sync/SyncJob.h"
+
+namespace tandem {
+
+class KWavefile;
+
+// Raised for failures that end the synchronisation proper (unreadable file, a report
+// file that cannot be created, ...). The job frame catches it.
+class SyncError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using CsvFile = std::unique_ptr<std::FILE, FileCloser>;
+// Creates (replaces) a report file; throws SyncError when it cannot.
+CsvFile CreateReport(const std::string& path);
+
+// First frame at or after start whose left or right sample exceeds the file's Average
+// (times percent / 100) in magnitude; start + 4 s when none within four seconds.
+FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent);
+// The slave's start estimate: its onset after the lead-in.
+FrameIndex SearchSimilarPattern(KWavefile& slave, FrameIndex slaveSkip);
+
+// Sum of a[i] * b[i] / 32767^2.
+double PatternScore(const double* a, const double* b, FrameIndex n);
+
+struct SearchResult {
+    double best = 0.0;
+    int bestO = 0;
+    int bestG = 0;
+    double worst = 0.0;
+    int worstO = 0;
+    int worstG = 0;
+};
+
+struct SegmentSearch {
+    int rangeS = 0;  // offset half-width
+    int rangeE = 1;  // length half-width (at least 1)
+    FrameIndex J = 0, K = 0, N = 0, P = 0;
+    int A = 0, F = 0;  // this segment's index and the first segment's (A == F: start point)
+    int stage = 0;
+    int options = 0;               // job option bits (CSV switches, debug)
+    std::string reportBase;        // folder + slave base name, for the CSV files
+};
+
+// Searches master frames [J, K) (already level-matched, K - J frames) in the slave.
+// Results accumulate into result (the caller zeroes it per segment).
+void SearchSegment(const SegmentSearch& search, KWavefile& slave, const std::vector<Frame>& master,
+                   SyncProgress& progress, SearchResult& result);
+
+}  // namespace tandem

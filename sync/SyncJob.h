@@ -1,0 +1,46 @@
+// The job record shared by a front end and the worker, the mix settings and the
+// option bits.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+// Volume (percent) and pan (-90 left .. +90 right) of Master-L, Master-R, Slave-L,
+// Slave-R, as (volume, pan) pairs.
+using MixSettings = std::array<int, 8>;
+// What a synchronisation job writes: master (both channels) left, slave right.
+constexpr MixSettings kDefaultMix{100, -90, 100, -90, 100, 90, 100, 90};
+
+// Option word bits.
+constexpr int kOptDebug = 1;
+constexpr int kOptResultCsv = 2;
+constexpr int kOptStartCsv = 4;
+constexpr int kOptSegmentCsv = 8;
+constexpr int kOptKeepEq = 16;
+
+// Search modes: units digit = initial look-ahead, tens digit = largest look-ahead.
+constexpr int kModeSingle = 11;
+constexpr int kModeRetry = 21;
+constexpr int kModeLookAhead = 66;
+
+struct SyncJob {
+    std::string MasterFile;
+    std::string SlaveFile;
+    int BaseStep = 0;         // division interval, 0.1 s units
+    FrameIndex MasterSkip = 0;  // frames
+    FrameIndex SlaveSkip = 0;   // frames
+    int RangeS = 0;           // offset half-width at the start point, frames
+    int RangeE = 0;           // length half-width at every division point, frames
+    FrameIndex DpLimit = 0;   // stop point, frames; 0 = none
+    int EqLow = 0;            // Hz, 0 = no lower edge
+    int EqHigh = 0;           // Hz, 0 = no upper edge
+    // Set by the front end (STOP) or the worker (stop point); read once per segment.
+    std::atomic<int> StopRequest{0};
+};
+
+}  // namespace tandem

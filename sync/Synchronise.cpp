@@ -1,0 +1,253 @@
+#include "sync/Synchronise.h"
+
+#include <algorithm>
+
+#include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "core/Text.h"
+#include "settings/Settings.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+constexpr int kStartRange = 8820;  // offset half-width when the start is searched with a lead-in
+
+class PointList {
+public:
+    explicit PointList(const KWavefile& file) : section_(file.ChangeExtension("")) {}
+    int count() const { return SettingsReadInt(section_, "Count", 0); }
+    void setCount(int n) const { SettingsWriteInt(section_, "Count", n); }
+    FrameIndex at(int n) const { return SettingsReadInt(section_, "DP" + std::to_string(n), 0); }
+    void set(int n, FrameIndex frame) const {
+        if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError("division point out of range in " + section_);
+        SettingsWriteInt(section_, "DP" + std::to_string(n), static_cast<int>(frame));
+    }
+    const std::string& section() const { return section_; }
+
+private:
+    std::string section_;
+};
+
+std::string seconds(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate); }
+
+// Predicted slave length of a master span at the given rate (percent): the product is
+// taken in single precision as the rate itself is kept.
+FrameIndex predictedLength(FrameIndex masterLength, float rate) {
+    const float product = static_cast<float>(masterLength) * rate;
+    return static_cast<FrameIndex>(static_cast<double>(product) * 0.01);
+}
+
+}  // namespace
+
+void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage) {
+    auto scale = [&](std::int16_t x) {
+        const std::int64_t v = static_cast<std::int64_t>(x) * slaveAverage / masterAverage;
+        return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+    };
+    for (Frame& f : frames) {
+        f.left = scale(f.left);
+        f.right = scale(f.right);
+    }
+}
+
+std::string EndPointText(FrameIndex J) {
+    const FrameIndex h = J / 158760000;
+    const FrameIndex m = (J / 44100) % 3600 / 60;
+    const FrameIndex s = (J / 44100) % 3600 % 60;
+    const FrameIndex ms = (J % 44100) * 10 / 441;
+    return std::to_string(h) + "H " + std::to_string(m) + "M " + std::to_string(s) + "S " + std::to_string(ms) + "ms";
+}
+
+void SynchroniseFiles(SyncRun& run) {
+    SyncJob& job = run.job;
+    KWavefile& master = run.master;
+    KWavefile& slave = run.slave;
+    SyncProgress& progress = run.progress;
+    const int options = progress.JobOptions();
+    const PointList masterPoints(master);
+    const PointList slavePoints(slave);
+    if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
+    if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
+
+    // A. Division of the master. Points before the end of the master lead-in survive.
+    const int storedMaster = masterPoints.count();
+    const int storedSlave = slavePoints.count();
+    int valid = storedMaster;
+    while (valid > 0 && masterPoints.at(valid - 1) >= job.MasterSkip) --valid;
+    const int F0 = std::min(valid, storedSlave);
+    AddLog("有効データ数：" + std::to_string(F0));
+
+    FrameIndex D = FindSoundOnset(master, job.MasterSkip, 100);
+    masterPoints.set(F0, D);
+    masterPoints.setCount(F0 + 1);
+    int number = F0 + 1;
+    const FrameIndex step = static_cast<FrameIndex>(job.BaseStep) * kTenthFrames;
+    AddLog("基準データを" + std::to_string(step) + "個間隔に設定");
+    const FrameIndex end = master.FrameCount - master.BackNull;
+    while (D < end) {
+        FrameIndex onset;
+        if (number == 1) {
+            onset = FindSoundOnset(master, D + kTenthFrames, 100);
+            D += 2 * kTenthFrames;  // the first step after the start is 0.2 s
+        } else {
+            onset = FindSoundOnset(master, D + 1, 100);
+            D += step;
+        }
+        if (D > end) break;
+        if (onset > D) D = onset + kTenthFrames;  // after a silence longer than the step
+        masterPoints.set(number, D);
+        masterPoints.setCount(number + 1);
+        ++number;
+    }
+    AddLog("分割数：" + std::to_string(number) + " 処理開始番号：" + std::to_string(F0));
+
+    // B. Start of the search.
+    int phase = 0;
+    if (job.RangeS < kStartRange && (F0 > 0 || job.MasterSkip > 0 || job.SlaveSkip > 0)) job.RangeS = kStartRange;
+    float rate = 100.0f;
+    FrameIndex J = masterPoints.at(F0);
+    FrameIndex K = masterPoints.at(F0 + 1);
+    FrameIndex N = SearchSimilarPattern(slave, job.SlaveSkip);
+    const FrameIndex reference = FindSoundOnset(slave, job.SlaveSkip, 100);
+    AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
+    AddLog("予想RATE：" + Fixed(rate));
+
+    const int RE = std::max(job.RangeE, 1);  // a zero range would never end the first pass
+    StageBarState& startBar = progress.StageBar(0, false);
+    startBar.Max.store((2 * RE + 1) * (2 * job.RangeS + 1));
+    progress.StageBar(1).Max.store(std::max(0, number - F0 - 1) * (2 * RE + 1));
+    progress.StageBar(0, true).Marker.store(kStageRunning);
+    progress.SetResultRange(-RE, RE);
+    progress.SetResultValue(0);
+
+    const std::string reportBase = ProgramFolder() + BaseName(slave.FileName);
+    CsvFile resultCsv;
+    if (options & kOptResultCsv) resultCsv = CreateReport(reportBase + ".Result.csv");
+    AddLog(std::to_string(F0) + "-" + std::to_string(number) + " : " + std::to_string(job.StopRequest.load()));
+
+    if (!run.masterEqCopy.empty()) master.SetDataSource(run.masterEqCopy);
+    if (!run.slaveEqCopy.empty()) slave.SetDataSource(run.slaveEqCopy);
+
+    const int F = F0 + 1;
+    const int initialLookAhead = std::max(run.mode % 10, 1);
+    const int largestLookAhead = std::max(run.mode / 10, initialLookAhead);
+    int U = initialLookAhead;
+
+    // C. Segment loop.
+    int A = F;
+    while (A < number && job.StopRequest.load() == 0) {
+        const int stage = A == F ? 0 : 1;
+        StageBarState& bar = progress.StageBar(stage);
+        const int savedPosition = bar.Position.load();
+        const int savedMax = bar.Max.load();
+
+        SearchResult r;
+        K = masterPoints.at(A);
+        const bool lookAhead = U > 1 && A + U - 1 < number;
+        if (lookAhead) K = masterPoints.at(A + U - 1);
+        const FrameIndex len = K - J;
+        FrameIndex P = N + predictedLength(len, rate);
+        AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
+               std::to_string(K));
+        progress.SetMessageLine("区間 " + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + seconds(J) + "～" +
+                                    seconds(K) + " 秒",
+                                0);
+
+        WaveImage segment;
+        if (len > 0 && master.MakeWaveImage(J, K, segment) != 0) {
+            if (master.Average == 0)
+                throw SyncError("the master file " + master.FileName +
+                                " has no measurable level (average 0); it cannot be matched");
+            MatchLevel(segment.frames, slave.Average, master.Average);
+            SegmentSearch q;
+            q.rangeS = job.RangeS;
+            q.rangeE = RE;
+            q.J = J;
+            q.K = K;
+            q.N = N;
+            q.P = P;
+            q.A = A;
+            q.F = F;
+            q.stage = stage;
+            q.options = options;
+            q.reportBase = reportBase;
+            SearchSegment(q, slave, segment.frames, progress, r);
+        }
+
+        if (lookAhead) {
+            K = masterPoints.at(A);
+            const FrameIndex len1 = K - J;
+            P = N + predictedLength(len1, rate);
+            AddLog("--比率 = " + std::to_string(len1) + " / " + std::to_string(len));
+            AddLog("--best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
+            AddLog("--worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+            r.best = static_cast<double>(len1) * r.best / static_cast<double>(len);
+            r.worst = static_cast<double>(len1) * r.worst / static_cast<double>(len);
+            r.bestG = static_cast<int>(len1 * r.bestG / len);
+            r.worstG = static_cast<int>(len1 * r.worstG / len);
+            AddLog("->best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
+            AddLog("->worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+        }
+
+        if (A > F) {
+            const bool suspicious = (-r.worst > r.best && r.worstG < -20) || (-r.worst < r.best && r.bestG > 20);
+            if (suspicious) {
+                if (U < largestLookAhead) {
+                    ++U;
+                    bar.Position.store(savedPosition);
+                    bar.Max.store(savedMax);
+                    progress.SetMessageLine("Retry " + std::to_string(U) + " at " + seconds(J), 2);
+                    continue;
+                }
+                U = initialLookAhead;
+            }
+        }
+
+        std::string row;
+        if (resultCsv)
+            row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," + std::to_string(P) + ",";
+        if (-r.worst > r.best) {
+            AddLog(" worst=" + Fixed(r.worst) + " -S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+            row += std::to_string(r.worstO) + "," + std::to_string(r.worstG) + "," + Fixed(r.worst) + ",";
+            r.bestO = r.worstO;
+            r.bestG = r.worstG;
+            --phase;
+        } else {
+            AddLog(" best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
+            row += std::to_string(r.bestO) + "," + std::to_string(r.bestG) + "," + Fixed(r.best) + ",";
+            ++phase;
+        }
+        progress.SetResultValue(r.bestG);
+        N += r.bestO;
+        P += r.bestO + r.bestG;
+        rate = K > J ? static_cast<float>(static_cast<double>(P - N) * 100.0 / static_cast<double>(K - J)) : rate;
+        if (resultCsv) {
+            row += Fixed(rate) + ",";
+            if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
+                throw SyncError("cannot write the result report " + reportBase + ".Result.csv");
+        }
+        AddLog("予想RATE：" + Fixed(rate));
+
+        if (A == F) {
+            progress.StageBar(0).Marker.store(kStageFinished);
+            slavePoints.set(F - 1, N);
+        }
+        slavePoints.set(A, P);
+        slavePoints.setCount(A + 1);
+        J = K;
+        N = P;
+        job.RangeS = 0;
+        if (job.DpLimit > 0 && job.DpLimit < J) job.StopRequest.store(1);
+        ++A;
+    }
+
+    // D. After the loop.
+    if (resultCsv && std::fflush(resultCsv.get()) != 0)
+        throw SyncError("cannot write the result report " + reportBase + ".Result.csv");
+    resultCsv.reset();
+    SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
+    AddLog("終了ポイント=" + EndPointText(J));
+}
+
+}  // namespace tandem

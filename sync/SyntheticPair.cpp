@@ -1,0 +1,174 @@
+#include "sync/SyntheticPair.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace tandem {
+namespace {
+
+struct Note {
+    double start;   // seconds of material time
+    double life;    // seconds
+    double freq;    // Hz
+    double amp;
+    double decay;   // seconds
+};
+
+std::vector<Note> makeNotes(double seconds, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    std::vector<Note> notes;
+    double t = 0.05;
+    while (t < seconds) {
+        const int voices = 1 + static_cast<int>(uni(rng) * 2.5);
+        for (int v = 0; v < voices; ++v) {
+            Note n;
+            n.start = t + 0.01 * v;
+            n.decay = 0.08 + 0.5 * uni(rng);
+            n.life = std::min(5.0 * n.decay, 2.5);
+            n.freq = 110.0 * std::pow(2.0, std::floor(uni(rng) * 40.0) / 12.0);
+            n.amp = 0.15 + 0.25 * uni(rng);
+            notes.push_back(n);
+        }
+        t += 0.09 + 0.35 * uni(rng);
+    }
+    return notes;
+}
+
+// Evaluates the material at increasing times; keeps the window of sounding notes.
+class Material {
+public:
+    Material(std::vector<Note> notes, std::vector<std::pair<double, double>> silences)
+        : notes_(std::move(notes)), silences_(std::move(silences)) {}
+
+    // t must not decrease between calls.
+    double at(double t) {
+        if (t < 0.0) return 0.0;
+        for (const auto& [from, to] : silences_)
+            if (t >= from && t < to) return 0.0;
+        while (first_ < notes_.size() && notes_[first_].start + 2.5 < t) ++first_;
+        double sum = 0.0;
+        for (std::size_t i = first_; i < notes_.size() && notes_[i].start <= t; ++i) {
+            const Note& n = notes_[i];
+            const double age = t - n.start;
+            if (age >= n.life) continue;
+            const double env = n.amp * std::min(1.0, age / 0.004) * std::exp(-age / n.decay);
+            const double ph = 2.0 * M_PI * n.freq * age;
+            sum += env * (std::sin(ph) + 0.5 * std::sin(2.0 * ph) + 0.3 * std::sin(3.0 * ph));
+        }
+        return 0.35 * std::tanh(sum);
+    }
+
+private:
+    std::vector<Note> notes_;
+    std::vector<std::pair<double, double>> silences_;
+    std::size_t first_ = 0;
+};
+
+std::int16_t toSample(double v) {
+    return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767.0));
+}
+
+}  // namespace
+
+// Slave clock position (seconds after the slave's material start) of material time u.
+static double warp(const SyntheticPairSpec& s, double u) {
+    const double c = 1.0 + s.ppm * 1e-6;
+    const double a = s.wobblePpm * 1e-6;
+    const double w = 2.0 * M_PI / s.wobblePeriodSeconds;
+    return c * u + a / w * (1.0 - std::cos(w * u));
+}
+
+double SyntheticPair::SlavePositionOf(double masterFrame) const {
+    const double u = masterFrame / kSampleRate - spec.masterPadSeconds;  // material time
+    const double slaveSeconds = spec.slavePadSeconds + warp(spec, u + spec.slaveExtraSeconds) -
+                                warp(spec, spec.slaveExtraSeconds);
+    return slaveSeconds * kSampleRate;
+}
+
+SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
+    SyntheticPair pair;
+    pair.spec = spec;
+    const std::vector<Note> notes = makeNotes(spec.seconds + std::max(0.0, spec.slaveExtraSeconds) + 1.0, spec.seed);
+    // Material time 0 of the master is material time slaveExtra of the notes, so that
+    // the slave can hold material before the master's start.
+    const double shift = std::max(0.0, spec.slaveExtraSeconds);
+
+    const FrameIndex masterFrames = static_cast<FrameIndex>((spec.masterPadSeconds + spec.seconds) * kSampleRate);
+    pair.master.resize(static_cast<std::size_t>(masterFrames));
+    {
+        Material m(notes, spec.silences);
+        for (FrameIndex i = 0; i < masterFrames; ++i) {
+            const double u = static_cast<double>(i) / kSampleRate - spec.masterPadSeconds;
+            const double v = u < 0.0 ? 0.0 : m.at(u + shift);
+            const std::int16_t x = toSample(v);
+            pair.master[static_cast<std::size_t>(i)] = Frame{x, toSample(0.9 * v)};
+        }
+    }
+
+    // Slave: frame s holds material time u with warp(u + extra) - warp(extra) = s/rate - pad.
+    const double slaveEnd = spec.slavePadSeconds + warp(spec, spec.seconds + spec.slaveExtraSeconds) -
+                            warp(spec, spec.slaveExtraSeconds);
+    const FrameIndex slaveFrames = static_cast<FrameIndex>(slaveEnd * kSampleRate);
+    pair.slave.resize(static_cast<std::size_t>(slaveFrames));
+    std::mt19937 rng(spec.seed * 7919u + 1u);
+    std::normal_distribution<double> noise(0.0, spec.slaveNoiseDb <= -200.0 ? 0.0 : std::pow(10.0, spec.slaveNoiseDb / 20.0));
+    Material m(notes, spec.silences);
+    const double base = warp(spec, spec.slaveExtraSeconds);
+    double u = -spec.slaveExtraSeconds;  // material time relative to the master's start
+    for (FrameIndex i = 0; i < slaveFrames; ++i) {
+        const double target = static_cast<double>(i) / kSampleRate - spec.slavePadSeconds;  // slave clock seconds
+        double v = 0.0;
+        if (target >= 0.0) {
+            for (int k = 0; k < 3; ++k) {  // Newton on warp(u + extra) - base = target
+                const double c = 1.0 + spec.ppm * 1e-6;
+                const double w = 2.0 * M_PI / spec.wobblePeriodSeconds;
+                const double rate = c + spec.wobblePpm * 1e-6 * std::sin(w * (u + spec.slaveExtraSeconds));
+                u -= (warp(spec, u + spec.slaveExtraSeconds) - base - target) / rate;
+            }
+            v = m.at(u + shift) * spec.slaveGain;
+        }
+        const double n = spec.slaveNoiseDb <= -200.0 ? 0.0 : noise(rng);
+        pair.slave[static_cast<std::size_t>(i)] = Frame{toSample(v + n), toSample(0.9 * v + n)};
+    }
+    return pair;
+}
+
+void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames) {
+    const std::uint64_t dataBytes = frames.size() * 4ull;
+    if (dataBytes + 36 > 0xFFFFFFFFull) throw std::runtime_error(path + ": too long for a WAVE file");
+    std::vector<std::uint8_t> h;
+    auto id = [&](const char* s) { h.insert(h.end(), s, s + 4); };
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    auto u16 = [&](std::uint16_t v) {
+        h.push_back(static_cast<std::uint8_t>(v));
+        h.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    id("RIFF");
+    u32(static_cast<std::uint32_t>(36 + dataBytes));
+    id("WAVE");
+    id("fmt ");
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(kSampleRate);
+    u32(kSampleRate * 4);
+    u16(4);
+    u16(16);
+    id("data");
+    u32(static_cast<std::uint32_t>(dataBytes));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(h.data()), static_cast<std::streamsize>(h.size()));
+    out.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(dataBytes));
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace tandem

@@ -1,0 +1,135 @@
+#include <cstring>
+
+#include "sync/OutputWriter.h"
+#include "wave/KWavefile.h"
+#include "sync/SyncFixture.h"
+
+namespace tandem::test {
+namespace {
+
+struct Output {
+    std::vector<Frame> frames;
+    std::uint32_t riffSize = 0, dataSize = 0;
+};
+
+Output readOutput(const std::string& path) {
+    const std::vector<std::uint8_t> b = ReadFileBytes(path);
+    Output o;
+    if (b.size() < 44) return o;
+    auto u32 = [&](std::size_t at) { return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24); };
+    o.riffSize = u32(4);
+    o.dataSize = u32(40);
+    o.frames.resize((b.size() - 44) / 4);
+    std::memcpy(o.frames.data(), b.data() + 44, o.frames.size() * 4);
+    return o;
+}
+
+class Writer : public SyncFixture {
+protected:
+    // master and slave hold the same material; points at the given frames in both.
+    void storePoints(const std::vector<FrameIndex>& points) {
+        for (const std::string& file : {master, slave}) {
+            for (std::size_t i = 0; i < points.size(); ++i)
+                SettingsWriteInt(file, "DP" + std::to_string(i), static_cast<int>(points[i]));
+            SettingsWriteInt(file, "Count", static_cast<int>(points.size()));
+        }
+        job.MasterFile = master;
+        job.SlaveFile = slave;
+    }
+    void identicalPair(double seconds) {
+        const std::vector<double> v = MusicLike(static_cast<FrameIndex>(seconds * 44100), 21);
+        frames.resize(v.size());
+        for (std::size_t i = 0; i < v.size(); ++i) frames[i] = Frame{ToSample(v[i]), ToSample(-0.5 * v[i])};
+        master = dir.file("m.wav");
+        slave = dir.file("s.wav");
+        WriteStereoWave(master, frames);
+        WriteStereoWave(slave, frames);
+    }
+    std::vector<Frame> frames;
+};
+
+TEST_F(Writer, fewer_than_two_points_write_nothing) {
+    identicalPair(3);
+    storePoints({44100});
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    EXPECT_FALSE(r.written);
+    EXPECT_TRUE(r.error.empty());
+    EXPECT_FALSE(std::filesystem::exists(SynchronisedFileName(job, false)));
+}
+
+TEST_F(Writer, three_segments_master_left_slave_right_level_matched) {
+    identicalPair(3);
+    storePoints({44100, 88200});
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    ASSERT_TRUE(r.written) << r.error;
+    EXPECT_EQ(r.file, dir.file("【m】-【s】.wav"));
+    const Output o = readOutput(r.file);
+    ASSERT_EQ(o.frames.size(), frames.size()) << "lead-in, middle and tail cover the whole file";
+    EXPECT_EQ(o.dataSize, 4 * frames.size());
+    EXPECT_EQ(o.riffSize, 36 + 4 * frames.size());
+    EXPECT_EQ(progress.StageBar(2).Max.load(), 4);
+
+    int largestLeft = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const int mono = (frames[i].left + frames[i].right) / 2;
+        ASSERT_EQ(o.frames[i].right, mono) << "slave, both channels mixed, at frame " << i;
+        largestLeft = std::max(largestLeft, std::abs(static_cast<int>(o.frames[i].left)));
+    }
+    KWavefile probe(slave, kPlaceBoth, true);
+    EXPECT_NEAR(largestLeft, probe.Peak, probe.Peak / 100) << "the master is scaled to the slave's peak";
+}
+
+TEST_F(Writer, lead_in_and_tail_are_kept_up_to_sixty_seconds) {
+    identicalPair(75);
+    storePoints({70 * 44100, 70 * 44100 + 8820});
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    ASSERT_TRUE(r.written) << r.error;
+    const Output o = readOutput(r.file);
+    EXPECT_EQ(o.frames.size(), static_cast<std::size_t>(60 * 44100 + 8820 + (frames.size() - (70 * 44100 + 8820))));
+}
+
+TEST_F(Writer, master_phase_shift_inverts_only_the_master) {
+    identicalPair(3);
+    storePoints({44100, 88200});
+    SettingsWriteInt(master, "PhaseShift", 1);
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    ASSERT_TRUE(r.written) << r.error;
+    const Output o = readOutput(r.file);
+    long long agree = 0;
+    for (std::size_t i = 0; i < o.frames.size(); ++i) agree += static_cast<long long>(o.frames[i].left) * o.frames[i].right;
+    EXPECT_LT(agree, 0) << "left (inverted master) runs against right (slave)";
+}
+
+TEST_F(Writer, output_only_mix_follows_the_settings) {
+    identicalPair(3);
+    storePoints({44100, 88200});
+    KSyncThread silent(job, progress, master, slave, MixSettings{0, -90, 0, -90, 0, 90, 0, 90});
+    const JobOutcome quiet = silent.Execute();
+    ASSERT_TRUE(quiet.outputWritten) << quiet.error;
+    for (const Frame& f : readOutput(quiet.outputFile).frames) ASSERT_TRUE(f.left == 0 && f.right == 0);
+
+    // Master-L panned right and Master-R panned left, slave muted: the master's channels swap.
+    KSyncThread swapped(job, progress, master, slave, MixSettings{100, 90, 100, -90, 0, 90, 0, 90});
+    const JobOutcome s = swapped.Execute();
+    ASSERT_TRUE(s.outputWritten) << s.error;
+    const Output o = readOutput(s.outputFile);
+    long long leftFollowsR = 0, rightFollowsL = 0;
+    for (std::size_t i = 0; i < o.frames.size(); ++i) {
+        leftFollowsR += static_cast<long long>(o.frames[i].left) * frames[i].right;
+        rightFollowsL += static_cast<long long>(o.frames[i].right) * frames[i].left;
+    }
+    EXPECT_GT(leftFollowsR, 0);
+    EXPECT_GT(rightFollowsL, 0);
+}
+
+TEST_F(Writer, unwritable_output_folder_is_an_error) {
+    identicalPair(3);
+    storePoints({44100, 88200});
+    SetProgramFolder("/proc/no-such-folder/");
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    EXPECT_FALSE(r.written);
+    EXPECT_NE(r.error.find("/proc/no-such-folder/"), std::string::npos) << r.error;
+}
+
+}  // namespace
+}  // namespace tandem::test

@@ -1,0 +1,560 @@
+#include "wave/KWavefile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "core/Alert.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "eq/KFirFilter.h"
+#include "settings/Settings.h"
+
+namespace tandem {
+namespace {
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+std::string hex4(std::uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%04X", v);
+    return b;
+}
+
+bool printableId(const std::uint8_t* id) {
+    for (int i = 0; i < 4; ++i)
+        if (id[i] < 0x20 || id[i] > 0x7e) return false;
+    return true;
+}
+
+// Opens path for reading; throws WaveFileError with the reason.
+int openOrThrow(const std::string& path, std::int64_t& size) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw WaveFileError("cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw WaveFileError("cannot read " + path + ": not a regular file");
+    }
+    size = st.st_size;
+    return fd;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// "2007/3/9_14:5:38": the modification time, local, with the 2-second resolution of the
+// file systems the cache was designed for.
+std::string timeText(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "";
+    std::time_t t = st.st_mtime;
+    std::tm tm {};
+    if (!::localtime_r(&t, &tm)) return "";
+    return std::to_string(tm.tm_year + 1900) + "/" + std::to_string(tm.tm_mon + 1) + "/" + std::to_string(tm.tm_mday) +
+           "_" + std::to_string(tm.tm_hour) + ":" + std::to_string(tm.tm_min) + ":" + std::to_string(tm.tm_sec / 2 * 2);
+}
+
+std::int16_t negate16(std::int16_t v) { return v == -32768 ? v : static_cast<std::int16_t>(-v); }
+
+}  // namespace
+
+namespace detail {
+
+// Reads bytes of a file or of a buffer at absolute offsets.
+class ByteSource {
+public:
+    explicit ByteSource(const std::vector<std::uint8_t>& bytes) : bytes_(&bytes), size_(static_cast<std::int64_t>(bytes.size())) {}
+    ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
+
+    std::int64_t size() const { return size_; }
+    // Reads n bytes at offset; false when they are not all there.
+    bool read(std::int64_t offset, std::size_t n, std::uint8_t* out) const {
+        if (offset < 0 || offset > size_ || static_cast<std::int64_t>(n) > size_ - offset) return false;
+        if (bytes_) {
+            std::memcpy(out, bytes_->data() + offset, n);
+            return true;
+        }
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd_, out + done, n - done, offset + static_cast<std::int64_t>(done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            done += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+private:
+    const std::vector<std::uint8_t>* bytes_ = nullptr;
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+};
+
+// The layout of a WAVE file's sample data, as far as reading frames is concerned.
+struct WaveLayout {
+    std::uint16_t formatTag = 0, channels = 0, bits = 0, blockAlign = 1;
+    std::uint32_t sampleRate = 0, avgBytesPerSec = 0;
+    std::int64_t riffSize = 0, fmtOffset = 0, dataOffset = 0, dataBytes = 0;
+    std::string problem;  // why unusable, or what was repaired
+    bool usable = false;
+};
+
+// Walks the chunks. Never trusts a size beyond the source's end; an unusable file gets a
+// reason. log: whether to write the trace lines (only for the file itself).
+WaveLayout parseLayout(const ByteSource& src, bool log) {
+    WaveLayout l;
+    std::uint8_t head[12];
+    if (!src.read(0, 12, head)) {
+        l.problem = src.size() == 0 ? "the file is empty" : "not a RIFF/WAVE file (too short)";
+        return l;
+    }
+    if (std::memcmp(head, "RIFF", 4) != 0) {
+        l.problem = "not a RIFF/WAVE file";
+        return l;
+    }
+    l.riffSize = le32(head + 4);
+    if (log) AddLog("  RIFF size=0x" + hex4(static_cast<std::uint32_t>(l.riffSize)));
+    if (std::memcmp(head + 8, "WAVE", 4) != 0) {
+        l.problem = "not a RIFF/WAVE file (no WAVE form)";
+        return l;
+    }
+    if (l.riffSize + 8 != src.size()) l.problem = "the RIFF size does not match the file size (ignored)";
+    bool haveFmt = false;
+    std::int64_t pos = 12;
+    // The walk is bounded by the file, not by the RIFF size: a RIFF size of 0 or one
+    // that is too large is a writer's slip that should not hide the data.
+    while (pos + 8 <= src.size()) {
+        std::uint8_t ch[8];
+        if (!src.read(pos, 8, ch)) break;
+        if (!printableId(ch) && pos % 2 == 1) {
+            // Writers that pad odd chunks as RIFF requires: step over the pad byte.
+            std::uint8_t padded[8];
+            if (src.read(pos + 1, 8, padded) && printableId(padded)) {
+                ++pos;
+                std::memcpy(ch, padded, 8);
+            }
+        }
+        const std::int64_t size = le32(ch + 4);
+        const std::string id(reinterpret_cast<const char*>(ch), 4);
+        if (log) AddLog("  WAVE-" + id + " size=0x" + hex4(static_cast<std::uint32_t>(size)));
+        const std::int64_t body = pos + 8;
+        if (id == "fmt ") {
+            if (size < 16) {
+                l.problem = "the fmt chunk is too short (" + std::to_string(size) + " bytes)";
+                return l;
+            }
+            std::uint8_t f[16];
+            if (!src.read(body, 16, f)) {
+                l.problem = "the fmt chunk runs past the end of the file";
+                return l;
+            }
+            l.fmtOffset = body;
+            l.formatTag = le16(f);
+            l.channels = le16(f + 2);
+            l.sampleRate = le32(f + 4);
+            l.avgBytesPerSec = le32(f + 8);
+            l.blockAlign = le16(f + 12);
+            l.bits = le16(f + 14);
+            if (log)
+                AddLog("  format=" + std::to_string(l.formatTag) + "  " + std::to_string(l.bits) + "bits  " +
+                       std::to_string(l.channels) + "ch  " + std::to_string(l.sampleRate) + "Hz");
+            if (l.formatTag != 1) {
+                l.problem = "not integer PCM (format " + std::to_string(l.formatTag) + ")";
+                return l;
+            }
+            if (l.bits != 8 && l.bits != 16) {
+                l.problem = std::to_string(l.bits) + "-bit samples are not supported";
+                return l;
+            }
+            if (l.channels != 1 && l.channels != 2) {
+                l.problem = std::to_string(l.channels) + " channels are not supported";
+                return l;
+            }
+            if (l.sampleRate != 44100) {
+                l.problem = "not a 44100 Hz file (" + std::to_string(l.sampleRate) + " Hz)";
+                return l;
+            }
+            if (l.blockAlign != l.channels * (l.bits / 8)) {
+                l.problem = "the fmt chunk's block align (" + std::to_string(l.blockAlign) + ") does not match " +
+                            std::to_string(l.channels) + " channels of " + std::to_string(l.bits) + " bits";
+                return l;
+            }
+            haveFmt = true;
+        } else if (id == "data") {
+            if (!haveFmt) {
+                l.problem = "the data chunk comes before the fmt chunk";
+                return l;
+            }
+            l.dataOffset = body;
+            l.dataBytes = size;
+            if (body + size > src.size())
+                l.problem = "the data chunk states " + std::to_string(size) + " bytes but the file holds " +
+                            std::to_string(std::max<std::int64_t>(0, src.size() - body)) +
+                            "; the missing frames read as silence";
+            l.usable = true;
+            return l;
+        }
+        if (body + size > src.size()) {
+            l.problem = "the " + id + " chunk runs past the end of the file";
+            return l;
+        }
+        pos = body + size;
+    }
+    l.problem = haveFmt ? "no data chunk" : "no fmt chunk";
+    return l;
+}
+
+}  // namespace detail
+
+using detail::ByteSource;
+using detail::WaveLayout;
+using detail::parseLayout;
+
+KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
+    : FileName(fileName), ChannelPlacement(placement) {
+    AddLog("●open " + fileName);
+    std::int64_t size = 0;
+    Fd file{openOrThrow(fileName, size)};
+    FileSize = size;
+    parse(ByteSource(file.fd, size));
+    if (DataOffset > 0) {
+        headerBytes_.resize(static_cast<std::size_t>(DataOffset));
+        if (!ByteSource(file.fd, size).read(0, headerBytes_.size(), headerBytes_.data()))
+            throw WaveFileError("cannot read " + fileName + ": " + std::strerror(errno));
+    }
+    file = Fd{-1};
+    if (analyse) CheckData();
+}
+
+KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse)
+    : FileName(fileName), ChannelPlacement(placement), fromMemory_(true) {
+    AddLog("●open " + fileName);
+    FileSize = static_cast<std::int64_t>(bytes.size());
+    parse(ByteSource(bytes));
+    if (DataOffset > 0) headerBytes_.assign(bytes.begin(), bytes.begin() + DataOffset);
+    FileImage = std::move(bytes);
+    if (analyse) CheckData();
+}
+
+void KWavefile::parse(const detail::ByteSource& src) {
+    const WaveLayout l = parseLayout(src, true);
+    RiffSize = l.riffSize;
+    problem_ = l.problem;
+    if (l.fmtOffset > 0) {
+        FormatTag = l.formatTag;
+        Channels = l.channels;
+        SampleRate = l.sampleRate;
+        AvgBytesPerSec = l.avgBytesPerSec;
+        BlockAlign = l.blockAlign;
+        BitsPerSample = l.bits;
+        FmtOffset = l.fmtOffset;
+    }
+    if (l.usable) {
+        DataOffset = l.dataOffset;
+        FrameCount = l.dataBytes / BlockAlign;
+        source_ = {Channels, BitsPerSample, BlockAlign, DataOffset};
+    }
+}
+
+void KWavefile::SetDataSource(const std::string& name) {
+    DataSourceName = name;
+    FileImage.clear();
+    FileImage.shrink_to_fit();
+    source_ = {Channels, BitsPerSample, BlockAlign, DataOffset};
+}
+
+std::string KWavefile::ChangeExtension(const std::string& ext) const {
+    if (ext.empty()) return FileName;
+    const std::string::size_type slash = FileName.rfind('/');
+    const std::string::size_type dot = FileName.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return FileName + ext;
+    return FileName.substr(0, dot) + ext;
+}
+
+bool KWavefile::loadImage() {
+    if (!FileImage.empty()) return true;
+    if (fromMemory_ && DataSourceName.empty()) return false;
+    const std::string& name = DataSourceName.empty() ? FileName : DataSourceName;
+    AddLog("●READ● " + name);
+    std::int64_t size = 0;
+    int fd = -1;
+    try {
+        fd = openOrThrow(name, size);
+    } catch (const WaveFileError& e) {
+        AddLog(e.what());
+        return false;
+    }
+    Fd file{fd};
+    try {
+        FileImage.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        FileImage.clear();
+        AddLog("no memory to load " + name + " (" + std::to_string(size) + " bytes)");
+        return false;
+    }
+    if (!ByteSource(fd, size).read(0, FileImage.size(), FileImage.data())) {
+        AddLog("cannot read " + name + ": " + std::strerror(errno));
+        FileImage.clear();
+        return false;
+    }
+    if (!DataSourceName.empty()) {
+        // An equalised copy is always 16-bit stereo whatever its source was: read it by
+        // its own header, not by the source's format fields.
+        const WaveLayout l = parseLayout(ByteSource(FileImage), false);
+        if (!l.usable) {
+            AddLog(name + ": " + l.problem);
+            FileImage.clear();
+            return false;
+        }
+        source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset};
+    }
+    return !FileImage.empty();
+}
+
+FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
+    if (DataOffset <= 0 || end <= start || start < 0) return 0;
+    if (!loadImage()) return 0;
+    const FrameIndex n = end - start;
+    const std::int64_t imageSize = static_cast<std::int64_t>(FileImage.size());
+    const std::uint8_t* image = FileImage.data();
+    const int align = source_.blockAlign;
+    // Frames that the data source does not hold (a truncated file or copy) are silence.
+    FrameIndex available = 0;
+    const std::int64_t first = source_.dataOffset + start * align;
+    if (first < imageSize) available = std::min<FrameIndex>(n, (imageSize - first) / align);
+    const std::uint8_t* p = image + (available > 0 ? first : 0);
+    const bool placeLeft = ChannelPlacement == kPlaceLeft;
+    if (source_.bits == 16 && source_.channels == 2) {
+        std::memcpy(dest, p, static_cast<std::size_t>(available) * 4);
+    } else {
+        for (FrameIndex i = 0; i < available; ++i) {
+            std::int16_t l, r;
+            if (source_.bits == 16) {  // mono
+                l = static_cast<std::int16_t>(le16(p + 2 * i));
+                r = l;
+            } else if (source_.channels == 2) {
+                l = static_cast<std::int16_t>((p[2 * i] - 128) * 256);
+                r = static_cast<std::int16_t>((p[2 * i + 1] - 128) * 256);
+            } else {
+                l = static_cast<std::int16_t>((p[i] - 128) * 256);
+                r = l;
+            }
+            if (source_.channels == 1) {
+                if (placeLeft) {
+                    r = 0;
+                } else {
+                    l = static_cast<std::int16_t>(l / 2);
+                    r = l;
+                }
+            }
+            dest[i] = Frame{l, r};
+        }
+    }
+    std::fill(dest + available, dest + n, Frame{});
+
+    if (ChannelFlags & kInvertRight) {
+        AddLog("右チャンネルの位相反転");
+        for (FrameIndex i = 0; i < n; ++i) dest[i].right = negate16(dest[i].right);
+    }
+    if (ChannelFlags & kInvertLeft) {
+        AddLog("左チャンネルの位相反転");
+        for (FrameIndex i = 0; i < n; ++i) dest[i].left = negate16(dest[i].left);
+    }
+    if (FilterLow > 0)
+        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass);
+    if (FilterHigh > 0)
+        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass);
+    return n;
+}
+
+int KWavefile::LevelValue(int kind) const {
+    switch (kind) {
+        case 1: return PeakL;
+        case 2: return PeakR;
+        case 3: return PeakMono;
+        default: return Peak;
+    }
+}
+
+void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames) const {
+    if (DataOffset <= 0) return;
+    std::memcpy(buffer, headerBytes_.data(), headerBytes_.size());
+    const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels * (bits / 8));
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(blockAlign) * static_cast<std::uint64_t>(frames);
+    put32(buffer + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(DataOffset) + dataBytes - 8));
+    std::uint8_t* f = buffer + FmtOffset;
+    put16(f + 2, static_cast<std::uint16_t>(channels));
+    put32(f + 4, static_cast<std::uint32_t>(rate));
+    put32(f + 8, blockAlign * static_cast<std::uint32_t>(rate));
+    put16(f + 12, static_cast<std::uint16_t>(blockAlign));
+    put16(f + 14, static_cast<std::uint16_t>(bits));
+    put32(buffer + DataOffset - 4, static_cast<std::uint32_t>(dataBytes));
+}
+
+std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image) {
+    if (DataOffset <= 0) return 0;
+    if (start >= end) end = start + 1;
+    const FrameIndex frames = end - start;
+    const std::uint64_t size = static_cast<std::uint64_t>(frames) * 4 + static_cast<std::uint64_t>(DataOffset);
+    if (size - 8 > 0xFFFFFFFFull) {
+        AddLog("an image of " + std::to_string(frames) + " frames is too large for a WAVE file");
+        return 0;
+    }
+    try {
+        image.header.assign(static_cast<std::size_t>(DataOffset), 0);
+        image.frames.assign(static_cast<std::size_t>(frames), Frame{});
+    } catch (const std::bad_alloc&) {
+        image.header.clear();
+        image.frames.clear();
+        ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
+        return 0;
+    }
+    MakeHeader(image.header.data(), 2, 16, kSampleRate, frames);
+    Frame* p = image.frames.data();
+    if (start < 0) {
+        p += -start;
+        start = 0;
+    }
+    end = std::min(end, FrameCount);
+    if (start < end) ReadFrames(p, start, end);
+    return static_cast<std::size_t>(DataOffset);
+}
+
+void KWavefile::CheckData() {
+    FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
+    if (DataOffset <= 0) return;
+    const std::string section = ChangeExtension("");
+    const std::string cached = SettingsReadText(section, "Date", "");
+    const std::string stamp = fromMemory_ ? std::string() : timeText(FileName);
+    AddLog("▲DATE; " + stamp + " : " + cached);
+    bool accepted = false;
+    if (stamp == cached) {
+        Peak = SettingsReadInt(section, "Peak", 0);
+        PointL = SettingsReadInt(section, "PointL", 0);
+        PointR = SettingsReadInt(section, "PointR", 0);
+        PeakL = SettingsReadInt(section, "PeakL", 0);
+        PeakR = SettingsReadInt(section, "PeakR", 0);
+        PeakMono = SettingsReadInt(section, "PeakMono", 0);
+        FrontNull = SettingsReadInt(section, "FrontNull", 0);
+        BackNull = SettingsReadInt(section, "BackNull", 0);
+        Average = SettingsReadInt(section, "Average", 0);
+        MaxDistance = SettingsReadInt(section, "MaxDistance", 0);
+        const int aveLeft = SettingsReadInt(section, "AveLeft", 0);
+        const int aveRight = SettingsReadInt(section, "AveRight", 0);
+        accepted = (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
+                   (PointL != 0 || PointR != 0);
+    }
+    if (!accepted) measure(section, stamp);
+    AddLog("▲CheckData();PEAK:L=" + std::to_string(PeakL) + " R=" + std::to_string(PeakR) +
+           " MONO=" + std::to_string(PeakMono) + " MaxDist=" + std::to_string(MaxDistance));
+}
+
+void KWavefile::measure(const std::string& section, const std::string& stamp) {
+    constexpr FrameIndex kBlock = 4194304;
+    std::vector<Frame> work;
+    try {
+        work.resize(static_cast<std::size_t>(std::min<FrameIndex>(kBlock, std::max<FrameIndex>(FrameCount, 1))));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
+    std::int64_t sumL = 0, sumR = 0, sumLR = 0, k = 0;
+    std::int64_t aveL = 0, aveR = 0, ave = 0, seconds = 0;
+    std::int64_t front = 0, back = 0;
+    for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
+        const FrameIndex e = std::min(b + kBlock, FrameCount);
+        if (ReadFrames(work.data(), b, e) == 0) {
+            ShowAlert("Data may be broken.");
+            break;
+        }
+        if (Channels != 2)
+            for (FrameIndex i = 0; i < e - b; ++i) work[static_cast<std::size_t>(i)].right = work[static_cast<std::size_t>(i)].left;
+        for (FrameIndex i = 0; i < e - b; ++i) {
+            const int L = work[static_cast<std::size_t>(i)].left, R = work[static_cast<std::size_t>(i)].right;
+            const int aL = L < 0 ? -L : L, aR = R < 0 ? -R : R;
+            if (aL > PeakL) {
+                PeakL = aL;
+                PointL = static_cast<std::int32_t>(b + i);
+            }
+            if (aR > PeakR) {
+                PeakR = aR;
+                PointR = static_cast<std::int32_t>(b + i);
+            }
+            PeakMono = std::max(PeakMono, std::abs(L + R));
+            MaxDistance = std::max(MaxDistance, std::abs(L - R));
+            if (PeakL == 0 && PeakR == 0) {
+                ++front;
+            } else if (L == 0 && R == 0) {
+                ++back;
+            } else {
+                back = 0;
+            }
+            sumL += aL;
+            sumR += aR;
+            sumLR += aL + aR;
+            if (++k == 44100) {
+                aveL += sumL / 44100;
+                aveR += sumR / 44100;
+                ave += (sumLR / 44100) / 2;
+                ++seconds;
+                sumL = sumR = sumLR = k = 0;
+            }
+        }
+    }
+    if (k > 0) {
+        aveL += sumL / k;
+        aveR += sumR / k;
+        ave += (sumLR / k) / 2;
+        ++seconds;
+    }
+    FrontNull = static_cast<std::int32_t>(std::min<std::int64_t>(front, INT32_MAX));
+    BackNull = static_cast<std::int32_t>(std::min<std::int64_t>(back, INT32_MAX));
+    int aveLeft = 0, aveRight = 0;
+    if (seconds >= 1) {
+        double d = static_cast<double>(seconds) - static_cast<double>(front + back) / 44100.0;
+        // Almost all silence: the divisor would be zero or negative; take all seconds.
+        if (d <= 0.0) d = static_cast<double>(seconds);
+        Average = static_cast<std::int32_t>(static_cast<double>(ave) / d);
+        aveLeft = static_cast<int>(static_cast<double>(aveL) / d);
+        aveRight = static_cast<int>(static_cast<double>(aveR) / d);
+    }
+    Peak = PeakR >= PeakL ? PeakR : PeakL;
+    SettingsWriteInt(section, "AveLeft", aveLeft);
+    SettingsWriteInt(section, "AveRight", aveRight);
+    SettingsWriteInt(section, "Peak", Peak);
+    SettingsWriteInt(section, "PointL", PointL);
+    SettingsWriteInt(section, "PointR", PointR);
+    SettingsWriteInt(section, "PeakL", PeakL);
+    SettingsWriteInt(section, "PeakR", PeakR);
+    SettingsWriteInt(section, "PeakMono", PeakMono);
+    SettingsWriteInt(section, "FrontNull", FrontNull);
+    SettingsWriteInt(section, "BackNull", BackNull);
+    SettingsWriteInt(section, "Average", Average);
+    SettingsWriteInt(section, "MaxDistance", MaxDistance);
+    SettingsWriteText(section, "Date", stamp);
+}
+
+}  // namespace tandem
