@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 data=${TANDEM_EVAL_DATA:-$root/../evaldata}
 eval_dir=$root/../shared/eval
-cli=$root/build/bin/tandem-cli
+cli=${TANDEM_CLI:-$root/build/bin/tandem-cli}
 [ -x "$cli" ] || { echo "build first: cmake --build build" >&2; exit 2; }
 cases=("$@")
 if [ ${#cases[@]} -eq 0 ]; then
