@@ -91,12 +91,14 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     if (lb <= 0 || lo <= 0) return 0;
     const double J = static_cast<double>(lo) / static_cast<double>(lb);
 
-    if (limit && *limit > 0) {
-        if (*limit < b1 - b0) b1 = b0 + *limit;
+    // A limit that cuts the base segment cuts the other one to match; an uncut first
+    // segment keeps a longer slave lead-in, which the widening below makes room for.
+    if (limit && *limit > 0 && *limit < b1 - b0) {
+        b1 = b0 + *limit;
         const FrameIndex span = static_cast<FrameIndex>(static_cast<double>(b1 - b0) * J);
         if (span < o1 - o0) o1 = o0 + span;
-    } else if (limit && *limit < 0) {
-        if (-*limit < b1 - b0) b0 = b1 + *limit;
+    } else if (limit && *limit < 0 && -*limit < b1 - b0) {
+        b0 = b1 + *limit;
         const FrameIndex span = static_cast<FrameIndex>(static_cast<double>(b1 - b0) * J);
         if (span < o1 - o0) o0 = o1 - span;
     }

@@ -1,0 +1,80 @@
+#include "wave/WaveFixture.h"
+
+namespace tandem::test {
+namespace {
+
+class WaveImageTest : public WaveFixture {};
+
+TEST_F(WaveImageTest, image_header_is_patched_for_its_span) {
+    KWavefile w(write("p.wav", StereoWave(Ramp(44100))), kPlaceBoth, false);
+    WaveImage image;
+    ASSERT_EQ(w.MakeWaveImage(0, 44100, image), 44u);
+    const std::vector<std::uint8_t> b = image.bytes();
+    EXPECT_EQ(b.size(), 44u + 4 * 44100);
+    EXPECT_EQ(U32(b, 4), 44u + 4 * 44100 - 8);
+    EXPECT_EQ(U32(b, 40), 4u * 44100);
+
+    image = WaveImage{};
+    ASSERT_EQ(w.MakeWaveImage(5, 5, image), 44u);
+    ASSERT_EQ(image.frameCount(), 1) << "an empty span gives one frame";
+    EXPECT_EQ(image.frames[0].left, 60);
+}
+
+TEST_F(WaveImageTest, spans_outside_the_file_are_silent) {
+    KWavefile w(write("p.wav", StereoWave(Ramp(300))), kPlaceBoth, false);
+    WaveImage image;
+    ASSERT_NE(w.MakeWaveImage(-100, 100, image), 0u);
+    ASSERT_EQ(image.frameCount(), 200);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(image.frames[static_cast<std::size_t>(i)].left, 0);
+    EXPECT_EQ(image.frames[100].left, 10);
+    EXPECT_EQ(image.frames[199].left, 1000);
+
+    ASSERT_NE(w.MakeWaveImage(290, 310, image), 0u);
+    ASSERT_EQ(image.frameCount(), 20);
+    EXPECT_EQ(image.frames[9].left, 3000);
+    for (int i = 10; i < 20; ++i) EXPECT_EQ(image.frames[static_cast<std::size_t>(i)].left, 0);
+    EXPECT_EQ(U32(image.header, 40), 80u);
+}
+
+TEST_F(WaveImageTest, eight_bit_mono_source_gives_a_16bit_stereo_header_and_keeps_its_list_chunk) {
+    WaveSpec spec;
+    spec.channels = 1;
+    spec.bits = 8;
+    putId(spec.extraChunk, "LIST");
+    put32(spec.extraChunk, 4);
+    putId(spec.extraChunk, "INFO");
+    KWavefile w(write("m8.wav", MakeWaveBytes(spec, {0, 64, 128, 192})), kPlaceBoth, false);
+    WaveImage image;
+    ASSERT_EQ(w.MakeWaveImage(0, 4, image), 56u);
+    EXPECT_EQ(U16(image.header, 22), 2) << "channels";
+    EXPECT_EQ(U32(image.header, 24), 44100u);
+    EXPECT_EQ(U32(image.header, 28), 4u * 44100) << "bytes per second";
+    EXPECT_EQ(U16(image.header, 32), 4) << "block align";
+    EXPECT_EQ(U16(image.header, 34), 16) << "bits";
+    EXPECT_EQ(std::string(image.header.begin() + 36, image.header.begin() + 48), std::string("LIST\x04\0\0\0INFO", 12));
+    EXPECT_EQ(image.frames[1].left, -8192);
+    EXPECT_EQ(image.frames[1].right, -8192);
+}
+
+TEST_F(WaveImageTest, data_source_is_read_by_its_own_format_and_short_copies_are_padded) {
+    WaveSpec spec;
+    spec.channels = 1;
+    spec.bits = 8;
+    KWavefile w(write("mono.wav", MakeWaveBytes(spec, std::vector<std::uint8_t>(50, 200))), kPlaceBoth, false);
+    // The copy is 16-bit stereo and shorter than the file.
+    std::vector<Frame> copy = Ramp(20);
+    const std::string copyPath = write("mono_EQ(0,1000).wav", StereoWave(copy));
+    w.SetDataSource(copyPath);
+    std::vector<Frame> f = Fetch(w, 0, 30);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(f[static_cast<std::size_t>(i)].left, copy[static_cast<std::size_t>(i)].left) << i;
+        EXPECT_EQ(f[static_cast<std::size_t>(i)].right, copy[static_cast<std::size_t>(i)].right) << i;
+    }
+    for (int i = 20; i < 30; ++i) EXPECT_EQ(f[static_cast<std::size_t>(i)].left, 0);
+    w.SetDataSource("");
+    f = Fetch(w, 0, 1);
+    EXPECT_EQ(f[0].left, (200 - 128) * 256 / 2) << "back on its own samples";
+}
+
+}  // namespace
+}  // namespace tandem::test

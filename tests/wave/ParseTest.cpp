@@ -1,0 +1,211 @@
+#include "core/Log.h"
+#include "wave/WaveFixture.h"
+
+namespace tandem::test {
+namespace {
+
+std::vector<std::uint8_t> listChunk(std::size_t bodySize) {
+    std::vector<std::uint8_t> c;
+    putId(c, "LIST");
+    put32(c, static_cast<std::uint32_t>(bodySize));
+    for (std::size_t i = 0; i < bodySize; ++i) c.push_back(static_cast<std::uint8_t>('a' + i % 26));
+    return c;
+}
+
+class WaveParse : public WaveFixture {
+protected:
+    KWavefile open(const std::vector<std::uint8_t>& bytes) { return KWavefile(dir.file("t.wav"), bytes, kPlaceBoth, false); }
+};
+
+TEST_F(WaveParse, plain_16bit_stereo_logs_its_chunks_and_counts_frames) {
+    StartLog();
+    KWavefile w(write("plain.wav", StereoWave(Ramp(100))), kPlaceBoth, false);
+    const std::vector<std::string> log = LogLines();
+    HideLog();
+    EXPECT_TRUE(w.Usable()) << w.Problem();
+    EXPECT_EQ(w.DataOffset, 44);
+    EXPECT_EQ(w.FmtOffset, 20);
+    EXPECT_EQ(w.FrameCount, 100);
+    EXPECT_EQ(w.BlockAlign, 4);
+    EXPECT_EQ(w.FileSize, 444);
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[0], "●open " + dir.file("plain.wav"));
+    EXPECT_EQ(log[1], "  RIFF size=0x01B4");
+    EXPECT_EQ(log[2], "  WAVE-fmt  size=0x0010");
+    EXPECT_EQ(log[3], "  format=1  16bits  2ch  44100Hz");
+    EXPECT_EQ(log[4], "  WAVE-data size=0x0190");
+}
+
+TEST_F(WaveParse, chunks_before_data_are_skipped_odd_ones_with_or_without_pad) {
+    WaveSpec spec;
+    spec.extraChunk = listChunk(10);
+    KWavefile even = open(MakeWaveBytes(spec, std::vector<std::uint8_t>(40, 0)));
+    EXPECT_EQ(even.DataOffset, 44 + 18);
+    EXPECT_EQ(even.FrameCount, 10);
+
+    spec.extraChunk = listChunk(7);  // odd, no pad byte: the next chunk follows at once
+    KWavefile unpadded = open(MakeWaveBytes(spec, std::vector<std::uint8_t>(40, 0)));
+    EXPECT_EQ(unpadded.DataOffset, 44 + 15);
+    EXPECT_TRUE(unpadded.Usable());
+
+    spec.extraChunk = listChunk(7);
+    spec.extraChunk.push_back(0);  // odd with the pad byte RIFF asks for
+    KWavefile padded = open(MakeWaveBytes(spec, std::vector<std::uint8_t>(40, 0)));
+    EXPECT_TRUE(padded.Usable()) << padded.Problem();
+    EXPECT_EQ(padded.DataOffset, 44 + 16);
+}
+
+struct Broken {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    const char* reason;
+};
+
+TEST_F(WaveParse, unusable_files_say_why_and_never_read) {
+    std::vector<Broken> cases;
+    cases.push_back({"empty", {}, "empty"});
+    cases.push_back({"short", {'R', 'I', 'F', 'F'}, "too short"});
+    std::vector<std::uint8_t> b = StereoWave(Ramp(10));
+    b[0] = 'X';
+    cases.push_back({"not riff", b, "not a RIFF/WAVE"});
+    WaveSpec s24;
+    s24.bits = 24;
+    cases.push_back({"24 bit", MakeWaveBytes(s24, std::vector<std::uint8_t>(60)), "24-bit samples are not supported"});
+    WaveSpec s48;
+    s48.rate = 48000;
+    cases.push_back({"48 kHz", MakeWaveBytes(s48, std::vector<std::uint8_t>(40)), "not a 44100 Hz file (48000 Hz)"});
+    WaveSpec sFloat;
+    sFloat.formatTag = 3;
+    cases.push_back({"float", MakeWaveBytes(sFloat, std::vector<std::uint8_t>(40)), "format 3"});
+    WaveSpec s6;
+    s6.channels = 6;
+    cases.push_back({"6 ch", MakeWaveBytes(s6, std::vector<std::uint8_t>(48)), "6 channels"});
+    b = StereoWave(Ramp(10));
+    b[32] = 0;  // block align 0
+    b[33] = 0;
+    cases.push_back({"align 0", b, "block align (0)"});
+    b = StereoWave(Ramp(10));
+    b[32] = 3;  // odd block align
+    cases.push_back({"align 3", b, "block align (3)"});
+    b = StereoWave(Ramp(10));
+    b[16] = 12;  // fmt chunk of 12 bytes
+    cases.push_back({"short fmt", b, "fmt chunk is too short"});
+    WaveSpec huge;
+    huge.extraChunk = listChunk(4);
+    huge.extraChunk[4] = 0xff;  // LIST size far past the end
+    huge.extraChunk[7] = 0x7f;
+    cases.push_back({"chunk past end", MakeWaveBytes(huge, std::vector<std::uint8_t>(40)), "runs past the end"});
+    b = StereoWave(Ramp(10));
+    b.resize(36);  // no data chunk
+    cases.push_back({"no data", b, "no data chunk"});
+
+    for (const Broken& c : cases) {
+        KWavefile w = open(c.bytes);
+        EXPECT_FALSE(w.Usable()) << c.what;
+        EXPECT_EQ(w.DataOffset, 0) << c.what;
+        EXPECT_NE(w.Problem().find(c.reason), std::string::npos) << c.what << ": " << w.Problem();
+        Frame f[4];
+        EXPECT_EQ(w.ReadFrames(f, 0, 4), 0) << c.what;
+        WaveImage image;
+        EXPECT_EQ(w.MakeWaveImage(0, 10, image), 0u) << c.what;
+    }
+}
+
+TEST_F(WaveParse, riff_size_zero_or_absurd_does_not_hide_the_data) {
+    for (std::uint32_t riff : {0u, 0xFFFFFFF0u}) {
+        std::vector<std::uint8_t> b = StereoWave(Ramp(10));
+        b[4] = riff & 0xff;
+        b[5] = (riff >> 8) & 0xff;
+        b[6] = (riff >> 16) & 0xff;
+        b[7] = (riff >> 24) & 0xff;
+        KWavefile w = open(b);
+        EXPECT_TRUE(w.Usable()) << riff;
+        EXPECT_EQ(w.FrameCount, 10);
+    }
+}
+
+TEST_F(WaveParse, data_size_past_end_reads_as_silence) {
+    std::vector<std::uint8_t> b = StereoWave(Ramp(10));
+    b[40] = 0xff;  // data chunk claims 0xFF*... bytes
+    b[41] = 0x01;
+    KWavefile w = open(b);
+    ASSERT_TRUE(w.Usable());
+    EXPECT_EQ(w.FrameCount, 0x1ff / 4);
+    const std::vector<Frame> f = Fetch(w, 8, 20);
+    EXPECT_EQ(f[0].left, 90);
+    EXPECT_EQ(f[1].left, 100);
+    for (std::size_t i = 2; i < f.size(); ++i) EXPECT_TRUE(f[i].left == 0 && f[i].right == 0) << i;
+}
+
+TEST_F(WaveParse, eight_bit_and_mono_are_converted_and_placed) {
+    WaveSpec mono8;
+    mono8.channels = 1;
+    mono8.bits = 8;
+    const std::vector<std::uint8_t> bytes8 = MakeWaveBytes(mono8, {0, 128, 255, 1});
+    KWavefile both(dir.file("m8.wav"), bytes8, kPlaceBoth, false);
+    std::vector<Frame> f = Fetch(both, 0, 4);
+    EXPECT_EQ(f[0].left, -16384);
+    EXPECT_EQ(f[0].right, -16384);
+    EXPECT_EQ(f[1].left, 0);
+    EXPECT_EQ(f[2].left, 16256);
+    EXPECT_EQ(f[3].right, -16256);
+    KWavefile leftOnly(dir.file("m8.wav"), bytes8, kPlaceLeft, false);
+    f = Fetch(leftOnly, 0, 3);
+    EXPECT_EQ(f[0].left, -32768);
+    EXPECT_EQ(f[0].right, 0);
+    EXPECT_EQ(f[2].left, 32512);
+
+    WaveSpec stereo8;
+    stereo8.bits = 8;
+    KWavefile s8(dir.file("s8.wav"), MakeWaveBytes(stereo8, {0, 255, 128, 129}), kPlaceBoth, false);
+    f = Fetch(s8, 0, 2);
+    EXPECT_EQ(f[0].left, -32768);
+    EXPECT_EQ(f[0].right, 32512);
+    EXPECT_EQ(f[1].left, 0);
+    EXPECT_EQ(f[1].right, 256);
+
+    WaveSpec mono16;
+    mono16.channels = 1;
+    std::vector<std::uint8_t> d;
+    put16(d, static_cast<std::uint16_t>(-1001));
+    put16(d, 3000);
+    KWavefile m16(dir.file("m16.wav"), MakeWaveBytes(mono16, d), kPlaceBoth, false);
+    f = Fetch(m16, 0, 2);
+    EXPECT_EQ(f[0].left, -500) << "halves truncate toward zero";
+    EXPECT_EQ(f[1].right, 1500);
+}
+
+TEST_F(WaveParse, inversion_flags_negate_each_channel) {
+    std::vector<Frame> frames{{100, -200}, {-32768, 32767}};
+    KWavefile w(dir.file("i.wav"), StereoWave(frames), kPlaceBoth, false);
+    w.ChannelFlags = kInvertLeft;
+    std::vector<Frame> f = Fetch(w, 0, 2);
+    EXPECT_EQ(f[0].left, -100);
+    EXPECT_EQ(f[0].right, -200);
+    EXPECT_EQ(f[1].left, -32768) << "16-bit negation keeps -32768";
+    w.ChannelFlags = kInvertRight;
+    f = Fetch(w, 0, 2);
+    EXPECT_EQ(f[0].left, 100);
+    EXPECT_EQ(f[0].right, 200);
+    EXPECT_EQ(f[1].right, -32767);
+}
+
+TEST_F(WaveParse, change_extension_replaces_the_last_extension_of_the_name) {
+    KWavefile w(dir.file("take.1.wav"), StereoWave(Ramp(2)), kPlaceBoth, false);
+    EXPECT_EQ(w.ChangeExtension(""), dir.file("take.1.wav"));
+    EXPECT_EQ(w.ChangeExtension(".log"), dir.file("take.1.log"));
+    KWavefile plain("/a.b/noext", StereoWave(Ramp(2)), kPlaceBoth, false);
+    EXPECT_EQ(plain.ChangeExtension(".wav"), "/a.b/noext.wav");
+}
+
+TEST_F(WaveParse, missing_file_throws_with_its_name) {
+    try {
+        KWavefile w(dir.file("missing.wav"), kPlaceBoth, false);
+        FAIL() << "no exception";
+    } catch (const WaveFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing.wav"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace tandem::test
