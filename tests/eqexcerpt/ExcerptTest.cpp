@@ -18,7 +18,7 @@
 #endif
 #include "eq/Excerpt.h"
 #include "eq/KFirFilter.h"
-#include "settings/Settings.h"
+#include "joblist/HistoryFixture.h"
 
 namespace tandem::test {
 namespace {
@@ -58,22 +58,14 @@ int silentTail(int lowHz, int highHz) {
     return std::max(d1 - d2, d2);
 }
 
-class Excerpt : public ::testing::Test {
+class Excerpt : public HistoryFixture {
 protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SettingsOpen(dir.file("qzv.ini"));
-    }
-    void TearDown() override { SettingsReset(); }
-
     std::string writeStereo(const std::string& name, const std::vector<Frame>& frames) {
         const std::string path = dir.file(name);
         WriteFile(path, StereoWave(frames));
         return path;
     }
 
-    TempDir dir;
     RecordingPlayer player;
 };
 

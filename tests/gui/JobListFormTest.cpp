@@ -7,23 +7,19 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstdlib>
 #include <functional>
 #include <string>
 
-#include "common/TestWave.h"
+#include "joblist/HistoryFixture.h"
 #include "joblist/TJobListForm.h"
-#include "settings/Settings.h"
 
 namespace tandem::test {
 namespace {
 
-class JobListFormTest : public ::testing::Test {
+class JobListFormTest : public HistoryFixture {
 protected:
     void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SettingsOpen(dir.file("qzv.ini"));
+        HistoryFixture::SetUp();
         JobHistory stored;
         for (int i = 0; i < 6; ++i) {
             const std::string n = std::to_string(i);
@@ -32,8 +28,6 @@ protected:
             SettingsWriteInt("/rec/s" + n + ".wav", "Count", 30);
         }
     }
-    void TearDown() override { SettingsReset(); }
-
     // Shows the window modally and, once it runs, selects rows and does something.
     static int showAndDo(TJobListForm& form, std::vector<int> rows, std::function<void()> action) {
         QTimer::singleShot(0, &form, [&form, rows, action] {
@@ -50,8 +44,6 @@ protected:
         }
         return out;
     }
-
-    TempDir dir;
 };
 
 TEST_F(JobListFormTest, loads_the_stored_history_into_its_lines) {

@@ -1,4 +1,4 @@
-// A scratch qzv.ini for tests of the job history.
+// A scratch qzv.ini and per-user file for tests that use the settings store.
 #pragma once
 
 #include <gtest/gtest.h>
