@@ -1,0 +1,61 @@
+#include "app/RunControl.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tandem {
+
+RunControl::RunControl(QObject* parent) : QObject(parent) {}
+
+RunControl::~RunControl() {
+    if (!thread_) return;
+    // Keep asking until the worker is past its start (which clears the flag) and done.
+    while (!workerFinished_.load()) {
+        job_.StopRequest.store(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    thread_->Join();
+}
+
+bool RunControl::Start(const JobRequest& request, std::string* why) {
+    if (thread_) {
+        if (why) *why = "a job is running already";
+        return false;
+    }
+    last_ = request;
+    stopPending_ = false;
+    workerFinished_.store(false);
+    thread_ = std::make_unique<KSyncThread>(job_, progress_, request.master, request.slave, request.baseStep,
+                                            request.masterSkip, request.slaveSkip, request.rangeS, request.rangeE,
+                                            request.dpLimit, request.eqLow, request.eqHigh, request.channelFlag,
+                                            request.mode);
+    const bool started = thread_->Start(
+        request.lowPriority,
+        [this](const JobOutcome& outcome) {
+            // On the worker: hand the outcome to the main thread. The owner joins before
+            // it is destroyed, so this object is alive here.
+            QMetaObject::invokeMethod(this, [this, outcome] { workerEnded(outcome); }, Qt::QueuedConnection);
+            workerFinished_.store(true);
+        },
+        why);
+    if (!started) thread_.reset();
+    return started;
+}
+
+void RunControl::RequestStop() {
+    stopPending_ = true;
+    job_.StopRequest.store(1);
+}
+
+void RunControl::RenewStopRequest() {
+    if (stopPending_ && thread_) job_.StopRequest.store(1);
+}
+
+void RunControl::workerEnded(const JobOutcome& outcome) {
+    if (thread_) thread_->Join();
+    thread_.reset();
+    stopPending_ = false;
+    emit JobDone(outcome);
+}
+
+}  // namespace tandem

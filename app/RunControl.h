@@ -1,0 +1,74 @@
+// The main window's side of a job: the one job record, the progress state the worker
+// writes and the window's timer reads, and the worker thread itself.
+//
+// Thread safety: everything here is called on the main thread. The worker reaches the
+// window only through Progress() (atomics and whole-text replacement) and the log; its
+// end is delivered to the main thread as JobDone.
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "sync/KSyncThread.h"
+#include "sync/Progress.h"
+#include "sync/SyncJob.h"
+
+namespace tandem {
+
+// Everything a synchronisation job is started with; skips and the stop point in frames.
+struct JobRequest {
+    std::string master;
+    std::string slave;
+    int baseStep = 2;
+    FrameIndex masterSkip = 0;
+    FrameIndex slaveSkip = 0;
+    int rangeS = 800;
+    int rangeE = 300;
+    FrameIndex dpLimit = 0;
+    int eqLow = 0;
+    int eqHigh = 0;
+    int channelFlag = 0;
+    int mode = kModeSingle;
+    bool lowPriority = true;
+};
+
+class RunControl : public QObject {
+    Q_OBJECT
+public:
+    explicit RunControl(QObject* parent = nullptr);
+    // A worker still running is stopped and waited for: no thread outlives its owner.
+    ~RunControl() override;
+
+    // Starts the worker. Returns false with *why set when a job is running already or
+    // no thread could be started; JobDone then never comes.
+    bool Start(const JobRequest& request, std::string* why);
+    // Asks the worker to end after the current segment (it still writes its output).
+    void RequestStop();
+    // A stop asked for before the worker began is cleared by the worker's own start;
+    // the timer calls this to repeat the request until the worker has seen it.
+    void RenewStopRequest();
+    bool Busy() const { return thread_ != nullptr; }
+    const JobRequest& LastRequest() const { return last_; }
+
+    SyncJob& Job() { return job_; }
+    SyncProgress& Progress() { return progress_; }
+    const SyncProgress& Progress() const { return progress_; }
+
+signals:
+    void JobDone(const tandem::JobOutcome& outcome);
+
+private:
+    void workerEnded(const JobOutcome& outcome);
+
+    SyncJob job_;
+    SyncProgress progress_;
+    JobRequest last_;
+    std::unique_ptr<KSyncThread> thread_;
+    std::atomic<bool> workerFinished_{false};
+    bool stopPending_ = false;
+};
+
+}  // namespace tandem

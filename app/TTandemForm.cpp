@@ -1,0 +1,776 @@
+#include "app/TTandemForm.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <stdexcept>
+
+#include "app/Fonts.h"
+#include "app/ProgressDisplay.h"
+#include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "eq/EqStrip.h"
+#include "eq/EqWave.h"
+#include "settings/Settings.h"
+#include "sync/JobPresets.h"
+
+namespace tandem {
+
+namespace {
+
+const char* const kMasterPlaceholder = "基準にするWAVEファイル";
+const char* const kSlavePlaceholder = "同期させるWAVEファイル";
+const char* const kEnv = "TandemEnv";
+constexpr int kTopHeight = 81;
+constexpr int kProgressHeight = 62;
+
+QString toQ(const std::string& text) { return QString::fromStdString(text); }
+std::string toStd(const QString& text) { return text.toStdString(); }
+
+bool isFile(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
+
+std::string withSlash(const QString& dir) {
+    std::string out = toStd(dir);
+    if (out.empty() || out.back() != '/') out += '/';
+    return out;
+}
+
+QString folderOf(const QString& path) {
+    const QString dir = QFileInfo(path).absolutePath();
+    return dir.isEmpty() ? QStringLiteral("/") : dir;
+}
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::Text, colour);
+    widget->setPalette(p);
+}
+
+QSpinBox* spinEdit(QWidget* parent, const char* name, int min, int max, int step, int value) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(name);
+    spin->setRange(min, max);
+    spin->setSingleStep(step);
+    spin->setValue(value);
+    return spin;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+QCheckBox* optionBox(QWidget* parent, const char* name, const QString& text) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(name);
+    box->setFont(UiFont({"Tahoma"}, 11));
+    setTextColour(box, QColor(255, 0, 0));
+    return box;
+}
+
+// Hints are kept on the controls, as the layout names them, but the window does not
+// show them.
+void setHint(QWidget* widget, const QString& hint) { widget->setStatusTip(hint); }
+
+bool isWaveName(const QString& path) { return path.endsWith(".wav", Qt::CaseInsensitive); }
+
+QString droppedWave(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+    const QUrl url = mime->urls().front();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    return isWaveName(path) && QFileInfo(path).isFile() ? path : QString();
+}
+
+}  // namespace
+
+bool IsPanelSwitchDrag(QPoint origin, QPoint release, int panelWidth, int panelHeight) {
+    return release.x() - origin.x() > panelWidth / 2 && release.y() - origin.y() > panelHeight / 2;
+}
+
+PathLabel::PathLabel(const QString& text, QWidget* parent) : QLabel(parent), path_(text) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setAcceptDrops(true);
+    refresh();
+}
+
+void PathLabel::SetPath(const QString& path) {
+    path_ = path;
+    refresh();
+}
+
+void PathLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    refresh();
+}
+
+void PathLabel::refresh() {
+    const int room = std::max(0, contentsRect().width() - 4);
+    setText(fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
+    setToolTip(path_);
+}
+
+void PathLabel::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedWave(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void PathLabel::dropEvent(QDropEvent* event) {
+    const QString path = droppedWave(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    emit FileDropped(path);
+}
+
+TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
+    : QWidget(parent), history_(history ? history : &noHistory_) {
+    setObjectName("TandemForm");
+    setWindowTitle("Tandem V1.5");
+    setFont(UiFont({"MS UI Gothic"}, 11));
+    setTextColour(this, QColor(255, 0, 0));
+
+    ChooseFile = [this](const QString& title) { return QFileDialog::getOpenFileName(this, title); };
+    ShowMessage = [this](const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+
+    // Construction, steps in order: controls, settings, folder list, last job, options,
+    // background, EQ strip.
+    buildTopPanel();
+    buildMessagePanel();
+    buildExpertPanel();
+    buildProgressPanel();
+    buildEqPanel();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(PanelTop);
+    layout->addWidget(PanelMsg, 1);
+    layout->addWidget(PanelDebug, 1);
+    layout->addWidget(PanelProgress);
+    layout->addWidget(PanelEQBase);
+    PanelDebug->hide();
+    PanelProgress->hide();
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TTandemForm::Timer1Timer);
+    connect(&run_, &RunControl::JobDone, this, &TTandemForm::OnJobDone);
+    resize(kClientWidth, kClientHeight);
+
+    SettingsOpen(ProgramFolder() + "qzv.ini");
+    const QString startDir = QString::fromStdString(ExecutableFolder()).chopped(1);
+    srcDirectory_ = startDir.isEmpty() ? QStringLiteral("/") : startDir;
+    showDirectoryInList(srcDirectory_);
+    const QString stored = toQ(SettingsReadText(kEnv, "SRCDIR", toStd(srcDirectory_)));
+    if (stored != srcDirectory_) {
+        if (QFileInfo(stored).isDir()) {
+            SetSrcDirectory(stored);
+        } else {
+            AddLog("SRCDIR " + toStd(stored) + " does not exist; using " + toStd(srcDirectory_));
+        }
+    }
+    SetSettingsSrcDir(withSlash(srcDirectory_));
+    LoadLastJob();
+    LoadOptions();
+    loadBackground();
+
+    layout->activate();
+    PanelEQBase->resize(width(), EqStrip::kHeight);
+    PanelEQBase->PlaceInitialBars();
+
+    run_.Progress().Reset();
+    const std::string notice = FolderNotice();
+    if (!notice.empty()) LabelMsg1->setText(toQ(notice));
+}
+
+TTandemForm::~TTandemForm() = default;
+
+void TTandemForm::buildTopPanel() {
+    PanelTop = new QFrame(this);
+    PanelTop->setObjectName("PanelTop");
+    PanelTop->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    PanelTop->setFixedHeight(kTopHeight);
+    PanelTop->installEventFilter(this);
+
+    Label5 = label(PanelTop, "Label5", "先頭の無効データ数(0.1秒単位)");
+    setTextColour(Label5, Qt::black);
+    Label5->setGeometry(8, 4, 300, 16);
+
+    const QIcon speaker = style()->standardIcon(QStyle::SP_MediaVolume);
+    auto soundButton = [&](const char* name, int tag, int y) {
+        auto* b = new QToolButton(PanelTop);
+        b->setObjectName(name);
+        b->setIcon(speaker);
+        b->setProperty("tag", tag);
+        b->setGeometry(8, y, 22, 22);
+        setHint(b, "無効データ部分を聞いてみる");
+        // Listening at the skip point comes with its own change.
+        b->setEnabled(false);
+        return b;
+    };
+    btnSound = soundButton("btnSound", 0, 22);
+    btnSoundSlave = soundButton("btnSoundSlave", 1, 50);
+
+    seMasterSkipCount = spinEdit(PanelTop, "seMasterSkipCount", 0, 10000, 1, 0);
+    seMasterSkipCount->setGeometry(32, 22, 64, 22);
+    setHint(seMasterSkipCount, "0.1秒毎にUpDown");
+    seSlaveSkipCount = spinEdit(PanelTop, "seSlaveSkipCount", 0, 10000, 1, 0);
+    seSlaveSkipCount->setGeometry(32, 50, 64, 22);
+    setHint(seSlaveSkipCount, "0.1秒毎にUpDown");
+    for (QSpinBox* spin : {seMasterSkipCount, seSlaveSkipCount}) setTextColour(spin, Qt::black);
+
+    fnMaster = new PathLabel(kMasterPlaceholder, PanelTop);
+    fnMaster->setObjectName("fnMaster");
+    setTextColour(fnMaster, QColor(0, 0, 255));
+    fnMaster->setGeometry(100, 22, 300, 22);
+    fnSlave = new PathLabel(kSlavePlaceholder, PanelTop);
+    fnSlave->setObjectName("fnSlave");
+    setTextColour(fnSlave, QColor(255, 0, 0));
+    fnSlave->setGeometry(100, 50, 300, 22);
+    connect(fnMaster, &PathLabel::FileDropped, this, [this](const QString& path) { MasterChosen(path); });
+    connect(fnSlave, &PathLabel::FileDropped, this, [this](const QString& path) { SlaveChosen(path); });
+
+    SelectMaster = button(PanelTop, "SelectMaster", "...");
+    SelectMaster->setGeometry(402, 22, 24, 22);
+    setHint(SelectMaster, "基準にするWAVEファイルの選択");
+    connect(SelectMaster, &QPushButton::clicked, this, &TTandemForm::SelectMasterClick);
+    SelectSlave = button(PanelTop, "SelectSlave", "...");
+    SelectSlave->setGeometry(402, 50, 24, 22);
+    setHint(SelectSlave, "同期させるWAVEファイルの選択");
+    connect(SelectSlave, &QPushButton::clicked, this, &TTandemForm::SelectSlaveClick);
+
+    rgDiff = new QGroupBox("相異点", PanelTop);
+    rgDiff->setObjectName("rgDiff");
+    rgDiff->setGeometry(432, 0, 136, 40);
+    rgDiffItems = new QButtonGroup(rgDiff);
+    auto* items = new QHBoxLayout(rgDiff);
+    items->setContentsMargins(4, 0, 4, 0);
+    items->setSpacing(2);
+    const char* const texts[4] = {"少", "普", "多", "BT"};
+    for (int i = 0; i < 4; ++i) {
+        auto* radio = new QRadioButton(texts[i], rgDiff);
+        rgDiffItems->addButton(radio, i);
+        items->addWidget(radio);
+    }
+    SetDiffIndex(1);
+
+    btnBatch = button(PanelTop, "btnBatch", "履歴");
+    btnBatch->setGeometry(572, 6, 54, 30);
+    setHint(btnBatch, "一括テスト");
+    // The job list window comes with its own change.
+    btnBatch->setEnabled(false);
+
+    BtnSyncStart = button(PanelTop, "BtnSyncStart", "&Start");
+    BtnSyncStart->setGeometry(432, 44, 194, 32);
+    connect(BtnSyncStart, &QPushButton::clicked, this, &TTandemForm::BtnSyncStartClick);
+}
+
+void TTandemForm::buildMessagePanel() {
+    PanelMsg = new QWidget(this);
+    PanelMsg->setObjectName("PanelMsg");
+    ResultProgressBar = new QProgressBar(PanelMsg);
+    ResultProgressBar->setObjectName("ResultProgressBar");
+    ResultProgressBar->setOrientation(Qt::Vertical);
+    ResultProgressBar->setTextVisible(false);
+    ResultProgressBar->setFixedWidth(14);
+    ResultProgressBar->setRange(0, 0);
+    ResultProgressBar->setRange(0, 100);
+    ResultProgressBar->setValue(0);
+
+    PanelMsgLabels = new QWidget(PanelMsg);
+    PanelMsgLabels->setObjectName("PanelMsgLabels");
+    const QFont messageFont = UiFont({"MS UI Gothic"}, 13);
+    LabelMsg1 = label(PanelMsgLabels, "LabelMsg1", "");
+    LabelMsg1->setWordWrap(true);
+    LabelMsg2 = label(PanelMsgLabels, "LabelMsg2", "");
+    LabelMsg3 = label(PanelMsgLabels, "LabelMsg3", "");
+    for (QLabel* l : {LabelMsg1, LabelMsg2, LabelMsg3}) l->setFont(messageFont);
+    for (QLabel* l : {LabelMsg2, LabelMsg3}) l->setFixedHeight(12);
+    LabelMsg1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* labels = new QVBoxLayout(PanelMsgLabels);
+    labels->setContentsMargins(4, 2, 4, 2);
+    labels->setSpacing(2);
+    labels->addWidget(LabelMsg1);
+    labels->addWidget(LabelMsg2);
+    labels->addWidget(LabelMsg3);
+    labels->addStretch(1);
+
+    auto* row = new QHBoxLayout(PanelMsg);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(ResultProgressBar);
+    row->addWidget(PanelMsgLabels, 1);
+}
+
+void TTandemForm::buildExpertPanel() {
+    PanelDebug = new QFrame(this);
+    PanelDebug->setObjectName("PanelDebug");
+    PanelDebug->setAutoFillBackground(true);
+    QPalette sky = PanelDebug->palette();
+    sky.setColor(QPalette::Window, QColor(166, 202, 240));
+    PanelDebug->setPalette(sky);
+
+    struct Row {
+        const char* labelName;
+        const char* text;
+        QSpinBox** spin;
+        const char* spinName;
+        int min, max, step, value;
+    };
+    const Row rows[] = {
+        {"Label1", "分割間隔（0.1秒単位）：", &seBaseStep, "seBaseStep", 1, 50, 1, 2},
+        {"Label2", "開始点の検索範囲：", &seRangeS, "seRangeS", 0, 10000, 100, 800},
+        {"Label3", "分割点の検索範囲：", &seRangeE, "seRangeE", 0, 44100, 50, 300},
+        {"Label4", "検索中断ポイント：", &seDpLimit, "seDpLimit", 0, 10000, 1, 0},
+    };
+    int y = 8;
+    for (const Row& r : rows) {
+        QLabel* l = label(PanelDebug, r.labelName, r.text);
+        l->setGeometry(8, y + 3, 150, 16);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        *r.spin = spinEdit(PanelDebug, r.spinName, r.min, r.max, r.step, r.value);
+        (*r.spin)->setGeometry(162, y, 70, 22);
+        y += 26;
+    }
+    setHint(seDpLimit, "0.1秒毎にUpDown");
+
+    seRestartPoint = spinEdit(PanelDebug, "seRestartPoint", 0, 10000, 1, 0);
+    seRestartPoint->setGeometry(246, 8, 64, 22);
+    ResetButton = button(PanelDebug, "ResetButton", "ResetBoth");
+    ResetButton->setProperty("tag", 3);
+    ResetButton->setGeometry(314, 8, 76, 22);
+    Button1 = button(PanelDebug, "Button1", "ResetSlave");
+    Button1->setProperty("tag", 2);
+    Button1->setGeometry(394, 8, 76, 22);
+    for (QPushButton* b : {ResetButton, Button1}) {
+        connect(b, &QPushButton::clicked, this, [this, b] { ResetButtonClick(b->property("tag").toInt()); });
+    }
+    BtnMakeEqWave = button(PanelDebug, "BtnMakeEqWave", "EQを掛けたWAVE作成");
+    BtnMakeEqWave->setGeometry(246, 34, 224, 24);
+    connect(BtnMakeEqWave, &QPushButton::clicked, this, &TTandemForm::BtnMakeEqWaveClick);
+
+    cbResult = optionBox(PanelDebug, "cbResult", "結果CSV");
+    cbResult->setGeometry(246, 64, 72, 20);
+    cbStart = optionBox(PanelDebug, "cbStart", "開始点CSV");
+    cbStart->setGeometry(320, 64, 76, 20);
+    cbEnd = optionBox(PanelDebug, "cbEnd", "区間CSV");
+    cbEnd->setGeometry(398, 64, 72, 20);
+
+    SrcDirectory = new QTreeView(PanelDebug);
+    SrcDirectory->setObjectName("SrcDirectory");
+    SrcDirectory->setGeometry(479, 8, 145, 97);
+    directoryModel_ = new QFileSystemModel(this);
+    directoryModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    directoryModel_->setRootPath("/");
+    SrcDirectory->setModel(directoryModel_);
+    SrcDirectory->setRootIndex(directoryModel_->index("/"));
+    SrcDirectory->setHeaderHidden(true);
+    for (int column = 1; column < directoryModel_->columnCount(); ++column) SrcDirectory->hideColumn(column);
+    connect(SrcDirectory->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) SetSrcDirectory(directoryModel_->filePath(current));
+            });
+
+    btnBatchRegist = button(PanelDebug, "btnBatchRegist", "一括登録");
+    btnBatchRegist->setGeometry(479, 110, 145, 24);
+    setHint(btnBatchRegist, "一括テストの登録");
+    btnBatchRegist->setEnabled(false);
+}
+
+void TTandemForm::buildProgressPanel() {
+    PanelProgress = new QFrame(this);
+    PanelProgress->setObjectName("PanelProgress");
+    PanelProgress->setFixedHeight(kProgressHeight);
+    auto* grid = new QGridLayout(PanelProgress);
+    grid->setContentsMargins(1, 1, 1, 1);
+    grid->setSpacing(0);
+    for (int i = 0; i < 3; ++i) {
+        StaticText[i] = label(PanelProgress, ("StaticText" + std::to_string(i + 1)).c_str(), kStageCaptions[i]);
+        StaticText[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        StaticText[i]->setFixedWidth(125);
+        ProgressBar[i] = new QProgressBar(PanelProgress);
+        ProgressBar[i]->setObjectName(QString("ProgressBar%1").arg(i + 1));
+        ProgressBar[i]->setTextVisible(false);
+        ProgressBar[i]->setRange(0, 100);
+        ProgressBar[i]->setValue(0);
+        grid->addWidget(StaticText[i], i, 0);
+        grid->addWidget(ProgressBar[i], i, 1);
+    }
+}
+
+void TTandemForm::buildEqPanel() {
+    PanelEQBase = new EqStrip(this);
+    cbEqWave = optionBox(PanelEQBase->Panel2, "cbEqWave", "EQファイルを残す");
+    cbEqWave->setGeometry(4, 6, 112, 20);
+    cbBackGround = optionBox(PanelEQBase->Panel2, "cbBackGround", "Back Ground");
+    cbBackGround->setFont(font());
+    cbBackGround->setGeometry(4, 30, 112, 20);
+    cbBackGround->setChecked(true);
+    PanelEQBase->Splitter1->raise();
+}
+
+void TTandemForm::loadBackground() {
+    const QString path = toQ(ProgramFolder() + "back.jpg");
+    if (!QFileInfo::exists(path)) return;
+    if (!BaseImage.load(path, "JPG")) {
+        BaseImage = QImage();
+        LabelMsg3->setText(path + ": not a readable JPEG picture; shown without background");
+    }
+}
+
+int TTandemForm::BandLow() const { return PanelEQBase->BandLow(); }
+int TTandemForm::BandHigh() const { return PanelEQBase->BandHigh(); }
+
+int TTandemForm::DiffIndex() const { return std::max(0, rgDiffItems->checkedId()); }
+
+void TTandemForm::SetDiffIndex(int index) {
+    if (QAbstractButton* b = rgDiffItems->button(index)) b->setChecked(true);
+}
+
+bool TTandemForm::guarded(const std::function<void()>& action) {
+    try {
+        action();
+        return true;
+    } catch (const std::exception& e) {
+        ShowMessage(toQ(e.what()));
+        return false;
+    }
+}
+
+void TTandemForm::SetMasterFile(const QString& path) {
+    if (!isFile(path)) return;
+    fnMaster->SetPath(path);
+    if (!path.contains(srcDirectory_)) SetSrcDirectory(folderOf(path));
+}
+
+void TTandemForm::showDirectoryInList(const QString& dir) {
+    const QModelIndex index = directoryModel_->index(dir);
+    if (!index.isValid()) return;
+    const QSignalBlocker blocker(SrcDirectory->selectionModel());
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) SrcDirectory->expand(up);
+    SrcDirectory->setCurrentIndex(index);
+    SrcDirectory->scrollTo(index);
+}
+
+void TTandemForm::SetSrcDirectory(const QString& dir) {
+    if (dir == srcDirectory_) return;
+    srcDirectory_ = dir;
+    showDirectoryInList(dir);
+    SetSettingsSrcDir(withSlash(dir));
+    guarded([&] { SettingsWriteText(kEnv, "SRCDIR", toStd(dir)); });
+}
+
+void TTandemForm::LoadLastJob() {
+    SetMasterFile(toQ(SettingsReadText(kEnv, "MASTER", kMasterPlaceholder)));
+    fnSlave->SetPath(toQ(SettingsReadText(kEnv, "SLAVE", kSlavePlaceholder)));
+    const int level = SettingsReadInt(kEnv, "MODE", 1);
+    if (level < 0 || level > 3) {
+        AddLog("TandemEnv MODE " + std::to_string(level) + " is not a 相異点 level; using 1");
+    }
+    SetDiffIndex(level >= 0 && level <= 3 ? level : 1);
+    seMasterSkipCount->setValue(SettingsReadInt(kEnv, "SKIPMASTER", 0));
+    seSlaveSkipCount->setValue(SettingsReadInt(kEnv, "SKIPSLAVE", 0));
+}
+
+void TTandemForm::SaveLastJob() {
+    SettingsWriteText(kEnv, "MASTER", toStd(fnMaster->Path()));
+    SettingsWriteText(kEnv, "SLAVE", toStd(fnSlave->Path()));
+    SettingsWriteInt(kEnv, "MODE", DiffIndex());
+    SettingsWriteInt(kEnv, "SKIPMASTER", seMasterSkipCount->value());
+    SettingsWriteInt(kEnv, "SKIPSLAVE", seSlaveSkipCount->value());
+}
+
+void TTandemForm::LoadOptions() {
+    cbResult->setChecked(SettingsReadInt(kEnv, "RESULT_CSV", 0) != 0);
+    cbStart->setChecked(SettingsReadInt(kEnv, "START_CSV", 0) != 0);
+    cbEnd->setChecked(SettingsReadInt(kEnv, "END_CSV", 0) != 0);
+    cbEqWave->setChecked(SettingsReadInt(kEnv, "EQ_WAVE", 0) != 0);
+}
+
+void TTandemForm::SaveOptions() {
+    SettingsWriteInt(kEnv, "RESULT_CSV", cbResult->isChecked() ? 1 : 0);
+    SettingsWriteInt(kEnv, "START_CSV", cbStart->isChecked() ? 1 : 0);
+    SettingsWriteInt(kEnv, "END_CSV", cbEnd->isChecked() ? 1 : 0);
+    SettingsWriteInt(kEnv, "EQ_WAVE", cbEqWave->isChecked() ? 1 : 0);
+}
+
+void TTandemForm::SelectMasterClick() {
+    const QString chosen = ChooseFile("基準ファイルの選択");
+    if (!chosen.isEmpty()) MasterChosen(chosen);
+}
+
+void TTandemForm::SelectSlaveClick() {
+    const QString chosen = ChooseFile("同期させるファイルの選択");
+    if (!chosen.isEmpty()) SlaveChosen(chosen);
+}
+
+void TTandemForm::MasterChosen(const QString& path) {
+    SetMasterFile(path);
+    if (const std::optional<HistoryEntry> entry = history_->FindJobByMaster(toStd(fnMaster->Path()))) {
+        fnSlave->SetPath(toQ(entry->slave));
+        SetDiffIndex(entry->level);
+        seMasterSkipCount->setValue(entry->masterSkip);
+        seSlaveSkipCount->setValue(entry->slaveSkip);
+    }
+    guarded([this] { SaveLastJob(); });
+}
+
+void TTandemForm::SlaveChosen(const QString& path) {
+    fnSlave->SetPath(path);
+    guarded([this] { SaveLastJob(); });
+}
+
+bool TTandemForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PanelTop) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            DragOrigin = static_cast<QMouseEvent*>(event)->position().toPoint();
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            const QPoint release = static_cast<QMouseEvent*>(event)->position().toPoint();
+            if (IsPanelSwitchDrag(DragOrigin, release, PanelTop->width(), PanelTop->height())) {
+                run_.Progress().SetJobOptions(JobOptions() ^ kOptDebug);
+                showPanels(IsDebugMode());
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TTandemForm::showPanels(bool expert) {
+    PanelMsg->setVisible(!expert);
+    PanelDebug->setVisible(expert);
+}
+
+void TTandemForm::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (BaseImage.isNull()) return;
+    QPainter painter(this);
+    painter.drawImage(QRect(PanelMsg->pos(), PanelMsg->size()), BaseImage);
+}
+
+void TTandemForm::BtnSyncStartClick() {
+    if (running_) {
+        run_.RequestStop();
+        BtnSyncStart->setText("停止中");
+        return;
+    }
+    startJob();
+}
+
+bool TTandemForm::startJob() {
+    if (!isFile(fnMaster->Path())) {
+        SelectMasterClick();
+        if (!isFile(fnMaster->Path())) return false;
+    }
+    if (!isFile(fnSlave->Path())) {
+        SelectSlaveClick();
+        if (!isFile(fnSlave->Path())) return false;
+    }
+    const std::string master = toStd(fnMaster->Path());
+    const std::string slave = toStd(fnSlave->Path());
+    const bool recorded = guarded([&] {
+        std::string why;
+        if (!history_->AddJob({master, slave, DiffIndex(), seMasterSkipCount->value(), seSlaveSkipCount->value()},
+                              &why)) {
+            throw std::runtime_error(why);
+        }
+        CheckSpecialList(master);
+        CheckSpecialList(slave);
+        SaveLastJob();
+        SaveOptions();
+    });
+    // A name the settings cannot hold could not keep the job's points either.
+    if (!recorded) return false;
+
+    SyncProgress& progress = run_.Progress();
+    progress.Reset();
+    for (QProgressBar* bar : ProgressBar) bar->setValue(0);
+    PanelProgress->show();
+    running_ = true;
+    progress.SetStageClock(TickCountMs());
+    Timer1->start();
+    showPanels(false);
+
+    int options = JobOptions() & kOptDebug;
+    if (cbResult->isChecked()) options |= kOptResultCsv;
+    if (cbStart->isChecked()) options |= kOptStartCsv;
+    if (cbEnd->isChecked()) options |= kOptSegmentCsv;
+    if (cbEqWave->isChecked()) options |= kOptKeepEq;
+    progress.SetJobOptions(options);
+
+    const bool debug = IsDebugMode();
+    const ExpertValues shown{seBaseStep->value(), seRangeS->value(), seRangeE->value()};
+    const JobParameters p = ParametersForLevel(DiffIndex(), debug, shown, BandLow(), BandHigh());
+    if (debug) {
+        StartLog();
+    } else {
+        seBaseStep->setValue(p.expert.baseStep);
+        seRangeS->setValue(p.expert.rangeS);
+        seRangeE->setValue(p.expert.rangeE);
+    }
+    if (BatchCursor > 0) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
+    BtnSyncStart->setText("STOP");
+
+    JobRequest request;
+    request.master = master;
+    request.slave = slave;
+    request.baseStep = seBaseStep->value();
+    request.masterSkip = seMasterSkipCount->value() * kTenthFrames;
+    request.slaveSkip = seSlaveSkipCount->value() * kTenthFrames;
+    request.rangeS = seRangeS->value();
+    request.rangeE = seRangeE->value();
+    request.dpLimit = seDpLimit->value() * kTenthFrames;
+    request.eqLow = p.eqLow;
+    request.eqHigh = p.eqHigh;
+    request.channelFlag = p.channelFlag;
+    request.mode = p.mode;
+    request.lowPriority = cbBackGround->isChecked();
+    std::string why;
+    if (!run_.Start(request, &why)) {
+        if (debug) HideLog();
+        returnToIdle();
+        ShowMessage(toQ("The job could not be started: " + why));
+        return false;
+    }
+    return true;
+}
+
+void TTandemForm::returnToIdle() {
+    BtnSyncStart->setText("START");
+    running_ = false;
+    Timer1->stop();
+    PanelProgress->hide();
+    for (int i = 0; i < 3; ++i) StaticText[i]->setText(kStageCaptions[i]);
+    showPanels(IsDebugMode());
+}
+
+void TTandemForm::OnJobDone(const JobOutcome& outcome) {
+    lastOutcome_ = outcome;
+    BtnSyncStart->setText("START");
+    running_ = false;
+    SyncProgress& progress = run_.Progress();
+    progress.SetStageClock(-1);
+    progress.StageBar(0).Position.store(0);
+    ProgressBar[0]->setValue(0);
+    if (IsDebugMode()) {
+        showPanels(true);
+        std::string why;
+        if (!SaveLogAndOpen(run_.LastRequest().slave + ".log", &why)) progress.SetMessageLine(why, 2);
+    }
+    if (closeRequested_) close();
+}
+
+void TTandemForm::Timer1Timer() { TimerTick(TickCountMs()); }
+
+void TTandemForm::TimerTick(std::int64_t nowMs) {
+    SyncProgress& progress = run_.Progress();
+    run_.RenewStopRequest();
+    QLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
+    for (int i = 0; i < 3; ++i) lines[i]->setText(toQ(progress.MessageLine(i)));
+
+    const int value = progress.ResultValue();
+    // Equal ends would turn the gauge into a busy indicator.
+    ResultProgressBar->setRange(progress.ResultMin(), std::max(progress.ResultMin() + 1, progress.ResultMax()));
+    ResultProgressBar->setValue(value);
+    QPalette gauge = ResultProgressBar->palette();
+    gauge.setColor(QPalette::Highlight, GaugeColour(value));
+    ResultProgressBar->setPalette(gauge);
+
+    const int stage = CurrentStage(progress.StageBar(0).Marker.load(), progress.StageBar(1).Marker.load());
+    if (progress.StageClock() < 0) {
+        returnToIdle();
+        // A batch from the job history continues here once the job list exists.
+        BatchCursor = 0;
+        return;
+    }
+    StageBarState& bar = progress.StageBar(stage);
+    const StageTick tick = TickStage({bar.Max.load(), bar.Position.load(), bar.Marker.load()},
+                                     progress.StageClock(), nowMs);
+    if (tick.finish) {
+        progress.SetStageClock(nowMs);
+        bar.Position.store(bar.Max.load());
+        bar.Marker.store(kStageShown);
+    }
+    if (tick.caption) StaticText[stage]->setText(toQ(*tick.caption));
+    for (int i = 0; i < 3; ++i) {
+        StageBarState& state = progress.StageBar(i);
+        ProgressBar[i]->setRange(0, std::max(1, state.Max.load()));
+        ProgressBar[i]->setValue(std::clamp(state.Position.load(), 0, std::max(1, state.Max.load())));
+    }
+}
+
+void TTandemForm::ResetButtonClick(int tag) {
+    guarded([&] {
+        if (tag & 1) SettingsWriteInt(toStd(fnMaster->Path()), "Count", seRestartPoint->value());
+        if (tag & 2) SettingsWriteInt(toStd(fnSlave->Path()), "Count", seRestartPoint->value());
+    });
+}
+
+void TTandemForm::CheckSpecialList(const std::string& path) {
+    AddLog("CheckSpecialList:" + path);
+    const int n = SettingsReadInt("SpecialList", "Items", 0);
+    for (int i = 0; i < n; ++i) {
+        if (SettingsReadText("SpecialList", "Item" + std::to_string(i), "") == path) return;
+    }
+    SettingsWriteText("SpecialList", "Item" + std::to_string(n), path);
+    SettingsWriteInt("SpecialList", "Items", n + 1);
+}
+
+void TTandemForm::BtnMakeEqWaveClick() {
+    std::string failure;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        MakeEqWave(toStd(fnMaster->Path()), BandLow(), BandHigh());
+        MakeEqWave(toStd(fnSlave->Path()), BandLow(), BandHigh());
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!failure.empty()) ShowMessage(toQ(failure));
+}
+
+void TTandemForm::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // Let the worker end its segment and write what it has; OnJobDone closes again.
+        closeRequested_ = true;
+        if (BtnSyncStart->text() != "停止中") BtnSyncStartClick();
+        event->ignore();
+        return;
+    }
+    guarded([] {
+        std::string why;
+        if (!SettingsFlush(&why)) throw SettingsError(why);
+    });
+    QWidget::closeEvent(event);
+}
+
+}  // namespace tandem
