@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Text.h"
 #include "eq/EqWave.h"
+#include "joblist/JobRegistry.h"
 #include "settings/Settings.h"
 #include "wave/KWavefile.h"
 
@@ -76,6 +77,13 @@ int RunSync(const SyncArgs& a) {
         return 2;
     }
     OpenSettings();
+    // As the Start button: the job enters the history and both files the used-file
+    // list, so that the desktop program can run it again or remix it.
+    std::string why;
+    if (!RegisterJob(master, slave, level, a.masterSkip, a.slaveSkip, &why)) {
+        std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+        return 2;
+    }
     int options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
                   (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
     const int bandLow = a.band.size() == 2 ? a.band[0] : 0;
@@ -96,10 +104,17 @@ int RunSync(const SyncArgs& a) {
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
     RemoveStopHandler();
     if (a.debug) {
-        std::string why;
         if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }
     return report(outcome, "synchronisation");
+}
+
+int RunHistory() {
+    OpenSettings();
+    const std::vector<std::string> lines = HistoryLines();
+    for (std::size_t i = 0; i < lines.size(); ++i) std::printf("%2zu  %s\n", i, lines[i].c_str());
+    if (lines.empty()) std::printf("(the job history is empty)\n");
+    return 0;
 }
 
 int RunRemix(const RemixArgs& a) {

@@ -48,5 +48,6 @@ int RunSync(const SyncArgs& args);
 int RunRemix(const RemixArgs& args);
 int RunEq(const EqArgs& args);
 int RunDemo(const DemoArgs& args);
+int RunHistory();
 
 }  // namespace tandem::cli

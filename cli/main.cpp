@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
     eqCmd->add_option("file", eq.file, "WAVE file")->required();
     eqCmd->add_option("--band", eq.band, "LOW,HIGH in Hz (0 = no edge)")->delimiter(',')->expected(2)->required();
 
+    CLI::App* historyCmd = app.add_subcommand("history", "List the job history as the desktop program's job list shows it");
+
     DemoArgs demo;
     CLI::App* demoCmd = app.add_subcommand("demo", "Synchronise a generated pair with a known drift and show the error");
     demoCmd->add_option("--seconds", demo.seconds, "Length of the generated material")->check(CLI::Range(10.0, 3600.0));
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
         if (*remixCmd) status = RunRemix(remix);
         if (*eqCmd) status = RunEq(eq);
         if (*demoCmd) status = RunDemo(demo);
+        if (*historyCmd) status = RunHistory();
         std::string why;
         if (!tandem::SettingsFlush(&why)) {
             std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());

@@ -78,6 +78,10 @@ TEST_F(Cli, sync_succeeds_only_when_the_file_is_written) {
     EXPECT_EQ(fail.status, 1) << fail.output;
     EXPECT_NE(fail.output.find("failed"), std::string::npos) << fail.output;
 
+    CliRun history = cli(dirArg() + " history");
+    EXPECT_EQ(history.status, 0);
+    EXPECT_NE(history.output.find("0-0 普 a [1] 'x'.wav b é.wav"), std::string::npos) << history.output;
+
     CliRun level = cli(dirArg() + " sync " + escapedMaster + " " + quoted(slave) + " --level 7");
     EXPECT_EQ(level.status, 2);
 }
