@@ -275,15 +275,29 @@ void KWavefile::parse(const detail::ByteSource& src) {
     if (l.usable) {
         DataOffset = l.dataOffset;
         FrameCount = l.dataBytes / BlockAlign;
-        source_ = {Channels, BitsPerSample, BlockAlign, DataOffset};
+        source_ = ownSource();
     }
+    if (!problem_.empty()) AddLog("  " + problem_);
+}
+
+KWavefile::Source KWavefile::ownSource() const {
+    return {Channels, BitsPerSample, BlockAlign, DataOffset, FrameCount * BlockAlign};
 }
 
 void KWavefile::SetDataSource(const std::string& name) {
+    if (fromMemory_ && DataSourceName.empty() && !FileImage.empty()) {
+        // An in-memory file cannot be read again: keep its bytes for the way back.
+        setAside_ = std::move(FileImage);
+    }
     DataSourceName = name;
     FileImage.clear();
     FileImage.shrink_to_fit();
-    source_ = {Channels, BitsPerSample, BlockAlign, DataOffset};
+    source_ = ownSource();
+    loadFailed_ = false;
+    if (fromMemory_ && name.empty()) {
+        FileImage = std::move(setAside_);
+        setAside_.clear();
+    }
 }
 
 std::string KWavefile::ChangeExtension(const std::string& ext) const {
@@ -296,7 +310,10 @@ std::string KWavefile::ChangeExtension(const std::string& ext) const {
 
 bool KWavefile::loadImage() {
     if (!FileImage.empty()) return true;
-    if (fromMemory_ && DataSourceName.empty()) return false;
+    // One attempt per data source: a job fetches thousands of spans and must not retry
+    // (and alert) on each.
+    if (loadFailed_ || (fromMemory_ && DataSourceName.empty())) return false;
+    loadFailed_ = true;
     const std::string& name = DataSourceName.empty() ? FileName : DataSourceName;
     AddLog("●READ● " + name);
     std::int64_t size = 0;
@@ -312,7 +329,8 @@ bool KWavefile::loadImage() {
         FileImage.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         FileImage.clear();
-        AddLog("no memory to load " + name + " (" + std::to_string(size) + " bytes)");
+        FileImage.shrink_to_fit();
+        ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
         return false;
     }
     if (!ByteSource(fd, size).read(0, FileImage.size(), FileImage.data())) {
@@ -329,9 +347,10 @@ bool KWavefile::loadImage() {
             FileImage.clear();
             return false;
         }
-        source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset};
+        source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
     }
-    return !FileImage.empty();
+    loadFailed_ = FileImage.empty();
+    return !loadFailed_;
 }
 
 FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
@@ -344,7 +363,8 @@ FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) 
     // Frames that the data source does not hold (a truncated file or copy) are silence.
     FrameIndex available = 0;
     const std::int64_t first = source_.dataOffset + start * align;
-    if (first < imageSize) available = std::min<FrameIndex>(n, (imageSize - first) / align);
+    const std::int64_t dataEnd = std::min(imageSize, source_.dataOffset + source_.dataBytes);
+    if (first < dataEnd) available = std::min<FrameIndex>(n, (dataEnd - first) / align);
     const std::uint8_t* p = image + (available > 0 ? first : 0);
     const bool placeLeft = ChannelPlacement == kPlaceLeft;
     if (source_.bits == 16 && source_.channels == 2) {
@@ -417,10 +437,17 @@ void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rat
 std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image) {
     if (DataOffset <= 0) return 0;
     if (start >= end) end = start + 1;
-    const FrameIndex frames = end - start;
+    // Checked before subtracting so that no span can overflow: a WAVE file cannot hold
+    // more than 2^32 bytes anyway.
+    constexpr FrameIndex kMaxWaveFrames = FrameIndex{1} << 30;
+    const bool representable = start > -kMaxWaveFrames && end < kMaxWaveFrames && end - start <= kMaxWaveFrames;
+    const FrameIndex frames = representable ? end - start : kMaxWaveFrames;
     const std::uint64_t size = static_cast<std::uint64_t>(frames) * 4 + static_cast<std::uint64_t>(DataOffset);
-    if (size - 8 > 0xFFFFFFFFull) {
-        AddLog("an image of " + std::to_string(frames) + " frames is too large for a WAVE file");
+    if (!representable || size - 8 > 0xFFFFFFFFull) {
+        AddLog("●an image of frames " + std::to_string(start) + ".." + std::to_string(end) +
+               " does not fit a WAVE file");
+        ShowAlert("WAVE image too large: frames " + std::to_string(start) + " to " + std::to_string(end) +
+                  " exceed the 4 GiB of a WAVE file.");
         return 0;
     }
     try {
@@ -429,17 +456,19 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
     } catch (const std::bad_alloc&) {
         image.header.clear();
         image.frames.clear();
+        image.header.shrink_to_fit();
+        image.frames.shrink_to_fit();
         ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
         return 0;
     }
     MakeHeader(image.header.data(), 2, 16, kSampleRate, frames);
-    Frame* p = image.frames.data();
+    FrameIndex at = 0;  // where frame `start` goes in the image
     if (start < 0) {
-        p += -start;
+        at = -start;
         start = 0;
     }
     end = std::min(end, FrameCount);
-    if (start < end) ReadFrames(p, start, end);
+    if (start < end) ReadFrames(image.frames.data() + at, start, end);
     return static_cast<std::size_t>(DataOffset);
 }
 
@@ -535,11 +564,15 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     int aveLeft = 0, aveRight = 0;
     if (seconds >= 1) {
         double d = static_cast<double>(seconds) - static_cast<double>(front + back) / 44100.0;
-        // Almost all silence: the divisor would be zero or negative; take all seconds.
+        // Nothing but silence in whole seconds leaves no duration to divide by; the sums
+        // are 0 then, and dividing by all seconds keeps them 0.
         if (d <= 0.0) d = static_cast<double>(seconds);
-        Average = static_cast<std::int32_t>(static_cast<double>(ave) / d);
-        aveLeft = static_cast<int>(static_cast<double>(aveL) / d);
-        aveRight = static_cast<int>(static_cast<double>(aveR) / d);
+        auto mean = [d](std::int64_t sum) {
+            return static_cast<int>(std::min(static_cast<double>(sum) / d, static_cast<double>(INT32_MAX)));
+        };
+        Average = mean(ave);
+        aveLeft = mean(aveL);
+        aveRight = mean(aveR);
     }
     Peak = PeakR >= PeakL ? PeakR : PeakL;
     SettingsWriteInt(section, "AveLeft", aveLeft);

@@ -113,13 +113,17 @@ private:
     // the equalised copy's (always 16-bit stereo) after SetDataSource.
     struct Source {
         std::uint16_t channels = 0, bits = 0, blockAlign = 1;
-        std::int64_t dataOffset = 0;
+        std::int64_t dataOffset = 0, dataBytes = 0;
     };
     Source source_;
+    Source ownSource() const;
 
     std::vector<std::uint8_t> headerBytes_;  // the file's first DataOffset bytes
     std::string problem_;
     bool fromMemory_ = false;
+    bool loadFailed_ = false;  // the data source could not be loaded; not tried again
+    // An in-memory file's own bytes while its frames come from another data source.
+    std::vector<std::uint8_t> setAside_;
 };
 
 }  // namespace tandem

@@ -2,6 +2,10 @@
 // by linear interpolation and mixed with it through MixSettings.
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "core/Alert.h"
 #include "core/Log.h"
@@ -15,6 +19,9 @@ namespace {
 FrameIndex divisionPoint(const KWavefile& file, int index) {
     return SettingsReadInt(file.ChangeExtension(""), "DP" + std::to_string(index), 0);
 }
+
+// More frames than a WAVE file's 32-bit sizes can describe.
+constexpr FrameIndex kMaxWaveFrames = FrameIndex{1} << 30;
 
 std::int16_t saturate(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
 
@@ -68,11 +75,19 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     if (b1 <= b0) return 0;
 
     if (o1 <= o0) {
-        // An empty slave segment takes the previous segment's ratio; without one, 1:1.
-        const FrameIndex pb = b0 - divisionPoint(*this, baseStart - 1);
-        const FrameIndex po = o0 - divisionPoint(other, otherStart - 1);
+        // An empty slave segment takes the previous segment's ratio. Before point 1 there
+        // is no previous segment between division points, and an empty or reversed one
+        // has no ratio: 1:1 then.
+        const bool havePrevious = baseStart >= 1 && otherStart >= 1;
+        const FrameIndex pb = havePrevious ? b0 - divisionPoint(*this, baseStart - 1) : 0;
+        const FrameIndex po = havePrevious ? o0 - divisionPoint(other, otherStart - 1) : 0;
         if (log) AddLog("■直前の比率：L は " + std::to_string(pb) + ", R は " + std::to_string(po));
-        o1 = pb > 0 && po > 0 ? o0 + (b1 - b0) * po / pb : o0 + (b1 - b0);
+        if (pb > 0 && po > 0) {
+            const __int128 span = static_cast<__int128>(b1 - b0) * po / pb;
+            o1 = o0 + static_cast<FrameIndex>(std::min<__int128>(span, kMaxWaveFrames));
+        } else {
+            o1 = o0 + (b1 - b0);
+        }
         if (log) AddLog("■■■■■：ER変更 " + std::to_string(o0) + "～" + std::to_string(o1));
     }
 
@@ -114,12 +129,13 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     if (b1 - b0 < widened) {
         if (log) AddLog("左側が不足しているので" + std::to_string(b1 - b0) + "から" + std::to_string(widened) + "に広げる");
         try {
+            if (widened > kMaxWaveFrames) throw std::length_error("wider than a WAVE file");
             std::vector<Frame> wide(static_cast<std::size_t>(widened), Frame{});
             const std::size_t at = first ? static_cast<std::size_t>(widened - (b1 - b0)) : 0;
             std::copy(image.frames.begin(), image.frames.end(), wide.begin() + static_cast<std::ptrdiff_t>(at));
             image.frames = std::move(wide);
             b1 = b0 + widened;
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {  // bad_alloc, or length_error for an absurd ratio
             ShowAlert("Oh, my god!");
         }
     }

@@ -1,3 +1,10 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <ctime>
+
+#include "eq/KFirFilter.h"
 #include "wave/WaveFixture.h"
 
 namespace tandem::test {
@@ -72,6 +79,84 @@ TEST_F(WaveAnalysis, cache_is_used_while_valid_and_remeasured_when_not) {
     SettingsWriteInt(path, "Average", 5);
     SettingsWriteText(path, "Date", "1999/1/1_0:0:0");
     EXPECT_EQ(KWavefile(path, kPlaceBoth, true).Average, first.Average);
+}
+
+TEST_F(WaveAnalysis, date_is_the_local_modification_time_at_two_seconds) {
+    const std::string path = write("d.wav", StereoWave(Ramp(100)));
+    std::tm tm{};
+    tm.tm_year = 2007 - 1900;
+    tm.tm_mon = 2;
+    tm.tm_mday = 9;
+    tm.tm_hour = 14;
+    tm.tm_min = 5;
+    tm.tm_sec = 39;
+    tm.tm_isdst = -1;
+    const timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    KWavefile w(path, kPlaceBoth, true);
+    EXPECT_EQ(SettingsReadText(path, "Date", "?"), "2007/3/9_14:5:38");
+
+    KWavefile inMemory(dir.file("m.wav"), StereoWave(Ramp(100)), kPlaceBoth, true);
+    EXPECT_EQ(inMemory.Peak, 1000);
+    EXPECT_EQ(SettingsReadText(inMemory.FileName, "Date", "?"), "") << "no file, no time";
+}
+
+TEST_F(WaveAnalysis, whole_seconds_of_silence_average_to_zero) {
+    KWavefile w(write("s.wav", StereoWave(std::vector<Frame>(2 * 44100))), kPlaceBoth, true);
+    EXPECT_EQ(w.FrontNull, 2 * 44100);
+    EXPECT_EQ(w.Average, 0) << "no sound left to divide by";
+    EXPECT_EQ(SettingsReadInt(w.FileName, "AveLeft", -1), 0);
+    EXPECT_EQ(SettingsReadInt(w.FileName, "AveRight", -1), 0);
+}
+
+TEST_F(WaveAnalysis, cached_values_do_not_depend_on_the_placement) {
+    WaveSpec spec;
+    spec.channels = 1;
+    std::vector<std::uint8_t> d;
+    for (int i = 0; i < 500; ++i) put16(d, static_cast<std::uint16_t>(i == 99 ? 8001 : 100));
+    const std::string path = write("m.wav", MakeWaveBytes(spec, d));
+    KWavefile left(path, kPlaceLeft, true);
+    EXPECT_EQ(left.Peak, 8001);
+    KWavefile both(path, kPlaceBoth, true);
+    EXPECT_EQ(both.Peak, 8001) << "the entry measured with placement 0 is reused";
+    EXPECT_EQ(both.PointL, 99);
+}
+
+TEST_F(WaveAnalysis, unreadable_data_says_data_may_be_broken_and_stores_what_it_has) {
+    const std::string path = write("gone.wav", StereoWave(Ramp(100)));
+    KWavefile w(path, kPlaceBoth, false);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    w.CheckData();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0], "Data may be broken.");
+    EXPECT_EQ(w.Peak, 0);
+    EXPECT_EQ(SettingsReadInt(path, "Peak", -1), 0);
+}
+
+TEST_F(WaveAnalysis, fetched_frames_are_inverted_then_high_passed_then_low_passed) {
+    std::vector<Frame> frames(6000);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const double t = static_cast<double>(i) / 44100.0;
+        frames[i] = Frame{ToSample(0.3 * std::sin(2 * M_PI * 50 * t) + 0.3 * std::sin(2 * M_PI * 500 * t)),
+                          ToSample(0.3 * std::sin(2 * M_PI * 3000 * t) + 0.2 * std::sin(2 * M_PI * 700 * t))};
+    }
+    KWavefile w(dir.file("f.wav"), StereoWave(frames), kPlaceBoth, false);
+    w.ChannelFlags = kInvertLeft;
+    w.FilterLow = 100;
+    w.FilterHigh = 1000;
+    w.FilterWidth = 0.2f;
+    w.FilterAttenuation = 60;
+    const std::vector<Frame> got = Fetch(w, 0, 6000);
+
+    std::vector<Frame> expected = frames;
+    for (Frame& f : expected) f.left = static_cast<std::int16_t>(-f.left);
+    ApplyBandFilter(expected.data(), 6000, 60, 80, 100, kHighPass);
+    ApplyBandFilter(expected.data(), 6000, 60, 1000, 1200, kLowPass);
+    int differing = 0;
+    for (std::size_t i = 0; i < got.size(); ++i)
+        differing += got[i].left != expected[i].left || got[i].right != expected[i].right;
+    EXPECT_EQ(differing, 0);
+    EXPECT_NE(got[3000].left, -frames[3000].left) << "the filters did run";
 }
 
 }  // namespace

@@ -76,5 +76,42 @@ TEST_F(WaveImageTest, data_source_is_read_by_its_own_format_and_short_copies_are
     EXPECT_EQ(f[0].left, (200 - 128) * 256 / 2) << "back on its own samples";
 }
 
+TEST_F(WaveImageTest, span_wholly_before_the_file_is_silence) {
+    KWavefile w(write("p.wav", StereoWave(Ramp(10))), kPlaceBoth, false);
+    WaveImage image;
+    ASSERT_EQ(w.MakeWaveImage(-50, -10, image), 44u);
+    ASSERT_EQ(image.frameCount(), 40);
+    for (const Frame& f : image.frames) EXPECT_TRUE(f.left == 0 && f.right == 0);
+    EXPECT_EQ(U32(image.header, 4), 44u + 160 - 8);
+}
+
+TEST_F(WaveImageTest, sixteen_bit_mono_copy_is_read_as_stereo_and_an_in_memory_file_comes_back) {
+    WaveSpec spec;
+    spec.channels = 1;
+    std::vector<std::uint8_t> d;
+    for (int i = 0; i < 40; ++i) put16(d, static_cast<std::uint16_t>(1000 + i));
+    KWavefile w(dir.file("mono16.wav"), MakeWaveBytes(spec, d), kPlaceLeft, false);
+    const std::vector<Frame> copy = Ramp(40, 3);
+    w.SetDataSource(write("mono16_EQ.wav", StereoWave(copy)));
+    std::vector<Frame> f = Fetch(w, 10, 20);
+    EXPECT_EQ(f[0].left, copy[10].left);
+    EXPECT_EQ(f[0].right, copy[10].right) << "the copy's right channel, not a placed mono sample";
+    EXPECT_EQ(f[9].left, copy[19].left);
+    w.SetDataSource("");
+    f = Fetch(w, 10, 11);
+    EXPECT_EQ(f[0].left, 1010);
+    EXPECT_EQ(f[0].right, 0);
+}
+
+TEST_F(WaveImageTest, missing_data_source_reads_nothing_until_switched_back) {
+    KWavefile w(write("p.wav", StereoWave(Ramp(10))), kPlaceBoth, false);
+    w.SetDataSource(dir.file("gone_EQ.wav"));
+    Frame f[2];
+    EXPECT_EQ(w.ReadFrames(f, 0, 2), 0);
+    EXPECT_EQ(w.ReadFrames(f, 0, 2), 0);
+    w.SetDataSource("");
+    EXPECT_EQ(Fetch(w, 1, 2)[0].left, 20);
+}
+
 }  // namespace
 }  // namespace tandem::test

@@ -6,6 +6,7 @@ namespace {
 
 std::vector<std::uint8_t> listChunk(std::size_t bodySize) {
     std::vector<std::uint8_t> c;
+    c.reserve(8 + bodySize);
     putId(c, "LIST");
     put32(c, static_cast<std::uint32_t>(bodySize));
     for (std::size_t i = 0; i < bodySize; ++i) c.push_back(static_cast<std::uint8_t>('a' + i % 26));
@@ -112,15 +113,19 @@ TEST_F(WaveParse, unusable_files_say_why_and_never_read) {
 }
 
 TEST_F(WaveParse, riff_size_zero_or_absurd_does_not_hide_the_data) {
+    WaveSpec withList;
+    withList.extraChunk = listChunk(6);
     for (std::uint32_t riff : {0u, 0xFFFFFFF0u}) {
-        std::vector<std::uint8_t> b = StereoWave(Ramp(10));
+        std::vector<std::uint8_t> b = MakeWaveBytes(withList, RawStereo(Ramp(10)));
         b[4] = riff & 0xff;
         b[5] = (riff >> 8) & 0xff;
         b[6] = (riff >> 16) & 0xff;
         b[7] = (riff >> 24) & 0xff;
         KWavefile w = open(b);
         EXPECT_TRUE(w.Usable()) << riff;
+        EXPECT_EQ(w.DataOffset, 44 + 14) << riff;
         EXPECT_EQ(w.FrameCount, 10);
+        EXPECT_EQ(Fetch(w, 9, 10)[0].left, 100);
     }
 }
 
@@ -205,6 +210,58 @@ TEST_F(WaveParse, missing_file_throws_with_its_name) {
     } catch (const WaveFileError& e) {
         EXPECT_NE(std::string(e.what()).find("missing.wav"), std::string::npos);
     }
+}
+
+TEST_F(WaveParse, data_before_fmt_and_truncated_fmt_are_unusable) {
+    std::vector<std::uint8_t> b;
+    putId(b, "RIFF");
+    put32(b, 28);
+    putId(b, "WAVE");
+    putId(b, "data");
+    put32(b, 8);
+    put32(b, 0x01000100);
+    put32(b, 0x01000100);
+    KWavefile dataFirst = open(b);
+    EXPECT_FALSE(dataFirst.Usable()) << "no format to read the frames by";
+    EXPECT_NE(dataFirst.Problem().find("before the fmt chunk"), std::string::npos) << dataFirst.Problem();
+
+    std::vector<std::uint8_t> cut = StereoWave(Ramp(4));
+    cut.resize(30);  // ends inside the fmt body
+    KWavefile truncated = open(cut);
+    EXPECT_FALSE(truncated.Usable());
+    EXPECT_NE(truncated.Problem().find("fmt chunk runs past the end"), std::string::npos) << truncated.Problem();
+}
+
+TEST_F(WaveParse, sizes_near_4gib_are_kept_wide_and_images_beyond_32_bits_refused) {
+    std::vector<std::uint8_t> b = StereoWave(Ramp(10));
+    b[40] = 0xF0;  // data size 0xFFFFFFF0
+    b[41] = b[42] = b[43] = 0xFF;
+    KWavefile w = open(b);
+    ASSERT_TRUE(w.Usable());
+    EXPECT_EQ(w.FrameCount, 0xFFFFFFF0LL / 4);
+    EXPECT_NE(w.Problem().find("missing frames read as silence"), std::string::npos) << w.Problem();
+
+    WaveImage image;
+    EXPECT_EQ(w.MakeWaveImage(0, w.FrameCount, image), 0u) << "44 + 0xFFFFFFF0 - 8 bytes do not fit the RIFF size";
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_NE(alerts[0].find("too large"), std::string::npos) << alerts[0];
+    EXPECT_EQ(w.MakeWaveImage(-(FrameIndex{1} << 62), 10, image), 0u) << "no overflow on absurd spans";
+
+    ASSERT_EQ(w.MakeWaveImage(w.FrameCount - 3, w.FrameCount, image), 44u);
+    for (const Frame& f : image.frames) EXPECT_TRUE(f.left == 0 && f.right == 0);
+    EXPECT_EQ(U32(image.header, 40), 12u);
+}
+
+TEST_F(WaveParse, frames_past_the_data_chunk_are_silent_not_the_next_chunk) {
+    std::vector<std::uint8_t> b = StereoWave(Ramp(4));
+    const std::vector<std::uint8_t> trailer = listChunk(32);
+    b.insert(b.end(), trailer.begin(), trailer.end());
+    KWavefile w = open(b);
+    ASSERT_EQ(w.FrameCount, 4);
+    std::vector<Frame> f(8, Frame{1, 1});
+    ASSERT_EQ(w.ReadFrames(f.data(), 2, 10), 8);
+    EXPECT_EQ(f[1].left, 40);
+    for (std::size_t i = 2; i < f.size(); ++i) EXPECT_TRUE(f[i].left == 0 && f[i].right == 0) << i;
 }
 
 }  // namespace

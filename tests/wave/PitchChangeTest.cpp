@@ -4,7 +4,7 @@
 namespace tandem::test {
 namespace {
 
-class PitchChange : public WaveFixture {
+class WavePitchChange : public WaveFixture {
 protected:
     void points(const std::string& file, const std::vector<int>& dp) {
         for (std::size_t i = 0; i < dp.size(); ++i) SettingsWriteInt(file, "DP" + std::to_string(i), dp[i]);
@@ -12,7 +12,7 @@ protected:
     }
 };
 
-TEST_F(PitchChange, equal_lengths_average_master_and_slave_channel_by_channel) {
+TEST_F(WavePitchChange, equal_lengths_average_master_and_slave_channel_by_channel) {
     std::vector<Frame> m = Ramp(1000, 7), s = Ramp(1000, 11);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
@@ -31,7 +31,7 @@ TEST_F(PitchChange, equal_lengths_average_master_and_slave_channel_by_channel) {
     }
 }
 
-TEST_F(PitchChange, longer_slave_segment_is_read_at_the_ratio_and_held_at_its_end) {
+TEST_F(WavePitchChange, longer_slave_segment_is_read_at_the_ratio_and_held_at_its_end) {
     std::vector<Frame> m(2000, Frame{}), s(2000);
     for (int i = 0; i < 2000; ++i) s[static_cast<std::size_t>(i)] = Frame{static_cast<std::int16_t>(i * 10), 0};
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
@@ -50,7 +50,7 @@ TEST_F(PitchChange, longer_slave_segment_is_read_at_the_ratio_and_held_at_its_en
     }
 }
 
-TEST_F(PitchChange, first_segment_is_cut_to_the_limit_and_widened_with_leading_silence) {
+TEST_F(WavePitchChange, first_segment_is_cut_to_the_limit_and_widened_with_leading_silence) {
     std::vector<Frame> m = Ramp(20000, 1), s = Ramp(30000, 1);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
@@ -74,30 +74,98 @@ TEST_F(PitchChange, first_segment_is_cut_to_the_limit_and_widened_with_leading_s
     EXPECT_EQ(limit, 1000) << "only the last 1000 frames before point 0";
 }
 
-TEST_F(PitchChange, automatic_volume_matches_the_stored_averages) {
+TEST_F(WavePitchChange, automatic_volume_matches_the_stored_averages_below_full_scale) {
     std::vector<Frame> m(1000, Frame{1000, 1000}), s(1000, Frame{1000, 1000});
-    s[10] = Frame{8000, 8000};
+    KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
+    base.MixSettings = {0, -90, 0, -90, 100, 90, 100, 90};
+    points(base.FileName, {0, 500});
+    // Run with the slave's peak at frame 10 and the stored averages; the log's factor line.
+    // A new file each time: a rewritten one within the same 2 s would keep its cached Peak.
+    int runs = 0;
+    auto run = [&](std::int16_t slavePeak, int baseAverage, int otherAverage, WaveImage& image) {
+        s[10] = Frame{slavePeak, slavePeak};
+        KWavefile other(write("s" + std::to_string(++runs) + ".wav", StereoWave(s)), kPlaceBoth, true);
+        points(other.FileName, {0, 500});
+        SettingsWriteInt(base.FileName, "Average", baseAverage);
+        SettingsWriteInt(other.FileName, "Average", otherAverage);
+        StartLog();
+        EXPECT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 0, 0, nullptr, image), 0u);
+        const std::vector<std::string> log = LogLines();
+        HideLog();
+        for (const std::string& line : log)
+            if (line.rfind("ボリューム調整", 0) == 0) return line;
+        return std::string("no factor line");
+    };
+    WaveImage image;
+    EXPECT_EQ(run(8000, 1000, 500, image), "ボリューム調整：L は 1.000, R は 2.000");
+    EXPECT_EQ(image.frames[0].right, 2000) << "slave doubled to the master's level";
+    // 20000 * 1000 / 500 reaches 32512: a = 32512 / 20000, w = 500 * a / 1000.
+    EXPECT_EQ(run(20000, 1000, 500, image), "ボリューム調整：L は 0.813, R は 1.626");
+    EXPECT_EQ(run(8000, 1000, 0, image), "ボリューム調整：L は 1.000, R は 1.000") << "no stored slave level";
+    EXPECT_EQ(image.frames[0].right, 1000);
+    EXPECT_EQ(run(8000, 0, 500, image), "ボリューム調整：L は 1.000, R は 1.000") << "no stored master level";
+}
+
+TEST_F(WavePitchChange, empty_slave_segment_borrows_the_previous_ratio_or_runs_one_to_one) {
+    std::vector<Frame> m(1000), s(1000);
+    for (int i = 0; i < 1000; ++i) s[static_cast<std::size_t>(i)] = Frame{static_cast<std::int16_t>(i * 10), 0};
+    KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
+    KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
+    points(base.FileName, {100, 200, 300, 400});
+    points(other.FileName, {100, 210, 320, 320});
+    base.MixSettings = {0, -90, 0, -90, 200, 90, 200, 90};
+    StartLog();
+    WaveImage image;
+    ASSERT_NE(base.MakePitchChangedImage(other, 2, 2, 3, 3, 3, 3, 1000, 1000, nullptr, image), 0u);
+    std::vector<std::string> log = LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "■直前の比率：L は 100, R は 110"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "■■■■■：ER変更 320～430"), log.end());
+    ASSERT_EQ(image.frameCount(), 100);
+    EXPECT_EQ(image.frames[50].right, 3200 + 550) << "read at 1.1 slave frames per master frame";
+
+    points(other.FileName, {250, 250});
+    StartLog();
+    ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image), 0u);
+    log = LogLines();
+    HideLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "■■■■■：ER変更 250～350"), log.end()) << "no previous segment: 1:1";
+    EXPECT_EQ(image.frames[10].right, 2600);
+}
+
+TEST_F(WavePitchChange, last_segment_is_cut_to_the_limit_or_widened_with_silence_behind) {
+    std::vector<Frame> m = Ramp(1000, 2), s = Ramp(2000, 1);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
     points(base.FileName, {0, 500});
     points(other.FileName, {0, 500});
-    SettingsWriteInt(base.FileName, "Average", 1000);
-    SettingsWriteInt(other.FileName, "Average", 500);
-    base.MixSettings = {0, -90, 0, -90, 100, 90, 100, 90};
-    StartLog();
+    base.MixSettings = {100, -90, 100, 90, 0, -90, 0, 90};  // master only
     WaveImage image;
-    ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 0, 0, nullptr, image), 0u);
-    const std::vector<std::string> log = LogLines();
-    HideLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "ボリューム調整：L は 1.000, R は 2.000"), log.end());
-    EXPECT_EQ(image.frames[0].right, 2000) << "slave doubled to the master's level";
+    FrameIndex limit = 2646000;
+    ASSERT_NE(base.MakePitchChangedImage(other, 1, 1, -1, -1, 0, 0, 1000, 1000, &limit, image), 0u);
+    EXPECT_EQ(limit, 1500) << "the slave's tail is 1500 frames at ratio 1";
+    ASSERT_EQ(image.frameCount(), 1500);
+    EXPECT_EQ(image.frames[499].left, m[999].left / 2);
+    EXPECT_EQ(image.frames[500].left, 0) << "silence behind the master's tail";
 
-    SettingsWriteInt(other.FileName, "Average", 0);
-    ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 0, 0, nullptr, image), 0u);
-    EXPECT_EQ(image.frames[0].right, 1000) << "no stored level: volumes stay as they are";
+    limit = 200;
+    ASSERT_NE(base.MakePitchChangedImage(other, 1, 1, -1, -1, 0, 0, 1000, 1000, &limit, image), 0u);
+    EXPECT_EQ(limit, 200) << "the first 200 frames after the last point, slave cut to match";
+    EXPECT_EQ(image.frames[0].left, m[500].left / 2);
 }
 
-TEST_F(PitchChange, loud_mix_saturates_instead_of_wrapping) {
+TEST_F(WavePitchChange, empty_base_segment_or_ratio_gives_no_image) {
+    KWavefile base(write("m.wav", StereoWave(Ramp(100))), kPlaceBoth, true);
+    KWavefile other(write("s.wav", StereoWave(Ramp(100))), kPlaceBoth, true);
+    points(base.FileName, {50, 50});
+    points(other.FileName, {40, 60});
+    WaveImage image;
+    FrameIndex limit = 0;
+    EXPECT_EQ(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, &limit, image), 0u);
+    EXPECT_EQ(base.MakePitchChangedImage(other, -1, -1, 0, 0, 0, 0, 1000, 1000, &limit, image), 0u)
+        << "a neighbour segment of length 0 has no ratio";
+}
+
+TEST_F(WavePitchChange, loud_mix_saturates_instead_of_wrapping) {
     std::vector<Frame> m(100, Frame{30000, 30000}), s(100, Frame{30000, 30000});
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);

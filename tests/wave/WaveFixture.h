@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/Alert.h"
 
 #include "common/TestWave.h"
 #include "core/ProgramFolder.h"
@@ -19,8 +23,12 @@ protected:
         SettingsReset();
         SetProgramFolder(dir.path());
         SettingsOpen(dir.file("qzv.ini"));
+        SetAlertHandler([this](const std::string& text) { alerts.push_back(text); });
     }
-    void TearDown() override { SettingsReset(); }
+    void TearDown() override {
+        SetAlertHandler({});
+        SettingsReset();
+    }
 
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         const std::string path = dir.file(name);
@@ -29,6 +37,7 @@ protected:
     }
 
     TempDir dir;
+    std::vector<std::string> alerts;  // texts the engine raised through ShowAlert
 };
 
 inline std::vector<Frame> Ramp(int n, int scale = 10) {
@@ -36,6 +45,16 @@ inline std::vector<Frame> Ramp(int n, int scale = 10) {
     for (int i = 0; i < n; ++i)
         frames[static_cast<std::size_t>(i)] = Frame{static_cast<std::int16_t>((i + 1) * scale), static_cast<std::int16_t>(-(i + 1) * scale)};
     return frames;
+}
+
+// The data bytes of 16-bit stereo frames.
+inline std::vector<std::uint8_t> RawStereo(const std::vector<Frame>& frames) {
+    std::vector<std::uint8_t> data;
+    for (const Frame& f : frames) {
+        put16(data, static_cast<std::uint16_t>(f.left));
+        put16(data, static_cast<std::uint16_t>(f.right));
+    }
+    return data;
 }
 
 inline std::vector<Frame> Fetch(KWavefile& w, FrameIndex start, FrameIndex end) {
