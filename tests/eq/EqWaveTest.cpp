@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// GCC 12 reports the byte builder's vector inserts as overflows (a false positive).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#include "common/TestWave.h"
+#pragma GCC diagnostic pop
+#include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "eq/EqWave.h"
+#include "eq/KFirFilter.h"
+#include "settings/Settings.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b.at(at + static_cast<std::size_t>(i));
+    return v;
+}
+
+std::vector<Frame> Music(FrameIndex n) {
+    const std::vector<double> left = test::MusicLike(n, 11);
+    const std::vector<double> right = test::MusicLike(n, 12);
+    std::vector<Frame> frames(static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < frames.size(); ++i) frames[i] = Frame{test::ToSample(left[i]), test::ToSample(right[i])};
+    return frames;
+}
+
+// The frames of a 16-bit stereo file written as a plain 44-byte-header WAVE.
+std::vector<Frame> FramesOf(const std::vector<std::uint8_t>& bytes) {
+    std::vector<Frame> frames;
+    for (std::size_t at = 44; at + 4 <= bytes.size(); at += 4) {
+        frames.push_back(Frame{static_cast<std::int16_t>(Le(bytes, at, 2)), static_cast<std::int16_t>(Le(bytes, at + 2, 2))});
+    }
+    return frames;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class EqWave : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        SettingsReset();
+        SetProgramFolder(dir.path());
+        SettingsOpen(dir.file("qzv.ini"));
+        ::mkdir(folder().c_str(), 0777);
+    }
+    void TearDown() override { SettingsReset(); }
+
+    // The takes live in a folder of their own, apart from qzv.ini.
+    std::string folder() const { return dir.file("takes/"); }
+    std::string take(const std::vector<std::uint8_t>& bytes, const std::string& name = "take.wav") const {
+        const std::string path = folder() + name;
+        test::WriteFile(path, bytes);
+        return path;
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(EqWave, copy_is_named_after_its_source_and_band) {
+    EXPECT_EQ(EqWaveName("/music/take.wav", 100, 2000), "/music/take_EQ(100,2000).wav");
+    EXPECT_EQ(EqWaveName("/music/take.wav", 0, 2000), "/music/take_EQ(0,2000).wav");
+    EXPECT_EQ(EqWaveName("/music/take.wav", 50, 0), "/music/take_EQ(50,0).wav");
+    EXPECT_EQ(EqWaveName("/music/take.1.WAV", 100, 12000), "/music/take.1_EQ(100,12000).wav");
+    EXPECT_EQ(EqWaveName("/music.d/take", 100, 2000), "/music.d/take_EQ(100,2000).wav");
+    EXPECT_EQ(EqWaveName("take.wav", 100, 2000), "take_EQ(100,2000).wav");
+}
+
+TEST_F(EqWave, copy_holds_the_band_limited_source_as_16_bit_stereo) {
+    const FrameIndex n = 44100;
+    const std::vector<Frame> source = Music(n);
+    const std::string path = take(test::StereoWave(source));
+
+    const std::string copy = MakeEqWave(path, 500, 2000);
+    ASSERT_EQ(copy, folder() + "take_EQ(500,2000).wav");
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(copy);
+    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n));
+    EXPECT_EQ(Le(bytes, 22, 2), 2u);
+    EXPECT_EQ(Le(bytes, 24, 4), 44100u);
+    EXPECT_EQ(Le(bytes, 34, 2), 16u);
+    EXPECT_EQ(Le(bytes, 40, 4), 4u * static_cast<std::uint32_t>(n));
+    EXPECT_EQ(Le(bytes, 4, 4), bytes.size() - 8);
+
+    // High-pass at the lower edge, then low-pass at the upper one, over the whole file.
+    std::vector<Frame> expected = source;
+    ApplyBandFilter(expected.data(), n, 60.0f, (1.0f - 0.2f) * 500.0f, 500.0f, kHighPass);
+    ApplyBandFilter(expected.data(), n, 60.0f, 2000.0f, (1.0f + 0.2f) * 2000.0f, kLowPass);
+    const std::vector<Frame> frames = FramesOf(bytes);
+    int worst = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        worst = std::max({worst, std::abs(frames[i].left - expected[i].left), std::abs(frames[i].right - expected[i].right)});
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_EQ(FilesIn(folder()), (std::vector<std::string>{"take.wav", "take_EQ(500,2000).wav"}));
+}
+
+TEST_F(EqWave, zero_edge_switches_its_filter_off) {
+    const FrameIndex n = 20000;
+    const std::vector<Frame> source = Music(n);
+    const std::string path = take(test::StereoWave(source));
+    const std::vector<Frame> frames = FramesOf(test::ReadFileBytes(MakeEqWave(path, 0, 3000)));
+    std::vector<Frame> expected = source;
+    ApplyBandFilter(expected.data(), n, 60.0f, 3000.0f, (1.0f + 0.2f) * 3000.0f, kLowPass);
+    ASSERT_EQ(frames.size(), expected.size());
+    for (std::size_t i = 0; i < frames.size(); i += 97) EXPECT_NEAR(frames[i].left, expected[i].left, 1) << i;
+}
+
+TEST_F(EqWave, existing_copy_is_used_unchanged) {
+    const std::string path = take(test::StereoWave(Music(5000)));
+    const std::string name = EqWaveName(path, 100, 2000);
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    test::WriteFile(name, old);
+    EXPECT_EQ(MakeEqWave(path, 100, 2000), name);
+    EXPECT_EQ(test::ReadFileBytes(name), old);
+
+    // A second press does not rewrite a copy it made itself either.
+    const std::string fresh = MakeEqWave(path, 200, 2000);
+    const auto written = std::filesystem::last_write_time(fresh);
+    std::filesystem::last_write_time(fresh, written - std::chrono::hours(1));
+    MakeEqWave(path, 200, 2000);
+    EXPECT_EQ(std::filesystem::last_write_time(fresh), written - std::chrono::hours(1));
+}
+
+TEST_F(EqWave, mono_8_bit_source_gives_a_16_bit_stereo_copy) {
+    const FrameIndex n = 10000;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(n));
+    const std::vector<double> signal = test::MusicLike(n, 5);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(128 + std::lround(signal[i] * 120));
+    test::WaveSpec spec;
+    spec.channels = 1;
+    spec.bits = 8;
+    const std::string path = take(test::MakeWaveBytes(spec, data), "mono8.wav");
+
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(MakeEqWave(path, 100, 8000));
+    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n));
+    EXPECT_EQ(Le(bytes, 22, 2), 2u);
+    EXPECT_EQ(Le(bytes, 32, 2), 4u);
+    EXPECT_EQ(Le(bytes, 34, 2), 16u);
+    EXPECT_EQ(Le(bytes, 40, 4), 4u * static_cast<std::uint32_t>(n));
+    const std::vector<Frame> frames = FramesOf(bytes);
+    const auto loud = std::count_if(frames.begin(), frames.end(), [](const Frame& f) { return std::abs(f.left) > 256; });
+    EXPECT_GT(loud, n / 10);
+}
+
+TEST_F(EqWave, unusable_source_gives_no_copy_and_a_logged_reason) {
+    test::WaveSpec spec;
+    spec.rate = 48000;
+    const std::string path = take(test::MakeWaveBytes(spec, std::vector<std::uint8_t>(4000, 0)));
+    StartLog();
+    const std::string name = MakeEqWave(path, 100, 2000);
+    const std::vector<std::string> lines = LogLines();
+    HideLog();
+    EXPECT_EQ(name, EqWaveName(path, 100, 2000));
+    EXPECT_FALSE(std::filesystem::exists(name));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(path) != std::string::npos && l.find("48000") != std::string::npos;
+    })) << (lines.empty() ? std::string("no log line") : lines.back());
+}
+
+TEST_F(EqWave, missing_source_throws) {
+    EXPECT_THROW(MakeEqWave(folder() + "absent.wav", 100, 2000), WaveFileError);
+    EXPECT_FALSE(std::filesystem::exists(folder() + "absent_EQ(100,2000).wav"));
+}
+
+TEST_F(EqWave, unwritable_folder_is_reported) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    const std::string path = take(test::StereoWave(Music(5000)));
+    ::chmod(folder().c_str(), 0555);
+    EXPECT_THROW(MakeEqWave(path, 100, 2000), WaveFileError);
+    ::chmod(folder().c_str(), 0755);
+    EXPECT_EQ(FilesIn(folder()), std::vector<std::string>{"take.wav"});
+}
+
+TEST_F(EqWave, copy_name_too_long_for_the_file_system_is_reported) {
+    // 250 characters are a valid source name; the copy's (and its temporary file's) are not.
+    const std::string path = take(test::StereoWave(Music(5000)), std::string(246, 'x') + ".wav");
+    try {
+        MakeEqWave(path, 100, 2000);
+        ADD_FAILURE() << "no error";
+    } catch (const WaveFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("_EQ(100,2000).wav"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(FilesIn(folder()).size(), 1u);
+}
+
+TEST_F(EqWave, write_failure_midway_removes_the_partial_copy) {
+    // A file-size limit makes the write fail part way, as a full disk does.
+    const std::string path = take(test::StereoWave(Music(44100)));
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool thrown = false;
+    try {
+        MakeEqWave(path, 100, 2000);
+    } catch (const WaveFileError& e) {
+        thrown = std::string(e.what()).find("take_EQ(100,2000).wav") != std::string::npos;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(thrown);
+    EXPECT_EQ(FilesIn(folder()), std::vector<std::string>{"take.wav"});
+}
+
+}  // namespace
+}  // namespace tandem
