@@ -15,12 +15,11 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
 #include "common/TestWave.h"
+#include "wave/WaveFixture.h"
 #pragma GCC diagnostic pop
 #include "core/Log.h"
-#include "core/ProgramFolder.h"
 #include "eq/EqWave.h"
 #include "eq/KFirFilter.h"
-#include "settings/Settings.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -56,16 +55,13 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     return names;
 }
 
-class EqWave : public ::testing::Test {
+// The analysis cache goes to the fixture's scratch qzv.ini.
+class EqWave : public test::WaveFixture {
 protected:
     void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SetProgramFolder(dir.path());
-        SettingsOpen(dir.file("qzv.ini"));
+        WaveFixture::SetUp();
         ::mkdir(folder().c_str(), 0777);
     }
-    void TearDown() override { SettingsReset(); }
 
     // The takes live in a folder of their own, apart from qzv.ini.
     std::string folder() const { return dir.file("takes/"); }
@@ -74,8 +70,6 @@ protected:
         test::WriteFile(path, bytes);
         return path;
     }
-
-    test::TempDir dir;
 };
 
 TEST_F(EqWave, copy_is_named_after_its_source_and_band) {
