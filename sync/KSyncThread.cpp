@@ -19,7 +19,7 @@ namespace tandem {
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
-                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode, SearchOptions search)
+                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode)
     : job_(job),
       progress_(progress),
       masterFile_(std::move(masterFile)),
@@ -34,8 +34,7 @@ KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string maste
       eqHigh_(eqHigh),
       channelFlag_(channelFlag),
       mode_(mode),
-      kind_(0),
-      search_(search) {}
+      kind_(0) {}
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          const MixSettings& mix)

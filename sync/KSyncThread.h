@@ -32,19 +32,12 @@ struct JobOutcome {
     std::int64_t elapsedMs = 0;
 };
 
-// Extensions beyond the plain search, both on by default (qzv.ini TandemEnv
-// ROBUST_START / ANCHOR_ENDS, or the command line).
-struct SearchOptions {
-    bool robustStart = true;
-    bool anchorEnds = true;
-};
-
 class KSyncThread {
 public:
     // Synchronisation job. Skips and the stop point are in frames.
     KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile, int baseStep,
                 FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE, FrameIndex dpLimit, int eqLow,
-                int eqHigh, int channelFlag, int mode, SearchOptions search = {});
+                int eqHigh, int channelFlag, int mode);
     // Output-only job with the given mix.
     KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                 const MixSettings& mix);
@@ -83,7 +76,6 @@ private:
     int mode_ = kModeSingle;
     MixSettings mix_ = kDefaultMix;
     int kind_ = 0;
-    SearchOptions search_;
     std::thread thread_;
 };
 
