@@ -271,7 +271,7 @@ void TTandemForm::buildTopPanel() {
 
     rgDiff = new QGroupBox("相異点", PanelTop);
     rgDiff->setObjectName("rgDiff");
-    rgDiff->setGeometry(432, 0, 136, 40);
+    rgDiff->setGeometry(432, 0, 152, 40);
     rgDiffItems = new QButtonGroup(rgDiff);
     auto* items = new QHBoxLayout(rgDiff);
     items->setContentsMargins(4, 0, 4, 0);
@@ -285,13 +285,13 @@ void TTandemForm::buildTopPanel() {
     SetDiffIndex(1);
 
     btnBatch = button(PanelTop, "btnBatch", "履歴");
-    btnBatch->setGeometry(572, 6, 54, 30);
+    btnBatch->setGeometry(588, 6, 40, 30);
     setHint(btnBatch, "一括テスト");
     // The job list window comes with its own change.
     btnBatch->setEnabled(false);
 
     BtnSyncStart = button(PanelTop, "BtnSyncStart", "&Start");
-    BtnSyncStart->setGeometry(432, 44, 194, 32);
+    BtnSyncStart->setGeometry(432, 44, 196, 32);
     connect(BtnSyncStart, &QPushButton::clicked, this, &TTandemForm::BtnSyncStartClick);
 }
 
