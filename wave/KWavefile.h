@@ -51,7 +51,9 @@ public:
     KWavefile(const KWavefile&) = delete;
     KWavefile& operator=(const KWavefile&) = delete;
 
-    // Frames are fetched from name from now on ("" = the file itself); releases the image.
+    // Frames are fetched from name from now on ("" = the file itself); releases the image
+    // (an in-memory file keeps its own bytes for the way back). The named file is read by
+    // its own header. A source that cannot be loaded is not retried until the next call.
     void SetDataSource(const std::string& name);
     // "" -> FileName; otherwise FileName with its extension replaced by ext.
     std::string ChangeExtension(const std::string& ext) const;
