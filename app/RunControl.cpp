@@ -5,7 +5,13 @@
 
 namespace tandem {
 
-RunControl::RunControl(QObject* parent) : QObject(parent) {}
+RunControl::RunControl(QObject* parent) : QObject(parent) {
+    stopRenewal_.setInterval(10);
+    connect(&stopRenewal_, &QTimer::timeout, this, [this] {
+        RenewStopRequest();
+        if (!thread_ || !progress_.MessageLine(0).empty()) stopRenewal_.stop();
+    });
+}
 
 RunControl::~RunControl() {
     if (!thread_) return;
@@ -45,6 +51,7 @@ bool RunControl::Start(const JobRequest& request, std::string* why) {
 void RunControl::RequestStop() {
     stopPending_ = true;
     job_.StopRequest.store(1);
+    if (thread_) stopRenewal_.start();
 }
 
 void RunControl::RenewStopRequest() {
@@ -55,6 +62,7 @@ void RunControl::workerEnded(const JobOutcome& outcome) {
     if (thread_) thread_->Join();
     thread_.reset();
     stopPending_ = false;
+    stopRenewal_.stop();
     emit JobDone(outcome);
 }
 

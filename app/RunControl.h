@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -47,8 +48,9 @@ public:
     bool Start(const JobRequest& request, std::string* why);
     // Asks the worker to end after the current segment (it still writes its output).
     void RequestStop();
-    // A stop asked for before the worker began is cleared by the worker's own start;
-    // the timer calls this to repeat the request until the worker has seen it.
+    // A stop asked for before the worker began is cleared by the worker's own start:
+    // RequestStop repeats it every few milliseconds until the worker reports past its
+    // start (message line 0), and the window's timer repeats it through this.
     void RenewStopRequest();
     bool Busy() const { return thread_ != nullptr; }
     const JobRequest& LastRequest() const { return last_; }
@@ -69,6 +71,7 @@ private:
     std::unique_ptr<KSyncThread> thread_;
     std::atomic<bool> workerFinished_{false};
     bool stopPending_ = false;
+    QTimer stopRenewal_;
 };
 
 }  // namespace tandem
