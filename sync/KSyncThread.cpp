@@ -34,7 +34,11 @@ KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string maste
       eqHigh_(eqHigh),
       channelFlag_(channelFlag),
       mode_(mode),
-      kind_(0) {}
+      kind_(0) {
+    // Cleared here, on the front end's thread, and not when the worker starts: a STOP
+    // pressed in between must not be lost.
+    job_.StopRequest.store(0);
+}
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          const MixSettings& mix)
@@ -121,7 +125,6 @@ JobOutcome KSyncThread::runSync() {
     job_.DpLimit = dpLimit_;
     job_.EqLow = eqLow_;
     job_.EqHigh = eqHigh_;
-    job_.StopRequest.store(0);
     AddLog("START:");
 
     bool ready = true;

@@ -49,21 +49,27 @@ constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
 // The master segment as two channel arrays with the last frame repeated once, so that
 // the interpolation's right neighbour never needs a bounds test.
 struct MasterChannels {
-    std::vector<double> left, right;
+    // One value of padding in front and kPadBack behind, so that the vector kernel may
+    // load the neighbourhood of any index without bounds tests. left()/right() point at
+    // frame 0.
+    static constexpr std::size_t kPadFront = 1, kPadBack = 8;
+    std::vector<double> leftStore, rightStore;
     FrameIndex n = 0;
 
     explicit MasterChannels(const std::vector<Frame>& frames) : n(static_cast<FrameIndex>(frames.size())) {
-        left.resize(frames.size() + 1);
-        right.resize(frames.size() + 1);
+        leftStore.assign(frames.size() + kPadFront + kPadBack, 0.0);
+        rightStore.assign(frames.size() + kPadFront + kPadBack, 0.0);
         for (std::size_t i = 0; i < frames.size(); ++i) {
-            left[i] = frames[i].left;
-            right[i] = frames[i].right;
+            leftStore[kPadFront + i] = frames[i].left;
+            rightStore[kPadFront + i] = frames[i].right;
         }
         if (!frames.empty()) {
-            left[frames.size()] = frames.back().left;
-            right[frames.size()] = frames.back().right;
+            leftStore[kPadFront + frames.size()] = frames.back().left;
+            rightStore[kPadFront + frames.size()] = frames.back().right;
         }
     }
+    const double* left() const { return leftStore.data() + kPadFront; }
+    const double* right() const { return rightStore.data() + kPadFront; }
 };
 
 // Value of the stretched master at i for length L: each channel linearly interpolated
@@ -111,13 +117,38 @@ __attribute__((target("avx2"))) double stretchScoreAvx2(const double* ml, const 
     __m256d iv = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
     __m256d acc = _mm256_setzero_pd();
     FrameIndex i = 0;
+    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i minusOne = _mm_set1_epi32(-1), plusOne = _mm_set1_epi32(1);
     for (; i + 4 <= L; i += 4) {
         const __m256d pos = _mm256_div_pd(_mm256_mul_pd(iv, vn), vL);
         const __m128i idx = _mm256_cvttpd_epi32(pos);
         const __m256d f = _mm256_sub_pd(pos, _mm256_cvtepi32_pd(idx));
         const __m256d g = _mm256_sub_pd(one, f);
-        const __m256d al = gather(ml, idx), bl = gather(ml + 1, idx);
-        const __m256d ar = gather(mr, idx), br = gather(mr + 1, idx);
+        // The lengths differ by a few percent at most, so the four indexes are i + c + k
+        // give or take one: pick them from shifted loads instead of gathering.
+        const int c = _mm_cvtsi128_si32(idx) - static_cast<int>(i);
+        const __m128i delta = _mm_sub_epi32(idx, _mm_add_epi32(_mm_set1_epi32(static_cast<int>(i) + c), lane));
+        const __m128i isMinus = _mm_cmpeq_epi32(delta, minusOne), isPlus = _mm_cmpeq_epi32(delta, plusOne);
+        __m256d al, bl, ar, br;
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isMinus, isPlus), _mm_cmpeq_epi32(delta, _mm_setzero_si128()))) == 0xFFFF) {
+            const __m256d mMinus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isMinus));
+            const __m256d mPlus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isPlus));
+            const double* pl = ml + i + c;
+            const double* pr = mr + i + c;
+            const __m256d l0 = _mm256_loadu_pd(pl - 1), l1 = _mm256_loadu_pd(pl), l2 = _mm256_loadu_pd(pl + 1),
+                          l3 = _mm256_loadu_pd(pl + 2);
+            const __m256d r0 = _mm256_loadu_pd(pr - 1), r1 = _mm256_loadu_pd(pr), r2 = _mm256_loadu_pd(pr + 1),
+                          r3 = _mm256_loadu_pd(pr + 2);
+            al = _mm256_blendv_pd(_mm256_blendv_pd(l1, l0, mMinus), l2, mPlus);
+            bl = _mm256_blendv_pd(_mm256_blendv_pd(l2, l1, mMinus), l3, mPlus);
+            ar = _mm256_blendv_pd(_mm256_blendv_pd(r1, r0, mMinus), r2, mPlus);
+            br = _mm256_blendv_pd(_mm256_blendv_pd(r2, r1, mMinus), r3, mPlus);
+        } else {
+            al = gather(ml, idx);
+            bl = gather(ml + 1, idx);
+            ar = gather(mr, idx);
+            br = gather(mr + 1, idx);
+        }
         const __m256d lv = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl))));
         const __m256d rv = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br))));
         acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_loadu_pd(s + i), _mm256_add_pd(lv, rv)));
@@ -291,7 +322,7 @@ private:
         ParallelFor(wanted.size(), [&](std::size_t b, std::size_t e) {
             for (std::size_t k = b; k < e; ++k) {
                 const int G = wanted[k];
-                ready_[static_cast<std::size_t>(RE_ + G)] = stretchScore(channels_.left.data(), channels_.right.data(), channels_.n, lengthOf(G), sp);
+                ready_[static_cast<std::size_t>(RE_ + G)] = stretchScore(channels_.left(), channels_.right(), channels_.n, lengthOf(G), sp);
             }
         });
         for (int G : wanted) known_[static_cast<std::size_t>(RE_ + G)] = 1;
@@ -303,7 +334,7 @@ private:
             return ready_[static_cast<std::size_t>(RE_ + G)];
         }
         ensureWindow(L);
-        return stretchScore(channels_.left.data(), channels_.right.data(), channels_.n, L, s_.data() + (q_.N - winBegin_));
+        return stretchScore(channels_.left(), channels_.right(), channels_.n, L, s_.data() + (q_.N - winBegin_));
     }
 
     void record(int G, int O, double v, double& maxAbs, int& argmax, std::FILE* out) {
@@ -342,7 +373,7 @@ private:
 
         ensureWindow(L);
         m_.resize(static_cast<std::size_t>(L));
-        stretchInto(channels_.left.data(), channels_.right.data(), channels_.n, L, m_.data());
+        stretchInto(channels_.left(), channels_.right(), channels_.n, L, m_.data());
         std::fill(visited_.begin(), visited_.end(), 0);
         int lo = -RS_, hi = RS_;
         int step = 8;

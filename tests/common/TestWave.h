@@ -49,7 +49,7 @@ inline std::vector<std::uint8_t> MakeWaveBytes(const WaveSpec& spec, const std::
     put32(b, spec.rate * blockAlign);
     put16(b, blockAlign);
     put16(b, spec.bits);
-    b.insert(b.end(), spec.extraChunk.begin(), spec.extraChunk.end());
+    for (std::uint8_t byte : spec.extraChunk) b.push_back(byte);
     putId(b, "data");
     put32(b, static_cast<std::uint32_t>(data.size()));
     b.insert(b.end(), data.begin(), data.end());

@@ -40,6 +40,16 @@ TEST_F(Job, stop_point_ends_the_search_after_the_segment_that_passes_it) {
     EXPECT_GT(count(master), n) << "the master keeps all its division points";
 }
 
+TEST_F(Job, stop_requested_before_the_worker_runs_is_kept) {
+    writePair(MakeSyntheticPair(shortPair(8.0)));
+    KSyncThread thread(job, progress, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
+    job.StopRequest.store(1);
+    const JobOutcome outcome = thread.Execute();
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(count(slave), 0) << "not a single segment was searched";
+    EXPECT_FALSE(outcome.outputWritten);
+}
+
 TEST_F(Job, resumes_after_the_points_before_the_master_lead_in) {
     const SyntheticPair pair = MakeSyntheticPair(shortPair());
     writePair(pair);
