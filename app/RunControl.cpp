@@ -29,14 +29,32 @@ bool RunControl::Start(const JobRequest& request, std::string* why) {
         return false;
     }
     last_ = request;
-    stopPending_ = false;
-    workerFinished_.store(false);
     thread_ = std::make_unique<KSyncThread>(job_, progress_, request.master, request.slave, request.baseStep,
                                             request.masterSkip, request.slaveSkip, request.rangeS, request.rangeE,
                                             request.dpLimit, request.eqLow, request.eqHigh, request.channelFlag,
                                             request.mode);
+    return launch(request.lowPriority, why);
+}
+
+bool RunControl::StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
+                                 bool lowPriority, std::string* why) {
+    if (thread_) {
+        if (why) *why = "a job is running already";
+        return false;
+    }
+    last_ = JobRequest{};
+    last_.master = master;
+    last_.slave = slave;
+    last_.lowPriority = lowPriority;
+    thread_ = std::make_unique<KSyncThread>(job_, progress_, master, slave, mix);
+    return launch(lowPriority, why);
+}
+
+bool RunControl::launch(bool lowPriority, std::string* why) {
+    stopPending_ = false;
+    workerFinished_.store(false);
     const bool started = thread_->Start(
-        request.lowPriority,
+        lowPriority,
         [this](const JobOutcome& outcome) {
             // On the worker: hand the outcome to the main thread. The owner joins before
             // it is destroyed, so this object is alive here.

@@ -46,6 +46,10 @@ public:
     // Starts the worker. Returns false with *why set when a job is running already or
     // no thread could be started; JobDone then never comes.
     bool Start(const JobRequest& request, std::string* why);
+    // Starts an output-only job: the synchronised file of a stored pair rebuilt from its
+    // stored points with mix (copied). Same results as Start.
+    bool StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
+                         bool lowPriority, std::string* why);
     // Asks the worker to end after the current segment (it still writes its output).
     void RequestStop();
     // A stop asked for before the worker began is cleared by the worker's own start:
@@ -63,6 +67,7 @@ signals:
     void JobDone(const tandem::JobOutcome& outcome);
 
 private:
+    bool launch(bool lowPriority, std::string* why);
     void workerEnded(const JobOutcome& outcome);
 
     SyncJob job_;

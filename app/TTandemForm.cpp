@@ -33,6 +33,9 @@
 #include "core/ProgramFolder.h"
 #include "eq/EqStrip.h"
 #include "eq/EqWave.h"
+#include "joblist/JobRegistry.h"
+#include "joblist/TJobListForm.h"
+#include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
 
@@ -234,8 +237,7 @@ void TTandemForm::buildTopPanel() {
         b->setProperty("tag", tag);
         b->setGeometry(8, y, 22, 22);
         setHint(b, "無効データ部分を聞いてみる");
-        // Listening at the skip point comes with its own change.
-        b->setEnabled(false);
+        connect(b, &QToolButton::clicked, this, [this, tag] { btnSoundClick(tag); });
         return b;
     };
     btnSound = soundButton("btnSound", 0, 22);
@@ -287,8 +289,9 @@ void TTandemForm::buildTopPanel() {
     btnBatch = button(PanelTop, "btnBatch", "履歴");
     btnBatch->setGeometry(588, 6, 40, 30);
     setHint(btnBatch, "一括テスト");
-    // The job list window comes with its own change.
+    // Enabled once the job list is attached.
     btnBatch->setEnabled(false);
+    connect(btnBatch, &QPushButton::clicked, this, &TTandemForm::btnBatchClick);
 
     BtnSyncStart = button(PanelTop, "BtnSyncStart", "&Start");
     BtnSyncStart->setGeometry(432, 44, 196, 32);
@@ -405,6 +408,7 @@ void TTandemForm::buildExpertPanel() {
     btnBatchRegist->setGeometry(479, 110, 145, 24);
     setHint(btnBatchRegist, "一括テストの登録");
     btnBatchRegist->setEnabled(false);
+    connect(btnBatchRegist, &QPushButton::clicked, this, &TTandemForm::btnBatchRegistClick);
 }
 
 void TTandemForm::buildProgressPanel() {
@@ -637,7 +641,7 @@ bool TTandemForm::startJob() {
         seRangeS->setValue(p.expert.rangeS);
         seRangeE->setValue(p.expert.rangeE);
     }
-    if (BatchCursor > 0) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
+    if (batch_.Running()) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
     BtnSyncStart->setText("STOP");
 
     JobRequest request;
@@ -708,8 +712,7 @@ void TTandemForm::TimerTick(std::int64_t nowMs) {
     const int stage = CurrentStage(progress.StageBar(0).Marker.load(), progress.StageBar(1).Marker.load());
     if (progress.StageClock() < 0) {
         returnToIdle();
-        // A batch from the job history continues here once the job list exists.
-        BatchCursor = 0;
+        continueBatch();
         return;
     }
     StageBarState& bar = progress.StageBar(stage);
@@ -735,15 +738,8 @@ void TTandemForm::ResetButtonClick(int tag) {
     });
 }
 
-void TTandemForm::CheckSpecialList(const std::string& path) {
-    AddLog("CheckSpecialList:" + path);
-    const int n = SettingsReadInt("SpecialList", "Items", 0);
-    for (int i = 0; i < n; ++i) {
-        if (SettingsReadText("SpecialList", "Item" + std::to_string(i), "") == path) return;
-    }
-    SettingsWriteText("SpecialList", "Item" + std::to_string(n), path);
-    SettingsWriteInt("SpecialList", "Items", n + 1);
-}
+// tandem-cli registers its jobs through the same function.
+void TTandemForm::CheckSpecialList(const std::string& path) { tandem::CheckSpecialList(path); }
 
 void TTandemForm::BtnMakeEqWaveClick() {
     std::string failure;
@@ -756,6 +752,91 @@ void TTandemForm::BtnMakeEqWaveClick() {
     }
     QApplication::restoreOverrideCursor();
     if (!failure.empty()) ShowMessage(toQ(failure));
+}
+
+void TTandemForm::AttachJobList(TJobListForm* jobList, TRemixForm* remix) {
+    jobList_ = jobList;
+    remix_ = remix;
+    history_ = jobList ? static_cast<JobHistoryLink*>(jobList) : &noHistory_;
+    btnBatch->setEnabled(jobList != nullptr);
+    btnBatchRegist->setEnabled(jobList != nullptr);
+}
+
+void TTandemForm::btnBatchRegistClick() {
+    guarded([this] {
+        std::string why;
+        if (!history_->AddJob({toStd(fnMaster->Path()), toStd(fnSlave->Path()), DiffIndex(),
+                               seMasterSkipCount->value(), seSlaveSkipCount->value()},
+                              &why)) {
+            throw std::runtime_error(why);
+        }
+    });
+}
+
+void TTandemForm::btnBatchClick() {
+    if (running_ || !jobList_) return;
+    const HistoryStep step = batch_.AfterJobList(jobList_->History(), jobList_->ShowModal());
+    if (step.leaveDebugMode) {
+        run_.Progress().SetJobOptions(JobOptions() & ~kOptDebug);
+        showPanels(false);
+    }
+    if (step.load >= 0) loadJob(step.load);
+    if (step.start) startJob();
+    if (step.remix) remixStoredJob();
+}
+
+void TTandemForm::loadJob(int position) {
+    const JobEntry& entry = jobList_->History().Entry(position);
+    SetMasterFile(toQ(entry.MasterFile));
+    fnSlave->SetPath(toQ(entry.SlaveFile));
+    SetDiffIndex(entry.DiffLevel);
+    seMasterSkipCount->setValue(entry.MasterSkipCount);
+    seSlaveSkipCount->setValue(entry.SlaveSkipCount);
+}
+
+// The timer tick after a job: the next marked entry of a batch, if any.
+void TTandemForm::continueBatch() {
+    if (!jobList_) {
+        batch_.BatchCursor = 0;
+        return;
+    }
+    const int next = batch_.Continue(jobList_->History());
+    if (next < 0) return;
+    loadJob(next);
+    startJob();
+}
+
+// The output of the first selected job rebuilt with the remix dialog's settings; the
+// dialog's own result does not matter.
+void TTandemForm::remixStoredJob() {
+    if (remix_) remix_->ShowModal();
+    const int entry = batch_.RemixEntry(jobList_->History());
+    if (entry < 0) return;
+    SyncProgress& progress = run_.Progress();
+    progress.Reset();
+    for (QProgressBar* bar : ProgressBar) bar->setValue(0);
+    progress.StageBar(0).Marker.store(kStageShown);
+    progress.StageBar(1).Marker.store(kStageShown);
+    PanelProgress->show();
+    running_ = true;
+    progress.SetStageClock(TickCountMs());
+    Timer1->start();
+    showPanels(false);
+    const JobEntry& job = jobList_->History().Entry(entry);
+    const MixSettings mix = remix_ ? remix_->Mix() : kDefaultMix;
+    std::string why;
+    if (!run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked(), &why)) {
+        returnToIdle();
+        ShowMessage(toQ("The job could not be started: " + why));
+    }
+}
+
+void TTandemForm::btnSoundClick(int tag) {
+    const bool master = tag == 0;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    PlaySkipPoint(*Player, toStd(master ? fnMaster->Path() : fnSlave->Path()),
+                  (master ? seMasterSkipCount : seSlaveSkipCount)->value(), BandLow(), BandHigh());
+    QApplication::restoreOverrideCursor();
 }
 
 void TTandemForm::closeEvent(QCloseEvent* event) {

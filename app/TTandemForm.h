@@ -21,6 +21,8 @@
 
 #include "app/JobHistoryLink.h"
 #include "app/RunControl.h"
+#include "app/ExcerptPlayer.h"
+#include "joblist/JobBatch.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -37,6 +39,8 @@ class QTreeView;
 namespace tandem {
 
 class EqStrip;
+class TJobListForm;
+class TRemixForm;
 
 // The drag on the top panel that switches between the message and the expert panel:
 // more than half the panel's width to the right and more than half its height down.
@@ -96,6 +100,20 @@ public:
     void ResetButtonClick(int tag);
     void CheckSpecialList(const std::string& path);
     void BtnMakeEqWaveClick();
+
+    // The job list and the remix dialog, made after this window (they are not owned).
+    // The list becomes the job history; 履歴 and 一括登録 work from now on.
+    void AttachJobList(TJobListForm* jobList, TRemixForm* remix);
+    // 履歴: runs the job list and acts on its result (batch, pick, remix).
+    void btnBatchClick();
+    // 一括登録: registers the job the window shows without running it.
+    void btnBatchRegistClick();
+    // btnSound (tag 0, the master) and btnSoundSlave (tag 1): five seconds from the lead-in.
+    void btnSoundClick(int tag);
+    // Position from which the next batch job is sought; 0 = no batch running.
+    int BatchCursor() const { return batch_.BatchCursor; }
+    // Plays the listening excerpts; the program's plays through the sound device.
+    std::unique_ptr<ExcerptPlayer> Player = std::make_unique<AudioExcerptPlayer>();
 
     int JobOptions() const { return run_.Progress().JobOptions(); }
     bool IsDebugMode() const { return (JobOptions() & kOptDebug) != 0; }
@@ -175,6 +193,9 @@ private:
     void loadBackground();
     void showDirectoryInList(const QString& dir);
     bool startJob();
+    void loadJob(int position);
+    void continueBatch();
+    void remixStoredJob();
     void returnToIdle();
     void showProgress();
     void showPanels(bool expert);
@@ -190,7 +211,9 @@ private:
     QPoint DragOrigin;
     bool running_ = false;
     bool closeRequested_ = false;
-    int BatchCursor = 0;
+    JobBatch batch_;
+    TJobListForm* jobList_ = nullptr;
+    TRemixForm* remix_ = nullptr;
     JobOutcome lastOutcome_;
 };
 

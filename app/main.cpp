@@ -1,5 +1,6 @@
 // tandem: the desktop program. Start-up: the main window (which opens the settings),
-// then the hidden debug log window; the message loop runs until the main window closes.
+// then the hidden debug log window, the job list and the remix dialog; the message loop
+// runs until the main window closes.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -14,6 +15,8 @@
 #include "app/TTandemForm.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
+#include "joblist/TJobListForm.h"
+#include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 
 int main(int argc, char** argv) {
@@ -49,6 +52,10 @@ int main(int argc, char** argv) {
         {
             tandem::TTandemForm form;
             tandem::TDebugWindow debugWindow;
+            // The job list reads the history from the settings the main window opened.
+            tandem::TJobListForm jobList(&form);
+            tandem::TRemixForm remix(&form);
+            form.AttachJobList(&jobList, &remix);
             tandem::SetLogOpener(tandem::OpenWithDesktop);
             form.show();
             status = QApplication::exec();

@@ -1,0 +1,203 @@
+// The main window with its job list and remix dialog: 一括登録, 履歴 with its three
+// outcomes, the batch continuation of the timer, and the listening buttons.
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+#include "GuiFixture.h"
+#include "joblist/TJobListForm.h"
+#include "remix/TRemixForm.h"
+
+namespace tandem::test {
+namespace {
+
+class RecordingPlayer : public ExcerptPlayer {
+public:
+    void Play(const WaveImage& image) override { frames.push_back(image.frameCount()); }
+    std::vector<FrameIndex> frames;
+};
+
+// Runs action once dialog is on screen (a modal dialog blocks the test until it closes).
+void whenShown(QDialog* dialog, std::function<void()> action) {
+    auto* poll = new QTimer(dialog);
+    QObject::connect(poll, &QTimer::timeout, dialog, [dialog, poll, action] {
+        if (!dialog->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start(5);
+}
+
+class HistoryWindow : public GuiFixture {
+protected:
+    void openAll() {
+        openWindow();
+        jobList = std::make_unique<TJobListForm>(form.get());
+        remix = std::make_unique<TRemixForm>(form.get());
+        form->AttachJobList(jobList.get(), remix.get());
+        form->cbBackGround->setChecked(false);
+    }
+    void TearDown() override {
+        if (form) form->AttachJobList(nullptr, nullptr);
+        remix.reset();
+        jobList.reset();
+        GuiFixture::TearDown();
+    }
+    // Presses 履歴 and, in the list, selects rows and presses a button.
+    void history(std::vector<int> rows, QPushButton* TJobListForm::*button) {
+        whenShown(jobList.get(), [this, rows, button] {
+            jobList->ListBox1->clearSelection();
+            for (const int r : rows) jobList->ListBox1->item(r)->setSelected(true);
+            (jobList.get()->*button)->click();
+        });
+        form->btnBatch->click();
+    }
+    void register_(const std::string& m, const std::string& s, int level, int masterSkip, int slaveSkip) {
+        form->SetMasterFile(QString::fromStdString(m));
+        form->fnSlave->SetPath(QString::fromStdString(s));
+        form->SetDiffIndex(level);
+        form->seMasterSkipCount->setValue(masterSkip);
+        form->seSlaveSkipCount->setValue(slaveSkip);
+        form->btnBatchRegist->click();
+    }
+    // Lets jobs end and timer ticks run until the window is idle and no batch is left.
+    bool waitForBatch() {
+        for (int guard = 0; guard < 20; ++guard) {
+            if (!waitForJob()) return false;
+            form->TimerTick(TickCountMs());
+            if (!form->Running()) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<TJobListForm> jobList;
+    std::unique_ptr<TRemixForm> remix;
+};
+
+TEST_F(HistoryWindow, register_button_adds_the_shown_job_without_checking_files) {
+    openAll();
+    ASSERT_TRUE(form->btnBatch->isEnabled());
+    ASSERT_TRUE(form->btnBatchRegist->isEnabled());
+    writePair(2);
+    register_(master, dir.file("not-there.wav"), 2, 12, 3);
+    ASSERT_EQ(jobList->ListBox1->count(), 1);
+    EXPECT_EQ(jobList->ListBox1->item(0)->text(), QString::fromUtf8("12-3 多 master.wav not-there.wav"));
+    EXPECT_FALSE(form->Running());
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(HistoryWindow, select_loads_the_first_selected_job_leaves_debug_mode_and_runs_nothing) {
+    openAll();
+    writePair(2);
+    register_(master, slave, 3, 40, 7);                // position 1
+    register_(master, dir.file("other.wav"), 2, 5, 6);  // position 0: sorts first
+    form->Run().Progress().SetJobOptions(kOptDebug);
+    form->seMasterSkipCount->setValue(0);
+    form->seSlaveSkipCount->setValue(0);
+    form->fnSlave->SetPath("x.wav");
+    history({1, 0}, &TJobListForm::BitBtn3);
+    EXPECT_EQ(form->fnSlave->Path().toStdString(), dir.file("other.wav"));
+    EXPECT_EQ(form->DiffIndex(), 2);
+    EXPECT_EQ(form->seMasterSkipCount->value(), 5);
+    EXPECT_EQ(form->seSlaveSkipCount->value(), 6);
+    EXPECT_FALSE(form->IsDebugMode());
+    EXPECT_FALSE(form->PanelDebug->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(form->BatchCursor(), 0);
+}
+
+TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_and_ends_the_batch) {
+    openAll();
+    writePair(8);
+    register_(master, slave, 1, 0, 0);
+    register_(master, slave, 1, 40, 48);
+    register_(master, dir.file("zz.wav"), 1, 0, 0);  // position 2, not selected
+    history({0, 1}, &TJobListForm::BitBtn1);
+    ASSERT_TRUE(form->Running());
+    EXPECT_EQ(form->BatchCursor(), 1);
+    EXPECT_EQ(form->seDpLimit->value(), 40) << "the first part stops at the second's lead-in";
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(form->BatchCursor(), 0);
+    EXPECT_EQ(form->seMasterSkipCount->value(), 40) << "the window shows the last job of the batch";
+    EXPECT_EQ(form->seDpLimit->value(), 0) << "the last part runs to the end";
+    EXPECT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
+    EXPECT_EQ(jobList->ListBox1->count(), 3) << "each job registered again onto its own entry";
+}
+
+TEST_F(HistoryWindow, history_does_nothing_while_a_job_runs) {
+    openAll();
+    writePair(8);
+    form->MasterChosen(QString::fromStdString(master));
+    form->SlaveChosen(QString::fromStdString(slave));
+    form->BtnSyncStartClick();
+    ASSERT_TRUE(form->Running());
+    form->btnBatch->click();  // would block in the modal list otherwise
+    EXPECT_FALSE(jobList->isVisible());
+    form->BtnSyncStartClick();
+    ASSERT_TRUE(waitForJob());
+}
+
+TEST_F(HistoryWindow, remix_rebuilds_the_selected_job_with_the_dialog_mix_showing_only_the_output_row) {
+    openAll();
+    writePair(6);
+    form->MasterChosen(QString::fromStdString(master));
+    form->SlaveChosen(QString::fromStdString(slave));
+    form->BtnSyncStartClick();
+    ASSERT_TRUE(waitForBatch());
+    ASSERT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
+
+    whenShown(remix.get(), [this] {
+        for (int column = 1; column <= 4; ++column) remix->StringGrid1SetEditText(column, 1, "0");
+        remix->close();
+    });
+    history({0}, &TJobListForm::BitBtn4);
+    ASSERT_TRUE(form->Running());
+    EXPECT_EQ(form->BtnSyncStart->text(), "START") << "the caption stays idle";
+    EXPECT_EQ(form->Run().Progress().StageBar(0).Marker.load(), kStageShown);
+    EXPECT_EQ(form->Run().Progress().StageBar(1).Marker.load(), kStageShown);
+    ASSERT_TRUE(waitForBatch());
+    ASSERT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
+    const std::vector<std::uint8_t> out = ReadFileBytes(form->LastOutcome().outputFile);
+    ASSERT_GT(out.size(), 44u + 4 * 44100);
+    for (std::size_t i = 44; i < out.size(); ++i) ASSERT_EQ(out[i], 0) << "all volumes 0: silence at byte " << i;
+    EXPECT_EQ(form->BatchCursor(), 0);
+}
+
+TEST_F(HistoryWindow, remix_without_a_selection_does_nothing) {
+    openAll();
+    writePair(2);
+    register_(master, slave, 1, 0, 0);
+    history({}, &TJobListForm::BitBtn4);
+    EXPECT_FALSE(remix->isVisible());
+    EXPECT_FALSE(form->Running());
+}
+
+TEST_F(HistoryWindow, sound_buttons_play_five_seconds_from_each_lead_in) {
+    openAll();
+    auto player = std::make_unique<RecordingPlayer>();
+    RecordingPlayer* played = player.get();
+    form->Player = std::move(player);
+    writePair(3);
+    form->MasterChosen(QString::fromStdString(master));
+    form->SlaveChosen(QString::fromStdString(slave));
+    form->seSlaveSkipCount->setValue(30);
+    ASSERT_TRUE(form->btnSound->isEnabled());
+    form->btnSound->click();
+    form->btnSoundSlave->click();
+    EXPECT_EQ(played->frames, (std::vector<FrameIndex>{220500, 220500}));
+    form->fnSlave->SetPath(QString::fromStdString(dir.file("missing.wav")));
+    form->btnSoundSlave->click();
+    EXPECT_EQ(played->frames.size(), 2u) << "a missing file plays nothing";
+    EXPECT_TRUE(messages.isEmpty()) << "and says nothing";
+}
+
+}  // namespace
+}  // namespace tandem::test
