@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -38,6 +39,27 @@ int report(const JobOutcome& outcome, const std::string& what) {
     std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
     std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
     return outcome.outputWritten ? 0 : 1;
+}
+
+// A job searches on after the stored points that lie before its master lead-in (and
+// keeps them). To go on where a stopped or killed job stood, the lead-ins are set to
+// the last stored pair of points: that pair is searched again as the new start.
+void resumeLeadIns(const std::string& master, const std::string& slave, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
+    const int stored = std::min(SettingsReadInt(master, "Count", 0), SettingsReadInt(slave, "Count", 0));
+    if (stored < 2) {
+        std::fprintf(stderr, "tandem-cli: no stored division points to resume from; searching from the start\n");
+        return;
+    }
+    const FrameIndex m = SettingsReadInt(master, "DP" + std::to_string(stored - 1), 0);
+    const FrameIndex s = SettingsReadInt(slave, "DP" + std::to_string(stored - 1), 0);
+    if (m <= masterSkip) {
+        std::fprintf(stderr, "tandem-cli: the stored division points end before the master lead-in; nothing to resume\n");
+        return;
+    }
+    masterSkip = m;
+    slaveSkip = std::max<FrameIndex>(s, 0);
+    std::fprintf(stderr, "tandem-cli: resuming after %d stored division points, at %s (master) / %s (slave)\n",
+                 stored - 1, secondsText(masterSkip).c_str(), secondsText(slaveSkip).c_str());
 }
 
 }  // namespace
@@ -97,9 +119,11 @@ int RunSync(const SyncArgs& a) {
         SetLogOpener([](const std::string& path) { std::fprintf(stderr, "tandem-cli: log written to %s\n", path.c_str()); });
         StartLog();
     }
-    KSyncThread thread(job, progress, master, slave, p.expert.baseStep, a.masterSkip * kTenthFrames,
-                       a.slaveSkip * kTenthFrames, p.expert.rangeS, p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow,
-                       p.eqHigh, p.channelFlag, p.mode);
+    FrameIndex masterSkip = a.masterSkip * kTenthFrames;
+    FrameIndex slaveSkip = a.slaveSkip * kTenthFrames;
+    if (a.resume) resumeLeadIns(master, slave, masterSkip, slaveSkip);
+    KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
+                       p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
     InstallStopHandler(job);
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
     RemoveStopHandler();

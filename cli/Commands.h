@@ -24,6 +24,7 @@ struct SyncArgs {
     ExpertValues expert;
     bool background = false;
     bool quiet = false;
+    bool resume = false;  // lead-ins from the points a stopped or killed job left
 };
 
 struct RemixArgs {
@@ -48,6 +49,8 @@ int RunSync(const SyncArgs& args);
 int RunRemix(const RemixArgs& args);
 int RunEq(const EqArgs& args);
 int RunDemo(const DemoArgs& args);
+// Writes a generated pair as DIR/master.wav and DIR/slave.wav (tests and scripts).
+int RunMakePair(const std::string& folder, double seconds);
 int RunHistory();
 
 }  // namespace tandem::cli

@@ -15,6 +15,19 @@
 
 namespace tandem::cli {
 
+int RunMakePair(const std::string& folder, double seconds) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    SyntheticPairSpec spec;
+    spec.seconds = seconds;
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    WriteStereoWave(base + "master.wav", pair.master);
+    WriteStereoWave(base + "slave.wav", pair.slave);
+    std::printf("%smaster.wav\n%sslave.wav\n", base.c_str(), base.c_str());
+    return 0;
+}
+
 int RunDemo(const DemoArgs& a) {
     const int level = ParseLevel(a.level);
     if (level < 0) {

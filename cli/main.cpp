@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
     syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (debug mode)")->check(CLI::Range(0, 44100));
     syncCmd->add_flag("--background", sync.background, "Run the search at the lowest priority");
     syncCmd->add_flag("--quiet", sync.quiet, "No progress display");
+    syncCmd->add_flag("--resume", sync.resume,
+                      "Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)");
 
     RemixArgs remix;
     CLI::App* remixCmd = app.add_subcommand("remix", "Rebuild the synchronised file from the stored points with a new mix");
@@ -63,6 +65,13 @@ int main(int argc, char** argv) {
     demoCmd->add_option("--level", demo.level, "相異点: 0..3 or 少 普 多 BT (default 普)");
     demoCmd->add_flag("--keep", demo.keep, "Keep the temporary folder");
 
+    std::string pairFolder;
+    double pairSeconds = 30.0;
+    CLI::App* pairCmd = app.add_subcommand("make-pair", "Write a generated pair as DIR/master.wav and DIR/slave.wav");
+    pairCmd->group("");  // for tests and scripts; not in the help
+    pairCmd->add_option("dir", pairFolder, "Folder")->required();
+    pairCmd->add_option("--seconds", pairSeconds, "Length of the material")->check(CLI::Range(1.0, 3600.0));
+
     CLI11_PARSE(app, argc, argv);
 
     try {
@@ -78,6 +87,7 @@ int main(int argc, char** argv) {
         if (*eqCmd) status = RunEq(eq);
         if (*demoCmd) status = RunDemo(demo);
         if (*historyCmd) status = RunHistory();
+        if (*pairCmd) status = RunMakePair(pairFolder, pairSeconds);
         std::string why;
         if (!tandem::SettingsFlush(&why)) {
             std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Crash safety of a job: kills `tandem-cli sync` with SIGKILL at several points of a run
+# and checks each time that
+#  - qzv.ini is whole: every line is blank, a comment, a [section] or a key=value line;
+#  - the "Count" of both files never exceeds the division points stored under it;
+#  - the points stored before the kill are those of an uninterrupted run;
+#  - `sync --resume` goes on from there, keeps those points and ends with points that
+#    agree with the uninterrupted run within TOLERANCE frames (slave position at each
+#    master point, read off the uninterrupted run between its points).
+# Usage: scripts/crash_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cli=$(realpath "${1:-${TANDEM_CLI:-build/bin/tandem-cli}}")
+seconds=${CRASH_SECONDS:-120}
+tolerance=${CRASH_TOLERANCE:-3}
+work=$(mktemp -d /tmp/tandem-crash-XXXXXX)
+trap '[ -n "${CRASH_KEEP:-}" ] || rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config
+
+fail() { echo "crash_check: FAIL: $*" >&2; exit 1; }
+
+"$cli" make-pair "$work/pair" --seconds "$seconds" >/dev/null
+master=$work/pair/master.wav
+slave=$work/pair/slave.wav
+
+# Prints "index frame" for the points 0..Count-1 of a section; fails when one is missing.
+points() {  # ini section
+  awk -v sec="[$2]" '
+    /^\[/ { in_sec = ($0 == sec); next }
+    in_sec && /^Count=/ { count = substr($0, 7) + 0 }
+    in_sec && /^DP[0-9]+=/ { split($0, kv, "="); dp[substr(kv[1], 3) + 0] = kv[2]; have[substr(kv[1], 3) + 0] = 1 }
+    END {
+      for (i = 0; i < count; i++) {
+        if (!have[i]) { printf "Count=%d but DP%d is missing\n", count, i > "/dev/stderr"; exit 3 }
+        print i, dp[i]
+      }
+    }' "$1"
+}
+
+count() {  # ini section
+  awk -v sec="[$2]" '/^\[/ { in_sec = ($0 == sec); next } in_sec && /^Count=/ { c = substr($0, 7) + 0 } END { print c + 0 }' "$1" 2>/dev/null || echo 0
+}
+
+check_whole() {  # ini
+  awk '!(/^$/ || /^[;#]/ || /^\[.*\]$/ || /^[^=]+=/) { printf "line %d is not INI: %s\n", NR, $0; bad = 1 } END { exit bad }' "$1" ||
+    fail "$1 is not a whole INI file"
+}
+
+# The largest |slave - reference slave| over the master points of a run, the reference
+# read by linear interpolation between its own points; points outside it are skipped.
+largest_difference() {  # ref_master ref_slave run_master run_slave
+  awk '
+    FILENAME == ARGV[1] { rm[$1] = $2; n = $1 + 1; next }
+    FILENAME == ARGV[2] { rs[$1] = $2; next }
+    FILENAME == ARGV[3] { m[$1] = $2; k = $1 + 1; next }
+    FILENAME == ARGV[4] { s[$1] = $2; next }
+    END {
+      worst = 0
+      for (i = 0; i < k; i++) {
+        for (j = 0; j + 1 < n && rm[j + 1] <= m[i]; j++) {}
+        if (j + 1 >= n || m[i] < rm[0]) continue
+        ref = rs[j] + (m[i] - rm[j]) * (rs[j + 1] - rs[j]) / (rm[j + 1] - rm[j])
+        d = s[i] - ref; if (d < 0) d = -d
+        if (d > worst) worst = d
+      }
+      printf "%.1f\n", worst
+    }' "$@"
+}
+
+run_sync() {  # folder [extra args]
+  local folder=$1; shift
+  "$cli" --dir "$folder" sync "$master" "$slave" --quiet "$@"
+}
+
+echo "crash_check: uninterrupted run on ${seconds} s of material"
+start=$(date +%s%N)
+run_sync "$work/ref" >/dev/null
+elapsed=$((($(date +%s%N) - start) / 1000000))
+points "$work/ref/qzv.ini" "$master" >"$work/ref.m"
+points "$work/ref/qzv.ini" "$slave" >"$work/ref.s"
+total=$(wc -l <"$work/ref.s")
+[ "$total" -ge 10 ] || fail "the uninterrupted run stored only $total points"
+echo "crash_check: $total points in ${elapsed} ms"
+
+# Kill when the slave's stored Count reaches the target (-1: as soon as qzv.ini exists,
+# before any point; 'writer': once the synchronised file is being written).
+kill_at() {  # name target
+  local name=$1 target=$2 dir=$work/$1
+  mkdir -p "$dir"
+  "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &  # $! is the job itself
+  local pid=$! n=0
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$target" = writer ]; then
+      compgen -G "$dir/*.wav.part" >/dev/null && break
+    elif [ -f "$dir/qzv.ini" ]; then
+      n=$(count "$dir/qzv.ini" "$slave")
+      [ "$n" -ge "$target" ] && break
+    fi
+    sleep 0.02
+  done
+  kill -KILL "$pid" 2>/dev/null || fail "$name: the job ended before the kill point (a busy machine?)"
+  wait "$pid" 2>/dev/null || true
+
+  local ini=$dir/qzv.ini stored=0
+  if [ -f "$ini" ]; then
+    check_whole "$ini"
+    points "$ini" "$master" >"$dir/killed.m" || fail "$name: the master's Count exceeds its stored points"
+    points "$ini" "$slave" >"$dir/killed.s" || fail "$name: the slave's Count exceeds its stored points"
+    stored=$(wc -l <"$dir/killed.s")
+    # Deterministic search: what was stored is what the uninterrupted run stored.
+    head -n "$stored" "$work/ref.s" | cmp -s - "$dir/killed.s" || fail "$name: stored slave points differ from the uninterrupted run"
+  fi
+
+  run_sync "$dir" --resume >/dev/null 2>"$dir/resume.err" || { cat "$dir/resume.err" >&2; fail "$name: the resumed job failed"; }
+  check_whole "$ini"
+  points "$ini" "$master" >"$dir/resumed.m" || fail "$name: master Count exceeds its points after the resume"
+  points "$ini" "$slave" >"$dir/resumed.s" || fail "$name: slave Count exceeds its points after the resume"
+  local kept=$((stored > 1 ? stored - 1 : 0)) final worst
+  head -n "$kept" "$work/ref.s" | cmp -s - <(head -n "$kept" "$dir/resumed.s") || fail "$name: the resume changed kept points"
+  final=$(wc -l <"$dir/resumed.s")
+  worst=$(largest_difference "$work/ref.m" "$work/ref.s" "$dir/resumed.m" "$dir/resumed.s")
+  [ "$(ls "$dir"/*.wav | wc -l)" -eq 1 ] || fail "$name: no synchronised file after the resume"
+  [ "$target" != writer ] && [ "$stored" -ge "$total" ] && echo "crash_check: $name: note: the search had ended before the kill"
+  echo "crash_check: $name: killed with $stored slave points stored; resumed to $final points (uninterrupted: $total), largest difference $worst frames"
+  awk -v w="$worst" -v t="$tolerance" 'BEGIN { exit !(w <= t) }' || fail "$name: resumed points differ by $worst frames (tolerance $tolerance)"
+  [ $((final - total)) -le 2 ] && [ $((total - final)) -le 2 ] || fail "$name: $final points after the resume, $total without a kill"
+}
+
+kill_at before-points -1
+kill_at after-3 3
+kill_at midway $((total / 2))
+kill_at near-end $((total * 9 / 10))
+kill_at writer writer
+echo "crash_check: OK"
