@@ -33,7 +33,9 @@ IniFile IniFile::Parse(std::string_view bytes) {
         const std::size_t eol = bytes.find('\n');
         std::string_view raw = bytes.substr(0, eol);
         bytes.remove_prefix(eol == std::string_view::npos ? bytes.size() : eol + 1);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        // Every CR at the end goes: the line is written back with LF alone, and a CR kept
+        // here would end the line a second time when read again.
+        while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
 
         Line line{std::string(raw), {}, false};
         const std::string_view t = trim(raw);

@@ -436,11 +436,13 @@ void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rat
 
 std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image) {
     if (DataOffset <= 0) return 0;
-    if (start >= end) end = start + 1;
-    // Checked before subtracting so that no span can overflow: a WAVE file cannot hold
-    // more than 2^32 bytes anyway.
+    // Checked before any arithmetic so that no span can overflow (not even the one frame
+    // of an empty span at the top of the range): a WAVE file cannot hold more than
+    // 2^32 bytes anyway.
     constexpr FrameIndex kMaxWaveFrames = FrameIndex{1} << 30;
-    const bool representable = start > -kMaxWaveFrames && end < kMaxWaveFrames && end - start <= kMaxWaveFrames;
+    bool representable = start > -kMaxWaveFrames && start < kMaxWaveFrames;
+    if (representable && start >= end) end = start + 1;
+    representable = representable && end < kMaxWaveFrames && end - start <= kMaxWaveFrames;
     const FrameIndex frames = representable ? end - start : kMaxWaveFrames;
     const std::uint64_t size = static_cast<std::uint64_t>(frames) * 4 + static_cast<std::uint64_t>(DataOffset);
     if (!representable || size - 8 > 0xFFFFFFFFull) {
