@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,22 @@ public:
 
 private:
     int fd_;
+};
+
+// An exclusive advisory lock on a folder, held while this process re-reads a settings
+// file and renames its new version over it: another Tandem process doing the same in
+// between would replace the file with a version that lacks this one's keys. No lock
+// when the folder cannot be opened (the write then fails and says why).
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder)
+        : fd_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        while (fd_.get() >= 0 && ::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    Fd fd_;
 };
 
 enum class ReadResult { Ok, Missing, Failed };
@@ -465,6 +482,12 @@ bool flushFile(State& s, FileStore& f, std::string& why) {
     std::string path;
     std::string bytes;
     unsigned generation = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        if (f.pending.Empty()) return true;
+        path = f.path;
+    }
+    const FolderLock folder(FolderOf(path));
     {
         std::lock_guard lock(s.mutex);
         if (f.pending.Empty()) return true;
