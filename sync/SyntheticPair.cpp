@@ -86,8 +86,7 @@ static double warp(const SyntheticPairSpec& s, double u) {
 
 double SyntheticPair::SlavePositionOf(double masterFrame) const {
     const double u = masterFrame / kSampleRate - spec.masterPadSeconds;  // material time
-    const double slaveSeconds = spec.slavePadSeconds + warp(spec, u + spec.slaveExtraSeconds) -
-                                warp(spec, spec.slaveExtraSeconds);
+    const double slaveSeconds = spec.slavePadSeconds + warp(spec, u) - warp(spec, -spec.slaveExtraSeconds);
     return slaveSeconds * kSampleRate;
 }
 
@@ -111,25 +110,24 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
         }
     }
 
-    // Slave: frame s holds material time u with warp(u + extra) - warp(extra) = s/rate - pad.
-    const double slaveEnd = spec.slavePadSeconds + warp(spec, spec.seconds + spec.slaveExtraSeconds) -
-                            warp(spec, spec.slaveExtraSeconds);
+    // Slave: frame s holds material time u (from -extra on) with warp(u) - warp(-extra) = s/rate - pad.
+    const double slaveEnd = spec.slavePadSeconds + warp(spec, spec.seconds) - warp(spec, -spec.slaveExtraSeconds);
     const FrameIndex slaveFrames = static_cast<FrameIndex>(slaveEnd * kSampleRate);
     pair.slave.resize(static_cast<std::size_t>(slaveFrames));
     std::mt19937 rng(spec.seed * 7919u + 1u);
     std::normal_distribution<double> noise(0.0, spec.slaveNoiseDb <= -200.0 ? 0.0 : std::pow(10.0, spec.slaveNoiseDb / 20.0));
     Material m(notes, spec.silences);
-    const double base = warp(spec, spec.slaveExtraSeconds);
+    const double base = warp(spec, -spec.slaveExtraSeconds);
     double u = -spec.slaveExtraSeconds;  // material time relative to the master's start
     for (FrameIndex i = 0; i < slaveFrames; ++i) {
         const double target = static_cast<double>(i) / kSampleRate - spec.slavePadSeconds;  // slave clock seconds
         double v = 0.0;
         if (target >= 0.0) {
-            for (int k = 0; k < 3; ++k) {  // Newton on warp(u + extra) - base = target
+            for (int k = 0; k < 3; ++k) {  // Newton on warp(u) - base = target
                 const double c = 1.0 + spec.ppm * 1e-6;
                 const double w = 2.0 * M_PI / spec.wobblePeriodSeconds;
-                const double rate = c + spec.wobblePpm * 1e-6 * std::sin(w * (u + spec.slaveExtraSeconds));
-                u -= (warp(spec, u + spec.slaveExtraSeconds) - base - target) / rate;
+                const double rate = c + spec.wobblePpm * 1e-6 * std::sin(w * u);
+                u -= (warp(spec, u) - base - target) / rate;
             }
             v = m.at(u + shift) * spec.slaveGain;
         }
