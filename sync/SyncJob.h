@@ -39,6 +39,11 @@ struct SyncJob {
     FrameIndex DpLimit = 0;   // stop point, frames; 0 = none
     int EqLow = 0;            // Hz, 0 = no lower edge
     int EqHigh = 0;           // Hz, 0 = no upper edge
+    // Checks beyond the plain search (qzv.ini TandemEnv ROBUST_START / ANCHOR_ENDS):
+    // a start point by correlation when the onsets disagree (fresh jobs only), and
+    // re-anchored ends of segments longer than two division steps.
+    bool RobustStart = true;
+    bool AnchorEnds = true;
     // Set by the front end (STOP) or the worker (stop point); read once per segment.
     std::atomic<int> StopRequest{0};
 };

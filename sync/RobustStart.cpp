@@ -1,0 +1,319 @@
+#include "sync/RobustStart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+#include "core/Log.h"
+#include "core/Text.h"
+#include "sync/PatternSearch.h"
+#include "sync/SignalMatch.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+constexpr int kHop = 441;          // 10 ms
+constexpr int kFftSize = 1024;
+constexpr int kLowBin = 3;         // ~130 Hz
+constexpr int kHighBin = 93;       // ~4000 Hz
+constexpr int kMasterHops = 500;   // 5 s of master
+constexpr int kSpanHops = 800;     // slave within +-8 s of its onset
+constexpr int kRates = 17;         // 0.98 .. 1.02 in 0.25 % steps
+constexpr double kRateLow = 0.98, kRateStep = 0.0025;
+constexpr std::size_t kCandidates = 5;
+constexpr int kMinPeakGap = 3;     // hops between two candidates
+
+constexpr int kWindows = 6;
+constexpr FrameIndex kWindowFrames = kSampleRate / 2;
+constexpr FrameIndex kWindowSpacing = 39690;  // 0.9 s: six windows cover the 5 s matched
+constexpr FrameIndex kCheckReach = 660;       // +-15 ms around the candidate, a multiple of kDecimation
+
+constexpr double kClearScore = 0.4;
+constexpr double kClearRatio = 1.3;
+constexpr FrameIndex kSamePlace = 441;  // estimates closer than this are one estimate
+
+std::vector<double> onsetEnvelope(const std::vector<double>& mono, int hops) {
+    std::vector<double> env(static_cast<std::size_t>(std::max(hops, 0)), 0.0);
+    double energy = 0.0;
+    for (double v : mono) energy += v * v;
+    if (mono.empty() || energy <= 0.0) return env;
+    static const std::vector<double> window = [] {
+        std::vector<double> w(kFftSize);
+        for (int i = 0; i < kFftSize; ++i) w[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / kFftSize);
+        return w;
+    }();
+    // Log compression relative to the mean bin magnitude of the region, so that the
+    // envelope does not depend on the level.
+    const double level = std::sqrt(energy / static_cast<double>(mono.size()) * kFftSize * 0.375);
+    // Log magnitudes of frames -1 .. hops - 1, two real frames per complex FFT.
+    constexpr int bins = kHighBin - kLowBin + 1;
+    const int frames = hops + 1;
+    std::vector<double> logMag(static_cast<std::size_t>(frames) * bins);
+    std::vector<std::complex<double>> buf(kFftSize);
+    auto sample = [&](int frame, std::size_t i) {
+        const std::size_t at = static_cast<std::size_t>(frame) * kHop + i;
+        return at < mono.size() ? mono[at] * window[i] : 0.0;
+    };
+    for (int f = 0; f < frames; f += 2) {
+        for (std::size_t i = 0; i < kFftSize; ++i) buf[i] = {sample(f, i), f + 1 < frames ? sample(f + 1, i) : 0.0};
+        Fft(buf);
+        for (int k = kLowBin; k <= kHighBin; ++k) {
+            const std::complex<double> z = buf[static_cast<std::size_t>(k)];
+            const std::complex<double> zc = std::conj(buf[static_cast<std::size_t>(kFftSize - k)]);
+            const double first = 0.5 * std::sqrt((z.real() + zc.real()) * (z.real() + zc.real()) + (z.imag() + zc.imag()) * (z.imag() + zc.imag()));
+            const double second = 0.5 * std::sqrt((z.real() - zc.real()) * (z.real() - zc.real()) + (z.imag() - zc.imag()) * (z.imag() - zc.imag()));
+            logMag[static_cast<std::size_t>(f * bins + k - kLowBin)] = std::log1p(10.0 * first / level);
+            if (f + 1 < frames) logMag[static_cast<std::size_t>((f + 1) * bins + k - kLowBin)] = std::log1p(10.0 * second / level);
+        }
+    }
+    for (int h = 0; h < hops; ++h) {
+        const double* prev = logMag.data() + static_cast<std::size_t>(h) * bins;
+        const double* cur = prev + bins;
+        double flux = 0.0;
+        for (int k = 0; k < bins; ++k) flux += std::max(0.0, cur[k] - prev[k]);
+        env[static_cast<std::size_t>(h)] = flux;
+    }
+    // Onsets matter, not the loudness: take away the local mean (+-0.25 s).
+    std::vector<double> out(env.size());
+    for (std::size_t h = 0; h < env.size(); ++h) {
+        const std::size_t lo = h >= 25 ? h - 25 : 0, hi = std::min(env.size(), h + 26);
+        double sum = 0.0;
+        for (std::size_t i = lo; i < hi; ++i) sum += env[i];
+        out[h] = env[h] - sum / static_cast<double>(hi - lo);
+    }
+    return out;
+}
+
+// Envelope of the file around frames centre + h * kHop for h = 0 .. hops - 1.
+std::vector<double> envelopeAt(KWavefile& file, FrameIndex centre, int hops) {
+    const FrameIndex from = centre - kFftSize / 2 - kHop;
+    const std::vector<double> mono = ReadMono(file, from, from + static_cast<FrameIndex>(hops + 1) * kHop + kFftSize);
+    return onsetEnvelope(mono, hops);
+}
+
+struct Candidate {
+    double position = 0.0;  // slave frame of the master start
+    double rate = 1.0;
+};
+
+// Best envelope matches: master envelope m stretched by each rate of the sweep against
+// the slave envelope s (which starts at slave frame sBase), Pearson r at every lag.
+std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const std::vector<double>& s, FrameIndex sBase) {
+    const int H = static_cast<int>(m.size());
+    double mean = 0.0;
+    for (double v : m) mean += v;
+    mean /= H;
+    std::vector<double> mz(m.size());
+    double mm = 0.0;
+    for (std::size_t h = 0; h < m.size(); ++h) {
+        mz[h] = m[h] - mean;
+        mm += mz[h] * mz[h];
+    }
+    const int lags = static_cast<int>(s.size()) - static_cast<int>(std::ceil((H - 1) * (kRateLow + kRateStep * (kRates - 1)))) - 1;
+    if (mm <= 0.0 || lags < 3) return {};
+    std::vector<double> corr(static_cast<std::size_t>(kRates * lags), 0.0);
+    std::vector<int> idx(m.size());
+    std::vector<double> frac(m.size());
+    for (int k = 0; k < kRates; ++k) {
+        const double rate = kRateLow + kRateStep * k;
+        for (int h = 0; h < H; ++h) {
+            const double pos = h * rate;
+            idx[static_cast<std::size_t>(h)] = static_cast<int>(pos);
+            frac[static_cast<std::size_t>(h)] = pos - idx[static_cast<std::size_t>(h)];
+        }
+        for (int l = 0; l < lags; ++l) {
+            const double* sp = s.data() + l;
+            // Two sets of sums, even and odd h, so that the additions overlap.
+            double dot[2] = {0.0, 0.0}, sum[2] = {0.0, 0.0}, sq[2] = {0.0, 0.0};
+            for (int h = 0; h < H; ++h) {
+                const std::size_t hh = static_cast<std::size_t>(h);
+                const double v = sp[idx[hh]] + frac[hh] * (sp[idx[hh] + 1] - sp[idx[hh]]);
+                dot[h & 1] += mz[hh] * v;
+                sum[h & 1] += v;
+                sq[h & 1] += v * v;
+            }
+            const double total = sum[0] + sum[1];
+            const double var = sq[0] + sq[1] - total * total / H;
+            if (var > 0.0) corr[static_cast<std::size_t>(k * lags + l)] = (dot[0] + dot[1]) / std::sqrt(mm * var);
+        }
+    }
+    std::vector<double> best(static_cast<std::size_t>(lags), -1.0);
+    std::vector<int> bestRate(static_cast<std::size_t>(lags), 0);
+    for (int l = 0; l < lags; ++l)
+        for (int k = 0; k < kRates; ++k)
+            if (corr[static_cast<std::size_t>(k * lags + l)] > best[static_cast<std::size_t>(l)]) {
+                best[static_cast<std::size_t>(l)] = corr[static_cast<std::size_t>(k * lags + l)];
+                bestRate[static_cast<std::size_t>(l)] = k;
+            }
+    std::vector<int> peaks;
+    for (int l = 1; l + 1 < lags; ++l) {
+        const std::size_t i = static_cast<std::size_t>(l);
+        if (best[i] > 0.0 && best[i] >= best[i - 1] && best[i] > best[i + 1]) peaks.push_back(l);
+    }
+    std::sort(peaks.begin(), peaks.end(),
+              [&](int a, int b) { return best[static_cast<std::size_t>(a)] > best[static_cast<std::size_t>(b)]; });
+    std::vector<int> chosen;
+    for (int l : peaks) {
+        if (chosen.size() == kCandidates) break;
+        if (std::all_of(chosen.begin(), chosen.end(), [&](int c) { return std::abs(c - l) >= kMinPeakGap; }))
+            chosen.push_back(l);
+    }
+    // Parabolic refinement: lag between hops, rate between the steps of the sweep.
+    auto vertex = [](double y0, double y1, double y2) {
+        const double d = y0 - 2.0 * y1 + y2;
+        return d < 0.0 ? std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5) : 0.0;
+    };
+    std::vector<Candidate> out;
+    for (int l : chosen) {
+        const std::size_t i = static_cast<std::size_t>(l);
+        const int k = bestRate[i];
+        const double lag = l + vertex(best[i - 1], best[i], best[i + 1]);
+        double rateStep = k;
+        if (k > 0 && k + 1 < kRates)
+            rateStep += vertex(corr[static_cast<std::size_t>((k - 1) * lags + l)], corr[static_cast<std::size_t>(k * lags + l)],
+                               corr[static_cast<std::size_t>((k + 1) * lags + l)]);
+        out.push_back({static_cast<double>(sBase) + lag * kHop, kRateLow + kRateStep * rateStep});
+    }
+    return out;
+}
+
+// Checks a candidate on the waveform: six 0.5 s master windows from the master start
+// (or, when the candidate puts the start before the slave's onset, from where the
+// slave's sound begins), stretched by the rate and band-limited, correlated with the
+// slave within +-15 ms of where the candidate puts them. Score: the mean |r|; the
+// start and rate come from a line through the offsets of the windows that matched.
+StartEstimate checkOnWaveform(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex slaveOnset,
+                              const Candidate& c) {
+    StartEstimate e;
+    e.slaveStart = std::llround(c.position);
+    e.rate = c.rate;
+    const double from = c.position < static_cast<double>(slaveOnset) ? (static_cast<double>(slaveOnset) - c.position) / c.rate : 0.0;
+    const double margin = kBandMargin;
+    struct Window {
+        double masterOffset, offset, r;
+    };
+    std::vector<Window> matched;
+    double sumR = 0.0;
+    int used = 0;
+    for (int w = 0; w < kWindows; ++w) {
+        const double mOff = from + static_cast<double>(w * kWindowSpacing);
+        const double mFrom = static_cast<double>(J) + mOff - margin / c.rate;
+        const FrameIndex mRead = static_cast<FrameIndex>(std::floor(mFrom)) - 2;
+        const FrameIndex mEnd = static_cast<FrameIndex>(std::ceil(mFrom + (kWindowFrames + 2 * margin) / c.rate)) + 2;
+        const std::size_t length = static_cast<std::size_t>(kWindowFrames + 2 * kBandMargin);
+        const std::vector<double> pattern =
+            BandDecimate(Stretch(ReadMono(master, mRead, mEnd), mFrom - static_cast<double>(mRead), 1.0 / c.rate, length));
+        double energy = 0.0;
+        for (double v : pattern) energy += v * v;
+        if (pattern.empty() || energy < static_cast<double>(pattern.size())) continue;  // silent master window
+
+        const double p = c.position + mOff * c.rate;
+        const FrameIndex base = static_cast<FrameIndex>(std::floor(p)) - kCheckReach;
+        const std::vector<double> region =
+            BandDecimate(ReadMono(slave, base - kBandMargin, base + kWindowFrames + 2 * kCheckReach + kBandMargin));
+        const int lags = static_cast<int>(2 * kCheckReach / kDecimation + 1);
+        const LagPeak peak = BestCorrelation(pattern, region, lags);
+        ++used;
+        sumR += std::fabs(peak.r);
+        matched.push_back({mOff, static_cast<double>(base) + peak.lag * kDecimation - p, std::fabs(peak.r)});
+    }
+    if (used < 3) return e;
+    e.score = sumR / used;
+    double top = 0.0;
+    for (const Window& w : matched) top = std::max(top, w.r);
+    std::vector<Window> good;
+    for (const Window& w : matched)
+        if (w.r >= 0.5 * top && w.r > 0.0) good.push_back(w);
+    if (good.empty()) return e;
+    double a = good.front().offset, b = 0.0;  // one window: its offset, at the rate given
+    if (good.size() >= 2) {
+        double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+        for (const Window& w : good) {
+            sx += w.masterOffset;
+            sy += w.offset;
+            sxx += w.masterOffset * w.masterOffset;
+            sxy += w.masterOffset * w.offset;
+        }
+        const double n = static_cast<double>(good.size());
+        const double d = n * sxx - sx * sx;
+        if (d > 0.0) {
+            b = (n * sxy - sx * sy) / d;
+            a = (sy - b * sx) / n;
+        } else {
+            a = sy / n;
+        }
+    }
+    // Only a small correction of the rate is believable from 5 s of windows.
+    b = std::clamp(b, -0.002, 0.002);
+    e.slaveStart = std::llround(c.position + a);
+    e.rate = c.rate + b;
+    return e;
+}
+
+std::string describe(const StartEstimate& e) {
+    return std::to_string(e.slaveStart) + " score=" + Fixed(e.score) + " rate=" + Fixed(e.rate * 100.0);
+}
+
+}  // namespace
+
+RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex N0, int startRange) {
+    RobustStart result;
+    result.masterStart = J;
+    result.slaveStart = N0;
+    result.onset.slaveStart = N0;
+
+    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - J) / kHop));
+    if (hops < kMasterHops / 5) {
+        AddLog("◎開始点推定：基準の残りが短すぎるため立上りのまま");
+        return result;
+    }
+    const std::vector<double> m = envelopeAt(master, J, hops);
+    const FrameIndex sBase = N0 - static_cast<FrameIndex>(kSpanHops) * kHop;
+    const int slaveHops = 2 * kSpanHops + static_cast<int>(std::ceil(hops * (kRateLow + kRateStep * kRates))) + 2;
+    const std::vector<double> s = envelopeAt(slave, sBase, slaveHops);
+    const std::vector<Candidate> candidates = envelopeCandidates(m, s, sBase);
+
+    std::vector<StartEstimate> checked;
+    for (const Candidate& c : candidates) checked.push_back(checkOnWaveform(master, slave, J, N0, c));
+    const double onsetRate = candidates.empty() ? 1.0 : candidates.front().rate;
+    result.onset = checkOnWaveform(master, slave, J, N0, {static_cast<double>(N0), onsetRate});
+    result.onset.slaveStart = N0;
+
+    // The onset competes too: a candidate must beat it as clearly as any other.
+    std::vector<StartEstimate> all = checked;
+    all.push_back(result.onset);
+    std::stable_sort(all.begin(), all.end(), [](const StartEstimate& a, const StartEstimate& b) { return a.score > b.score; });
+    const StartEstimate& winner = all.front();
+    for (const StartEstimate& e : all)
+        if (std::llabs(e.slaveStart - winner.slaveStart) > kSamePlace) {
+            result.runnerUp = e.score;
+            break;
+        }
+    for (const StartEstimate& e : checked)
+        if (e.score > result.correlation.score) result.correlation = e;
+    result.clear = winner.score >= kClearScore && winner.score >= kClearRatio * result.runnerUp;
+    result.overridden = result.clear && !checked.empty() && winner.score > result.onset.score &&
+                        std::llabs(winner.slaveStart - N0) > startRange / 2;
+
+    AddLog("◎開始点推定 立上り=" + describe(result.onset) + " 相関=" +
+           (checked.empty() ? std::string("なし") : describe(result.correlation)) + " 次点=" + Fixed(result.runnerUp));
+    if (!result.overridden) {
+        AddLog(std::string("◎開始点は立上りのまま") + (result.clear ? "" : "（相関の勝者が明確でない）"));
+        return result;
+    }
+    result.slaveStart = winner.slaveStart;
+    if (winner.slaveStart < N0) {
+        // The slave lacks the master's beginning: start the master where the slave's sound begins.
+        const double skip = static_cast<double>(N0 + kTenthFrames - winner.slaveStart) / winner.rate;
+        result.masterStart = FindSoundOnset(master, J + static_cast<FrameIndex>(std::ceil(skip)), 100);
+        result.slaveStart =
+            winner.slaveStart + std::llround(static_cast<double>(result.masterStart - J) * winner.rate);
+        AddLog("◎基準の開始点を " + std::to_string(J) + " から " + std::to_string(result.masterStart) +
+               " へ（同期させるファイルに冒頭がない）");
+    }
+    AddLog("◎開始点を相関で置換：" + std::to_string(N0) + " → " + std::to_string(result.slaveStart));
+    return result;
+}
+
+}  // namespace tandem

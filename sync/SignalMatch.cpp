@@ -1,0 +1,183 @@
+#include "sync/SignalMatch.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sync/PatternSearch.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+
+std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) {
+    WaveImage image;
+    if (file.MakeWaveImage(start, end, image) == 0)
+        throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+    std::vector<double> mono(image.frames.size());
+    for (std::size_t i = 0; i < mono.size(); ++i)
+        mono[i] = static_cast<double>(image.frames[i].left) + static_cast<double>(image.frames[i].right);
+    mono.resize(static_cast<std::size_t>(std::max<FrameIndex>(end - start, 0)));
+    return mono;
+}
+
+std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count) {
+    std::vector<double> y(count, 0.0);
+    const double last = static_cast<double>(x.size()) - 1.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double pos = from + static_cast<double>(i) * step;
+        if (pos < 0.0 || pos > last) continue;
+        const std::size_t idx = static_cast<std::size_t>(pos);
+        const double f = pos - static_cast<double>(idx);
+        y[i] = idx + 1 < x.size() ? (1.0 - f) * x[idx] + f * x[idx + 1] : x[idx];
+    }
+    return y;
+}
+
+namespace {
+
+// Dot product in four independent sums, so that the additions need not wait for one
+// another (the compiler may not reorder them itself).
+double dot4(const double* a, const double* b, std::size_t n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        s0 += a[i] * b[i];
+        s1 += a[i + 1] * b[i + 1];
+        s2 += a[i + 2] * b[i + 2];
+        s3 += a[i + 3] * b[i + 3];
+    }
+    for (; i < n; ++i) s0 += a[i] * b[i];
+    return (s0 + s1) + (s2 + s3);
+}
+
+constexpr int kTapsHalf = 32;
+constexpr int kBoxHalf = 55;  // 10 ms at the decimated rate
+static_assert(kTapsHalf + kDecimation * kBoxHalf <= kBandMargin, "the margin covers filter and box");
+
+std::vector<double> lowPassTaps() {
+    const double fc = 4000.0 / kSampleRate;
+    std::vector<double> h(2 * kTapsHalf + 1);
+    double sum = 0.0;
+    for (int j = -kTapsHalf; j <= kTapsHalf; ++j) {
+        const double sinc = j == 0 ? 2.0 * fc : std::sin(2.0 * M_PI * fc * j) / (M_PI * j);
+        const double w = 0.42 + 0.5 * std::cos(M_PI * j / kTapsHalf) + 0.08 * std::cos(2.0 * M_PI * j / kTapsHalf);
+        h[static_cast<std::size_t>(j + kTapsHalf)] = sinc * w;
+        sum += sinc * w;
+    }
+    for (double& v : h) v /= sum;
+    return h;
+}
+
+}  // namespace
+
+std::vector<double> BandDecimate(const std::vector<double>& x) {
+    static const std::vector<double> taps = lowPassTaps();
+    const FrameIndex n = static_cast<FrameIndex>(x.size());
+    if (n <= 2 * kBandMargin) return {};
+    const FrameIndex outCount = (n - 2 * kBandMargin + kDecimation - 1) / kDecimation;
+    // Low-passed values for k = -kBoxHalf .. outCount + kBoxHalf - 1.
+    std::vector<double> lp(static_cast<std::size_t>(outCount + 2 * kBoxHalf));
+    for (std::size_t k = 0; k < lp.size(); ++k) {
+        const FrameIndex c = kBandMargin + kDecimation * (static_cast<FrameIndex>(k) - kBoxHalf);
+        if (c - kTapsHalf >= 0 && c + kTapsHalf < n) {
+            lp[k] = dot4(taps.data(), x.data() + (c - kTapsHalf), taps.size());
+            continue;
+        }
+        double acc = 0.0;
+        for (int j = -kTapsHalf; j <= kTapsHalf; ++j) {
+            const FrameIndex at = c + j;
+            if (at >= 0 && at < n) acc += taps[static_cast<std::size_t>(j + kTapsHalf)] * x[static_cast<std::size_t>(at)];
+        }
+        lp[k] = acc;
+    }
+    std::vector<double> y(static_cast<std::size_t>(outCount));
+    double box = 0.0;
+    for (int j = 0; j <= 2 * kBoxHalf; ++j) box += lp[static_cast<std::size_t>(j)];
+    for (std::size_t k = 0; k < y.size(); ++k) {
+        y[k] = lp[k + kBoxHalf] - box / (2 * kBoxHalf + 1);
+        if (k + 2 * kBoxHalf + 1 < lp.size()) box += lp[k + 2 * kBoxHalf + 1] - lp[k];
+    }
+    return y;
+}
+
+LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>& s, int lags) {
+    LagPeak peak;
+    const std::size_t n = t.size();
+    if (n < 2 || lags < 1 || s.size() < n + static_cast<std::size_t>(lags) - 1) return peak;
+    double mean = 0.0;
+    for (double v : t) mean += v;
+    mean /= static_cast<double>(n);
+    std::vector<double> tz(n);
+    double tt = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        tz[i] = t[i] - mean;
+        tt += tz[i] * tz[i];
+    }
+    if (tt <= 0.0) return peak;
+
+    double sum = 0.0, sq = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        sum += s[i];
+        sq += s[i] * s[i];
+    }
+    std::vector<double> r(static_cast<std::size_t>(lags), 0.0);
+    for (int lag = 0; lag < lags; ++lag) {
+        const std::size_t l = static_cast<std::size_t>(lag);
+        if (lag > 0) {
+            sum += s[l + n - 1] - s[l - 1];
+            sq += s[l + n - 1] * s[l + n - 1] - s[l - 1] * s[l - 1];
+        }
+        const double var = sq - sum * sum / static_cast<double>(n);
+        if (var <= 1e-9 * sq || var <= 0.0) continue;
+        r[l] = dot4(tz.data(), s.data() + l, n) / std::sqrt(tt * var);
+    }
+    std::size_t best = 0;
+    for (std::size_t l = 1; l < r.size(); ++l)
+        if (std::fabs(r[l]) > std::fabs(r[best])) best = l;
+    peak.r = r[best];
+    peak.lag = static_cast<double>(best);
+    if (best > 0 && best + 1 < r.size()) {
+        const double y0 = std::fabs(r[best - 1]), y1 = std::fabs(r[best]), y2 = std::fabs(r[best + 1]);
+        const double d = y0 - 2.0 * y1 + y2;
+        if (d < 0.0) peak.lag += std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5);
+    }
+    return peak;
+}
+
+void Fft(std::vector<std::complex<double>>& a) {
+    const std::size_t n = a.size();
+    for (std::size_t i = 1, j = 0; i < n; ++i) {
+        std::size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
+    }
+    // Twiddles from a table and products written out: std::complex's operator* checks
+    // for infinities and costs several times the butterfly.
+    thread_local std::vector<double> cosTable, sinTable;
+    if (cosTable.size() != n / 2) {
+        cosTable.resize(n / 2);
+        sinTable.resize(n / 2);
+        for (std::size_t k = 0; k < n / 2; ++k) {
+            cosTable[k] = std::cos(2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
+            sinTable[k] = -std::sin(2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
+        }
+    }
+    double* d = reinterpret_cast<double*>(a.data());
+    for (std::size_t len = 2; len <= n; len <<= 1) {
+        const std::size_t half = len / 2, stride = n / len;
+        for (std::size_t i = 0; i < n; i += len) {
+            for (std::size_t k = 0; k < half; ++k) {
+                const double wr = cosTable[k * stride], wi = sinTable[k * stride];
+                double* u = d + 2 * (i + k);
+                double* v = d + 2 * (i + k + half);
+                const double vr = v[0] * wr - v[1] * wi, vi = v[0] * wi + v[1] * wr;
+                v[0] = u[0] - vr;
+                v[1] = u[1] - vi;
+                u[0] += vr;
+                u[1] += vi;
+            }
+        }
+    }
+}
+
+}  // namespace tandem

@@ -1,0 +1,45 @@
+// Small signal tools for the checks that run beside the segment search (the robust
+// start point and the re-anchored segment ends): mono reads, linear stretching,
+// band limiting with decimation, normalised correlation over a range of lags, and a
+// radix-2 FFT.
+//
+// Thread safety: plain functions; the file belongs to the calling thread.
+#pragma once
+
+#include <complex>
+#include <vector>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+class KWavefile;
+
+// left + right of frames [start, end) in sample units; silence outside the file.
+// Throws SyncError when the file yields no frames at all.
+std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end);
+
+// y[i] = x at position from + i * step, linearly interpolated; 0 outside x.
+std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count);
+
+// Low-passed at 4 kHz (windowed sinc) and decimated by kDecimation; the lowest
+// frequencies (below about 100 Hz) removed by subtracting a 10 ms moving average.
+// y[k] belongs to x[kBandMargin + kDecimation * k]; x needs kBandMargin frames on either
+// side of the span of interest, which the output leaves out.
+constexpr int kDecimation = 4;
+constexpr int kBandMargin = 256;
+std::vector<double> BandDecimate(const std::vector<double>& x);
+
+struct LagPeak {
+    double lag = 0.0;  // lag of the largest |r|, refined between lags by a parabola
+    double r = 0.0;    // Pearson correlation there (the sign gives the polarity)
+};
+
+// Best |r| of pattern t against s[lag .. lag + t.size()) for lag = 0 .. lags - 1
+// (s holds t.size() + lags - 1 values). r = 0 where either side has no variance.
+LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>& s, int lags);
+
+// In-place radix-2 FFT; the size must be a power of two.
+void Fft(std::vector<std::complex<double>>& a);
+
+}  // namespace tandem
