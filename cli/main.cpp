@@ -2,6 +2,10 @@
 // Start button, on the same qzv.ini and with the same outputs.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -73,11 +77,23 @@ int main(int argc, char** argv) {
     pairCmd->add_option("--seconds", pairSeconds, "Length of the material")->check(CLI::Range(1.0, 3600.0));
 
     CLI11_PARSE(app, argc, argv);
+    // A file-size limit (ulimit -f) then fails the write with a message instead of
+    // killing the program half-way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     try {
         if (!folder.empty()) {
+            // Checked first: a job would otherwise search to the end and only then fail
+            // to store its points and its file.
             std::error_code ec;
             std::filesystem::create_directories(folder, ec);
+            if (!ec && !std::filesystem::is_directory(folder, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
+            if (!ec && ::access(folder.c_str(), W_OK) != 0) ec = std::error_code(errno, std::generic_category());
+            if (ec) {
+                std::fprintf(stderr, "tandem-cli: the program folder %s cannot be used: %s\n", folder.c_str(),
+                             ec.message().c_str());
+                return 2;
+            }
             tandem::SetProgramFolder(std::filesystem::absolute(folder).string());
         }
         int status = 2;

@@ -1,6 +1,7 @@
 #include "sync/KSyncThread.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -111,6 +112,39 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     }
 }
 
+// Both files keep their points in settings sections named by their paths: one file as
+// both (or two names that the store maps to one section) would overwrite its own points.
+std::string pairProblem(const std::string& master, const std::string& slave) {
+    struct stat a {}, b {};
+    if (master == slave || (::stat(master.c_str(), &a) == 0 && ::stat(slave.c_str(), &b) == 0 &&
+                            a.st_dev == b.st_dev && a.st_ino == b.st_ino))
+        return "the slave file " + slave + " is the master file itself; choose another slave";
+    std::string masterSection = master, slaveSection = slave, key, value;
+    MapSettingPaths(masterSection, key, value);
+    MapSettingPaths(slaveSection, key, value);
+    if (masterSection == slaveSection)
+        return "the master file " + master + " and the slave file " + slave +
+               " would share one settings section [" + masterSection +
+               "] (brackets are left out of stored names); rename one of them";
+    return {};
+}
+
+// What tells that a file changed on disk since the job read it.
+struct FileStamp {
+    bool exists = false;
+    off_t size = 0;
+    timespec mtime{};
+    bool operator==(const FileStamp& o) const {
+        return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+FileStamp stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {true, st.st_size, st.st_mtim};
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::runSync() {
@@ -126,6 +160,12 @@ JobOutcome KSyncThread::runSync() {
     job_.EqLow = eqLow_;
     job_.EqHigh = eqHigh_;
     AddLog("START:");
+    if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
+        noteError(outcome, progress_, clash);
+        return outcome;
+    }
+    // Taken before the files are read: a change after this point is seen at the end.
+    const FileStamp masterSeen = stampOf(masterFile_), slaveSeen = stampOf(slaveFile_);
 
     bool ready = true;
     std::string masterCopy, slaveCopy;
@@ -174,7 +214,18 @@ JobOutcome KSyncThread::runSync() {
     }
     job_.RangeS = rangeS_;
 
-    finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_), progress_);
+    // The points were found on the files as they were; a file changed or removed since
+    // would give an output that does not match them.
+    const bool masterChanged = !(stampOf(masterFile_) == masterSeen);
+    if (masterChanged || !(stampOf(slaveFile_) == slaveSeen)) {
+        noteError(outcome, progress_,
+                  std::string(masterChanged ? "the master file " + masterFile_ : "the slave file " + slaveFile_) +
+                      " was changed or removed while the job ran; the division points found are stored, but no "
+                      "synchronised file was made");
+        outcome.pointCount = SettingsReadInt(slaveFile_, "Count", 0);
+    } else {
+        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_), progress_);
+    }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
 
@@ -190,6 +241,10 @@ JobOutcome KSyncThread::runOutputOnly() {
     const std::int64_t started = TickCountMs();
     job_.MasterFile = masterFile_;
     job_.SlaveFile = slaveFile_;
+    if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
+        noteError(outcome, progress_, clash);
+        return outcome;
+    }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;

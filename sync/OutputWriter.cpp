@@ -22,11 +22,12 @@ static_assert(std::endian::native == std::endian::little, "frames are written as
 constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
+// Written as target + ".part"; messages name the target, the file the user asked for.
 class OutputFile {
 public:
-    explicit OutputFile(std::string path) : path_(std::move(path)) {
+    explicit OutputFile(std::string target) : target_(std::move(target)), path_(target_ + ".part") {
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd_ < 0) throw std::runtime_error("cannot create " + path_ + ": " + std::strerror(errno));
+        if (fd_ < 0) throw std::runtime_error("cannot create " + target_ + ": " + std::strerror(errno));
     }
     ~OutputFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -40,24 +41,25 @@ public:
         while (size > 0) {
             const ssize_t n = ::pwrite(fd_, p, size, offset);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
+            if (n <= 0) throw std::runtime_error("cannot write " + target_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
             p += n;
             size -= static_cast<std::size_t>(n);
             offset += n;
         }
     }
-    // Closes the file and renames it to target.
-    void keepAs(const std::string& target) {
+    // Closes the file and puts it in place of the target.
+    void keep() {
         const int fd = fd_;
         fd_ = -1;
         if (::fsync(fd) != 0 || ::close(fd) != 0)
-            throw std::runtime_error("cannot write " + target + ": " + std::strerror(errno));
-        if (std::rename(path_.c_str(), target.c_str()) != 0)
-            throw std::runtime_error("cannot create " + target + ": " + std::strerror(errno));
+            throw std::runtime_error("cannot write " + target_ + ": " + std::strerror(errno));
+        if (std::rename(path_.c_str(), target_.c_str()) != 0)
+            throw std::runtime_error("cannot create " + target_ + ": " + std::strerror(errno));
         kept_ = true;
     }
 
 private:
+    std::string target_;
     std::string path_;
     int fd_ = -1;
     bool kept_ = false;
@@ -101,12 +103,13 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     const std::string name = SynchronisedFileName(job, progress.IsDebugMode());
     progress.SetMessageLine(name + "の作成", 0);
     try {
-        OutputFile out(name + ".part");
+        OutputFile out(name);
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
         KWavefile slave(job.SlaveFile, kPlaceBoth, true);
         for (auto [file, section] : {std::pair{&master, job.MasterFile}, std::pair{&slave, job.SlaveFile}}) {
             if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+            if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
@@ -183,7 +186,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         // writing pass leaves a valid file of the segments before it.
         if (!(failed && header.empty())) {
             if (header.empty()) throw std::runtime_error("no segment of " + job.MasterFile + " could be built");
-            out.keepAs(name);
+            out.keep();
             result.written = true;
             result.file = name;
         }

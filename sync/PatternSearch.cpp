@@ -20,6 +20,18 @@ CsvFile CreateReport(const std::string& path) {
     return file;
 }
 
+void FinishReport(CsvFile& file, const std::string& path) {
+    if (!file) return;
+    std::FILE* raw = file.release();
+    bool ok = std::fflush(raw) == 0 && !std::ferror(raw);
+    int err = errno;
+    if (std::fclose(raw) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) throw SyncError("cannot write the report file " + path + ": " + std::strerror(err));
+}
+
 namespace {
 
 void writeOrThrow(std::FILE* file, const std::string& text) {
@@ -224,8 +236,8 @@ public:
           bar_(progress.StageBar(q.stage)) {}
 
     void run() {
-        if ((q_.options & kOptSegmentCsv) != 0 && !startPoint_)
-            segmentCsv_ = CreateReport(q_.reportBase + "-" + std::to_string(q_.A) + ".csv");
+        const std::string segmentCsvPath = q_.reportBase + "-" + std::to_string(q_.A) + ".csv";
+        if ((q_.options & kOptSegmentCsv) != 0 && !startPoint_) segmentCsv_ = CreateReport(segmentCsvPath);
         T_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0.0);
         for (int k = 0; k < 2 * RE_ + 1; ++k) T_[static_cast<std::size_t>(k)] = k % 4 == 0 ? -1.0 : -2.0;
         T_[1] = -2.0;
@@ -270,6 +282,7 @@ public:
                 }
             }
         }
+        FinishReport(segmentCsv_, segmentCsvPath);
     }
 
 private:
@@ -290,9 +303,11 @@ private:
             }
         }
         if (startCsv_) {
-            CsvFile profile = CreateReport(q_.reportBase + "-" + std::to_string(q_.F) + ".csv");
+            const std::string path = q_.reportBase + "-" + std::to_string(q_.F) + ".csv";
+            CsvFile profile = CreateReport(path);
             for (int k = 0; k <= 2 * RE_; ++k)
                 writeOrThrow(profile.get(), std::to_string(k - RE_) + "," + Fixed(T_[static_cast<std::size_t>(k)]) + "\n");
+            FinishReport(profile, path);
         }
         prefetchMarked();
     }
@@ -360,9 +375,15 @@ private:
         const FrameIndex L = lengthOf(G);
         if (segmentCsv_) writeOrThrow(segmentCsv_.get(), std::to_string(G) + ",");
         CsvFile lengthCsv;
-        if (startCsv_ && T_[1] != -2.0)
-            lengthCsv = CreateReport(q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv");
-        std::FILE* out = segmentCsv_ ? segmentCsv_.get() : lengthCsv.get();
+        const std::string lengthCsvPath = q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv";
+        if (startCsv_ && T_[1] != -2.0) lengthCsv = CreateReport(lengthCsvPath);
+        const double maxAbs = scoreLength(G, L, segmentCsv_ ? segmentCsv_.get() : lengthCsv.get());
+        FinishReport(lengthCsv, lengthCsvPath);
+        return maxAbs;
+    }
+
+    // Scores length L over the offsets, recording each score in out.
+    double scoreLength(int G, FrameIndex L, std::FILE* out) {
         double maxAbs = 0.0;
         if (L <= 0 || channels_.n == 0) return maxAbs;
         int argmax = 0;

@@ -38,6 +38,9 @@ struct FileCloser {
 using CsvFile = std::unique_ptr<std::FILE, FileCloser>;
 // Creates (replaces) a report file; throws SyncError when it cannot.
 CsvFile CreateReport(const std::string& path);
+// Writes out and closes a report file (nothing when it is not open); throws SyncError
+// when the data did not all reach the disk (disk full, file size limit).
+void FinishReport(CsvFile& file, const std::string& path);
 
 // First frame at or after start whose left or right sample exceeds the file's Average
 // (times percent / 100) in magnitude; start + 4 s when none within four seconds.

@@ -1,6 +1,8 @@
 #include "sync/Synchronise.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
@@ -38,6 +40,13 @@ FrameIndex predictedLength(FrameIndex masterLength, float rate) {
     return static_cast<FrameIndex>(static_cast<double>(product) * 0.01);
 }
 
+// Fetches from a file that could not be loaded come back silent, and a search on them
+// would store points made up from the predicted rate alone.
+void requireData(KWavefile& file, const char* role) {
+    if (!file.LoadData())
+        throw SyncError(std::string("the ") + role + " file " + file.FileName + " cannot be loaded: " + file.LoadProblem());
+}
+
 }  // namespace
 
 void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage) {
@@ -69,6 +78,8 @@ void SynchroniseFiles(SyncRun& run) {
     const PointList slavePoints(slave);
     if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
     if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
+    requireData(master, "master");
+    requireData(slave, "slave");
 
     // A. Division of the master. Points before the end of the master lead-in survive.
     const int storedMaster = masterPoints.count();
@@ -126,8 +137,14 @@ void SynchroniseFiles(SyncRun& run) {
     if (options & kOptResultCsv) resultCsv = CreateReport(reportBase + ".Result.csv");
     AddLog(std::to_string(F0) + "-" + std::to_string(number) + " : " + std::to_string(job.StopRequest.load()));
 
-    if (!run.masterEqCopy.empty()) master.SetDataSource(run.masterEqCopy);
-    if (!run.slaveEqCopy.empty()) slave.SetDataSource(run.slaveEqCopy);
+    if (!run.masterEqCopy.empty()) {
+        master.SetDataSource(run.masterEqCopy);
+        requireData(master, "master");
+    }
+    if (!run.slaveEqCopy.empty()) {
+        slave.SetDataSource(run.slaveEqCopy);
+        requireData(slave, "slave");
+    }
 
     const int F = F0 + 1;
     const int initialLookAhead = std::max(run.mode % 10, 1);
@@ -225,7 +242,7 @@ void SynchroniseFiles(SyncRun& run) {
         if (resultCsv) {
             row += Fixed(rate) + ",";
             if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
-                throw SyncError("cannot write the result report " + reportBase + ".Result.csv");
+                throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
         }
         AddLog("予想RATE：" + Fixed(rate));
 
@@ -243,9 +260,7 @@ void SynchroniseFiles(SyncRun& run) {
     }
 
     // D. After the loop.
-    if (resultCsv && std::fflush(resultCsv.get()) != 0)
-        throw SyncError("cannot write the result report " + reportBase + ".Result.csv");
-    resultCsv.reset();
+    FinishReport(resultCsv, reportBase + ".Result.csv");
     SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
     AddLog("終了ポイント=" + EndPointText(J));
 }

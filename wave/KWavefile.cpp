@@ -294,6 +294,7 @@ void KWavefile::SetDataSource(const std::string& name) {
     FileImage.shrink_to_fit();
     source_ = ownSource();
     loadFailed_ = false;
+    loadProblem_.clear();
     if (fromMemory_ && name.empty()) {
         FileImage = std::move(setAside_);
         setAside_.clear();
@@ -321,7 +322,8 @@ bool KWavefile::loadImage() {
     try {
         fd = openOrThrow(name, size);
     } catch (const WaveFileError& e) {
-        AddLog(e.what());
+        loadProblem_ = e.what();
+        AddLog(loadProblem_);
         return false;
     }
     Fd file{fd};
@@ -330,12 +332,17 @@ bool KWavefile::loadImage() {
     } catch (const std::bad_alloc&) {
         FileImage.clear();
         FileImage.shrink_to_fit();
-        ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
+        loadProblem_ = "作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。";
+        ShowAlert(loadProblem_);
         return false;
     }
+    errno = 0;
     if (!ByteSource(fd, size).read(0, FileImage.size(), FileImage.data())) {
-        AddLog("cannot read " + name + ": " + std::strerror(errno));
+        // A short read: the file shrank since it was opened.
+        loadProblem_ = "cannot read " + name + ": " + (errno != 0 ? std::strerror(errno) : "the file is shorter than it was");
+        AddLog(loadProblem_);
         FileImage.clear();
+        FileImage.shrink_to_fit();
         return false;
     }
     if (!DataSourceName.empty()) {
@@ -343,13 +350,15 @@ bool KWavefile::loadImage() {
         // its own header, not by the source's format fields.
         const WaveLayout l = parseLayout(ByteSource(FileImage), false);
         if (!l.usable) {
-            AddLog(name + ": " + l.problem);
+            loadProblem_ = name + ": " + l.problem;
+            AddLog(loadProblem_);
             FileImage.clear();
             return false;
         }
         source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
     }
     loadFailed_ = FileImage.empty();
+    if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
     return !loadFailed_;
 }
 

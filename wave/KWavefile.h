@@ -65,6 +65,11 @@ public:
     int LevelValue(int kind) const;
     // Level analysis with its cache (runs from the constructor when asked).
     void CheckData();
+    // Loads the data source now instead of at the first fetch. false when it cannot be
+    // loaded (no memory, unreadable, gone); LoadProblem() then says why. Fetches from a
+    // source that failed to load come back empty, so a job must check this first.
+    bool LoadData() { return loadImage(); }
+    const std::string& LoadProblem() const { return loadProblem_; }
 
     // Writes the patched header (the source's first DataOffset bytes) into buffer,
     // which holds at least DataOffset bytes.
@@ -124,6 +129,7 @@ private:
     std::string problem_;
     bool fromMemory_ = false;
     bool loadFailed_ = false;  // the data source could not be loaded; not tried again
+    std::string loadProblem_;
     // An in-memory file's own bytes while its frames come from another data source.
     std::vector<std::uint8_t> setAside_;
 };

@@ -1,0 +1,187 @@
+// Broken and hostile inputs through the command line: each gets a clear message and
+// loses nothing that was stored before.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/CliRun.h"
+#include "settings/IniFile.h"
+#include "sync/SyntheticPair.h"
+
+namespace tandem::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int storedCount(const std::string& ini, const std::string& section) {
+    const IniFile doc = IniFile::Parse(readText(ini));
+    const std::string* v = doc.Find(section, "Count");
+    return v ? std::stoi(*v) : 0;
+}
+
+class HostileInput : public Cli {
+protected:
+    void SetUp() override {
+        Cli::SetUp();
+        SyntheticPairSpec spec;
+        spec.seconds = 5.0;
+        pair = MakeSyntheticPair(spec);
+    }
+    void writePair(const std::string& masterName, const std::string& slaveName) {
+        master = dir.file(masterName);
+        slave = dir.file(slaveName);
+        WriteStereoWave(master, pair.master);
+        WriteStereoWave(slave, pair.slave);
+    }
+    CliRun sync(const std::string& extra = "", const std::string& prefix = "") {
+        return cli(dirArg() + " sync " + shellQuote(master) + " " + shellQuote(slave) + " --quiet " + extra, prefix);
+    }
+    std::string output() const { return dir.file("【" + fs::path(master).stem().string() + "】-【" + fs::path(slave).stem().string() + "】.wav"); }
+
+    SyntheticPair pair;
+    std::string master, slave;
+};
+
+TEST_F(HostileInput, names_with_spaces_quotes_and_non_ascii_work_and_a_line_break_is_refused) {
+    writePair("take \"one\" [a] 'b' ÄÖ 日本.wav", "slave (2) ü.wav");
+    const CliRun ok = sync();
+    EXPECT_EQ(ok.status, 0) << ok.output;
+    EXPECT_TRUE(fs::exists(output())) << ok.output;
+    EXPECT_GE(storedCount(dir.file("qzv.ini"), slave), 2) << "points stored under the exact name";
+
+    writePair("line\nbreak.wav", "slave.wav");
+    const std::string before = readText(dir.file("qzv.ini"));
+    const CliRun refused = sync();
+    EXPECT_EQ(refused.status, 2) << refused.output;
+    EXPECT_TRUE(contains(refused.output, "line break")) << refused.output;
+    EXPECT_EQ(readText(dir.file("qzv.ini")), before) << "nothing was stored";
+}
+
+TEST_F(HostileInput, slave_that_is_the_master_is_refused_before_any_point_is_stored) {
+    writePair("master.wav", "slave.wav");
+    slave = master;
+    CliRun same = sync();
+    EXPECT_EQ(same.status, 1);
+    EXPECT_TRUE(contains(same.output, "is the master file itself")) << same.output;
+
+    fs::create_symlink(master, dir.file("link.wav"));
+    slave = dir.file("link.wav");
+    same = sync();
+    EXPECT_EQ(same.status, 1);
+    EXPECT_TRUE(contains(same.output, "is the master file itself")) << same.output;
+
+    // Stored names lose their brackets: these two would share one section.
+    writePair("take[1].wav", "take1.wav");
+    const CliRun shared = sync();
+    EXPECT_EQ(shared.status, 1);
+    EXPECT_TRUE(contains(shared.output, "would share one settings section")) << shared.output;
+    EXPECT_EQ(storedCount(dir.file("qzv.ini"), dir.file("take1.wav")), 0);
+    EXPECT_EQ(storedCount(dir.file("qzv.ini"), dir.file("master.wav")), 0);
+}
+
+TEST_F(HostileInput, garbage_in_qzv_ini_is_kept_and_read_around) {
+    writePair("master.wav", "slave.wav");
+    std::string ini = "\xEF\xBB\xBF; hand-edited\n[TandemEnv]\nMASTER=\xff\xfe\x81\x40 not UTF-8\n";
+    ini += std::string("\x01\x02 binary\0junk\n", 16);
+    ini += "[" + master + "]\nCount=lots\nDP0=99999999999999\n[unclosed\nx=y\n";
+    ini += "[a section of 100000 lines]\n";
+    for (int i = 0; i < 100000; ++i) ini += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    WriteFile(dir.file("qzv.ini"), std::vector<std::uint8_t>(ini.begin(), ini.end()));
+
+    const CliRun ok = sync();
+    EXPECT_EQ(ok.status, 0) << ok.output;
+    const std::string after = readText(dir.file("qzv.ini"));
+    EXPECT_TRUE(contains(after, "MASTER=\xff\xfe\x81\x40 not UTF-8"));
+    EXPECT_TRUE(contains(after, std::string("\x01\x02 binary\0junk\n", 16)));
+    EXPECT_TRUE(contains(after, "[unclosed\nx=y\n"));
+    EXPECT_TRUE(contains(after, "k99999=99999\n"));
+    EXPECT_GE(storedCount(dir.file("qzv.ini"), master), 2) << "the unreadable Count was replaced by the job's";
+}
+
+TEST_F(HostileInput, unreadable_qzv_ini_is_reported_and_not_overwritten) {
+    writePair("master.wav", "slave.wav");
+    // Root reads a file whatever its mode; a folder in its place cannot be read by anyone.
+    fs::create_directory(dir.file("qzv.ini"));
+    const CliRun run = sync();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.output, "cannot read " + dir.file("qzv.ini") + ": Is a directory (not overwritten)"))
+        << run.output;
+    EXPECT_TRUE(fs::is_directory(dir.file("qzv.ini")));
+}
+
+TEST_F(HostileInput, unusable_program_folder_is_refused_before_the_job) {
+    writePair("master.wav", "slave.wav");
+    WriteFile(dir.file("plain"), {1, 2, 3});
+    const CliRun run = cli("--dir " + shellQuote(dir.file("plain/sub")) + " sync " + shellQuote(master) + " " + shellQuote(slave));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(contains(run.output, "the program folder " + dir.file("plain/sub") + " cannot be used")) << run.output;
+}
+
+TEST_F(HostileInput, full_disk_keeps_the_previous_synchronised_file_and_says_which_file) {
+    writePair("master.wav", "slave.wav");
+    ASSERT_EQ(sync().status, 0);
+    const std::vector<std::uint8_t> previous = ReadFileBytes(output());
+    ASSERT_GT(previous.size(), 100000u);
+
+    // 64 KiB: qzv.ini fits, the synchronised file does not.
+    const CliRun full = sync("", "ulimit -f 64; ");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_TRUE(contains(full.output, "cannot write " + output() + ": File too large")) << full.output;
+    EXPECT_EQ(ReadFileBytes(output()), previous) << "the previous result is untouched";
+    EXPECT_FALSE(fs::exists(output() + ".part"));
+
+    const CliRun report = sync("--segment-csv", "ulimit -f 1; ");
+    EXPECT_EQ(report.status, 1);
+    EXPECT_TRUE(contains(report.output, "cannot write the report file " + dir.file("slave-")) &&
+                contains(report.output, "File too large"))
+        << report.output;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TANDEM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TANDEM_ASAN 1
+#endif
+#endif
+
+TEST_F(HostileInput, wave_larger_than_memory_fails_with_the_memory_message) {
+#ifdef TANDEM_ASAN
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#else
+    writePair("master.wav", "slave.wav");
+    // A sparse file whose data chunk claims 3 GB: it takes no disk space, and under a
+    // 1 GB address-space limit it cannot be loaded.
+    const std::uint32_t dataBytes = 3000000000u;
+    WaveSpec spec;
+    std::vector<std::uint8_t> header = MakeWaveBytes(spec, {});
+    for (int i = 0; i < 4; ++i) {
+        header[header.size() - 4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
+        header[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((dataBytes + 36) >> (8 * i));
+    }
+    master = dir.file("huge.wav");
+    WriteFile(master, header);
+    fs::resize_file(master, header.size() + dataBytes);
+
+    const CliRun run = sync("", "ulimit -v 1000000; ");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.output, "the master file " + master + " cannot be loaded: 作業用メモリ(3000000044 bytes)が確保できませんでした。"))
+        << run.output;
+    EXPECT_FALSE(fs::exists(output()));
+    EXPECT_EQ(storedCount(dir.file("qzv.ini"), slave), 0) << "no point made up from silence";
+#endif
+}
+
+}  // namespace
+}  // namespace tandem::test

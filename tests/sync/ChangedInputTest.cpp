@@ -1,0 +1,103 @@
+// An input file changed or removed while a job runs: the points found stay stored, and
+// no synchronised file is made from a file that no longer matches them.
+#include <filesystem>
+#include <functional>
+
+#include "core/Log.h"
+#include "sync/OutputWriter.h"
+#include "sync/SyncFixture.h"
+#include "sync/Synchronise.h"
+#include "wave/KWavefile.h"
+
+namespace tandem::test {
+namespace {
+
+// Runs an action on the worker thread when a log line starts with a given text.
+class LineTrigger : public LogListener {
+public:
+    LineTrigger(std::string prefix, std::function<void()> action) : prefix_(std::move(prefix)), action_(std::move(action)) {
+        SetLogListener(this);
+        StartLog();
+    }
+    ~LineTrigger() override {
+        HideLog();
+        SetLogListener(nullptr);
+    }
+    void LogLineAdded(const std::string& line) override {
+        if (!fired_ && line.rfind(prefix_, 0) == 0) {
+            fired_ = true;
+            action_();
+        }
+    }
+    void LogCleared() override {}
+    void LogShown(bool) override {}
+    bool fired() const { return fired_; }
+
+private:
+    std::string prefix_;
+    std::function<void()> action_;
+    bool fired_ = false;
+};
+
+class ChangedInput : public SyncFixture {
+protected:
+    void SetUp() override {
+        SyncFixture::SetUp();
+        SyntheticPairSpec spec;
+        spec.seconds = 6.0;
+        writePair(MakeSyntheticPair(spec));
+    }
+    std::string output() const { return SynchronisedFileName(job, false); }
+};
+
+TEST_F(ChangedInput, slave_truncated_during_the_search_gives_no_file_but_keeps_the_points) {
+    LineTrigger trigger("区間 DP3-4", [&] { std::filesystem::resize_file(slave, 100000); });
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(trigger.fired());
+    EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_EQ(outcome.error, "the slave file " + slave +
+                                 " was changed or removed while the job ran; the division points found are stored, "
+                                 "but no synchronised file was made");
+    EXPECT_EQ(progress.MessageLine(2), outcome.error);
+    EXPECT_GT(count(slave), 10) << "the search went on from the copy in memory";
+    EXPECT_FALSE(std::filesystem::exists(output()));
+}
+
+TEST_F(ChangedInput, master_removed_during_the_search_keeps_an_earlier_result) {
+    ASSERT_TRUE(runJob().outputWritten);
+    const auto previous = std::filesystem::file_size(output());
+    LineTrigger trigger("区間 DP2-3", [&] { std::filesystem::remove(master); });
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(trigger.fired());
+    EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_NE(outcome.error.find("the master file " + master + " was changed or removed"), std::string::npos)
+        << outcome.error;
+    EXPECT_EQ(std::filesystem::file_size(output()), previous);
+}
+
+TEST_F(ChangedInput, file_gone_before_its_frames_are_loaded_is_not_read_as_silence) {
+    KWavefile wave(master, kPlaceBoth, false);
+    ASSERT_TRUE(wave.Usable());
+    std::filesystem::remove(master);
+    EXPECT_FALSE(wave.LoadData());
+    EXPECT_EQ(wave.LoadProblem(), "cannot open " + master + ": No such file or directory");
+
+    // The job's own check: no point is made up from frames that are not there.
+    KWavefile slaveWave(slave, kPlaceBoth, true);
+    SyncRun run{job, wave, slaveWave, "", "", kModeSingle, progress};
+    EXPECT_THROW(
+        {
+            try {
+                SynchroniseFiles(run);
+            } catch (const SyncError& e) {
+                EXPECT_NE(std::string(e.what()).find("the master file " + master + " cannot be loaded"),
+                          std::string::npos);
+                throw;
+            }
+        },
+        SyncError);
+    EXPECT_EQ(count(slave), 0);
+}
+
+}  // namespace
+}  // namespace tandem::test
