@@ -24,7 +24,9 @@ inline void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
     put16(b, v & 0xffff);
     put16(b, v >> 16);
 }
-inline void putId(std::vector<std::uint8_t>& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void putId(std::vector<std::uint8_t>& b, const char* id) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(id[i]));
+}
 
 struct WaveSpec {
     int channels = 2;
@@ -37,6 +39,7 @@ struct WaveSpec {
 // A WAVE file of the given raw data bytes.
 inline std::vector<std::uint8_t> MakeWaveBytes(const WaveSpec& spec, const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> b;
+    b.reserve(44 + spec.extraChunk.size() + data.size());
     putId(b, "RIFF");
     put32(b, 0);
     putId(b, "WAVE");

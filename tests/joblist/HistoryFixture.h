@@ -1,25 +1,9 @@
-// A scratch qzv.ini and per-user file for tests that use the settings store.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
-#include "common/TestWave.h"
-#include "settings/Settings.h"
+#include "common/ScratchSettings.h"
 
 namespace tandem::test {
 
-class HistoryFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SettingsOpen(dir.file("qzv.ini"));
-    }
-    void TearDown() override { SettingsReset(); }
-
-    TempDir dir;
-};
+class HistoryFixture : public ScratchSettings {};
 
 }  // namespace tandem::test

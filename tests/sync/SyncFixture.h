@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "common/TestWave.h"
+#include "common/ScratchSettings.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 #include "sync/KSyncThread.h"
@@ -15,16 +15,8 @@
 
 namespace tandem::test {
 
-class SyncFixture : public ::testing::Test {
+class SyncFixture : public ScratchSettings {
 protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SetProgramFolder(dir.path());
-        SettingsOpen(dir.file("qzv.ini"));
-    }
-    void TearDown() override { SettingsReset(); }
-
     // Writes the pair as master.wav / slave.wav in the scratch folder.
     void writePair(const SyntheticPair& pair, const std::string& masterName = "master.wav",
                    const std::string& slaveName = "slave.wav") {
@@ -64,7 +56,6 @@ protected:
                static_cast<double>(errors.size());
     }
 
-    TempDir dir;
     std::string master, slave;
     SyncJob job;
     SyncProgress progress;

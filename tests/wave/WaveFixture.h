@@ -8,7 +8,7 @@
 
 #include "core/Alert.h"
 
-#include "common/TestWave.h"
+#include "common/ScratchSettings.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 #include "wave/KWavefile.h"
@@ -16,18 +16,15 @@
 namespace tandem::test {
 
 // A scratch folder with its own qzv.ini (the analysis cache lives there).
-class WaveFixture : public ::testing::Test {
+class WaveFixture : public ScratchSettings {
 protected:
     void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        SettingsReset();
-        SetProgramFolder(dir.path());
-        SettingsOpen(dir.file("qzv.ini"));
+        ScratchSettings::SetUp();
         SetAlertHandler([this](const std::string& text) { alerts.push_back(text); });
     }
     void TearDown() override {
         SetAlertHandler({});
-        SettingsReset();
+        ScratchSettings::TearDown();
     }
 
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -36,7 +33,6 @@ protected:
         return path;
     }
 
-    TempDir dir;
     std::vector<std::string> alerts;  // texts the engine raised through ShowAlert
 };
 
