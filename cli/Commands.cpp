@@ -41,25 +41,26 @@ int report(const JobOutcome& outcome, const std::string& what) {
     return outcome.outputWritten ? 0 : 1;
 }
 
-// A job searches on after the stored points that lie before its master lead-in (and
-// keeps them). To go on where a stopped or killed job stood, the lead-ins are set to
-// the last stored pair of points: that pair is searched again as the new start.
-void resumeLeadIns(const std::string& master, const std::string& slave, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
+// A job keeps the stored points that lie before its master lead-in. To go on where a
+// stopped or killed job stood, the lead-ins are set to the last stored pair of points,
+// and the job continues from that pair as it stands. false: nothing to resume.
+bool resumeLeadIns(const std::string& master, const std::string& slave, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
     const int stored = std::min(SettingsReadInt(master, "Count", 0), SettingsReadInt(slave, "Count", 0));
     if (stored < 2) {
         std::fprintf(stderr, "tandem-cli: no stored division points to resume from; searching from the start\n");
-        return;
+        return false;
     }
     const FrameIndex m = SettingsReadInt(master, "DP" + std::to_string(stored - 1), 0);
     const FrameIndex s = SettingsReadInt(slave, "DP" + std::to_string(stored - 1), 0);
     if (m <= masterSkip) {
         std::fprintf(stderr, "tandem-cli: the stored division points end before the master lead-in; nothing to resume\n");
-        return;
+        return false;
     }
     masterSkip = m;
     slaveSkip = std::max<FrameIndex>(s, 0);
     std::fprintf(stderr, "tandem-cli: resuming after %d stored division points, at %s (master) / %s (slave)\n",
                  stored - 1, secondsText(masterSkip).c_str(), secondsText(slaveSkip).c_str());
+    return true;
 }
 
 }  // namespace
@@ -121,7 +122,7 @@ int RunSync(const SyncArgs& a) {
     }
     FrameIndex masterSkip = a.masterSkip * kTenthFrames;
     FrameIndex slaveSkip = a.slaveSkip * kTenthFrames;
-    if (a.resume) resumeLeadIns(master, slave, masterSkip, slaveSkip);
+    job.Resume = a.resume && resumeLeadIns(master, slave, masterSkip, slaveSkip);
     KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
                        p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
     InstallStopHandler(job);

@@ -88,8 +88,11 @@ void SynchroniseFiles(SyncRun& run) {
     while (valid > 0 && masterPoints.at(valid - 1) >= job.MasterSkip) --valid;
     const int F0 = std::min(valid, storedSlave);
     AddLog("有効データ数：" + std::to_string(F0));
+    // A resumed job goes on from stored pair F0 as it stands: the division and the
+    // search continue exactly as the interrupted job would have.
+    const bool resume = job.Resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
 
-    FrameIndex D = FindSoundOnset(master, job.MasterSkip, 100);
+    FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, job.MasterSkip, 100);
     masterPoints.set(F0, D);
     masterPoints.setCount(F0 + 1);
     int number = F0 + 1;
@@ -119,16 +122,27 @@ void SynchroniseFiles(SyncRun& run) {
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
-    FrameIndex N = SearchSimilarPattern(slave, job.SlaveSkip);
-    const FrameIndex reference = FindSoundOnset(slave, job.SlaveSkip, 100);
-    AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
+    FrameIndex N = 0;
+    if (resume) {
+        N = slavePoints.at(F0);
+        const FrameIndex masterLength = J - masterPoints.at(F0 - 1);
+        if (masterLength > 0)
+            rate = static_cast<float>(static_cast<double>(N - slavePoints.at(F0 - 1)) * 100.0 /
+                                      static_cast<double>(masterLength));
+        job.RangeS = 0;
+        AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
+    } else {
+        N = SearchSimilarPattern(slave, job.SlaveSkip);
+        const FrameIndex reference = FindSoundOnset(slave, job.SlaveSkip, 100);
+        AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
+    }
     AddLog("予想RATE：" + Fixed(rate));
 
     const int RE = std::max(job.RangeE, 1);  // a zero range would never end the first pass
     StageBarState& startBar = progress.StageBar(0, false);
     startBar.Max.store((2 * RE + 1) * (2 * job.RangeS + 1));
     progress.StageBar(1).Max.store(std::max(0, number - F0 - 1) * (2 * RE + 1));
-    progress.StageBar(0, true).Marker.store(kStageRunning);
+    progress.StageBar(0, true).Marker.store(resume ? kStageFinished : kStageRunning);
     progress.SetResultRange(-RE, RE);
     progress.SetResultValue(0);
 
@@ -146,13 +160,15 @@ void SynchroniseFiles(SyncRun& run) {
         requireData(slave, "slave");
     }
 
-    const int F = F0 + 1;
+    // The first segment searched is F0 + 1; F is the one that starts with the start
+    // point search, which a resumed job does not run.
+    const int F = resume ? F0 : F0 + 1;
     const int initialLookAhead = std::max(run.mode % 10, 1);
     const int largestLookAhead = std::max(run.mode / 10, initialLookAhead);
     int U = initialLookAhead;
 
     // C. Segment loop.
-    int A = F;
+    int A = F0 + 1;
     while (A < number && job.StopRequest.load() == 0) {
         const int stage = A == F ? 0 : 1;
         StageBarState& bar = progress.StageBar(stage);
