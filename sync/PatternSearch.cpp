@@ -12,6 +12,15 @@
 #include "core/Text.h"
 #include "wave/KWavefile.h"
 
+// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
+// up, and the sanitizer's instrumentation of it crashes the program: one plain version
+// in a TSan build.
+#ifdef TANDEM_TSAN
+#define TANDEM_AVX2_CLONES
+#else
+#define TANDEM_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tandem {
 
 CsvFile CreateReport(const std::string& path) {
@@ -96,7 +105,7 @@ inline double stretchedAt(const double* ml, const double* mr, double n, double L
     return lv + rv;
 }
 
-__attribute__((target_clones("avx2", "default")))
+TANDEM_AVX2_CLONES
 void stretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
     const double dn = static_cast<double>(n), dL = static_cast<double>(L);
     for (FrameIndex i = 0; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
@@ -179,7 +188,7 @@ double stretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex
     return kHaveAvx2 ? stretchScoreAvx2(ml, mr, n, L, s) : stretchScorePlain(ml, mr, n, L, s);
 }
 
-__attribute__((target_clones("avx2", "default")))
+TANDEM_AVX2_CLONES
 double dot(const double* a, const double* b, FrameIndex n) {
     double acc[4] = {0.0, 0.0, 0.0, 0.0};
     FrameIndex i = 0;
