@@ -9,26 +9,36 @@
 namespace tandem {
 
 std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) {
-    WaveImage image;
-    if (file.MakeWaveImage(start, end, image) == 0)
+    std::vector<double> mono(static_cast<std::size_t>(std::max<FrameIndex>(end - start, 0)), 0.0);
+    const FrameIndex from = std::max<FrameIndex>(start, 0), to = std::min(end, file.FrameCount);
+    if (from >= to) return mono;
+    // Called once per segment: a scratch buffer saves an image's allocation and clearing.
+    thread_local std::vector<Frame> frames;
+    frames.resize(static_cast<std::size_t>(to - from));
+    if (file.ReadFrames(frames.data(), from, to) == 0)
         throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
-    std::vector<double> mono(image.frames.size());
-    for (std::size_t i = 0; i < mono.size(); ++i)
-        mono[i] = static_cast<double>(image.frames[i].left) + static_cast<double>(image.frames[i].right);
-    mono.resize(static_cast<std::size_t>(std::max<FrameIndex>(end - start, 0)));
+    double* out = mono.data() + (from - start);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        out[i] = static_cast<double>(frames[i].left) + static_cast<double>(frames[i].right);
     return mono;
 }
 
 std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count) {
     std::vector<double> y(count, 0.0);
+    if (x.empty() || step <= 0.0) return y;
     const double last = static_cast<double>(x.size()) - 1.0;
-    for (std::size_t i = 0; i < count; ++i) {
+    // Positions inside [0, last) need no bounds tests; the ends are done one by one.
+    std::size_t i = 0;
+    while (i < count && from + static_cast<double>(i) * step < 0.0) ++i;
+    const double* px = x.data();
+    for (; i < count; ++i) {
         const double pos = from + static_cast<double>(i) * step;
-        if (pos < 0.0 || pos > last) continue;
+        if (pos >= last) break;
         const std::size_t idx = static_cast<std::size_t>(pos);
         const double f = pos - static_cast<double>(idx);
-        y[i] = idx + 1 < x.size() ? (1.0 - f) * x[idx] + f * x[idx + 1] : x[idx];
+        y[i] = px[idx] + f * (px[idx + 1] - px[idx]);
     }
+    if (i < count && from + static_cast<double>(i) * step == last) y[i] = px[x.size() - 1];
     return y;
 }
 
@@ -47,6 +57,23 @@ double dot4(const double* a, const double* b, std::size_t n) {
     }
     for (; i < n; ++i) s0 += a[i] * b[i];
     return (s0 + s1) + (s2 + s3);
+}
+
+// Sum and sum of squares, likewise in independent sums.
+void sums4(const double* x, std::size_t n, double& sum, double& sq) {
+    double s[4] = {0.0, 0.0, 0.0, 0.0}, q[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) {
+            s[k] += x[i + k];
+            q[k] += x[i + k] * x[i + k];
+        }
+    for (; i < n; ++i) {
+        s[0] += x[i];
+        q[0] += x[i] * x[i];
+    }
+    sum = (s[0] + s[1]) + (s[2] + s[3]);
+    sq = (q[0] + q[1]) + (q[2] + q[3]);
 }
 
 constexpr int kTapsHalf = 32;
@@ -99,27 +126,20 @@ std::vector<double> BandDecimate(const std::vector<double>& x) {
     return y;
 }
 
-LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>& s, int lags) {
-    LagPeak peak;
+std::vector<double> Correlations(const std::vector<double>& t, const std::vector<double>& s, int lags) {
+    std::vector<double> r(static_cast<std::size_t>(std::max(lags, 0)), 0.0);
     const std::size_t n = t.size();
-    if (n < 2 || lags < 1 || s.size() < n + static_cast<std::size_t>(lags) - 1) return peak;
-    double mean = 0.0;
-    for (double v : t) mean += v;
-    mean /= static_cast<double>(n);
+    if (n < 2 || lags < 1 || s.size() < n + static_cast<std::size_t>(lags) - 1) return r;
+    double tSum = 0.0, tSq = 0.0;
+    sums4(t.data(), n, tSum, tSq);
+    const double mean = tSum / static_cast<double>(n);
+    const double tt = tSq - tSum * mean;
+    if (tt <= 1e-12 * tSq || tt <= 0.0) return r;
     std::vector<double> tz(n);
-    double tt = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        tz[i] = t[i] - mean;
-        tt += tz[i] * tz[i];
-    }
-    if (tt <= 0.0) return peak;
+    for (std::size_t i = 0; i < n; ++i) tz[i] = t[i] - mean;
 
     double sum = 0.0, sq = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        sum += s[i];
-        sq += s[i] * s[i];
-    }
-    std::vector<double> r(static_cast<std::size_t>(lags), 0.0);
+    sums4(s.data(), n, sum, sq);
     for (int lag = 0; lag < lags; ++lag) {
         const std::size_t l = static_cast<std::size_t>(lag);
         if (lag > 0) {
@@ -130,6 +150,13 @@ LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>&
         if (var <= 1e-9 * sq || var <= 0.0) continue;
         r[l] = dot4(tz.data(), s.data() + l, n) / std::sqrt(tt * var);
     }
+    return r;
+}
+
+LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>& s, int lags) {
+    LagPeak peak;
+    const std::vector<double> r = Correlations(t, s, lags);
+    if (r.empty()) return peak;
     std::size_t best = 0;
     for (std::size_t l = 1; l < r.size(); ++l)
         if (std::fabs(r[l]) > std::fabs(r[best])) best = l;

@@ -16,7 +16,7 @@ namespace tandem {
 class KWavefile;
 
 // left + right of frames [start, end) in sample units; silence outside the file.
-// Throws SyncError when the file yields no frames at all.
+// Throws SyncError when frames inside the file cannot be read.
 std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end);
 
 // y[i] = x at position from + i * step, linearly interpolated; 0 outside x.
@@ -34,6 +34,10 @@ struct LagPeak {
     double lag = 0.0;  // lag of the largest |r|, refined between lags by a parabola
     double r = 0.0;    // Pearson correlation there (the sign gives the polarity)
 };
+
+// Pearson r of pattern t against s[lag .. lag + t.size()) for lag = 0 .. lags - 1 (s
+// holds t.size() + lags - 1 values); 0 where either side has no variance.
+std::vector<double> Correlations(const std::vector<double>& t, const std::vector<double>& s, int lags);
 
 // Best |r| of pattern t against s[lag .. lag + t.size()) for lag = 0 .. lags - 1
 // (s holds t.size() + lags - 1 values). r = 0 where either side has no variance.
