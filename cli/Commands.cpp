@@ -125,6 +125,7 @@ int RunSync(const SyncArgs& a) {
     job.Resume = a.resume && resumeLeadIns(master, slave, masterSkip, slaveSkip);
     KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
                        p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
+    thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds);
     InstallStopHandler(job);
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
     RemoveStopHandler();

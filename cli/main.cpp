@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (debug mode)")->check(CLI::Range(0, 44100));
     syncCmd->add_flag("--background", sync.background, "Run the search at the lowest priority");
     syncCmd->add_flag("--quiet", sync.quiet, "No progress display");
+    syncCmd->add_flag("--no-robust-start", sync.noRobustStart,
+                      "Start point from the onsets alone, no correlation check (also TandemEnv ROBUST_START=0)");
+    syncCmd->add_flag("--no-anchor-ends", sync.noAnchorEnds,
+                      "Keep segment ends as the search found them, no re-anchoring (also TandemEnv ANCHOR_ENDS=0)");
     syncCmd->add_flag("--resume", sync.resume,
                       "Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)");
 

@@ -159,6 +159,8 @@ JobOutcome KSyncThread::runSync() {
     job_.DpLimit = dpLimit_;
     job_.EqLow = eqLow_;
     job_.EqHigh = eqHigh_;
+    job_.RobustStart = robustStart_ && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
+    job_.AnchorEnds = anchorEnds_ && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
     AddLog("START:");
     if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
         noteError(outcome, progress_, clash);

@@ -49,6 +49,12 @@ public:
     // runs on the worker after the job. Returns false with *why set when no thread
     // could be started (onDone is then not called).
     bool Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why = nullptr);
+    // Switches the checks beyond the plain search off for this job (false = off). They
+    // also stay off where qzv.ini says so: TandemEnv ROBUST_START=0, ANCHOR_ENDS=0.
+    void SetSearchExtras(bool robustStart, bool anchorEnds) {
+        robustStart_ = robustStart;
+        anchorEnds_ = anchorEnds;
+    }
     // Runs the job on the calling thread.
     JobOutcome Execute();
     void Join();
@@ -74,6 +80,8 @@ private:
     int eqHigh_ = 0;
     int channelFlag_ = 0;
     int mode_ = kModeSingle;
+    bool robustStart_ = true;
+    bool anchorEnds_ = true;
     MixSettings mix_ = kDefaultMix;
     int kind_ = 0;
     std::thread thread_;

@@ -8,6 +8,8 @@
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
+#include "sync/EndAnchor.h"
+#include "sync/RobustStart.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -93,6 +95,13 @@ void SynchroniseFiles(SyncRun& run) {
     const bool resume = job.Resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
 
     FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, job.MasterSkip, 100);
+    RobustStart robust;
+    if (job.RobustStart && F0 == 0) {
+        const bool leadIn = job.MasterSkip > 0 || job.SlaveSkip > 0;
+        const int startRange = leadIn ? std::max(job.RangeS, kStartRange) : job.RangeS;
+        robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, job.SlaveSkip, 100), startRange);
+        D = robust.masterStart;
+    }
     masterPoints.set(F0, D);
     masterPoints.setCount(F0 + 1);
     int number = F0 + 1;
@@ -133,6 +142,7 @@ void SynchroniseFiles(SyncRun& run) {
         AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
     } else {
         N = SearchSimilarPattern(slave, job.SlaveSkip);
+        if (robust.overridden) N = robust.slaveStart;
         const FrameIndex reference = FindSoundOnset(slave, job.SlaveSkip, 100);
         AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
     }
@@ -254,9 +264,23 @@ void SynchroniseFiles(SyncRun& run) {
         progress.SetResultValue(r.bestG);
         N += r.bestO;
         P += r.bestO + r.bestG;
+        EndAnchor anchor;
+        if (job.AnchorEnds) {
+            // Long segments (over a quiet passage) are searched again; the others get a quick look.
+            anchor = K - J > 2 * step ? AnchorSegmentEnd(master, slave, J, K, N, P)
+                                      : CheckSegmentEnd(master, slave, J, K, N, P);
+            if (anchor.shift != 0) {
+                AddLog("◇再アンカー DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
+                       std::to_string(P + anchor.shift) + " (r=" + Fixed(anchor.r) + ")");
+                P += anchor.shift;
+            }
+        }
         rate = K > J ? static_cast<float>(static_cast<double>(P - N) * 100.0 / static_cast<double>(K - J)) : rate;
         if (resultCsv) {
             row += Fixed(rate) + ",";
+            // A re-anchored row gets a ninth field; the eight before it keep their meaning.
+            if (anchor.shift != 0)
+                row += "ANCHOR" + std::string(anchor.shift > 0 ? "+" : "") + std::to_string(anchor.shift) + ",";
             if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
                 throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
         }
