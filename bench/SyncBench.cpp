@@ -1,51 +1,220 @@
-// Whole synchronisation jobs on generated pairs: analysis, search and output writing.
-// Reports the realtime factor (seconds of audio per second of wall time).
+// Whole synchronisation jobs on a generated 20-minute stereo pair at the 普 presets
+// (analysis, search, output writing), and the segment search against the plain
+// reference search measured in the same run.
+//
+// WholeJob reports the realtime factor (seconds of audio per second of wall time) and
+// the job's peak resident memory against the two input files. SearchAgainstReference
+// times the optimised and the plain search on the same segments, alternating, and
+// reports their ratio. WholeJobAgainstReference runs the whole job again with the plain
+// search in place of the optimised one and checks that every division point is the same.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "common/ReferenceSearch.h"
 #include "common/TestWave.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
+#include "sync/JobPresets.h"
 #include "sync/KSyncThread.h"
+#include "sync/PatternSearch.h"
 #include "sync/SyntheticPair.h"
+#include "wave/KWavefile.h"
 
 namespace {
 
 using namespace tandem;
 
-void WholeJob(benchmark::State& state) {
-    const double seconds = static_cast<double>(state.range(0));
-    test::TempDir dir;
-    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    SyntheticPairSpec spec;
-    spec.seconds = seconds;
-    const SyntheticPair pair = MakeSyntheticPair(spec);
-    const std::string master = dir.file("master.wav"), slave = dir.file("slave.wav");
-    WriteStereoWave(master, pair.master);
-    WriteStereoWave(slave, pair.slave);
+constexpr double kSeconds = 1200.0;
 
+struct PairFiles {
+    test::TempDir dir;
+    SyntheticPair truth;  // spec only: the frames are dropped once written
+    std::string master, slave;
+    double megabytes = 0.0;
+};
+
+// Written once per run; the frames are not kept, so that they do not count in a job's
+// memory.
+const PairFiles& Pair() {
+    static const std::unique_ptr<PairFiles> files = [] {
+        auto f = std::make_unique<PairFiles>();
+        SyntheticPairSpec spec;
+        spec.seconds = kSeconds;
+        f->truth = MakeSyntheticPair(spec);
+        f->master = f->dir.file("master.wav");
+        f->slave = f->dir.file("slave.wav");
+        WriteStereoWave(f->master, f->truth.master);
+        WriteStereoWave(f->slave, f->truth.slave);
+        std::vector<Frame>().swap(f->truth.master);
+        std::vector<Frame>().swap(f->truth.slave);
+        f->megabytes = static_cast<double>(std::filesystem::file_size(f->master) + std::filesystem::file_size(f->slave)) /
+                       (1024.0 * 1024.0);
+        return f;
+    }();
+    return *files;
+}
+
+// Peak resident memory since the last reset, in MiB (0 where the kernel does not say).
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemoryMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    return 0.0;
+}
+
+struct JobRun {
+    JobOutcome outcome;
+    std::vector<FrameIndex> masterPoints, slavePoints;
+};
+
+// One 普 job on the pair in a fresh settings store; returns its stored points.
+JobRun RunJob(const PairFiles& pair) {
+    SettingsReset();
+    std::filesystem::remove(pair.dir.file("qzv.ini"));
+    ::setenv("XDG_CONFIG_HOME", pair.dir.path().c_str(), 1);
+    SetProgramFolder(pair.dir.path());
+    SettingsOpen(pair.dir.file("qzv.ini"));
+    const JobParameters p = ParametersForLevel(kLevelNormal, false, ExpertValues{}, 0, 0);
+    SyncJob job;
+    SyncProgress progress;
+    KSyncThread thread(job, progress, pair.master, pair.slave, p.expert.baseStep, 0, 0, p.expert.rangeS,
+                       p.expert.rangeE, 0, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
+    JobRun run;
+    run.outcome = thread.Execute();
+    const auto points = [](const std::string& file) {
+        const std::string& section = file;  // a file's points live in the section named by its path
+        std::vector<FrameIndex> v;
+        const int count = SettingsReadInt(section, "Count", 0);
+        for (int n = 0; n < count; ++n) v.push_back(SettingsReadInt(section, "DP" + std::to_string(n), 0));
+        return v;
+    };
+    run.masterPoints = points(pair.master);
+    run.slavePoints = points(pair.slave);
+    SettingsReset();
+    return run;
+}
+
+void WholeJob(benchmark::State& state) {
+    const PairFiles& pair = Pair();
+    double peak = 0.0;
     for (auto _ : state) {
-        state.PauseTiming();
-        SettingsReset();
-        std::filesystem::remove(dir.file("qzv.ini"));
-        SetProgramFolder(dir.path());
-        SettingsOpen(dir.file("qzv.ini"));
-        SyncJob job;
-        SyncProgress progress;
-        state.ResumeTiming();
-        // 普: division every 0.2 s, start range 800, length range 200, one division per search.
-        KSyncThread thread(job, progress, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
-        const JobOutcome outcome = thread.Execute();
-        if (!outcome.outputWritten) state.SkipWithError(outcome.error.c_str());
+        ResetPeakMemory();
+        const JobRun run = RunJob(pair);
+        peak = std::max(peak, PeakMemoryMiB());
+        if (!run.outcome.outputWritten) state.SkipWithError(run.outcome.error.c_str());
+        state.counters["points"] = static_cast<double>(run.slavePoints.size());
+    }
+    state.counters["audio_s"] = kSeconds;
+    state.counters["realtime_x"] =
+        benchmark::Counter(kSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["inputs_MiB"] = pair.megabytes;
+    state.counters["peak_MiB"] = peak;
+    state.counters["peak_limit_MiB"] = 2.5 * pair.megabytes + 64.0;
+}
+
+void PlainSearch(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress&,
+                 SearchResult& r) {
+    test::ReferenceSearchSegment(q, slave, master, r);
+}
+
+void WholeJobAgainstReference(benchmark::State& state) {
+    const PairFiles& pair = Pair();
+    for (auto _ : state) {
+        const JobRun fast = RunJob(pair);
+        ReplaceSegmentSearch(PlainSearch);
+        const JobRun plain = RunJob(pair);
+        ReplaceSegmentSearch(nullptr);
+        if (!fast.outcome.outputWritten || !plain.outcome.outputWritten) {
+            state.SkipWithError("a job wrote no output");
+            break;
+        }
+        if (fast.masterPoints != plain.masterPoints || fast.slavePoints != plain.slavePoints) {
+            state.SkipWithError("the optimised search found other division points than the plain one");
+            break;
+        }
+        state.counters["points"] = static_cast<double>(fast.slavePoints.size());
+        state.counters["job_ratio_x"] =
+            static_cast<double>(plain.outcome.elapsedMs) / static_cast<double>(std::max<std::int64_t>(fast.outcome.elapsedMs, 1));
+    }
+}
+
+// Segments spread over the pair: one start point search (offsets and lengths), the rest
+// length searches as every later segment runs them; the start point is reported apart.
+// Both searches get the same inputs.
+void SearchAgainstReference(benchmark::State& state) {
+    const PairFiles& pair = Pair();
+    const JobParameters p = ParametersForLevel(kLevelNormal, false, ExpertValues{}, 0, 0);
+    test::TempDir scratch;
+    SettingsReset();
+    SettingsOpen(scratch.file("qzv.ini"));
+    KWavefile masterFile(pair.master, kPlaceBoth, false);
+    KWavefile slaveFile(pair.slave, kPlaceBoth, false);
+    SyncProgress progress;
+    {
+        // Both files are loaded on first use: not part of either search.
+        WaveImage warm;
+        masterFile.MakeWaveImage(0, 1, warm);
+        slaveFile.MakeWaveImage(0, 1, warm);
+    }
+    const FrameIndex length = p.expert.baseStep * kSampleRate / 10;
+    const int segments = static_cast<int>(state.range(0));
+    double fastSeconds = 0.0, plainSeconds = 0.0, fastStart = 0.0, plainStart = 0.0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        for (int k = 0; k < segments; ++k) {
+            const FrameIndex J = static_cast<FrameIndex>(kSampleRate) * (2 + k * static_cast<FrameIndex>(kSeconds - 4) / segments);
+            const FrameIndex truth = static_cast<FrameIndex>(std::lround(pair.truth.SlavePositionOf(static_cast<double>(J))));
+            WaveImage image;
+            masterFile.MakeWaveImage(J, J + length, image);
+            SegmentSearch q;
+            q.J = J;
+            q.K = J + length;
+            q.rangeS = k == 0 ? p.expert.rangeS : 0;
+            q.rangeE = p.expert.rangeE;
+            q.N = k == 0 ? truth - 123 : truth;
+            q.P = q.N + length;
+            q.A = k == 0 ? 1 : 2;
+            q.F = 1;
+            SearchResult fast, plain;
+            const Clock::time_point t0 = Clock::now();
+            SearchSegment(q, slaveFile, image.frames, progress, fast);
+            const Clock::time_point t1 = Clock::now();
+            test::ReferenceSearchSegment(q, slaveFile, image.frames, plain);
+            const Clock::time_point t2 = Clock::now();
+            (k == 0 ? fastStart : fastSeconds) += std::chrono::duration<double>(t1 - t0).count();
+            (k == 0 ? plainStart : plainSeconds) += std::chrono::duration<double>(t2 - t1).count();
+            const bool same = fast.bestO == plain.bestO && fast.bestG == plain.bestG && fast.worstO == plain.worstO &&
+                              fast.worstG == plain.worstG && std::fabs(fast.best - plain.best) <= 1e-9 * std::fabs(plain.best) &&
+                              std::fabs(fast.worst - plain.worst) <= 1e-9 * std::fabs(plain.worst);
+            if (!same) {
+                state.SkipWithError("the optimised search disagrees with the plain one");
+                return;
+            }
+        }
     }
     SettingsReset();
-    state.counters["audio_s"] = seconds;
-    state.counters["realtime_x"] =
-        benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["segments"] = segments;
+    state.counters["fast_ms_per_segment"] = 1000.0 * fastSeconds / ((segments - 1) * runs);
+    state.counters["plain_ms_per_segment"] = 1000.0 * plainSeconds / ((segments - 1) * runs);
+    state.counters["speedup_x"] = plainSeconds / std::max(fastSeconds, 1e-9);
+    state.counters["start_fast_ms"] = 1000.0 * fastStart / runs;
+    state.counters["start_plain_ms"] = 1000.0 * plainStart / runs;
+    state.counters["start_speedup_x"] = plainStart / std::max(fastStart, 1e-9);
 }
 
 }  // namespace
 
-BENCHMARK(WholeJob)->Arg(600)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(SearchAgainstReference)->Arg(60)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(WholeJobAgainstReference)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);

@@ -1,25 +1,16 @@
 #include "sync/PatternSearch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
-#include <immintrin.h>
-
 #include "core/Log.h"
 #include "core/Parallel.h"
 #include "core/Text.h"
+#include "sync/StretchScore.h"
 #include "wave/KWavefile.h"
-
-// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
-// up, and the sanitizer's instrumentation of it crashes the program: one plain version
-// in a TSan build.
-#ifdef TANDEM_TSAN
-#define TANDEM_AVX2_CLONES
-#else
-#define TANDEM_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
 
 namespace tandem {
 
@@ -63,17 +54,13 @@ void loadSlaveWindow(KWavefile& slave, FrameIndex begin, FrameIndex end, std::ve
         window[i] = static_cast<double>(f[i].left) + static_cast<double>(f[i].right);
 }
 
-// Sums carry samples unscaled (left + right of both files); this brings them to the
-// score's scale: each value divided by 32767, each product again by 32767^2.
-constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
-
 // The master segment as two channel arrays with the last frame repeated once, so that
 // the interpolation's right neighbour never needs a bounds test.
 struct MasterChannels {
     // One value of padding in front and kPadBack behind, so that the vector kernel may
     // load the neighbourhood of any index without bounds tests. left()/right() point at
     // frame 0.
-    static constexpr std::size_t kPadFront = 1, kPadBack = 8;
+    static constexpr std::size_t kPadFront = 1, kPadBack = kStretchPadBack;
     std::vector<double> leftStore, rightStore;
     FrameIndex n = 0;
 
@@ -93,114 +80,9 @@ struct MasterChannels {
     const double* right() const { return rightStore.data() + kPadFront; }
 };
 
-// Value of the stretched master at i for length L: each channel linearly interpolated
-// and truncated to a whole sample, then added. Written so that the compiler vectorises
-// the loops that use it; the arithmetic is the same element by element.
-inline double stretchedAt(const double* ml, const double* mr, double n, double L, FrameIndex i) {
-    const double pos = static_cast<double>(i) * n / L;
-    const std::int32_t idx = static_cast<std::int32_t>(pos);
-    const double f = pos - static_cast<double>(idx);
-    const double lv = static_cast<double>(static_cast<std::int32_t>((1.0 - f) * ml[idx] + f * ml[idx + 1]));
-    const double rv = static_cast<double>(static_cast<std::int32_t>((1.0 - f) * mr[idx] + f * mr[idx + 1]));
-    return lv + rv;
-}
-
-TANDEM_AVX2_CLONES
-void stretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
-    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
-    for (FrameIndex i = 0; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
-}
-
-// Score of the master stretched to L against s[0 .. L): the stretch and the dot product
-// in one pass, for the common case of a single offset per length. Four partial sums,
-// lane k taking elements k, k + 4, ...; the AVX2 version computes the same lanes with
-// the same operations, so both give identical results.
-double stretchScorePlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
-    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
-    double acc[4] = {0.0, 0.0, 0.0, 0.0};
-    FrameIndex i = 0;
-    for (; i + 4 <= L; i += 4)
-        for (int k = 0; k < 4; ++k) acc[k] += s[i + k] * stretchedAt(ml, mr, dn, dL, i + k);
-    for (; i < L; ++i) acc[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
-    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) * kSumScale;
-}
-
-__attribute__((target("avx2"))) inline __m256d gather(const double* base, __m128i idx) {
-    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, idx, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
-}
-
-__attribute__((target("avx2"))) double stretchScoreAvx2(const double* ml, const double* mr, FrameIndex n,
-                                                          FrameIndex L, const double* s) {
-    const __m256d vn = _mm256_set1_pd(static_cast<double>(n));
-    const __m256d vL = _mm256_set1_pd(static_cast<double>(L));
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d step = _mm256_set1_pd(4.0);
-    __m256d iv = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
-    __m256d acc = _mm256_setzero_pd();
-    FrameIndex i = 0;
-    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
-    const __m128i minusOne = _mm_set1_epi32(-1), plusOne = _mm_set1_epi32(1);
-    for (; i + 4 <= L; i += 4) {
-        const __m256d pos = _mm256_div_pd(_mm256_mul_pd(iv, vn), vL);
-        const __m128i idx = _mm256_cvttpd_epi32(pos);
-        const __m256d f = _mm256_sub_pd(pos, _mm256_cvtepi32_pd(idx));
-        const __m256d g = _mm256_sub_pd(one, f);
-        // The lengths differ by a few percent at most, so the four indexes are i + c + k
-        // give or take one: pick them from shifted loads instead of gathering.
-        const int c = _mm_cvtsi128_si32(idx) - static_cast<int>(i);
-        const __m128i delta = _mm_sub_epi32(idx, _mm_add_epi32(_mm_set1_epi32(static_cast<int>(i) + c), lane));
-        const __m128i isMinus = _mm_cmpeq_epi32(delta, minusOne), isPlus = _mm_cmpeq_epi32(delta, plusOne);
-        __m256d al, bl, ar, br;
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isMinus, isPlus), _mm_cmpeq_epi32(delta, _mm_setzero_si128()))) == 0xFFFF) {
-            const __m256d mMinus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isMinus));
-            const __m256d mPlus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isPlus));
-            const double* pl = ml + i + c;
-            const double* pr = mr + i + c;
-            const __m256d l0 = _mm256_loadu_pd(pl - 1), l1 = _mm256_loadu_pd(pl), l2 = _mm256_loadu_pd(pl + 1),
-                          l3 = _mm256_loadu_pd(pl + 2);
-            const __m256d r0 = _mm256_loadu_pd(pr - 1), r1 = _mm256_loadu_pd(pr), r2 = _mm256_loadu_pd(pr + 1),
-                          r3 = _mm256_loadu_pd(pr + 2);
-            al = _mm256_blendv_pd(_mm256_blendv_pd(l1, l0, mMinus), l2, mPlus);
-            bl = _mm256_blendv_pd(_mm256_blendv_pd(l2, l1, mMinus), l3, mPlus);
-            ar = _mm256_blendv_pd(_mm256_blendv_pd(r1, r0, mMinus), r2, mPlus);
-            br = _mm256_blendv_pd(_mm256_blendv_pd(r2, r1, mMinus), r3, mPlus);
-        } else {
-            al = gather(ml, idx);
-            bl = gather(ml + 1, idx);
-            ar = gather(mr, idx);
-            br = gather(mr + 1, idx);
-        }
-        const __m256d lv = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl))));
-        const __m256d rv = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br))));
-        acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_loadu_pd(s + i), _mm256_add_pd(lv, rv)));
-        iv = _mm256_add_pd(iv, step);
-    }
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, acc);
-    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
-    for (; i < L; ++i) lanes[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
-    return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) * kSumScale;
-}
-
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
-
-double stretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
-    return kHaveAvx2 ? stretchScoreAvx2(ml, mr, n, L, s) : stretchScorePlain(ml, mr, n, L, s);
-}
-
-TANDEM_AVX2_CLONES
-double dot(const double* a, const double* b, FrameIndex n) {
-    double acc[4] = {0.0, 0.0, 0.0, 0.0};
-    FrameIndex i = 0;
-    for (; i + 4 <= n; i += 4)
-        for (int k = 0; k < 4; ++k) acc[k] += a[i + k] * b[i + k];
-    for (; i < n; ++i) acc[0] += a[i] * b[i];
-    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
-}
-
 }  // namespace
 
-double PatternScore(const double* a, const double* b, FrameIndex n) { return dot(a, b, n) * kScoreScale; }
+double PatternScore(const double* a, const double* b, FrameIndex n) { return Dot(a, b, n) * kScoreScale; }
 
 FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
     const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
@@ -346,7 +228,7 @@ private:
         ParallelFor(wanted.size(), [&](std::size_t b, std::size_t e) {
             for (std::size_t k = b; k < e; ++k) {
                 const int G = wanted[k];
-                ready_[static_cast<std::size_t>(RE_ + G)] = stretchScore(channels_.left(), channels_.right(), channels_.n, lengthOf(G), sp);
+                ready_[static_cast<std::size_t>(RE_ + G)] = StretchScore(channels_.left(), channels_.right(), channels_.n, lengthOf(G), sp);
             }
         });
         for (int G : wanted) known_[static_cast<std::size_t>(RE_ + G)] = 1;
@@ -358,7 +240,7 @@ private:
             return ready_[static_cast<std::size_t>(RE_ + G)];
         }
         ensureWindow(L);
-        return stretchScore(channels_.left(), channels_.right(), channels_.n, L, s_.data() + (q_.N - winBegin_));
+        return StretchScore(channels_.left(), channels_.right(), channels_.n, L, s_.data() + (q_.N - winBegin_));
     }
 
     void record(int G, int O, double v, double& maxAbs, int& argmax, std::FILE* out) {
@@ -403,7 +285,7 @@ private:
 
         ensureWindow(L);
         m_.resize(static_cast<std::size_t>(L));
-        stretchInto(channels_.left(), channels_.right(), channels_.n, L, m_.data());
+        StretchInto(channels_.left(), channels_.right(), channels_.n, L, m_.data());
         std::fill(visited_.begin(), visited_.end(), 0);
         int lo = -RS_, hi = RS_;
         int step = 8;
@@ -418,7 +300,7 @@ private:
             scores.resize(offsets.size());
             const double* base = s_.data() + (q_.N - winBegin_);
             ParallelFor(offsets.size(), [&](std::size_t b, std::size_t e) {
-                for (std::size_t k = b; k < e; ++k) scores[k] = dot(base + offsets[k], m_.data(), L) * kSumScale;
+                for (std::size_t k = b; k < e; ++k) scores[k] = Dot(base + offsets[k], m_.data(), L) * kSumScale;
             });
             for (std::size_t k = 0; k < offsets.size(); ++k) {
                 visited_[static_cast<std::size_t>(offsets[k] + RS_)] = 1;
@@ -461,8 +343,18 @@ private:
 
 }  // namespace
 
+namespace {
+std::atomic<SegmentSearchFunction> searchReplacement{nullptr};
+}
+
+void ReplaceSegmentSearch(SegmentSearchFunction replacement) { searchReplacement.store(replacement); }
+
 void SearchSegment(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress& progress,
                    SearchResult& r) {
+    if (const SegmentSearchFunction replacement = searchReplacement.load()) {
+        replacement(q, slave, master, progress, r);
+        return;
+    }
     SegmentWalk walk(q, slave, master, progress, r);
     walk.run();
 }

@@ -75,4 +75,11 @@ struct SegmentSearch {
 void SearchSegment(const SegmentSearch& search, KWavefile& slave, const std::vector<Frame>& master,
                    SyncProgress& progress, SearchResult& result);
 
+// Makes every later SearchSegment call, in any job of the process, run replacement
+// instead (nullptr restores the built-in search). Benchmarks use it to run whole jobs
+// on a plain search as the yardstick; set it only while no job runs.
+using SegmentSearchFunction = void (*)(const SegmentSearch&, KWavefile&, const std::vector<Frame>&, SyncProgress&,
+                                       SearchResult&);
+void ReplaceSegmentSearch(SegmentSearchFunction replacement);
+
 }  // namespace tandem

@@ -1,0 +1,44 @@
+// The inner loops of the segment search: a master segment stretched to a candidate
+// length and its dot product with the slave.
+//
+// The stretched master at i for length L is, per channel, the linear interpolation at
+// i * n / L truncated to a whole sample; left and right are then added. Scores are sums
+// of unscaled products (see kSumScale). Every variant keeps four partial sums, lane k
+// taking elements k, k + 4, k + 8, ..., added in that order, so all of them return
+// bit-identical results and a job finds the same points on every processor.
+//
+// Inputs: ml/mr point at frame 0 of the channel arrays, which must be readable from
+// index -1 to n - 1 + kStretchPadBack (the vector variants load whole neighbourhoods);
+// s holds at least L values.
+#pragma once
+
+#include <cstddef>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+// Values readable behind the last master frame.
+constexpr std::size_t kStretchPadBack = 16;
+// Brings an unscaled sum of products to the score's scale (each value / 32767, each
+// product again / 32767^2).
+constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
+
+enum class StretchKernel { Plain, Avx2, Avx512 };
+
+// The widest variant this processor runs.
+StretchKernel BestStretchKernel();
+// Whether this processor runs the variant.
+bool Supports(StretchKernel kernel);
+
+// Score of the master stretched to L against s[0 .. L), already scaled.
+double StretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s);
+double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                        const double* s);
+
+// The stretched master itself, for scoring one length at many offsets.
+void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m);
+// Unscaled dot product with the same four partial sums.
+double Dot(const double* a, const double* b, FrameIndex n);
+
+}  // namespace tandem
