@@ -185,9 +185,10 @@ JobOutcome KSyncThread::runSync() {
 
     progress_.SetMessageLine("同期ポイントの分析", 0);
     const std::int64_t started = TickCountMs();
+    // Kept until the output is written, which takes over their images of the files.
+    std::unique_ptr<KWavefile> master, slave;
     if (ready) {
         const int placement = channelFlag_ == 1 ? kPlaceLeft : kPlaceBoth;
-        std::unique_ptr<KWavefile> master, slave;
         try {
             master = std::make_unique<KWavefile>(masterFile_, placement, true);
             slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
@@ -201,11 +202,10 @@ JobOutcome KSyncThread::runSync() {
             } catch (const std::exception& e) {
                 noteError(outcome, progress_, e.what());
             }
-            master->SetDataSource("");
-            slave->SetDataSource("");
+            // Back from the equalised copies; without them the loaded images are the files'.
+            if (!masterCopy.empty()) master->SetDataSource("");
+            if (!slaveCopy.empty()) slave->SetDataSource("");
         }
-        slave.reset();
-        master.reset();
     }
     progress_.StageBar(1).Marker.store(kStageFinished);
     outcome.stopped = job_.StopRequest.load() != 0;
@@ -226,7 +226,7 @@ JobOutcome KSyncThread::runSync() {
                       "synchronised file was made");
         outcome.pointCount = SettingsReadInt(slaveFile_, "Count", 0);
     } else {
-        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_), progress_);
+        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <tuple>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
@@ -80,6 +83,33 @@ SegmentArgs segmentArgs(int j, int count) {
     return {j - 1, j, j, 0};
 }
 
+// One output segment built ahead of its turn.
+struct BuiltSegment {
+    WaveImage image;
+    std::size_t headerSize = 0;
+    int largestLeft = 0;  // loudest left sample
+    std::string error;    // what went wrong building it
+};
+
+// Builds output segment j (0: the lead-in before point 0, count: the tail after the
+// last point). Safe to run for several segments at once: both files are loaded and
+// unfiltered, and the settings store is shared.
+void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, int volume, BuiltSegment& out) {
+    SegmentArgs a = segmentArgs(j, count);
+    out.error.clear();
+    out.headerSize = 0;
+    out.largestLeft = 0;
+    try {
+        out.headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour, a.neighbour,
+                                                      volume, 1000, &a.limit, out.image);
+    } catch (const std::exception& e) {
+        out.error = e.what();
+        return;
+    }
+    if (out.headerSize == 0) return;
+    for (const Frame& f : out.image.frames) out.largestLeft = std::max(out.largestLeft, f.left < 0 ? -static_cast<int>(f.left) : static_cast<int>(f.left));
+}
+
 }  // namespace
 
 std::string SynchronisedFileName(const SyncJob& job, bool debugMode) {
@@ -94,7 +124,7 @@ std::string SynchronisedFileName(const SyncJob& job, bool debugMode) {
     return name + ".wav";
 }
 
-WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress) {
+WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress, LoadedFiles loaded) {
     WriteResult result;
     const int count = SettingsReadInt(job.SlaveFile, "Count", 0);
     result.points = count;
@@ -107,8 +137,10 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
         KWavefile slave(job.SlaveFile, kPlaceBoth, true);
-        for (auto [file, section] : {std::pair{&master, job.MasterFile}, std::pair{&slave, job.SlaveFile}}) {
+        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
+                                           std::tuple{&slave, job.SlaveFile, loaded.slave}}) {
             if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+            if (from) file->AdoptImage(*from);
             if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
@@ -122,6 +154,11 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         bar.Max.store(2 * count);
         bool failed = false;
         std::vector<std::uint8_t> header;
+        // Segments are built ahead on all cores, a batch at a time, and then taken in
+        // order. With the debug log shown they are built one by one, so that the log
+        // reads in segment order.
+        const std::size_t batch = LogIsShown() ? 1 : 64;
+        std::vector<BuiltSegment> built(batch);
 
         for (int pass = 0; pass < 2 && !failed; ++pass) {
             if (pass == 1) {
@@ -130,48 +167,55 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                     throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files (" +
                                              std::to_string(measuredFrames) + " frames)");
             }
-            for (int j = 0; j <= count; ++j) {
-                bar.Advance();
-                if (pass == 0)
-                    AddLog("MAX=" + std::to_string(largestLeft) + "(" + std::to_string(j) + "/" + std::to_string(count) + ")");
-                else
-                    AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
-                SegmentArgs a = segmentArgs(j, count);
-                WaveImage image;
-                std::size_t headerSize = 0;
-                try {
-                    headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour,
-                                                              a.neighbour, pass == 0 ? 1000 : level, 1000, &a.limit, image);
-                } catch (const std::exception& e) {
-                    const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
-                                             std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
-                                             std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
-                    progress.SetMessageLine(line, 2);
-                    AddLog(line);
-                    AddLog(e.what());
-                    result.error = line + ": " + e.what();
-                    failed = true;
-                    break;
-                }
-                if (headerSize == 0) continue;
-                if (pass == 0) {
-                    for (const Frame& f : image.frames) {
-                        const int v = f.left < 0 ? -static_cast<int>(f.left) : f.left;
-                        if (v > largestLeft) largestLeft = v;
-                    }
-                    measuredFrames += image.frameCount();
+            const int volume = pass == 0 ? 1000 : level;
+            for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
+                const int n = std::min(static_cast<int>(batch), count + 1 - first);
+                const auto build = [&](std::size_t b, std::size_t e) {
+                    for (std::size_t k = b; k < e; ++k) buildSegment(master, slave, first + static_cast<int>(k), count, volume, built[k]);
+                };
+                if (n == 1) {
+                    build(0, 1);
                 } else {
-                    result.frames += image.frameCount();
-                    header = image.header;
-                    const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
-                    if (header.size() + dataBytes - 8 > kMaxRiffSize)
-                        throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
-                    put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
-                    put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
-                    const off_t dataStart = static_cast<off_t>(header.size());
-                    const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
-                    out.writeAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
-                    out.writeAt(header.data(), header.size(), 0);
+                    ParallelFor(static_cast<std::size_t>(n), build);
+                }
+                for (int k = 0; k < n; ++k) {
+                    const int j = first + k;
+                    BuiltSegment& segment = built[static_cast<std::size_t>(k)];
+                    bar.Advance();
+                    if (pass == 0)
+                        AddLog("MAX=" + std::to_string(largestLeft) + "(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+                    else
+                        AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+                    if (!segment.error.empty()) {
+                        const SegmentArgs a = segmentArgs(j, count);
+                        const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
+                                                 std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
+                                                 std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
+                        progress.SetMessageLine(line, 2);
+                        AddLog(line);
+                        AddLog(segment.error);
+                        result.error = line + ": " + segment.error;
+                        failed = true;
+                        break;
+                    }
+                    if (segment.headerSize == 0) continue;
+                    const WaveImage& image = segment.image;
+                    if (pass == 0) {
+                        largestLeft = std::max(largestLeft, segment.largestLeft);
+                        measuredFrames += image.frameCount();
+                    } else {
+                        result.frames += image.frameCount();
+                        header = image.header;
+                        const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
+                        if (header.size() + dataBytes - 8 > kMaxRiffSize)
+                            throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
+                        put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
+                        put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
+                        const off_t dataStart = static_cast<off_t>(header.size());
+                        const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
+                        out.writeAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        out.writeAt(header.data(), header.size(), 0);
+                    }
                 }
             }
             if (largestLeft != 0) {

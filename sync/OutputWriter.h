@@ -26,6 +26,16 @@ struct WriteResult {
 // The output name for a job (debug mode adds the parameter suffix).
 std::string SynchronisedFileName(const SyncJob& job, bool debugMode);
 
-WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress);
+class KWavefile;
+
+// Files a caller has already loaded: the writer takes over their images of the master
+// and slave files instead of reading them again (either may be null).
+struct LoadedFiles {
+    KWavefile* master = nullptr;
+    KWavefile* slave = nullptr;
+};
+
+WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress,
+                                  LoadedFiles loaded = {});
 
 }  // namespace tandem

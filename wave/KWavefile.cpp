@@ -362,6 +362,19 @@ bool KWavefile::loadImage() {
     return !loadFailed_;
 }
 
+bool KWavefile::AdoptImage(KWavefile& from) {
+    if (&from == this || from.FileName != FileName || !from.DataSourceName.empty() || !DataSourceName.empty() ||
+        from.FileImage.empty() || from.FileSize != FileSize || static_cast<std::int64_t>(from.FileImage.size()) != FileSize ||
+        from.DataOffset != DataOffset || from.FrameCount != FrameCount)
+        return false;
+    FileImage = std::move(from.FileImage);
+    from.FileImage.clear();
+    source_ = ownSource();
+    loadFailed_ = false;
+    loadProblem_.clear();
+    return true;
+}
+
 FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
     if (DataOffset <= 0 || end <= start || start < 0) return 0;
     if (!loadImage()) return 0;

@@ -69,6 +69,10 @@ public:
     // loaded (no memory, unreadable, gone); LoadProblem() then says why. Fetches from a
     // source that failed to load come back empty, so a job must check this first.
     bool LoadData() { return loadImage(); }
+    // Takes over the image that from (another object on the same file, reading the file
+    // itself) has loaded, so that the file is not read twice. false, and nothing taken,
+    // when from holds no such image.
+    bool AdoptImage(KWavefile& from);
     const std::string& LoadProblem() const { return loadProblem_; }
 
     // Writes the patched header (the source's first DataOffset bytes) into buffer,

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "core/Log.h"
 #include "sync/OutputWriter.h"
 #include "wave/KWavefile.h"
 #include "sync/SyncFixture.h"
@@ -77,6 +78,35 @@ TEST_F(Writer, three_segments_master_left_slave_right_level_matched) {
     }
     KWavefile probe(slave, kPlaceBoth, true);
     EXPECT_NEAR(largestLeft, probe.Peak, probe.Peak / 100) << "the master is scaled to the slave's peak";
+}
+
+// Segments are built ahead on all cores, or one by one while the debug log is shown;
+// taking over already loaded files must not change a byte either.
+TEST_F(Writer, parallel_and_one_by_one_building_write_the_same_file) {
+    identicalPair(20);
+    std::vector<FrameIndex> points;
+    for (FrameIndex p = 22050; p < 19 * 44100; p += 4410 + (p / 7) % 97) points.push_back(p);
+    storePoints(points);
+    // The slave's points wander around the master's, so every segment is resampled.
+    for (std::size_t i = 0; i < points.size(); ++i)
+        SettingsWriteInt(slave, "DP" + std::to_string(i), static_cast<int>(points[i] + static_cast<FrameIndex>(i % 5) * 3 - 6));
+
+    WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    ASSERT_TRUE(r.written) << r.error;
+    const std::vector<std::uint8_t> parallel = ReadFileBytes(r.file);
+
+    KWavefile loadedMaster(master, kPlaceLeft, false), loadedSlave(slave, kPlaceLeft, false);
+    ASSERT_TRUE(loadedMaster.LoadData() && loadedSlave.LoadData());
+    r = WriteSynchronisedFile(job, kDefaultMix, progress, {&loadedMaster, &loadedSlave});
+    ASSERT_TRUE(r.written) << r.error;
+    EXPECT_TRUE(loadedMaster.FileImage.empty() && loadedSlave.FileImage.empty()) << "the images were taken over";
+    EXPECT_EQ(ReadFileBytes(r.file), parallel);
+
+    StartLog();
+    r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    HideLog();
+    ASSERT_TRUE(r.written) << r.error;
+    EXPECT_EQ(ReadFileBytes(r.file), parallel);
 }
 
 TEST_F(Writer, lead_in_and_tail_are_kept_up_to_sixty_seconds) {
