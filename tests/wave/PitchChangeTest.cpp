@@ -1,3 +1,5 @@
+#include <random>
+
 #include "core/Log.h"
 #include "wave/WaveFixture.h"
 
@@ -175,6 +177,62 @@ TEST_F(WavePitchChange, loud_mix_saturates_instead_of_wrapping) {
     WaveImage image;
     ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image), 0u);
     EXPECT_EQ(image.frames[0].left, 32767);
+}
+
+// The mix is computed in vectorised double arithmetic where that is exact, else in
+// 64-bit integers; both must give the integer formula's frames. Mixes with odd pans,
+// negative and very large volumes (the latter take the integer loop), slave segments
+// shorter and longer than the master's, noise at full scale.
+TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<Frame> m(6000), s(6000);
+    for (Frame& f : m) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
+    for (Frame& f : s) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
+    KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
+    KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
+    const std::array<std::array<std::int32_t, 8>, 4> mixes{{{100, -90, 100, 90, 100, -90, 100, 90},
+                                                           {37, 13, 250, -71, 99, 90, 1, -3},
+                                                           {-60, 45, 0, 0, 300, -89, -100, 17},
+                                                           {2000000000, 7, 3, -5, 1000000, 61, 5, 90}}};
+    for (const int otherEnd : {4900, 5123}) {
+        points(base.FileName, {1000, 5000});
+        points(other.FileName, {1020, otherEnd});
+        for (const auto& mix : mixes) {
+            for (const int volume : {1000, 731}) {
+                base.MixSettings = mix;
+                WaveImage image;
+                ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, volume, 1234, nullptr, image), 0u);
+                ASSERT_EQ(image.frameCount(), 4000);
+                const double J = static_cast<double>(otherEnd - 1020) / 4000.0;
+                const double w = volume * 0.001, a = 1234 * 0.001;
+                for (FrameIndex t = 0; t < 4000; ++t) {
+                    const double x = static_cast<double>(t) * J;
+                    const FrameIndex i = static_cast<FrameIndex>(x);
+                    const double f = x - static_cast<double>(i);
+                    const FrameIndex k = 1020 + i;
+                    const Frame v0 = s[static_cast<std::size_t>(k)];
+                    const Frame v1 = s[static_cast<std::size_t>(std::min<FrameIndex>(k + 1, otherEnd - 1))];
+                    const bool held = k + 1 >= otherEnd;
+                    const std::int64_t SL = held ? v0.left : v0.left + static_cast<std::int64_t>((v1.left - v0.left) * f);
+                    const std::int64_t SR = held ? v0.right : v0.right + static_cast<std::int64_t>((v1.right - v0.right) * f);
+                    const Frame b = m[static_cast<std::size_t>(1000 + t)];
+                    const std::int64_t mL = static_cast<std::int64_t>(static_cast<double>(b.left * std::int64_t{mix[0]}) * w * 0.01);
+                    const std::int64_t mR = static_cast<std::int64_t>(static_cast<double>(b.right * std::int64_t{mix[2]}) * w * 0.01);
+                    const std::int64_t sL = static_cast<std::int64_t>(static_cast<double>(SL * mix[4]) * a * 0.01);
+                    const std::int64_t sR = static_cast<std::int64_t>(static_cast<double>(SR * mix[6]) * a * 0.01);
+                    const std::int64_t left = mL * (90 - mix[1]) / 180 + mR * (90 - mix[3]) / 180 +
+                                              sL * (90 - mix[5]) / 180 + sR * (90 - mix[7]) / 180;
+                    const std::int64_t right = (mix[1] + 90) * mL / 180 + (mix[3] + 90) * mR / 180 +
+                                               (mix[5] + 90) * sL / 180 + (mix[7] + 90) * sR / 180;
+                    ASSERT_EQ(image.frames[static_cast<std::size_t>(t)].left, std::clamp<std::int64_t>(left / 2, -32768, 32767))
+                        << "frame " << t << " mix " << mix[0];
+                    ASSERT_EQ(image.frames[static_cast<std::size_t>(t)].right, std::clamp<std::int64_t>(right / 2, -32768, 32767))
+                        << "frame " << t << " mix " << mix[0];
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
