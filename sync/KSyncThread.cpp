@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <system_error>
 
 #include "core/Log.h"
@@ -189,11 +190,40 @@ JobOutcome KSyncThread::runSync() {
     std::unique_ptr<KWavefile> master, slave;
     if (ready) {
         const int placement = channelFlag_ == 1 ? kPlaceLeft : kPlaceBoth;
+        // Both files are read and analysed at once, the slave on a thread of its own.
+        std::exception_ptr slaveFailure;
+        std::thread slaveReader;
+        try {
+            slaveReader = std::thread([&] {
+                try {
+                    slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
+                } catch (...) {
+                    slaveFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            slave = nullptr;  // no thread: read it here, after the master
+        }
         try {
             master = std::make_unique<KWavefile>(masterFile_, placement, true);
-            slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
         } catch (const std::exception& e) {
             noteError(outcome, progress_, e.what());
+        }
+        if (slaveReader.joinable()) {
+            slaveReader.join();
+        } else if (master) {
+            try {
+                slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
+            } catch (...) {
+                slaveFailure = std::current_exception();
+            }
+        }
+        if (slaveFailure && master) {  // a failed master is the one to report
+            try {
+                std::rethrow_exception(slaveFailure);
+            } catch (const std::exception& e) {
+                noteError(outcome, progress_, e.what());
+            }
         }
         if (master && slave) {
             try {

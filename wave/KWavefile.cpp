@@ -86,15 +86,18 @@ namespace detail {
 // Reads bytes of a file or of a buffer at absolute offsets.
 class ByteSource {
 public:
-    explicit ByteSource(const std::vector<std::uint8_t>& bytes) : bytes_(&bytes), size_(static_cast<std::int64_t>(bytes.size())) {}
+    explicit ByteSource(const std::vector<std::uint8_t>& bytes)
+        : bytes_(bytes.data()), memory_(true), size_(static_cast<std::int64_t>(bytes.size())) {}
+    explicit ByteSource(const ByteImage& bytes)
+        : bytes_(bytes.data()), memory_(true), size_(static_cast<std::int64_t>(bytes.size())) {}
     ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
 
     std::int64_t size() const { return size_; }
     // Reads n bytes at offset; false when they are not all there.
     bool read(std::int64_t offset, std::size_t n, std::uint8_t* out) const {
         if (offset < 0 || offset > size_ || static_cast<std::int64_t>(n) > size_ - offset) return false;
-        if (bytes_) {
-            std::memcpy(out, bytes_->data() + offset, n);
+        if (memory_) {
+            if (n > 0) std::memcpy(out, bytes_ + offset, n);
             return true;
         }
         std::size_t done = 0;
@@ -108,7 +111,8 @@ public:
     }
 
 private:
-    const std::vector<std::uint8_t>* bytes_ = nullptr;
+    const std::uint8_t* bytes_ = nullptr;
+    bool memory_ = false;
     int fd_ = -1;
     std::int64_t size_ = 0;
 };
@@ -255,7 +259,7 @@ KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> byte
     FileSize = static_cast<std::int64_t>(bytes.size());
     parse(ByteSource(bytes));
     if (DataOffset > 0) headerBytes_.assign(bytes.begin(), bytes.begin() + DataOffset);
-    FileImage = std::move(bytes);
+    FileImage.assign(bytes.begin(), bytes.end());
     if (analyse) CheckData();
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/BigBuffer.h"
 #include "core/Types.h"
 #include "wave/WaveImage.h"
 
@@ -94,7 +95,7 @@ public:
     const std::string& Problem() const { return problem_; }
 
     // Fields, public as callers set the conditioning and mix fields directly.
-    std::vector<std::uint8_t> FileImage;  // empty until the first fetch
+    ByteImage FileImage;  // empty until the first fetch
     std::string FileName;
     std::string DataSourceName;
     std::uint16_t FormatTag = 0;
@@ -135,7 +136,7 @@ private:
     bool loadFailed_ = false;  // the data source could not be loaded; not tried again
     std::string loadProblem_;
     // An in-memory file's own bytes while its frames come from another data source.
-    std::vector<std::uint8_t> setAside_;
+    ByteImage setAside_;
 };
 
 }  // namespace tandem
