@@ -215,6 +215,6 @@ void SearchAgainstReference(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 BENCHMARK(SearchAgainstReference)->Arg(60)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(WholeJobAgainstReference)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
