@@ -17,6 +17,15 @@
 #include "eq/KFirFilter.h"
 #include "settings/Settings.h"
 
+// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
+// up, and the sanitizer's instrumentation of it crashes the program: one plain version
+// in a TSan build.
+#ifdef TANDEM_TSAN
+#define TANDEM_WAVE_CLONES
+#else
+#define TANDEM_WAVE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace tandem {
 namespace {
 
@@ -78,6 +87,46 @@ std::string timeText(const std::string& path) {
 }
 
 std::int16_t negate16(std::int16_t v) { return v == -32768 ? v : static_cast<std::int16_t>(-v); }
+
+// Levels of a run of frames, in loops the compiler vectorises.
+struct RunLevels {
+    std::int32_t peakL = 0, peakR = 0, peakMono = 0, maxDistance = 0;
+    std::int64_t sumL = 0, sumR = 0;
+};
+
+TANDEM_WAVE_CLONES
+RunLevels runLevels(const Frame* f, FrameIndex n) {
+    RunLevels r;
+    std::int32_t peakL = 0, peakR = 0, peakMono = 0, maxDistance = 0;
+    std::int64_t sumL = 0, sumR = 0;
+    for (FrameIndex i = 0; i < n; ++i) {
+        const std::int32_t L = f[i].left, R = f[i].right;
+        const std::int32_t aL = L < 0 ? -L : L, aR = R < 0 ? -R : R;
+        const std::int32_t m = L + R, d = L - R;
+        peakL = std::max(peakL, aL);
+        peakR = std::max(peakR, aR);
+        peakMono = std::max(peakMono, m < 0 ? -m : m);
+        maxDistance = std::max(maxDistance, d < 0 ? -d : d);
+        sumL += aL;
+        sumR += aR;
+    }
+    r.peakL = peakL;
+    r.peakR = peakR;
+    r.peakMono = peakMono;
+    r.maxDistance = maxDistance;
+    r.sumL = sumL;
+    r.sumR = sumR;
+    return r;
+}
+
+// Index of the first frame whose left (or right) magnitude is level.
+FrameIndex firstAt(const Frame* f, FrameIndex n, std::int32_t level, bool left) {
+    for (FrameIndex i = 0; i < n; ++i) {
+        const std::int32_t v = left ? f[i].left : f[i].right;
+        if ((v < 0 ? -v : v) == level) return i;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -540,7 +589,9 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
     std::int64_t sumL = 0, sumR = 0, sumLR = 0, k = 0;
     std::int64_t aveL = 0, aveR = 0, ave = 0, seconds = 0;
-    std::int64_t front = 0, back = 0;
+    // Leading silence ends at the first frame that is not (0, 0); trailing silence is
+    // what follows the last such frame.
+    FrameIndex measured = 0, firstSound = -1, lastSound = -1;
     for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
         const FrameIndex e = std::min(b + kBlock, FrameCount);
         if (ReadFrames(work.data(), b, e) == 0) {
@@ -549,30 +600,37 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
         }
         if (Channels != 2)
             for (FrameIndex i = 0; i < e - b; ++i) work[static_cast<std::size_t>(i)].right = work[static_cast<std::size_t>(i)].left;
-        for (FrameIndex i = 0; i < e - b; ++i) {
-            const int L = work[static_cast<std::size_t>(i)].left, R = work[static_cast<std::size_t>(i)].right;
-            const int aL = L < 0 ? -L : L, aR = R < 0 ? -R : R;
-            if (aL > PeakL) {
-                PeakL = aL;
-                PointL = static_cast<std::int32_t>(b + i);
+        // Runs that end where a second of 44100 frames completes.
+        for (FrameIndex i = 0; i < e - b;) {
+            const FrameIndex n = std::min<FrameIndex>(e - b - i, 44100 - k);
+            const RunLevels r = runLevels(work.data() + i, n);
+            if (r.peakL > PeakL) {
+                PeakL = r.peakL;
+                PointL = static_cast<std::int32_t>(b + i + firstAt(work.data() + i, n, r.peakL, true));
             }
-            if (aR > PeakR) {
-                PeakR = aR;
-                PointR = static_cast<std::int32_t>(b + i);
+            if (r.peakR > PeakR) {
+                PeakR = r.peakR;
+                PointR = static_cast<std::int32_t>(b + i + firstAt(work.data() + i, n, r.peakR, false));
             }
-            PeakMono = std::max(PeakMono, std::abs(L + R));
-            MaxDistance = std::max(MaxDistance, std::abs(L - R));
-            if (PeakL == 0 && PeakR == 0) {
-                ++front;
-            } else if (L == 0 && R == 0) {
-                ++back;
-            } else {
-                back = 0;
+            PeakMono = std::max(PeakMono, r.peakMono);
+            MaxDistance = std::max(MaxDistance, r.maxDistance);
+            if (r.peakL != 0 || r.peakR != 0) {
+                FrameIndex first = 0, last = n - 1;
+                const auto silent = [&](FrameIndex j) {
+                    const Frame& f = work[static_cast<std::size_t>(i + j)];
+                    return f.left == 0 && f.right == 0;
+                };
+                while (silent(first)) ++first;
+                while (silent(last)) --last;
+                if (firstSound < 0) firstSound = b + i + first;
+                lastSound = b + i + last;
             }
-            sumL += aL;
-            sumR += aR;
-            sumLR += aL + aR;
-            if (++k == 44100) {
+            sumL += r.sumL;
+            sumR += r.sumR;
+            sumLR += r.sumL + r.sumR;
+            k += n;
+            i += n;
+            if (k == 44100) {
                 aveL += sumL / 44100;
                 aveR += sumR / 44100;
                 ave += (sumLR / 44100) / 2;
@@ -580,6 +638,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
                 sumL = sumR = sumLR = k = 0;
             }
         }
+        measured = e;
     }
     if (k > 0) {
         aveL += sumL / k;
@@ -587,6 +646,8 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
         ave += (sumLR / k) / 2;
         ++seconds;
     }
+    const std::int64_t front = firstSound < 0 ? measured : firstSound;
+    const std::int64_t back = firstSound < 0 ? 0 : measured - 1 - lastSound;
     FrontNull = static_cast<std::int32_t>(std::min<std::int64_t>(front, INT32_MAX));
     BackNull = static_cast<std::int32_t>(std::min<std::int64_t>(back, INT32_MAX));
     int aveLeft = 0, aveRight = 0;

@@ -39,6 +39,55 @@ TEST_F(WaveAnalysis, measures_peaks_points_silences_and_averages) {
     EXPECT_FALSE(SettingsReadText(w.FileName, "Date", "").empty());
 }
 
+// Longer than one 4,194,304-frame read block: the levels are taken in runs that end at
+// whole seconds and at block ends; peaks, their first frames, silences and per-second
+// means must come out as a frame-by-frame walk gives them.
+TEST_F(WaveAnalysis, levels_across_read_blocks_match_a_frame_by_frame_walk) {
+    const std::size_t n = 4'300'000;
+    std::vector<Frame> frames(n, Frame{});
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 777; i < n - 5000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        frames[i] = Frame{static_cast<std::int16_t>(static_cast<int>(seed >> 20) - 2048),
+                          static_cast<std::int16_t>(static_cast<int>((seed >> 8) & 0xfff) - 2048)};
+    }
+    for (std::size_t i = 2'000'000; i < 2'100'000; ++i) frames[i] = Frame{};  // silence inside
+    frames[4'194'303] = Frame{-20000, 3};        // last frame of the first block
+    frames[4'194'304 + 10] = Frame{20000, 20000};  // same left peak later: not the point
+    frames[4'250'000] = Frame{-21000, -32768};
+    frames[4'260'000] = Frame{21000, 32767};
+
+    std::int32_t peakL = 0, peakR = 0, pointL = 0, pointR = 0, mono = 0, distance = 0;
+    std::int64_t front = 0, back = 0, sum = 0, k = 0, ave = 0, seconds = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int L = frames[i].left, R = frames[i].right;
+        if (std::abs(L) > peakL) peakL = std::abs(L), pointL = static_cast<std::int32_t>(i);
+        if (std::abs(R) > peakR) peakR = std::abs(R), pointR = static_cast<std::int32_t>(i);
+        mono = std::max(mono, std::abs(L + R));
+        distance = std::max(distance, std::abs(L - R));
+        if (peakL == 0 && peakR == 0) ++front;
+        else if (L == 0 && R == 0) ++back;
+        else back = 0;
+        sum += std::abs(L) + std::abs(R);
+        if (++k == 44100) ave += (sum / 44100) / 2, ++seconds, sum = k = 0;
+    }
+    if (k > 0) ave += (sum / k) / 2, ++seconds;
+    const double d = static_cast<double>(seconds) - static_cast<double>(front + back) / 44100.0;
+
+    KWavefile w(write("long.wav", StereoWave(frames)), kPlaceBoth, true);
+    EXPECT_EQ(w.PeakL, peakL);
+    EXPECT_EQ(w.PointL, pointL);
+    EXPECT_EQ(w.PointL, 4'250'000);
+    EXPECT_EQ(w.PeakR, peakR);
+    EXPECT_EQ(w.PointR, pointR);
+    EXPECT_EQ(w.PeakMono, mono);
+    EXPECT_EQ(w.MaxDistance, distance);
+    EXPECT_EQ(w.FrontNull, 777);
+    EXPECT_EQ(w.FrontNull, front);
+    EXPECT_EQ(w.BackNull, back);
+    EXPECT_EQ(w.Average, static_cast<int>(static_cast<double>(ave) / d));
+}
+
 TEST_F(WaveAnalysis, mono_file_has_equal_channels) {
     WaveSpec spec;
     spec.channels = 1;
