@@ -82,23 +82,29 @@ total=$(wc -l <"$work/ref.s")
 echo "crash_check: $total points in ${elapsed} ms"
 
 # Kill when the slave's stored Count reaches the target (-1: as soon as qzv.ini exists,
-# before any point; 'writer': once the synchronised file is being written).
+# before any point; 'writer': once the search has stored all its points and the job has
+# gone on to write the synchronised file). The output's temporary name is a FIFO until
+# the kill, so the job cannot finish before it however fast the machine is: opening it
+# for writing waits for a reader that never comes.
 kill_at() {  # name target
   local name=$1 target=$2 dir=$work/$1
   mkdir -p "$dir"
+  local gate="$dir/【$(basename "$master" .wav)】-【$(basename "$slave" .wav)】.wav.part"
+  mkfifo "$gate"
   "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &  # $! is the job itself
   local pid=$! n=0
+  [ "$target" = writer ] && target=$total
   while kill -0 "$pid" 2>/dev/null; do
-    if [ "$target" = writer ]; then
-      compgen -G "$dir/*.wav.part" >/dev/null && break
-    elif [ -f "$dir/qzv.ini" ]; then
+    if [ -f "$dir/qzv.ini" ]; then
       n=$(count "$dir/qzv.ini" "$slave")
       [ "$n" -ge "$target" ] && break
     fi
     sleep 0.02
   done
-  kill -KILL "$pid" 2>/dev/null || fail "$name: the job ended before the kill point (a busy machine?)"
+  [ "$name" = writer ] && sleep 0.5  # well inside the wait for the output file
+  kill -KILL "$pid" 2>/dev/null || fail "$name: the job ended before the kill point"
   wait "$pid" 2>/dev/null || true
+  rm -f "$gate"
 
   local ini=$dir/qzv.ini stored=0
   if [ -f "$ini" ]; then
@@ -119,7 +125,7 @@ kill_at() {  # name target
   final=$(wc -l <"$dir/resumed.s")
   worst=$(largest_difference "$work/ref.m" "$work/ref.s" "$dir/resumed.m" "$dir/resumed.s")
   [ "$(ls "$dir"/*.wav | wc -l)" -eq 1 ] || fail "$name: no synchronised file after the resume"
-  [ "$target" != writer ] && [ "$stored" -ge "$total" ] && echo "crash_check: $name: note: the search had ended before the kill"
+  [ "$name" != writer ] && [ "$stored" -ge "$total" ] && echo "crash_check: $name: note: the search had ended before the kill"
   echo "crash_check: $name: killed with $stored slave points stored; resumed to $final points (uninterrupted: $total), largest difference $worst frames"
   cmp -s "$work/ref.m" "$dir/resumed.m" || fail "$name: the master points differ from the uninterrupted run"
   cmp -s "$work/ref.s" "$dir/resumed.s" || fail "$name: the slave points differ from the uninterrupted run (by up to $worst frames)"
