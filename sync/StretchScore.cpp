@@ -4,8 +4,10 @@
 
 // GCC 12's AVX-512 intrinsics start from deliberately undefined registers and warn
 // about them.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 // The loader runs the resolver of a target_clones function before ThreadSanitizer is set
@@ -205,4 +207,6 @@ double Dot(const double* a, const double* b, FrameIndex n) {
 
 }  // namespace tandem
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
