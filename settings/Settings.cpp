@@ -84,13 +84,33 @@ class FolderLock {
 public:
     explicit FolderLock(const std::string& folder)
         : fd_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        while (fd_.get() >= 0 && ::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
+        int r = -1;
+        while (fd_.get() >= 0 && (r = ::flock(fd_.get(), LOCK_EX)) != 0 && errno == EINTR) {
         }
+        held_ = fd_.get() >= 0 && r == 0;
     }
+    bool held() const { return held_; }
 
 private:
     Fd fd_;
+    bool held_ = false;
 };
+
+// Every write-back holds the folder lock while its temporary file exists, so one found
+// while the lock is held was left by a process that was killed: it goes.
+void removeLeftoverTemporaries(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    const std::string prefix = path.substr(folder.size()) + ".tmp-";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+            AddLog("removed " + it->path().string() + ", left by a write-back that did not finish");
+        }
+    }
+}
 
 enum class ReadResult { Ok, Missing, Failed };
 
@@ -245,6 +265,7 @@ struct FileStore {
     Changes inFlight;
     unsigned generation = 0;  // bumped when the store is pointed at another file
     bool alerted = false;     // the background write-back reported its failure
+    bool tidied = false;      // leftover temporaries of the file looked for
     std::mutex io;            // one write-back at a time; taken before the state mutex
 
     void Forget(const std::string& newPath) {
@@ -257,6 +278,7 @@ struct FileStore {
         pending.Clear();
         inFlight.Clear();
         alerted = false;
+        tidied = false;
         ++generation;
     }
 };
@@ -509,6 +531,10 @@ bool flushFile(State& s, FileStore& f, std::string& why) {
     }
     Stamp stamp;
     const bool ok = writeAtomically(path, bytes, f.createFolder, stamp, why);
+    if (ok && folder.held() && !f.tidied) {
+        f.tidied = true;
+        removeLeftoverTemporaries(path);
+    }
     std::lock_guard lock(s.mutex);
     if (f.generation != generation) return ok;
     if (ok) {

@@ -260,6 +260,22 @@ TEST_F(SettingsTest, write_back_puts_only_this_process_keys_on_top_of_the_curren
     EXPECT_EQ(readText(ini), "[TandemEnv]\nMODE=0\nX=1\n");
 }
 
+TEST_F(SettingsTest, temporaries_left_by_a_killed_write_back_are_removed_by_the_next) {
+    writeText(ini, "[TandemEnv]\nMODE=1\n");
+    writeText(ini + ".tmp-4242-0", "[TandemEnv]\nMODE=half");
+    writeText(ini + ".tmp-17-3", "");
+    writeText(dir.file("other.ini.tmp-4242-0"), "not ours");
+    writeText(dir.file("qzv.ini.bak"), "not a temporary");
+    SettingsOpen(ini);
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(readText(ini), "[TandemEnv]\nMODE=2\n");
+    EXPECT_FALSE(std::filesystem::exists(ini + ".tmp-4242-0"));
+    EXPECT_FALSE(std::filesystem::exists(ini + ".tmp-17-3"));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("other.ini.tmp-4242-0")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("qzv.ini.bak")));
+}
+
 TEST_F(SettingsTest, changes_reach_the_disk_without_an_explicit_flush) {
     SettingsOpen(ini);
     SettingsWriteInt("TandemEnv", "MODE", 2);
