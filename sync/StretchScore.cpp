@@ -10,14 +10,7 @@
 #endif
 #include <immintrin.h>
 
-// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
-// up, and the sanitizer's instrumentation of it crashes the program: one plain version
-// in a TSan build.
-#ifdef TANDEM_TSAN
-#define TANDEM_AVX2_CLONES
-#else
-#define TANDEM_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+#include "core/Clones.h"
 
 namespace tandem {
 namespace {
@@ -168,8 +161,6 @@ const StretchKernel kBest = detect();
 
 }  // namespace
 
-StretchKernel BestStretchKernel() { return kBest; }
-
 bool Supports(StretchKernel kernel) { return static_cast<int>(kernel) <= static_cast<int>(kBest); }
 
 double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
@@ -189,13 +180,13 @@ double StretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex
     return StretchScoreWith(kBest, ml, mr, n, L, s);
 }
 
-TANDEM_AVX2_CLONES
+TANDEM_CLONES("avx2")
 void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
     const double dn = static_cast<double>(n), dL = static_cast<double>(L);
     for (FrameIndex i = 0; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
 }
 
-TANDEM_AVX2_CLONES
+TANDEM_CLONES("avx2")
 double Dot(const double* a, const double* b, FrameIndex n) {
     double acc[4] = {0.0, 0.0, 0.0, 0.0};
     FrameIndex i = 0;

@@ -26,8 +26,6 @@ constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
 
 enum class StretchKernel { Plain, Avx2, Avx512 };
 
-// The widest variant this processor runs.
-StretchKernel BestStretchKernel();
 // Whether this processor runs the variant.
 bool Supports(StretchKernel kernel);
 

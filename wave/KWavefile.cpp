@@ -12,19 +12,11 @@
 #include <new>
 
 #include "core/Alert.h"
+#include "core/Clones.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "eq/KFirFilter.h"
 #include "settings/Settings.h"
-
-// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
-// up, and the sanitizer's instrumentation of it crashes the program: one plain version
-// in a TSan build.
-#ifdef TANDEM_TSAN
-#define TANDEM_WAVE_CLONES
-#else
-#define TANDEM_WAVE_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
 
 namespace tandem {
 namespace {
@@ -94,7 +86,7 @@ struct RunLevels {
     std::int64_t sumL = 0, sumR = 0;
 };
 
-TANDEM_WAVE_CLONES
+TANDEM_CLONES("avx2")
 RunLevels runLevels(const Frame* f, FrameIndex n) {
     RunLevels r;
     std::int32_t peakL = 0, peakR = 0, peakMono = 0, maxDistance = 0;

@@ -9,19 +9,11 @@
 #include <vector>
 
 #include "core/Alert.h"
+#include "core/Clones.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "wave/KWavefile.h"
-
-// The loader runs the resolver of a target_clones function before ThreadSanitizer is set
-// up, and the sanitizer's instrumentation of it crashes the program: one plain version
-// in a TSan build.
-#ifdef TANDEM_TSAN
-#define TANDEM_VECTOR_CLONES
-#else
-#define TANDEM_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
 
 namespace tandem {
 namespace {
@@ -109,7 +101,7 @@ bool mixExactlyInDoubles(const std::array<std::int32_t, 8>& m, double w, double 
 // same frames as mixInIntegers whenever mixExactlyInDoubles holds. false, with nothing
 // changed, when the positions do not fit (absurd ratios): the caller then mixes in
 // integers.
-TANDEM_VECTOR_CLONES
+TANDEM_CLONES("avx512f", "avx2")
 bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, double J, FrameIndex shift,
                   const std::array<std::int32_t, 8>& m, double w, double a) {
     if (!(static_cast<double>(nb) * J < 9.0e15)) return false;
