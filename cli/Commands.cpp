@@ -38,6 +38,7 @@ int report(const JobOutcome& outcome, const std::string& what) {
     }
     std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
     std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
+    if (!outcome.notes.empty()) std::printf("%s\n", outcome.notes.c_str());
     return outcome.outputWritten ? 0 : 1;
 }
 
@@ -125,7 +126,7 @@ int RunSync(const SyncArgs& a) {
     job.Resume = a.resume && resumeLeadIns(master, slave, masterSkip, slaveSkip);
     KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
                        p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
-    thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds);
+    thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds, !a.noLockGuard);
     InstallStopHandler(job);
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
     RemoveStopHandler();

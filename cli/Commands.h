@@ -24,7 +24,7 @@ struct SyncArgs {
     ExpertValues expert;
     bool background = false;
     bool quiet = false;
-    bool noRobustStart = false, noAnchorEnds = false;  // only the plain search
+    bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false;  // all three: only the plain search
     bool resume = false;  // lead-ins from the points a stopped or killed job left
 };
 

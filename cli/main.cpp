@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
                       "Start point from the onsets alone, no correlation check (also TandemEnv ROBUST_START=0)");
     syncCmd->add_flag("--no-anchor-ends", sync.noAnchorEnds,
                       "Keep segment ends as the search found them, no re-anchoring (also TandemEnv ANCHOR_ENDS=0)");
+    syncCmd->add_flag("--no-lock-guard", sync.noLockGuard,
+                      "Accept every segment as the search found it, no lock guard (also TandemEnv LOCK_GUARD=0)");
     syncCmd->add_flag("--resume", sync.resume,
                       "Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)");
 

@@ -59,13 +59,63 @@ EndAnchor CheckSegmentEnd(KWavefile& master, KWavefile& slave, FrameIndex J, Fra
     if (K <= J || P <= N) return {};
     // |r| one frame either side of the end: a parabola through them says how far the
     // peak lies, and whether the full search is worth its time.
-    const EndPair spans = spansAround(master, slave, K, P, segmentRate(J, K, N, P), kQuickAround, 1);
-    const std::vector<double> r = Correlations(spans.pattern, spans.region, 3);
+    const std::vector<double> r = EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), kQuickAround, 1);
     const double y0 = std::fabs(r[0]), y1 = std::fabs(r[1]), y2 = std::fabs(r[2]);
-    if (std::max({y0, y1, y2}) < kQuickMinR) return {};
+    EndAnchor quick;
+    quick.endR = y1;
+    if (std::max({y0, y1, y2}) < kQuickMinR) return quick;
     const double d = y0 - 2.0 * y1 + y2;
-    if (d < 0.0 && std::fabs(0.5 * (y0 - y2) / d) < kQuickShift) return {};
-    return AnchorSegmentEnd(master, slave, J, K, N, P);
+    if (d < 0.0 && std::fabs(0.5 * (y0 - y2) / d) < kQuickShift) return quick;
+    EndAnchor full = AnchorSegmentEnd(master, slave, J, K, N, P);
+    full.endR = full.shift != 0 ? EndCorrelation(master, slave, J, K, N, P + full.shift) : y1;
+    return full;
+}
+
+double EndCorrelation(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
+    if (K <= J || P <= N) return 0.0;
+    return std::fabs(EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), kQuickAround, 1)[1]);
+}
+
+std::vector<double> EndCorrelations(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate,
+                                    FrameIndex around, int reach) {
+    const EndPair spans = spansAround(master, slave, K, P, rate, around, reach);
+    return Correlations(spans.pattern, spans.region, 2 * reach + 1);
+}
+
+EndMatch FindEndNear(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex centre, double rate, FrameIndex around,
+                     FrameIndex reach, double nearEqual) {
+    const FrameIndex R = (std::max<FrameIndex>(reach, kDecimation) + kDecimation - 1) / kDecimation * kDecimation;
+    const FrameIndex half = std::llround(static_cast<double>(around) * rate);
+    const FrameIndex masterAround = around + static_cast<FrameIndex>(std::ceil(kBandMargin / rate)) + 2;
+    const std::vector<double> masterSpan = ReadMono(master, K - masterAround, K + masterAround);
+    const double from = static_cast<double>(masterAround) - static_cast<double>(half + kBandMargin) / rate;
+    const std::vector<double> pattern =
+        BandDecimate(Stretch(masterSpan, from, 1.0 / rate, static_cast<std::size_t>(2 * (half + kBandMargin))));
+    const std::vector<double> region =
+        BandDecimate(ReadMono(slave, centre - half - R - kBandMargin, centre + half + R + kBandMargin));
+    const int lags = static_cast<int>(2 * R / kDecimation + 1);
+    EndMatch match{centre, 0.0};
+    if (pattern.empty() || region.size() + 1 < pattern.size() + static_cast<std::size_t>(lags)) return match;
+    const std::vector<double> r = Correlations(pattern, region, lags);
+    double top = 0.0;
+    for (double v : r) top = std::max(top, std::fabs(v));
+    if (top <= 0.0) return match;
+    int pick = -1;
+    const int middle = lags / 2;
+    for (int i = 0; i < lags; ++i) {
+        const double v = std::fabs(r[static_cast<std::size_t>(i)]);
+        const bool peak = (i == 0 || v >= std::fabs(r[static_cast<std::size_t>(i - 1)])) &&
+                          (i + 1 == lags || v >= std::fabs(r[static_cast<std::size_t>(i + 1)]));
+        if (peak && v >= nearEqual * top && (pick < 0 || std::abs(i - middle) < std::abs(pick - middle))) pick = i;
+    }
+    const FrameIndex coarse = centre - R + kDecimation * pick;
+    const std::vector<double> fine = EndCorrelations(master, slave, K, coarse, rate, around, kDecimation);
+    int best = 0;
+    for (int i = 1; i < static_cast<int>(fine.size()); ++i)
+        if (std::fabs(fine[static_cast<std::size_t>(i)]) > std::fabs(fine[static_cast<std::size_t>(best)])) best = i;
+    match.slaveEnd = coarse + best - kDecimation;
+    match.r = std::fabs(fine[static_cast<std::size_t>(best)]);
+    return match;
 }
 
 }  // namespace tandem

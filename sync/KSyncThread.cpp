@@ -146,6 +146,24 @@ FileStamp stampOf(const std::string& path) {
     return {true, st.st_size, st.st_mtim};
 }
 
+// What the start check and the lock guard did, for the summary; an undecided start is
+// also said on message line 2, as it may have been wrong.
+std::string searchNotes(const SyncJob& job, SyncProgress& progress) {
+    std::string notes;
+    if (job.StartUndecided) {
+        notes = "開始点：相関で確かめられず、立上りの推定のまま";
+        progress.SetMessageLine(notes, 2);
+        AddLog(notes);
+    }
+    const GuardCounts& g = job.Guard;
+    if (g.corrected > 0 || g.lost > 0) {
+        const std::string line = "ロック判定：補正 " + std::to_string(g.corrected) + "、喪失 " + std::to_string(g.lost) +
+                                 "（保持 " + std::to_string(g.held) + " 点）、回復 " + std::to_string(g.reacquired);
+        notes += (notes.empty() ? "" : "\n") + line;
+    }
+    return notes;
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::runSync() {
@@ -162,6 +180,7 @@ JobOutcome KSyncThread::runSync() {
     job_.EqHigh = eqHigh_;
     job_.RobustStart = robustStart_ && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
     job_.AnchorEnds = anchorEnds_ && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    job_.LockGuard = lockGuard_ && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
     AddLog("START:");
     if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
         noteError(outcome, progress_, clash);
@@ -232,6 +251,7 @@ JobOutcome KSyncThread::runSync() {
             } catch (const std::exception& e) {
                 noteError(outcome, progress_, e.what());
             }
+            outcome.notes = searchNotes(job_, progress_);
             // Back from the equalised copies; without them the loaded images are the files'.
             if (!masterCopy.empty()) master->SetDataSource("");
             if (!slaveCopy.empty()) slave->SetDataSource("");

@@ -29,6 +29,7 @@ struct JobOutcome {
     std::string error;           // what went wrong, "" when nothing did
     bool stopped = false;        // the job ended early on a stop request or the stop point
     int pointCount = 0;          // division points stored for the slave
+    std::string notes;           // what the checks beyond the plain search did, "" when nothing
     std::int64_t elapsedMs = 0;
 };
 
@@ -50,10 +51,11 @@ public:
     // could be started (onDone is then not called).
     bool Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why = nullptr);
     // Switches the checks beyond the plain search off for this job (false = off). They
-    // also stay off where qzv.ini says so: TandemEnv ROBUST_START=0, ANCHOR_ENDS=0.
-    void SetSearchExtras(bool robustStart, bool anchorEnds) {
+    // also stay off where qzv.ini says so: TandemEnv ROBUST_START=0, ANCHOR_ENDS=0, LOCK_GUARD=0.
+    void SetSearchExtras(bool robustStart, bool anchorEnds, bool lockGuard = true) {
         robustStart_ = robustStart;
         anchorEnds_ = anchorEnds;
+        lockGuard_ = lockGuard;
     }
     // Runs the job on the calling thread.
     JobOutcome Execute();
@@ -82,6 +84,7 @@ private:
     int mode_ = kModeSingle;
     bool robustStart_ = true;
     bool anchorEnds_ = true;
+    bool lockGuard_ = true;
     MixSettings mix_ = kDefaultMix;
     int kind_ = 0;
     std::thread thread_;

@@ -18,20 +18,27 @@ constexpr int kFftSize = 1024;
 constexpr int kLowBin = 3;         // ~130 Hz
 constexpr int kHighBin = 93;       // ~4000 Hz
 constexpr int kMasterHops = 500;   // 5 s of master
-constexpr int kSpanHops = 800;     // slave within +-8 s of its onset
-constexpr int kRates = 17;         // 0.98 .. 1.02 in 0.25 % steps
-constexpr double kRateLow = 0.98, kRateStep = 0.0025;
+constexpr FrameIndex kStartReach = 800 * kHop;  // slave within +-8 s of its onset
 constexpr std::size_t kCandidates = 5;
 constexpr int kMinPeakGap = 3;     // hops between two candidates
 
-constexpr int kWindows = 6;
+constexpr int kWindows = 6;  // six windows cover the 5 s matched
 constexpr FrameIndex kWindowFrames = kSampleRate / 2;
-constexpr FrameIndex kWindowSpacing = 39690;  // 0.9 s: six windows cover the 5 s matched
+constexpr FrameIndex kWindowSpacing = 39690;  // 0.9 s
 constexpr FrameIndex kCheckReach = 660;       // +-15 ms around the candidate, a multiple of kDecimation
 
+constexpr FrameIndex kSamePlace = 441;  // estimates closer than this are one estimate
 constexpr double kClearScore = 0.4;
 constexpr double kClearRatio = 1.3;
-constexpr FrameIndex kSamePlace = 441;  // estimates closer than this are one estimate
+
+struct RateSweep {
+    double low = 1.0, step = 0.0;
+    int count = 1;
+    double at(double k) const { return low + step * k; }
+    double high() const { return at(count - 1); }
+};
+// Recorders' clocks differ by at most a few percent: the start sweeps 0.98 .. 1.02.
+constexpr RateSweep kStartSweep{0.98, 0.0025, 17};
 
 std::vector<double> onsetEnvelope(const std::vector<double>& mono, int hops) {
     std::vector<double> env(static_cast<std::size_t>(std::max(hops, 0)), 0.0);
@@ -95,11 +102,14 @@ std::vector<double> envelopeAt(KWavefile& file, FrameIndex centre, int hops) {
 struct Candidate {
     double position = 0.0;  // slave frame of the master start
     double rate = 1.0;
+    double r = 0.0;         // envelope correlation
 };
 
 // Best envelope matches: master envelope m stretched by each rate of the sweep against
 // the slave envelope s (which starts at slave frame sBase), Pearson r at every lag.
-std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const std::vector<double>& s, FrameIndex sBase) {
+std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const std::vector<double>& s, FrameIndex sBase,
+                                          const RateSweep& sweep) {
+    const int rates = sweep.count;
     const int H = static_cast<int>(m.size());
     double mean = 0.0;
     for (double v : m) mean += v;
@@ -110,13 +120,13 @@ std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const st
         mz[h] = m[h] - mean;
         mm += mz[h] * mz[h];
     }
-    const int lags = static_cast<int>(s.size()) - static_cast<int>(std::ceil((H - 1) * (kRateLow + kRateStep * (kRates - 1)))) - 1;
+    const int lags = static_cast<int>(s.size()) - static_cast<int>(std::ceil((H - 1) * sweep.high())) - 1;
     if (mm <= 0.0 || lags < 3) return {};
-    std::vector<double> corr(static_cast<std::size_t>(kRates * lags), 0.0);
+    std::vector<double> corr(static_cast<std::size_t>(rates * lags), 0.0);
     std::vector<int> idx(m.size());
     std::vector<double> frac(m.size());
-    for (int k = 0; k < kRates; ++k) {
-        const double rate = kRateLow + kRateStep * k;
+    for (int k = 0; k < rates; ++k) {
+        const double rate = sweep.at(k);
         for (int h = 0; h < H; ++h) {
             const double pos = h * rate;
             idx[static_cast<std::size_t>(h)] = static_cast<int>(pos);
@@ -141,7 +151,7 @@ std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const st
     std::vector<double> best(static_cast<std::size_t>(lags), -1.0);
     std::vector<int> bestRate(static_cast<std::size_t>(lags), 0);
     for (int l = 0; l < lags; ++l)
-        for (int k = 0; k < kRates; ++k)
+        for (int k = 0; k < rates; ++k)
             if (corr[static_cast<std::size_t>(k * lags + l)] > best[static_cast<std::size_t>(l)]) {
                 best[static_cast<std::size_t>(l)] = corr[static_cast<std::size_t>(k * lags + l)];
                 bestRate[static_cast<std::size_t>(l)] = k;
@@ -170,21 +180,21 @@ std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const st
         const int k = bestRate[i];
         const double lag = l + vertex(best[i - 1], best[i], best[i + 1]);
         double rateStep = k;
-        if (k > 0 && k + 1 < kRates)
+        if (k > 0 && k + 1 < rates)
             rateStep += vertex(corr[static_cast<std::size_t>((k - 1) * lags + l)], corr[static_cast<std::size_t>(k * lags + l)],
                                corr[static_cast<std::size_t>((k + 1) * lags + l)]);
-        out.push_back({static_cast<double>(sBase) + lag * kHop, kRateLow + kRateStep * rateStep});
+        out.push_back({static_cast<double>(sBase) + lag * kHop, sweep.at(rateStep), best[i]});
     }
     return out;
 }
 
-// Checks a candidate on the waveform: six 0.5 s master windows from the master start
+// Checks a candidate on the waveform: 0.5 s master windows every 0.9 s from the master start
 // (or, when the candidate puts the start before the slave's onset, from where the
 // slave's sound begins), stretched by the rate and band-limited, correlated with the
 // slave within +-15 ms of where the candidate puts them. Score: the mean |r|; the
 // start and rate come from a line through the offsets of the windows that matched.
 StartEstimate checkOnWaveform(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex slaveOnset,
-                              const Candidate& c) {
+                              const Candidate& c, int windows) {
     StartEstimate e;
     e.slaveStart = std::llround(c.position);
     e.rate = c.rate;
@@ -196,7 +206,7 @@ StartEstimate checkOnWaveform(KWavefile& master, KWavefile& slave, FrameIndex J,
     std::vector<Window> matched;
     double sumR = 0.0;
     int used = 0;
-    for (int w = 0; w < kWindows; ++w) {
+    for (int w = 0; w < windows; ++w) {
         const double mOff = from + static_cast<double>(w * kWindowSpacing);
         const double mFrom = static_cast<double>(J) + mOff - margin / c.rate;
         const FrameIndex mRead = static_cast<FrameIndex>(std::floor(mFrom)) - 2;
@@ -257,6 +267,57 @@ std::string describe(const StartEstimate& e) {
 
 }  // namespace
 
+bool ClearWinner(double winner, double runnerUp) { return winner >= kClearScore && winner >= kClearRatio * runnerUp; }
+
+MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest& q) {
+    MatchResult result;
+    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - q.masterStart) / kHop));
+    if (hops < kMasterHops / 5) return result;
+    const RateSweep sweep = q.rateSpread > 0.0
+                                ? RateSweep{q.rate - q.rateSpread, q.rateSpread / 4.0, 9}
+                                : RateSweep{q.rate, 0.0, 1};
+    // Each master window of the envelope is matched on its own; its candidates are
+    // carried back to the master start at their own rate, so that windows further into
+    // the music vote for the same start.
+    const FrameIndex windowFrames = static_cast<FrameIndex>(hops) * kHop;
+    std::vector<Candidate> pooled;
+    for (int w = 0; w < std::max(q.windows, 1); ++w) {
+        const FrameIndex mStart = q.masterStart + w * windowFrames;
+        if (mStart + windowFrames > master.FrameCount) break;
+        const std::vector<double> m = envelopeAt(master, mStart, hops);
+        const FrameIndex sFrom = q.slaveCentre - q.reach + static_cast<FrameIndex>(std::floor(static_cast<double>(w * windowFrames) * sweep.low));
+        const FrameIndex sTo = q.slaveCentre + q.reach +
+                               static_cast<FrameIndex>(std::ceil(static_cast<double>((w + 1) * windowFrames) * sweep.high())) + 2 * kHop;
+        const std::vector<double> s = envelopeAt(slave, sFrom, static_cast<int>((sTo - sFrom) / kHop));
+        for (Candidate c : envelopeCandidates(m, s, sFrom, sweep)) {
+            c.position -= static_cast<double>(w * windowFrames) * c.rate;
+            if (std::fabs(c.position - static_cast<double>(q.slaveCentre)) > static_cast<double>(q.reach + kSamePlace)) continue;
+            const bool known = std::any_of(pooled.begin(), pooled.end(), [&](const Candidate& p) {
+                return std::fabs(p.position - c.position) <= static_cast<double>(kSamePlace);
+            });
+            if (!known) pooled.push_back(c);
+        }
+    }
+    if (!pooled.empty()) result.firstRate = pooled.front().rate;
+    std::stable_sort(pooled.begin(), pooled.end(), [](const Candidate& a, const Candidate& b) { return a.r > b.r; });
+    if (pooled.size() > kCandidates) pooled.resize(kCandidates);
+    for (const Candidate& c : pooled) {
+        StartEstimate e = checkOnWaveform(master, slave, q.masterStart, q.slaveSoundFrom, c, q.checkWindows);
+        if (e.score > 0.0) result.checked.push_back(e);
+    }
+    std::stable_sort(result.checked.begin(), result.checked.end(),
+                     [](const StartEstimate& a, const StartEstimate& b) { return a.score > b.score; });
+    if (result.checked.empty()) return result;
+    const StartEstimate& winner = result.checked.front();
+    for (const StartEstimate& e : result.checked)
+        if (std::llabs(e.slaveStart - winner.slaveStart) > kSamePlace) {
+            result.runnerUp = e.score;
+            break;
+        }
+    result.clear = ClearWinner(winner.score, result.runnerUp);
+    return result;
+}
+
 RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex N0, int startRange) {
     RobustStart result;
     result.masterStart = J;
@@ -268,36 +329,46 @@ RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, F
         AddLog("◎開始点推定：基準の残りが短すぎるため立上りのまま");
         return result;
     }
-    const std::vector<double> m = envelopeAt(master, J, hops);
-    const FrameIndex sBase = N0 - static_cast<FrameIndex>(kSpanHops) * kHop;
-    const int slaveHops = 2 * kSpanHops + static_cast<int>(std::ceil(hops * (kRateLow + kRateStep * kRates))) + 2;
-    const std::vector<double> s = envelopeAt(slave, sBase, slaveHops);
-    const std::vector<Candidate> candidates = envelopeCandidates(m, s, sBase);
-
-    std::vector<StartEstimate> checked;
-    for (const Candidate& c : candidates) checked.push_back(checkOnWaveform(master, slave, J, N0, c));
-    const double onsetRate = candidates.empty() ? 1.0 : candidates.front().rate;
-    result.onset = checkOnWaveform(master, slave, J, N0, {static_cast<double>(N0), onsetRate});
-    result.onset.slaveStart = N0;
-
-    // The onset competes too: a candidate must beat it as clearly as any other.
-    std::vector<StartEstimate> all = checked;
-    all.push_back(result.onset);
-    std::stable_sort(all.begin(), all.end(), [](const StartEstimate& a, const StartEstimate& b) { return a.score > b.score; });
+    MatchRequest q;
+    q.masterStart = J;
+    q.slaveCentre = N0;
+    q.reach = kStartReach;
+    q.rate = 1.0;
+    q.rateSpread = 0.02;
+    q.slaveSoundFrom = N0;
+    // Where the first seconds give no clear answer (a slow, quiet opening; a slave that
+    // lacks the master's beginning; repeating material), further windows of the music
+    // are matched and the waveform checks spread over them.
+    const int stages[][2] = {{1, kWindows}, {3, 3 * kWindows}, {5, 5 * kWindows}};
+    MatchResult match;
+    std::vector<StartEstimate> all;
+    for (const auto& stage : stages) {
+        q.windows = stage[0];
+        q.checkWindows = stage[1];
+        match = MatchAround(master, slave, q);
+        result.onset = checkOnWaveform(master, slave, J, N0, {static_cast<double>(N0), match.firstRate, 0.0}, q.checkWindows);
+        result.onset.slaveStart = N0;
+        // The onset competes too: a candidate must beat it as clearly as any other.
+        all = match.checked;
+        all.push_back(result.onset);
+        std::stable_sort(all.begin(), all.end(), [](const StartEstimate& a, const StartEstimate& b) { return a.score > b.score; });
+        result.runnerUp = 0.0;
+        for (const StartEstimate& e : all)
+            if (std::llabs(e.slaveStart - all.front().slaveStart) > kSamePlace) {
+                result.runnerUp = e.score;
+                break;
+            }
+        result.clear = ClearWinner(all.front().score, result.runnerUp);
+        if (result.clear) break;
+    }
     const StartEstimate& winner = all.front();
-    for (const StartEstimate& e : all)
-        if (std::llabs(e.slaveStart - winner.slaveStart) > kSamePlace) {
-            result.runnerUp = e.score;
-            break;
-        }
-    for (const StartEstimate& e : checked)
-        if (e.score > result.correlation.score) result.correlation = e;
-    result.clear = winner.score >= kClearScore && winner.score >= kClearRatio * result.runnerUp;
-    result.overridden = result.clear && !checked.empty() && winner.score > result.onset.score &&
+    if (!match.checked.empty()) result.correlation = match.checked.front();
+    result.overridden = result.clear && !match.checked.empty() && winner.score > result.onset.score &&
                         std::llabs(winner.slaveStart - N0) > startRange / 2;
+    result.undecided = !result.clear;
 
     AddLog("◎開始点推定 立上り=" + describe(result.onset) + " 相関=" +
-           (checked.empty() ? std::string("なし") : describe(result.correlation)) + " 次点=" + Fixed(result.runnerUp));
+           (match.checked.empty() ? std::string("なし") : describe(result.correlation)) + " 次点=" + Fixed(result.runnerUp));
     if (!result.overridden) {
         AddLog(std::string("◎開始点は立上りのまま") + (result.clear ? "" : "（相関の勝者が明確でない）"));
         return result;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/Types.h"
+#include "sync/LockGuard.h"
 
 namespace tandem {
 
@@ -44,11 +45,18 @@ struct SyncJob {
     // re-anchored ends of segments longer than two division steps.
     bool RobustStart = true;
     bool AnchorEnds = true;
+    // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
+    // line and correlation, searched again or held where the chain lost the material.
+    bool LockGuard = true;
     // Set by the front end for one job: go on from the last stored pair of points before
     // the master lead-in as it stands, without a new start point search.
     bool Resume = false;
     // Set by the front end (STOP) or the worker (stop point); read once per segment.
     std::atomic<int> StopRequest{0};
+
+    // Written by the worker during the job, read by the front end after it.
+    GuardCounts Guard;
+    bool StartUndecided = false;  // the start check found no clear winner; the onset was kept
 };
 
 }  // namespace tandem

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/EndAnchor.h"
+#include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
 #include "wave/KWavefile.h"
 
@@ -47,6 +50,47 @@ FrameIndex predictedLength(FrameIndex masterLength, float rate) {
 void requireData(KWavefile& file, const char* role) {
     if (!file.LoadData())
         throw SyncError(std::string("the ") + role + " file " + file.FileName + " cannot be loaded: " + file.LoadProblem());
+}
+
+std::string signedText(FrameIndex v) { return (v > 0 ? "+" : "") + std::to_string(v); }
+
+void writeHeldRow(CsvFile& csv, const std::string& reportBase, int A, FrameIndex K, FrameIndex held, float rate) {
+    if (!csv) return;
+    const std::string row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," +
+                            std::to_string(held) + ",0,0,0.000," + Fixed(rate) + ",HOLD,";
+    if (std::fwrite(row.data(), 1, row.size(), csv.get()) != row.size())
+        throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
+}
+
+// The lock was found again at master point `at`: that point moves to where the material
+// lies. Where slave material was lost, the points carried since the loss would run past
+// it; they are spread evenly between the last good point and the new one instead.
+void reacquired(const PointList& slavePoints, const PointList& masterPoints, int at, int heldFrom,
+                const Reacquisition& found) {
+    const FrameIndex before = slavePoints.at(at);
+    AddLog("◆ロック回復 DP" + std::to_string(at) + " : " + std::to_string(before) + " → " + std::to_string(found.slaveStart) +
+           " (score=" + Fixed(found.score) + " 次点=" + Fixed(found.runnerUp) + ", " + seconds(masterPoints.at(at)) + " 秒)");
+    slavePoints.set(at, found.slaveStart);
+    if (heldFrom <= 0 || found.slaveStart >= before) return;
+    const FrameIndex m0 = masterPoints.at(heldFrom - 1), s0 = slavePoints.at(heldFrom - 1);
+    const FrameIndex m1 = masterPoints.at(at);
+    for (int i = heldFrom; i < at; ++i) {
+        const double t = static_cast<double>(masterPoints.at(i) - m0) / static_cast<double>(std::max<FrameIndex>(m1 - m0, 1));
+        slavePoints.set(i, s0 + std::llround(t * static_cast<double>(found.slaveStart - s0)));
+    }
+}
+
+// A resumed chain's guard learns the line and the end correlations from the stored points.
+void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const PointList& masterPoints,
+               const PointList& slavePoints, int F0) {
+    // Far enough back that the guard's history window holds what the interrupted chain's held.
+    int first = F0;
+    while (first > 0 && masterPoints.at(F0) - masterPoints.at(first) < 4 * static_cast<FrameIndex>(master.SampleRate)) --first;
+    guard.Start(masterPoints.at(first), slavePoints.at(first));
+    for (int i = first + 1; i <= F0; ++i)
+        guard.Accept(masterPoints.at(i), slavePoints.at(i),
+                     EndCorrelation(master, slave, masterPoints.at(i - 1), masterPoints.at(i), slavePoints.at(i - 1),
+                                    slavePoints.at(i)));
 }
 
 }  // namespace
@@ -101,6 +145,7 @@ void SynchroniseFiles(SyncRun& run) {
         const int startRange = leadIn ? std::max(job.RangeS, kStartRange) : job.RangeS;
         robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, job.SlaveSkip, 100), startRange);
         D = robust.masterStart;
+        job.StartUndecided = robust.undecided;
     }
     masterPoints.set(F0, D);
     masterPoints.setCount(F0 + 1);
@@ -177,6 +222,13 @@ void SynchroniseFiles(SyncRun& run) {
     const int largestLookAhead = std::max(run.mode / 10, initialLookAhead);
     int U = initialLookAhead;
 
+    std::unique_ptr<LockGuard> guard;
+    if (job.LockGuard) {
+        guard = std::make_unique<LockGuard>(master, slave);
+        if (resume) seedGuard(*guard, master, slave, masterPoints, slavePoints, F0);
+    }
+    int heldFrom = -1;  // first point carried since the lock was lost
+
     // C. Segment loop.
     int A = F0 + 1;
     while (A < number && job.StopRequest.load() == 0) {
@@ -184,6 +236,29 @@ void SynchroniseFiles(SyncRun& run) {
         StageBarState& bar = progress.StageBar(stage);
         const int savedPosition = bar.Position.load();
         const int savedMax = bar.Max.load();
+
+        if (guard && guard->Lost()) {
+            const Reacquisition found = guard->Reacquire(J, N);
+            if (found.found) {
+                reacquired(slavePoints, masterPoints, A - 1, heldFrom, found);
+                N = found.slaveStart;
+                rate = static_cast<float>(guard->RecentRate() * 100.0);
+                heldFrom = -1;
+            } else {
+                K = masterPoints.at(A);
+                if (heldFrom < 0) heldFrom = A;
+                const FrameIndex held = guard->Carry(J, K, N);
+                AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K) + " 秒)");
+                writeHeldRow(resultCsv, reportBase, A, K, held, rate);
+                slavePoints.set(A, held);
+                slavePoints.setCount(A + 1);
+                J = K;
+                N = held;
+                if (job.DpLimit > 0 && job.DpLimit < J) job.StopRequest.store(1);
+                ++A;
+                continue;
+            }
+        }
 
         SearchResult r;
         K = masterPoints.at(A);
@@ -275,12 +350,29 @@ void SynchroniseFiles(SyncRun& run) {
                 P += anchor.shift;
             }
         }
+        std::string mark;
+        if (anchor.shift != 0) mark = "ANCHOR" + signedText(anchor.shift);
+        if (guard) {
+            if (A == F) guard->Start(J, N);
+            const GuardJudgement judged = guard->Judge(J, K, N, P, anchor.shift != 0 ? -1.0 : anchor.endR);
+            if (judged.kind == GuardJudgement::Kind::Corrected) {
+                AddLog("◆ロック補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
+                       std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(K) + " 秒)");
+                mark = "GUARD" + signedText(judged.slaveEnd - P);
+            } else if (judged.kind == GuardJudgement::Kind::Held) {
+                AddLog("◆ロック喪失 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
+                       std::to_string(judged.slaveEnd) + " (" + seconds(K) + " 秒、直近のRATEで継続)");
+                mark = "HOLD";
+                heldFrom = A;
+            }
+            P = judged.slaveEnd;
+            if (judged.kind != GuardJudgement::Kind::Held) guard->Accept(K, P, judged.r);
+        }
         rate = K > J ? static_cast<float>(static_cast<double>(P - N) * 100.0 / static_cast<double>(K - J)) : rate;
         if (resultCsv) {
             row += Fixed(rate) + ",";
-            // A re-anchored row gets a ninth field; the eight before it keep their meaning.
-            if (anchor.shift != 0)
-                row += "ANCHOR" + std::string(anchor.shift > 0 ? "+" : "") + std::to_string(anchor.shift) + ",";
+            // A re-anchored or guarded row gets a ninth field; the eight before it keep their meaning.
+            if (!mark.empty()) row += mark + ",";
             if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
                 throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
         }
@@ -301,6 +393,12 @@ void SynchroniseFiles(SyncRun& run) {
 
     // D. After the loop.
     FinishReport(resultCsv, reportBase + ".Result.csv");
+    if (guard) {
+        job.Guard = guard->Counts();
+        if (job.Guard.lost > 0 || job.Guard.corrected > 0)
+            AddLog("◆ロック判定：補正 " + std::to_string(job.Guard.corrected) + "、喪失 " + std::to_string(job.Guard.lost) +
+                   "、保持 " + std::to_string(job.Guard.held) + "、回復 " + std::to_string(job.Guard.reacquired));
+    }
     SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
     AddLog("終了ポイント=" + EndPointText(J));
 }
