@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/Log.h"
@@ -37,14 +38,14 @@ constexpr double kQuietAroundSeconds = 0.05;
 // The search around the prediction: +-0.2 s of master about the end.
 constexpr double kAroundSeconds = 0.2;
 constexpr double kReachSeconds = 0.05;     // a dropout of tens of ms stays within reach
-constexpr double kRefineSeconds = 0.02;    // the waveform check's +-15 ms and some
+constexpr double kRefineSeconds = 0.05;    // the envelope's 10 ms hops, the waveform check's +-15 ms, and some
 // Near-equal peaks (within this share of the best) count as one choice; the one nearest
 // the prediction wins.
 constexpr double kNearEqual = 0.9;
 constexpr double kConfidentR = 0.5;
 constexpr FrameIndex kSameEnd = 3;  // a re-searched end this close to the chain's keeps the chain's
-// Re-acquisition: the window around the prediction doubles from 1 s up to 10 s; once at
-// its widest it is tried once per second of master.
+// Re-acquisition: the window around the prediction is 1 s (dropouts), then 10 s (pauses
+// of several seconds, lost material); at its widest it is tried once per second of master.
 constexpr double kFirstReachSeconds = 1.0;
 constexpr double kMaxReachSeconds = 10.0;
 constexpr double kRetrySeconds = 1.0;
@@ -176,8 +177,8 @@ FrameIndex LockGuard::Carry(FrameIndex J, FrameIndex K, FrameIndex N) {
 Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     Reacquisition out;
     const double widest = kMaxReachSeconds * fs_;
-    const double reach = std::min(widest, kFirstReachSeconds * fs_ * std::pow(2.0, attempts_));
-    if (reach >= widest && attempts_ > 0 && static_cast<double>(sinceAttempt_) < kRetrySeconds * fs_) return out;
+    const double reach = attempts_ == 0 ? kFirstReachSeconds * fs_ : widest;
+    if (attempts_ > 1 && static_cast<double>(sinceAttempt_) < kRetrySeconds * fs_) return out;
     ++attempts_;
     sinceAttempt_ = 0;
     MatchRequest q;
@@ -189,6 +190,11 @@ Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     q.slaveSoundFrom = 0;
     const MatchResult match = MatchAround(master_, slave_, q);
     out.reach = q.reach;
+    if (std::getenv("TANDEM_GUARD_TRACE"))
+        std::fprintf(stderr, "reacq J=%lld N=%lld reach=%lld n=%zu best=%lld %.3f runner=%.3f clear=%d\n", (long long)J,
+                     (long long)N, (long long)q.reach, match.checked.size(),
+                     match.checked.empty() ? 0LL : (long long)match.checked.front().slaveStart,
+                     match.checked.empty() ? 0.0 : match.checked.front().score, match.runnerUp, match.clear ? 1 : 0);
     if (match.checked.empty()) return out;
     out.score = match.checked.front().score;
     out.runnerUp = match.runnerUp;
@@ -199,6 +205,8 @@ Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     const FrameIndex ahead = std::llround(static_cast<double>(around) * heldRate_);
     const EndMatch exact = FindEndNear(master_, slave_, J + around, out.slaveStart + ahead, heldRate_, around,
                                        std::llround(kRefineSeconds * fs_), kNearEqual);
+    if (std::getenv("TANDEM_GUARD_TRACE"))
+        std::fprintf(stderr, "  refine %lld -> %lld r=%.3f\n", (long long)out.slaveStart, (long long)(exact.slaveEnd - ahead), exact.r);
     if (exact.r >= kConfidentR) out.slaveStart = exact.slaveEnd - ahead;
     out.found = true;
     // The line goes on from where the material was found: the points before the loss

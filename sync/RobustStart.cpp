@@ -30,6 +30,8 @@ constexpr FrameIndex kCheckReach = 660;       // +-15 ms around the candidate, a
 constexpr FrameIndex kSamePlace = 441;  // estimates closer than this are one estimate
 constexpr double kClearScore = 0.4;
 constexpr double kClearRatio = 1.3;
+constexpr double kClearMatchedScore = 0.6;
+constexpr double kClearMismatchRatio = 3.0;
 
 struct RateSweep {
     double low = 1.0, step = 0.0;
@@ -267,7 +269,13 @@ std::string describe(const StartEstimate& e) {
 
 }  // namespace
 
-bool ClearWinner(double winner, double runnerUp) { return winner >= kClearScore && winner >= kClearRatio * runnerUp; }
+bool ClearWinner(double winner, double runnerUp) {
+    if (winner < kClearScore) return false;
+    if (winner >= kClearRatio * runnerUp) return true;
+    // 1 - r is the share that does not match: a runner-up that leaves several times as
+    // much unmatched (one loop period away, under a line that does not repeat) is no rival.
+    return winner >= kClearMatchedScore && 1.0 - runnerUp >= kClearMismatchRatio * (1.0 - winner);
+}
 
 MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest& q) {
     MatchResult result;

@@ -37,8 +37,9 @@ struct RobustStart {
 };
 
 // A winner is clear when its score is at least 0.4 and at least 1.3 times the best
-// score at another place: on repeating material the runner-up one period away scores
-// nearly as well, and then the evidence decides nothing.
+// score at another place, or, for a good match (0.6), when the runner-up leaves at least
+// three times as much unmatched (1 - score). On repeating material the runner-up one
+// period away scores nearly as well, and then the evidence decides nothing.
 bool ClearWinner(double winner, double runnerUp);
 
 struct MatchRequest {

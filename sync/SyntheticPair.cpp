@@ -19,12 +19,16 @@ struct Note {
     double decay;   // seconds
 };
 
-std::vector<Note> makeNotes(double seconds, unsigned seed) {
+std::vector<Note> makeNotes(double seconds, unsigned seed, double quietOpening = 0.0, double loop = 0.0,
+                            double leadGain = 0.0) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> uni(0.0, 1.0);
     std::vector<Note> notes;
     double t = 0.05;
-    while (t < seconds) {
+    for (; t < std::min(quietOpening, seconds); t += 0.8 + 0.6 * uni(rng))
+        notes.push_back({t, 2.5, 110.0 * std::pow(2.0, std::floor(uni(rng) * 24.0) / 12.0), 0.03 + 0.02 * uni(rng), 1.5});
+    const double end = loop > 0.0 ? std::min(seconds, quietOpening + loop) : seconds;
+    while (t < end) {
         const int voices = 1 + static_cast<int>(uni(rng) * 2.5);
         for (int v = 0; v < voices; ++v) {
             Note n;
@@ -36,6 +40,21 @@ std::vector<Note> makeNotes(double seconds, unsigned seed) {
             notes.push_back(n);
         }
         t += 0.09 + 0.35 * uni(rng);
+    }
+    if (loop > 0.0) {
+        // Loop-based music: the pattern after the opening repeats to the end, under a
+        // sparse lead line that does not (none with a negative layer gain).
+        const std::size_t first = static_cast<std::size_t>(std::count_if(notes.begin(), notes.end(), [&](const Note& n) {
+            return n.start < quietOpening;
+        }));
+        const std::vector<Note> pattern(notes.begin() + static_cast<std::ptrdiff_t>(first), notes.end());
+        for (int k = 1; quietOpening + k * loop < seconds; ++k)
+            for (Note n : pattern)
+                if ((n.start += k * loop) < seconds) notes.push_back(n);
+        if (leadGain > 0.0)
+            for (double at = quietOpening + 0.3; at < seconds; at += 0.7 + 1.3 * uni(rng))
+                notes.push_back({at, 1.5, 220.0 * std::pow(2.0, std::floor(uni(rng) * 24.0) / 12.0), leadGain * (0.2 + 0.2 * uni(rng)), 0.4});
+        std::stable_sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) { return a.start < b.start; });
     }
     return notes;
 }
@@ -84,16 +103,37 @@ static double warp(const SyntheticPairSpec& s, double u) {
     return c * u + a / w * (1.0 - std::cos(w * u));
 }
 
+// Slave clock seconds after its material start of material time u, the gaps included.
+static double recorded(const SyntheticPairSpec& s, double u) {
+    const double base = warp(s, -s.slaveExtraSeconds);
+    const double clock = warp(s, u) - base;
+    double offset = 0.0;
+    for (const auto& [at, seconds] : s.gaps) {
+        if (u < at) break;
+        const double jump = warp(s, at) - base;
+        if (seconds < 0.0 && clock < jump - seconds) return jump + offset;  // lost: the loss point
+        offset += seconds;
+    }
+    return clock + offset;
+}
+
 double SyntheticPair::SlavePositionOf(double masterFrame) const {
     const double u = masterFrame / kSampleRate - spec.masterPadSeconds;  // material time
-    const double slaveSeconds = spec.slavePadSeconds + warp(spec, u) - warp(spec, -spec.slaveExtraSeconds);
-    return slaveSeconds * kSampleRate;
+    return (spec.slavePadSeconds + recorded(spec, u)) * kSampleRate;
+}
+
+bool SyntheticPair::NearGap(double masterFrame, double seconds) const {
+    const double u = masterFrame / kSampleRate - spec.masterPadSeconds;
+    for (const auto& [at, length] : spec.gaps)
+        if (u > at - seconds && u < at + std::max(-length, 0.0) + seconds) return true;
+    return false;
 }
 
 SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     SyntheticPair pair;
     pair.spec = spec;
-    const std::vector<Note> notes = makeNotes(spec.seconds + std::max(0.0, spec.slaveExtraSeconds) + 1.0, spec.seed);
+    const std::vector<Note> notes = makeNotes(spec.seconds + std::max(0.0, spec.slaveExtraSeconds) + 1.0, spec.seed,
+                                              spec.quietOpeningSeconds, spec.loopSeconds, spec.loopLeadGain);
     // Material time 0 of the master is material time slaveExtra of the notes, so that
     // the slave can hold material before the master's start.
     const double shift = std::max(0.0, spec.slaveExtraSeconds);
@@ -111,7 +151,7 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     }
 
     // Slave: frame s holds material time u (from -extra on) with warp(u) - warp(-extra) = s/rate - pad.
-    const double slaveEnd = spec.slavePadSeconds + warp(spec, spec.seconds) - warp(spec, -spec.slaveExtraSeconds);
+    const double slaveEnd = spec.slavePadSeconds + recorded(spec, spec.seconds);
     const FrameIndex slaveFrames = static_cast<FrameIndex>(slaveEnd * kSampleRate);
     pair.slave.resize(static_cast<std::size_t>(slaveFrames));
     std::mt19937 rng(spec.seed * 7919u + 1u);
@@ -120,9 +160,18 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     const double base = warp(spec, -spec.slaveExtraSeconds);
     double u = -spec.slaveExtraSeconds;  // material time relative to the master's start
     for (FrameIndex i = 0; i < slaveFrames; ++i) {
-        const double target = static_cast<double>(i) / kSampleRate - spec.slavePadSeconds;  // slave clock seconds
+        const double clock = static_cast<double>(i) / kSampleRate - spec.slavePadSeconds;  // slave clock seconds
+        bool paused = false;
+        double offset = 0.0;
+        for (const auto& [at, seconds] : spec.gaps) {
+            const double jump = warp(spec, at) - base + offset;
+            if (clock < jump) break;
+            if (seconds > 0.0 && clock < jump + seconds) paused = true;
+            offset += seconds;
+        }
+        const double target = clock - offset;
         double v = 0.0;
-        if (target >= 0.0) {
+        if (target >= 0.0 && !paused) {
             for (int k = 0; k < 3; ++k) {  // Newton on warp(u) - base = target
                 const double c = 1.0 + spec.ppm * 1e-6;
                 const double w = 2.0 * M_PI / spec.wobblePeriodSeconds;

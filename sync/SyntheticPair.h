@@ -24,6 +24,12 @@ struct SyntheticPairSpec {
     double slaveNoiseDb = -50.0;    // white noise on the slave against full scale (<= -200: none)
     double slaveGain = 1.0;         // negative inverts the slave
     std::vector<std::pair<double, double>> silences;  // material [from, to) in seconds made silent
+    // The slave recorder paused at material time first for second seconds of its clock
+    // (digital silence), or, where second is negative, lost that much of its recording.
+    std::vector<std::pair<double, double>> gaps;
+    double loopSeconds = 0.0;          // > 0: the material repeats with this period
+    double loopLeadGain = 0.5;         // a lead line over the loop that does not repeat (0: none)
+    double quietOpeningSeconds = 0.0;  // a slow, quiet opening: few long, soft notes
     unsigned seed = 7;
 };
 
@@ -31,8 +37,12 @@ struct SyntheticPair {
     SyntheticPairSpec spec;
     std::vector<Frame> master;
     std::vector<Frame> slave;
-    // The slave frame (fractional) that holds the material of a master frame.
+    // The slave frame (fractional) that holds the material of a master frame; material
+    // the slave lost maps to where the loss is.
     double SlavePositionOf(double masterFrame) const;
+    // Whether the master frame lies within seconds of a gap in the slave's recording (of
+    // the material the slave lost, or of the point where it paused).
+    bool NearGap(double masterFrame, double seconds) const;
 };
 
 SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec);

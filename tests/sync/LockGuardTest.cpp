@@ -1,0 +1,144 @@
+// The lock guard and the start check on generated material of each kind where the plain
+// chain goes wrong: loops, pauses, dropouts, lost material, late and quiet starts; all
+// without lead-ins.
+#include <fstream>
+#include <sstream>
+
+#include "common/ReferenceSearch.h"
+#include "sync/PatternSearch.h"
+#include "sync/RobustStart.h"
+#include "sync/SyncFixture.h"
+
+namespace tandem::test {
+namespace {
+
+SyntheticPairSpec basePair(unsigned seed) {
+    SyntheticPairSpec spec;
+    spec.seconds = 24.0;
+    spec.ppm = -300.0;
+    spec.wobblePpm = 600.0;
+    spec.wobblePeriodSeconds = 20.0;
+    spec.masterPadSeconds = 0.3;
+    spec.slavePadSeconds = 0.6;
+    spec.slaveNoiseDb = -55.0;
+    spec.seed = seed;
+    return spec;
+}
+
+struct Case {
+    const char* name;
+    void (*shape)(SyntheticPairSpec&);
+    bool marked;  // the guard must have acted (counted and marked in the result CSV)
+};
+
+const Case kCases[] = {
+    {"loop_1s", [](SyntheticPairSpec& s) { s.loopSeconds = 1.0; }, false},
+    {"loop_0p4s", [](SyntheticPairSpec& s) { s.loopSeconds = 0.4; }, false},
+    {"pause_0p5s", [](SyntheticPairSpec& s) { s.gaps = {{9.0, 0.5}}; }, true},
+    {"pause_3s", [](SyntheticPairSpec& s) { s.gaps = {{9.0, 3.0}}; }, true},
+    {"dropout_40ms", [](SyntheticPairSpec& s) { s.gaps = {{9.0, 0.04}}; }, true},
+    {"dropout_5ms", [](SyntheticPairSpec& s) { s.gaps = {{9.0, 0.005}}; }, true},
+    {"lost_10ms", [](SyntheticPairSpec& s) { s.gaps = {{9.0, -0.01}}; }, true},
+    {"lost_1s", [](SyntheticPairSpec& s) { s.gaps = {{9.0, -1.0}}; }, true},
+    {"pauses_in_a_loop", [](SyntheticPairSpec& s) { s.loopSeconds = 1.7; s.gaps = {{7.0, 0.3}, {15.0, 0.04}}; }, true},
+    {"late_slave_6s", [](SyntheticPairSpec& s) { s.slavePadSeconds = 0.0; s.slaveExtraSeconds = -6.0; }, false},
+    {"early_slave_7s", [](SyntheticPairSpec& s) { s.slavePadSeconds = 0.0; s.slaveExtraSeconds = 7.0; }, false},
+    {"quiet_opening_late_slave", [](SyntheticPairSpec& s) {
+         s.quietOpeningSeconds = 6.0;
+         s.slavePadSeconds = 0.0;
+         s.slaveExtraSeconds = -0.9;
+     }, false},
+};
+
+class LockGuardTest : public SyncFixture, public ::testing::WithParamInterface<std::tuple<Case, unsigned>> {};
+
+TEST_P(LockGuardTest, keeps_every_point_in_step_but_those_inside_a_gap) {
+    const auto& [c, seed] = GetParam();
+    SyntheticPairSpec spec = basePair(seed);
+    c.shape(spec);
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    writePair(pair);
+    const JobOutcome outcome = runJob(kOptResultCsv);
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+
+    std::vector<double> errors;
+    const int n = std::min(count(master), count(slave));
+    for (int i = 0; i < n; ++i) {
+        const double m = static_cast<double>(point(master, i));
+        if (m >= static_cast<double>(pair.master.size())) continue;
+        if (pair.NearGap(m, 0.5)) continue;
+        errors.push_back(std::fabs(static_cast<double>(point(slave, i)) - pair.SlavePositionOf(m)));
+    }
+    ASSERT_GT(errors.size(), 60u);
+    // Points more than 0.5 s from a gap are all found again: the guard notices a gap in a
+    // segment or two and finds the material again at its first or second try.
+    EXPECT_GE(shareWithin(errors, 2.0), 0.97);
+    EXPECT_GE(shareWithin(errors, 10.0), 0.995);
+    if (c.marked) {
+        EXPECT_GT(job.Guard.corrected + job.Guard.lost, 0);
+        std::ifstream csv(dir.file("slave.Result.csv"));
+        std::stringstream text;
+        text << csv.rdbuf();
+        EXPECT_TRUE(text.str().find(",GUARD") != std::string::npos || text.str().find(",HOLD") != std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Material, LockGuardTest, ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(3u, 11u)),
+                         [](const auto& p) {
+                             return std::string(std::get<0>(p.param).name) + "_seed" + std::to_string(std::get<1>(p.param));
+                         });
+
+class GuardSwitch : public SyncFixture {};
+
+TEST_F(GuardSwitch, with_every_check_off_the_points_are_the_plain_chains) {
+    SyntheticPairSpec spec = basePair(5);
+    spec.gaps = {{9.0, 0.5}};
+    writePair(MakeSyntheticPair(spec));
+    runJob();
+    ASSERT_GT(job.Guard.lost, 0) << "the pair needs the guard";
+    const std::vector<FrameIndex> guarded = [&] {
+        std::vector<FrameIndex> p;
+        for (int i = 0; i < count(slave); ++i) p.push_back(point(slave, i));
+        return p;
+    }();
+
+    for (const char* key : {"ROBUST_START", "ANCHOR_ENDS", "LOCK_GUARD"}) SettingsWriteInt("TandemEnv", key, 0);
+    SettingsWriteInt(slave, "Count", 0);
+    runJob();
+    std::vector<FrameIndex> off;
+    for (int i = 0; i < count(slave); ++i) off.push_back(point(slave, i));
+
+    SettingsWriteInt(slave, "Count", 0);
+    ReplaceSegmentSearch([](const SegmentSearch& q, KWavefile& file, const std::vector<Frame>& segment, SyncProgress&,
+                            SearchResult& r) { ReferenceSearchSegment(q, file, segment, r); });
+    runJob();
+    ReplaceSegmentSearch(nullptr);
+    std::vector<FrameIndex> plain;
+    for (int i = 0; i < count(slave); ++i) plain.push_back(point(slave, i));
+    EXPECT_EQ(off, plain);
+    EXPECT_NE(off, guarded);
+}
+
+TEST(ClearWinner, a_runner_up_within_the_ratio_decides_nothing) {
+    struct Row {
+        double winner, runnerUp;
+        bool clear;
+    } rows[] = {{0.9, 0.0, true}, {0.5, 0.38, true}, {0.5, 0.39, false}, {0.8, 0.75, false},
+                {0.95, 0.84, true}, {0.95, 0.86, false}, {0.39, 0.0, false}};
+    for (const Row& r : rows) EXPECT_EQ(ClearWinner(r.winner, r.runnerUp), r.clear) << r.winner << " / " << r.runnerUp;
+}
+
+TEST_F(GuardSwitch, an_undecidable_start_keeps_the_onset_and_says_so) {
+    // Pure loops: every period matches as well as the next, so nothing is clear.
+    SyntheticPairSpec spec = basePair(9);
+    spec.loopSeconds = 0.5;
+    spec.loopLeadGain = 0.0;
+    writePair(MakeSyntheticPair(spec));
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+    EXPECT_TRUE(job.StartUndecided);
+    EXPECT_NE(outcome.notes.find("開始点"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tandem::test
