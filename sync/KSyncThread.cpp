@@ -290,7 +290,7 @@ JobOutcome KSyncThread::runSync() {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
         master.reset();
         slave.reset();
-        checkOutput(outcome, progress_, slaveFile_);
+        checkOutput(outcome, progress_, request_.slave);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
@@ -312,7 +312,7 @@ JobOutcome KSyncThread::runOutputOnly() {
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
-    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, slaveFile_);
+    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;
 }
