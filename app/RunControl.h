@@ -7,34 +7,16 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 
-#include <atomic>
 #include <memory>
 #include <string>
 
+#include "sync/JobRequest.h"
 #include "sync/KSyncThread.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
 
 namespace tandem {
-
-// Everything a synchronisation job is started with; skips and the stop point in frames.
-struct JobRequest {
-    std::string master;
-    std::string slave;
-    int baseStep = 2;
-    FrameIndex masterSkip = 0;
-    FrameIndex slaveSkip = 0;
-    int rangeS = 800;
-    int rangeE = 300;
-    FrameIndex dpLimit = 0;
-    int eqLow = 0;
-    int eqHigh = 0;
-    int channelFlag = 0;
-    int mode = kModeSingle;
-    bool lowPriority = true;
-};
 
 class RunControl : public QObject {
     Q_OBJECT
@@ -43,19 +25,18 @@ public:
     // A worker still running is stopped and waited for: no thread outlives its owner.
     ~RunControl() override;
 
-    // Starts the worker. Returns false with *why set when a job is running already or
-    // no thread could be started; JobDone then never comes.
+    // Starts the worker on request (which also sets the option word). Returns false with
+    // *why set when a job is running already or no thread could be started; JobDone
+    // then never comes.
     bool Start(const JobRequest& request, std::string* why);
     // Starts an output-only job: the synchronised file of a stored pair rebuilt from its
     // stored points with mix (copied). Same results as Start.
     bool StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
                          bool lowPriority, std::string* why);
-    // Asks the worker to end after the current segment (it still writes its output).
+    // Asks the worker to end after the current segment (it still writes its output). A
+    // request made before the worker reaches its first segment holds: the flag is
+    // cleared only when a job is made.
     void RequestStop();
-    // A stop asked for before the worker began is cleared by the worker's own start:
-    // RequestStop repeats it every few milliseconds until the worker reports past its
-    // start (message line 0), and the window's timer repeats it through this.
-    void RenewStopRequest();
     bool Busy() const { return thread_ != nullptr; }
     const JobRequest& LastRequest() const { return last_; }
 
@@ -74,9 +55,6 @@ private:
     SyncProgress progress_;
     JobRequest last_;
     std::unique_ptr<KSyncThread> thread_;
-    std::atomic<bool> workerFinished_{false};
-    bool stopPending_ = false;
-    QTimer stopRenewal_;
 };
 
 }  // namespace tandem

@@ -29,6 +29,10 @@ constexpr int kModeSingle = 11;
 constexpr int kModeRetry = 21;
 constexpr int kModeLookAhead = 66;
 
+// StopRequest values.
+constexpr int kStopByUser = 1;
+constexpr int kStopAtPoint = 2;
+
 struct SyncJob {
     std::string MasterFile;
     std::string SlaveFile;
@@ -45,13 +49,14 @@ struct SyncJob {
     // re-anchored ends of segments longer than two division steps.
     bool RobustStart = true;
     bool AnchorEnds = true;
+    // From the job's request: go on from the last stored pair of points before the
+    // master lead-in as it stands, without a new start point search.
+    bool Resume = false;
     // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
     // line and correlation, searched again or held where the chain lost the material.
     bool LockGuard = true;
-    // Set by the front end for one job: go on from the last stored pair of points before
-    // the master lead-in as it stands, without a new start point search.
-    bool Resume = false;
-    // Set by the front end (STOP) or the worker (stop point); read once per segment.
+    // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
+    // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};
 
     // Written by the worker during the job, read by the front end after it.
