@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/Translation.h"
+#include "ui/Translation.h"
 #include "core/Alert.h"
 
 namespace tandem {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "sync/Progress.h"
+#include "ui/Translation.h"
 
 namespace tandem {
 
@@ -41,12 +42,16 @@ StageTick TickStage(const StageSnapshot& bar, std::int64_t stageClockMs, std::in
     return tick;
 }
 
-std::optional<QString> EndOfJobLine(const JobOutcome& outcome, bool stoppedByUser) {
-    if (outcome.stopped && stoppedByUser && outcome.outputWritten)
+std::optional<QString> EndOfJobLine(const JobOutcome& outcome) {
+    if (outcome.stoppedByUser && outcome.outputWritten && !outcome.checkSummary.empty())
+        return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2")
+            .arg(outcome.pointCount)
+            .arg(EngineText(outcome.checkSummary));
+    if (outcome.stoppedByUser && outcome.outputWritten)
         return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2 を作成しました")
             .arg(outcome.pointCount)
             .arg(QString::fromStdString(outcome.outputFile));
-    if (outcome.stopped && stoppedByUser)
+    if (outcome.stoppedByUser)
         return QCoreApplication::translate("tandem::ProgressDisplay",
                                            "停止しました（分割点 %1 個）。同期ファイルは作成されていません")
             .arg(outcome.pointCount);

@@ -41,9 +41,9 @@ struct StageTick {
 StageTick TickStage(const StageSnapshot& bar, std::int64_t stageClockMs, std::int64_t nowMs);
 
 // What message line 0 says once a job has ended; nullopt keeps the worker's last text
-// (the output's "…の作成"). A job the user stopped says so with the points it found; a
-// job that made no file does not claim one.
-std::optional<QString> EndOfJobLine(const JobOutcome& outcome, bool stoppedByUser);
+// (the verdict on the file). A job the user stopped says so with the points it found
+// (and the verdict); a job that made no file does not claim one.
+std::optional<QString> EndOfJobLine(const JobOutcome& outcome);
 
 // The result gauge's colour for a value.
 QColor GaugeColour(int value);

@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/Fonts.h"
+#include "ui/Fonts.h"
 
 namespace tandem {
 

@@ -28,9 +28,8 @@
 
 #include <stdexcept>
 
-#include "app/Fonts.h"
 #include "app/ProgressDisplay.h"
-#include "app/Translation.h"
+#include "ui/Translation.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "eq/EqStrip.h"
@@ -40,6 +39,8 @@
 #include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
+#include "sync/JobRequest.h"
+#include "ui/Fonts.h"
 
 namespace tandem {
 
@@ -642,7 +643,7 @@ void TTandemForm::BtnSyncStartClick() {
     startJob();
 }
 
-bool TTandemForm::startJob() {
+bool TTandemForm::startJob(bool continuesBatch) {
     if (!isFile(fnMaster->Path())) {
         SelectMasterClick();
         if (!isFile(fnMaster->Path())) return false;
@@ -676,40 +677,34 @@ bool TTandemForm::startJob() {
     Timer1->start();
     showPanels(false);
 
-    int options = JobOptions() & kOptDebug;
-    if (cbResult->isChecked()) options |= kOptResultCsv;
-    if (cbStart->isChecked()) options |= kOptStartCsv;
-    if (cbEnd->isChecked()) options |= kOptSegmentCsv;
-    if (cbEqWave->isChecked()) options |= kOptKeepEq;
-    progress.SetJobOptions(options);
+    JobRequest request;
+    request.options = JobOptions() & kOptDebug;
+    if (cbResult->isChecked()) request.options |= kOptResultCsv;
+    if (cbStart->isChecked()) request.options |= kOptStartCsv;
+    if (cbEnd->isChecked()) request.options |= kOptSegmentCsv;
+    if (cbEqWave->isChecked()) request.options |= kOptKeepEq;
 
-    const bool debug = IsDebugMode();
+    const bool debug = (request.options & kOptDebug) != 0;
     const ExpertValues shown{seBaseStep->value(), seRangeS->value(), seRangeE->value()};
-    const JobParameters p = ParametersForLevel(DiffIndex(), debug, shown, BandLow(), BandHigh());
+    ApplyLevel(request, ParametersForLevel(DiffIndex(), debug, shown, BandLow(), BandHigh()));
     if (debug) {
         StartLog();
     } else {
-        seBaseStep->setValue(p.expert.baseStep);
-        seRangeS->setValue(p.expert.rangeS);
-        seRangeE->setValue(p.expert.rangeE);
+        seBaseStep->setValue(request.baseStep);
+        seRangeS->setValue(request.rangeS);
+        seRangeE->setValue(request.rangeE);
     }
     if (batch_.Running()) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
     BtnSyncStart->setText(tr("STOP"));
 
-    JobRequest request;
     request.master = master;
     request.slave = slave;
-    request.baseStep = seBaseStep->value();
     request.masterSkip = seMasterSkipCount->value() * kTenthFrames;
     request.slaveSkip = seSlaveSkipCount->value() * kTenthFrames;
-    request.rangeS = seRangeS->value();
-    request.rangeE = seRangeE->value();
     request.dpLimit = seDpLimit->value() * kTenthFrames;
-    request.eqLow = p.eqLow;
-    request.eqHigh = p.eqHigh;
-    request.channelFlag = p.channelFlag;
-    request.mode = p.mode;
     request.lowPriority = cbBackGround->isChecked();
+    // The next part of the recording the batch has just run goes on from its points.
+    if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
     std::string why;
     if (!run_.Start(request, &why)) {
         if (debug) HideLog();
@@ -734,7 +729,7 @@ void TTandemForm::OnJobDone(const JobOutcome& outcome) {
     BtnSyncStart->setText(tr("START"));
     running_ = false;
     SyncProgress& progress = run_.Progress();
-    if (const std::optional<QString> line = EndOfJobLine(outcome, stopRequested_)) {
+    if (const std::optional<QString> line = EndOfJobLine(outcome)) {
         progress.SetMessageLine(line->toStdString(), 0);
     }
     stopRequested_ = false;
@@ -859,7 +854,7 @@ void TTandemForm::continueBatch() {
     const int next = batch_.Continue(jobList_->History());
     if (next < 0) return;
     loadJob(next);
-    startJob();
+    startJob(true);
 }
 
 // The output of the first selected job rebuilt with the remix dialog's settings; the

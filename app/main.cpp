@@ -14,7 +14,7 @@
 #include "app/AlertBridge.h"
 #include "app/TDebugWindow.h"
 #include "app/TTandemForm.h"
-#include "app/Translation.h"
+#include "ui/Translation.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "joblist/TJobListForm.h"

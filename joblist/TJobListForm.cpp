@@ -8,8 +8,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/Fonts.h"
-#include "app/Translation.h"
+#include "ui/Fonts.h"
+#include "ui/Translation.h"
 
 namespace tandem {
 namespace {

@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "app/Translation.h"
+#include "ui/Translation.h"
 
 namespace tandem {
 namespace {

@@ -92,6 +92,10 @@
         <source>同期ファイルは作成されていません</source>
         <translation>No synchronised file was made.</translation>
     </message>
+    <message>
+        <source>停止しました（分割点 %1 個）。%2</source>
+        <translation>Stopped (%1 division points). %2</translation>
+    </message>
 </context>
 <context>
     <name>tandem::TDebugWindow</name>

@@ -42,22 +42,26 @@ TEST(ProgressDisplay, end_of_job_line_tells_a_stop_and_a_missing_file) {
     struct Case {
         const char* what;
         bool stopped, byUser, written;
-        const char* line;  // nullptr: the worker's "…の作成" stays
+        const char* verdict;
+        const char* line;  // nullptr: the worker's last text (the verdict) stays
     };
     const Case cases[] = {
-        {"finished", false, false, true, nullptr},
-        {"stop point reached", true, false, true, nullptr},
-        {"stopped", true, true, true, "停止しました（分割点 7 個）。/p/【m】-【s】.wav を作成しました"},
-        {"stopped before two points", true, true, false, "停止しました（分割点 7 個）。同期ファイルは作成されていません"},
-        {"failed", false, false, false, "同期ファイルは作成されていません"},
+        {"finished", false, false, true, "同期確認: 99.0 %", nullptr},
+        {"stop point reached", true, false, true, "同期確認: 99.0 %", nullptr},
+        {"stopped", true, true, true, "同期確認: 99.0 %", "停止しました（分割点 7 個）。同期確認: 99.0 %"},
+        {"stopped, no verdict", true, true, true, "", "停止しました（分割点 7 個）。/p/【m】-【s】.wav を作成しました"},
+        {"stopped before two points", true, true, false, "", "停止しました（分割点 7 個）。同期ファイルは作成されていません"},
+        {"failed", false, false, false, "", "同期ファイルは作成されていません"},
     };
     for (const Case& c : cases) {
         JobOutcome outcome;
         outcome.stopped = c.stopped;
+        outcome.stoppedByUser = c.byUser;
         outcome.outputWritten = c.written;
         outcome.outputFile = c.written ? "/p/【m】-【s】.wav" : "";
+        outcome.checkSummary = c.verdict;
         outcome.pointCount = 7;
-        const std::optional<QString> line = EndOfJobLine(outcome, c.byUser);
+        const std::optional<QString> line = EndOfJobLine(outcome);
         if (c.line) {
             ASSERT_TRUE(line) << c.what;
             EXPECT_EQ(line->toStdString(), c.line) << c.what;

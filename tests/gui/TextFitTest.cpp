@@ -16,7 +16,7 @@
 
 #include "GuiFixture.h"
 #include "app/TDebugWindow.h"
-#include "app/Translation.h"
+#include "ui/Translation.h"
 #include "joblist/TJobListForm.h"
 #include "remix/TRemixForm.h"
 

@@ -1,4 +1,4 @@
-#include "app/Translation.h"
+#include "ui/Translation.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
