@@ -33,6 +33,7 @@ struct JobRequest {
     int eqHigh = 0;
     int channelFlag = 0;
     int mode = kModeSingle;
+    int level = -1;  // 相異点 0..3, recorded with the points
     bool lowPriority = true;
 };
 

@@ -38,6 +38,7 @@
 #include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
+#include "sync/StoredPoints.h"
 
 namespace tandem {
 
@@ -657,6 +658,7 @@ bool TTandemForm::startJob() {
     request.eqHigh = p.eqHigh;
     request.channelFlag = p.channelFlag;
     request.mode = p.mode;
+    request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
     std::string why;
     if (!run_.Start(request, &why)) {
@@ -733,8 +735,8 @@ void TTandemForm::TimerTick(std::int64_t nowMs) {
 
 void TTandemForm::ResetButtonClick(int tag) {
     guarded([&] {
-        if (tag & 1) SettingsWriteInt(toStd(fnMaster->Path()), "Count", seRestartPoint->value());
-        if (tag & 2) SettingsWriteInt(toStd(fnSlave->Path()), "Count", seRestartPoint->value());
+        if (tag & 1) StoredPoints(toStd(fnMaster->Path())).reset(seRestartPoint->value());
+        if (tag & 2) StoredPoints(toStd(fnSlave->Path())).reset(seRestartPoint->value());
     });
 }
 

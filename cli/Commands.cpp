@@ -10,6 +10,7 @@
 #include "eq/EqWave.h"
 #include "joblist/JobRegistry.h"
 #include "settings/Settings.h"
+#include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::cli {
@@ -44,14 +45,20 @@ int report(const JobOutcome& outcome, const std::string& what) {
 // A job keeps the stored points that lie before its master lead-in. To go on where a
 // stopped or killed job stood, the lead-ins are set to the last stored pair of points,
 // and the job continues from that pair as it stands. false: nothing to resume.
-bool resumeLeadIns(const std::string& master, const std::string& slave, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
-    const int stored = std::min(SettingsReadInt(master, "Count", 0), SettingsReadInt(slave, "Count", 0));
+bool resumeLeadIns(const PairRecord& job, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
+    const StoredPoints masterPoints(job.master), slavePoints(job.slave);
+    if (const std::string foreign = ForeignPoints(masterPoints, slavePoints, job); !foreign.empty()) {
+        std::fprintf(stderr, "tandem-cli: %s; searching from the start\n", foreign.c_str());
+        return false;
+    }
+    const LastPair last = LastStoredPair(masterPoints, slavePoints);
+    const int stored = last.stored;
     if (stored < 2) {
         std::fprintf(stderr, "tandem-cli: no stored division points to resume from; searching from the start\n");
         return false;
     }
-    const FrameIndex m = SettingsReadInt(master, "DP" + std::to_string(stored - 1), 0);
-    const FrameIndex s = SettingsReadInt(slave, "DP" + std::to_string(stored - 1), 0);
+    const FrameIndex m = last.master;
+    const FrameIndex s = last.slave;
     if (m <= masterSkip) {
         std::fprintf(stderr, "tandem-cli: the stored division points end before the master lead-in; nothing to resume\n");
         return false;
@@ -122,12 +129,14 @@ int RunSync(const SyncArgs& a) {
     }
     FrameIndex masterSkip = a.masterSkip * kTenthFrames;
     FrameIndex slaveSkip = a.slaveSkip * kTenthFrames;
-    job.Resume = a.resume && resumeLeadIns(master, slave, masterSkip, slaveSkip);
+    job.Level = level;
+    job.Resume = a.resume && resumeLeadIns(PairRecord{master, slave, p.expert.baseStep, p.mode, level, -1}, masterSkip,
+                                           slaveSkip);
     KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
                        p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
     thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds);
     InstallStopHandler(job);
-    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
+    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, a.background);
     RemoveStopHandler();
     if (a.debug) {
         if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());

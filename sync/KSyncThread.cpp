@@ -7,13 +7,17 @@
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "core/Text.h"
 #include "eq/EqWave.h"
 #include "settings/Settings.h"
 #include "sync/OutputWriter.h"
+#include "sync/StoredPoints.h"
 #include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
 
@@ -130,6 +134,18 @@ std::string pairProblem(const std::string& master, const std::string& slave) {
     return {};
 }
 
+// Room for the suffix of the temporary name a file is first written under.
+constexpr std::size_t kTemporarySuffix = 24;
+
+// Checked before any work: a name too long for the file system would otherwise fail
+// only when the file is written, after the whole search.
+std::string namesProblem(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (std::string why = NameLengthProblem(name, kTemporarySuffix); !why.empty()) return why;
+    }
+    return {};
+}
+
 // What tells that a file changed on disk since the job read it.
 struct FileStamp {
     bool exists = false;
@@ -166,6 +182,22 @@ JobOutcome KSyncThread::runSync() {
     if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
         noteError(outcome, progress_, clash);
         return outcome;
+    }
+    {
+        const int options = progress_.JobOptions();
+        const std::string reportBase = ProgramFolder() + BaseName(slaveFile_);
+        std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
+        if (options & kOptDebug) names.push_back(slaveFile_ + ".log");
+        if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
+        if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
+        if (eqLow_ > 0 || eqHigh_ > 0) {
+            names.push_back(EqWaveName(masterFile_, eqLow_, eqHigh_));
+            names.push_back(EqWaveName(slaveFile_, eqLow_, eqHigh_));
+        }
+        if (const std::string why = namesProblem(names); !why.empty()) {
+            noteError(outcome, progress_, why);
+            return outcome;
+        }
     }
     // Taken before the files are read: a change after this point is seen at the end.
     const FileStamp masterSeen = stampOf(masterFile_), slaveSeen = stampOf(slaveFile_);
@@ -226,9 +258,17 @@ JobOutcome KSyncThread::runSync() {
             }
         }
         if (master && slave) {
+            const StoredPoints masterPoints(masterFile_), slavePoints(slaveFile_);
             try {
+                const std::string dropped = ClaimPoints(
+                    masterPoints, slavePoints, PairRecord{masterFile_, slaveFile_, baseStep_, mode_, job_.Level, -1});
+                if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
                 SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, mode_, progress_};
                 SynchroniseFiles(run);
+                if (masterPoints.count() > 0) {
+                    masterPoints.setRecordStart(masterPoints.at(0));
+                    slavePoints.setRecordStart(masterPoints.at(0));
+                }
             } catch (const std::exception& e) {
                 noteError(outcome, progress_, e.what());
             }
@@ -254,7 +294,7 @@ JobOutcome KSyncThread::runSync() {
                   std::string(masterChanged ? "the master file " + masterFile_ : "the slave file " + slaveFile_) +
                       " was changed or removed while the job ran; the division points found are stored, but no "
                       "synchronised file was made");
-        outcome.pointCount = SettingsReadInt(slaveFile_, "Count", 0);
+        outcome.pointCount = StoredPoints(slaveFile_).count();
     } else {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
     }
@@ -275,6 +315,17 @@ JobOutcome KSyncThread::runOutputOnly() {
     job_.SlaveFile = slaveFile_;
     if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
         noteError(outcome, progress_, clash);
+        return outcome;
+    }
+    if (const std::string why = namesProblem({SynchronisedFileName(job_, progress_.IsDebugMode())}); !why.empty()) {
+        noteError(outcome, progress_, why);
+        return outcome;
+    }
+    // Points another pair or division left in either file would mix unrelated audio.
+    const std::string foreign =
+        ForeignPoints(StoredPoints(masterFile_), StoredPoints(slaveFile_), PairRecord{masterFile_, slaveFile_});
+    if (!foreign.empty()) {
+        noteError(outcome, progress_, foreign + "; synchronise " + masterFile_ + " and " + slaveFile_ + " again");
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);

@@ -47,6 +47,9 @@ struct SyncJob {
     // Set by the front end for one job: go on from the last stored pair of points before
     // the master lead-in as it stands, without a new start point search.
     bool Resume = false;
+    // Set by the front end: the 相異点 level (0..3) the job runs at, recorded with its
+    // points; -1 when unknown.
+    int Level = -1;
     // Set by the front end (STOP) or the worker (stop point); read once per segment.
     std::atomic<int> StopRequest{0};
 };
