@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <future>
+#include <stdexcept>
 
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
@@ -106,12 +107,12 @@ void RemoveStopHandler() {
     g_job.store(nullptr);
 }
 
-JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet) {
+JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool background) {
     std::promise<JobOutcome> done;
     std::future<JobOutcome> result = done.get_future();
     progress.SetStageClock(TickCountMs());
     std::string why;
-    if (!thread.Start(false, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
+    if (!thread.Start(background, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
         JobOutcome failed;
         failed.error = why;
         return failed;
@@ -127,6 +128,7 @@ void OpenSettings() {
     const std::string folder = ProgramFolder();
     if (!FolderNotice().empty()) std::fprintf(stderr, "tandem-cli: %s\n", FolderNotice().c_str());
     SettingsOpen(folder + "qzv.ini");
+    if (std::string why; !SettingsReadable(&why)) throw std::runtime_error(why);
     // The desktop program stores per-file sections relative to its folder list's
     // directory; use the same one so both front ends share their points.
     std::string src = SettingsReadText("TandemEnv", "SRCDIR", ExecutableFolder());
