@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "app/JobHistoryLink.h"
-#include "app/RunControl.h"
 #include "app/ExcerptPlayer.h"
+#include "app/RunControl.h"
 #include "joblist/JobBatch.h"
+#include "joblist/JobHistoryLink.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -192,7 +192,9 @@ private:
     void buildEqPanel();
     void loadBackground();
     void showDirectoryInList(const QString& dir);
-    bool startJob();
+    // continuesBatch: started by the batch continuation, which resumes a later part of
+    // the recording the batch has just run from the points that part left.
+    bool startJob(bool continuesBatch = false);
     void loadJob(int position);
     void continueBatch();
     void remixStoredJob();

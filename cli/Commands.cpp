@@ -1,6 +1,5 @@
 #include "cli/Commands.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,7 +9,7 @@
 #include "eq/EqWave.h"
 #include "joblist/JobRegistry.h"
 #include "settings/Settings.h"
-#include "sync/StoredPoints.h"
+#include "sync/OutputCheck.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::cli {
@@ -35,39 +34,16 @@ int report(const JobOutcome& outcome, const std::string& what) {
     if (!outcome.error.empty()) {
         std::fprintf(stderr, "tandem-cli: %s failed: %s\n", what.c_str(), outcome.error.c_str());
         if (outcome.outputWritten) std::fprintf(stderr, "tandem-cli: %s was written all the same\n", outcome.outputFile.c_str());
-        return 1;
+        return kExitFailed;
     }
     std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
     std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
-    return outcome.outputWritten ? 0 : 1;
-}
-
-// A job keeps the stored points that lie before its master lead-in. To go on where a
-// stopped or killed job stood, the lead-ins are set to the last stored pair of points,
-// and the job continues from that pair as it stands. false: nothing to resume.
-bool resumeLeadIns(const PairRecord& job, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
-    const StoredPoints masterPoints(job.master), slavePoints(job.slave);
-    if (const std::string foreign = ForeignPoints(masterPoints, slavePoints, job); !foreign.empty()) {
-        std::fprintf(stderr, "tandem-cli: %s; searching from the start\n", foreign.c_str());
-        return false;
-    }
-    const LastPair last = LastStoredPair(masterPoints, slavePoints);
-    const int stored = last.stored;
-    if (stored < 2) {
-        std::fprintf(stderr, "tandem-cli: no stored division points to resume from; searching from the start\n");
-        return false;
-    }
-    const FrameIndex m = last.master;
-    const FrameIndex s = last.slave;
-    if (m <= masterSkip) {
-        std::fprintf(stderr, "tandem-cli: the stored division points end before the master lead-in; nothing to resume\n");
-        return false;
-    }
-    masterSkip = m;
-    slaveSkip = std::max<FrameIndex>(s, 0);
-    std::fprintf(stderr, "tandem-cli: resuming after %d stored division points, at %s (master) / %s (slave)\n",
-                 stored - 1, secondsText(masterSkip).c_str(), secondsText(slaveSkip).c_str());
-    return true;
+    if (!outcome.checkSummary.empty()) std::printf("%s\n%s\n", outcome.checkSummary.c_str(), outcome.checkDetails.c_str());
+    if (!outcome.outputWritten) return kExitFailed;
+    if (outcome.stoppedByUser) return kExitStopped;
+    // A file whose check could not be made is not vouched for either.
+    if (!outcome.checkSummary.empty() && !outcome.inStep) return kExitNotInStep;
+    return kExitOk;
 }
 
 }  // namespace
@@ -98,6 +74,20 @@ int RunInfo(const InfoArgs& args) {
     return 0;
 }
 
+int RunCheck(const CheckArgs& a) {
+    std::string path;
+    if (!resolveInput(a.file, "WAVE", path)) return kExitBadArguments;
+    const AlignmentCheck check = CheckSynchronisedFile(path);
+    std::printf("%s\n%s\n", CheckSummary(check).c_str(), CheckDetails(check).c_str());
+    if (!check.error.empty()) return kExitFailed;
+    std::string why;
+    if (!a.csv.empty() && !WriteCheckCsv(check, a.csv, &why)) {
+        std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+        return kExitFailed;
+    }
+    return check.inStep ? kExitOk : kExitNotInStep;
+}
+
 int RunSync(const SyncArgs& a) {
     std::string master, slave;
     if (!resolveInput(a.master, "master", master) || !resolveInput(a.slave, "slave", slave)) return 2;
@@ -114,29 +104,32 @@ int RunSync(const SyncArgs& a) {
         std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
         return 2;
     }
-    int options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
-                  (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
     const int bandLow = a.band.size() == 2 ? a.band[0] : 0;
     const int bandHigh = a.band.size() == 2 ? a.band[1] : 0;
-    const JobParameters p = ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh);
+    JobRequest request;
+    ApplyLevel(request, ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh));
+    request.master = master;
+    request.slave = slave;
+    request.masterSkip = a.masterSkip * kTenthFrames;
+    request.slaveSkip = a.slaveSkip * kTenthFrames;
+    request.dpLimit = a.stopPoint * kTenthFrames;
+    request.options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
+                      (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
+    request.robustStart = !a.noRobustStart;
+    request.anchorEnds = !a.noAnchorEnds;
+    request.lowPriority = a.background;
+    request.level = level;
+    if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());
 
     SyncJob job;
     SyncProgress progress;
-    progress.SetJobOptions(options);
     if (a.debug) {
         SetLogOpener([](const std::string& path) { std::fprintf(stderr, "tandem-cli: log written to %s\n", path.c_str()); });
         StartLog();
     }
-    FrameIndex masterSkip = a.masterSkip * kTenthFrames;
-    FrameIndex slaveSkip = a.slaveSkip * kTenthFrames;
-    job.Level = level;
-    job.Resume = a.resume && resumeLeadIns(PairRecord{master, slave, p.expert.baseStep, p.mode, level, -1}, masterSkip,
-                                           slaveSkip);
-    KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
-                       p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
-    thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds);
+    KSyncThread thread(job, progress, request);
     InstallStopHandler(job);
-    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, a.background);
+    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, request.lowPriority);
     RemoveStopHandler();
     if (a.debug) {
         if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());

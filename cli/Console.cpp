@@ -9,6 +9,7 @@
 #include <future>
 #include <stdexcept>
 
+#include "cli/Commands.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -19,9 +20,9 @@ std::atomic<SyncJob*> g_job{nullptr};
 std::atomic<int> g_interrupts{0};
 
 extern "C" void onInterrupt(int) {
-    if (g_interrupts.fetch_add(1) >= 1) _exit(130);
+    if (g_interrupts.fetch_add(1) >= 1) _exit(kExitInterrupted);
     SyncJob* job = g_job.load();
-    if (job) job->StopRequest.store(1);
+    if (job) job->StopRequest.store(kStopByUser);
     static const char text[] = "\ntandem-cli: stopping after the current segment (Ctrl-C again to quit at once)\n";
     ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
     (void)ignored;
@@ -107,12 +108,12 @@ void RemoveStopHandler() {
     g_job.store(nullptr);
 }
 
-JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool background) {
+JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool lowPriority) {
     std::promise<JobOutcome> done;
     std::future<JobOutcome> result = done.get_future();
     progress.SetStageClock(TickCountMs());
     std::string why;
-    if (!thread.Start(background, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
+    if (!thread.Start(lowPriority, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
         JobOutcome failed;
         failed.error = why;
         return failed;

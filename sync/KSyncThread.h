@@ -1,4 +1,4 @@
-// KSyncThread: runs one job on its own thread.
+// KSyncThread: runs one job on its own thread, made from a JobRequest.
 //
 // Kind 0, the synchronisation job: equalised copies when a band is set, analysis of
 // both files, the segment search (division points stored in the settings store), then
@@ -7,7 +7,9 @@
 //
 // The job always runs to its end: failures are caught, shown on message line 2 and in
 // the log, and returned in the outcome, so that a front end can tell success from
-// failure. The owner joins the thread (the destructor does so too).
+// failure. A written file is then checked (OutputCheck): the verdict goes to the log, to
+// message line 0 (which named the file being written) and into the outcome. The owner
+// joins the thread (the destructor does so too).
 //
 // Thread safety: construct, Start and Join on one thread (the front end's); the worker
 // touches the front end only through SyncProgress, AddLog, ShowAlert and the
@@ -18,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "sync/JobRequest.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
 
@@ -28,13 +31,24 @@ struct JobOutcome {
     std::string outputFile;      // its path ("" when none was made)
     std::string error;           // what went wrong, "" when nothing did
     bool stopped = false;        // the job ended early on a stop request or the stop point
+    bool stoppedByUser = false;  // ... on a stop request (STOP, Ctrl-C, SIGTERM)
     int pointCount = 0;          // division points stored for the slave
+    // The verdict on the written file (OutputCheck): made for every synchronised file
+    // with the master left and the slave right.
+    bool checked = false;
+    bool inStep = false;
+    std::string checkSummary;    // "同期確認: ..." (also message line 0 at the end)
+    std::string checkDetails;    // the figures behind it
     std::int64_t elapsedMs = 0;
 };
 
 class KSyncThread {
 public:
-    // Synchronisation job. Skips and the stop point are in frames.
+    // Synchronisation job. Publishes request.options through progress and clears the
+    // stop request.
+    KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest request);
+    // The same with the job parameters one by one (skips and the stop point in frames);
+    // the option word is the one progress holds.
     KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile, int baseStep,
                 FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE, FrameIndex dpLimit, int eqLow,
                 int eqHigh, int channelFlag, int mode);
@@ -49,12 +63,6 @@ public:
     // runs on the worker after the job. Returns false with *why set when no thread
     // could be started (onDone is then not called).
     bool Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why = nullptr);
-    // Switches the checks beyond the plain search off for this job (false = off). They
-    // also stay off where qzv.ini says so: TandemEnv ROBUST_START=0, ANCHOR_ENDS=0.
-    void SetSearchExtras(bool robustStart, bool anchorEnds) {
-        robustStart_ = robustStart;
-        anchorEnds_ = anchorEnds;
-    }
     // Runs the job on the calling thread.
     JobOutcome Execute();
     void Join();
@@ -68,20 +76,7 @@ private:
 
     SyncJob& job_;
     SyncProgress& progress_;
-    std::string masterFile_;
-    std::string slaveFile_;
-    int baseStep_ = 0;
-    FrameIndex masterSkip_ = 0;
-    FrameIndex slaveSkip_ = 0;
-    int rangeS_ = 0;
-    int rangeE_ = 0;
-    FrameIndex dpLimit_ = 0;
-    int eqLow_ = 0;
-    int eqHigh_ = 0;
-    int channelFlag_ = 0;
-    int mode_ = kModeSingle;
-    bool robustStart_ = true;
-    bool anchorEnds_ = true;
+    JobRequest request_;
     MixSettings mix_ = kDefaultMix;
     int kind_ = 0;
     std::thread thread_;

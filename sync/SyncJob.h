@@ -28,6 +28,10 @@ constexpr int kModeSingle = 11;
 constexpr int kModeRetry = 21;
 constexpr int kModeLookAhead = 66;
 
+// StopRequest values.
+constexpr int kStopByUser = 1;
+constexpr int kStopAtPoint = 2;
+
 struct SyncJob {
     std::string MasterFile;
     std::string SlaveFile;
@@ -44,13 +48,11 @@ struct SyncJob {
     // re-anchored ends of segments longer than two division steps.
     bool RobustStart = true;
     bool AnchorEnds = true;
-    // Set by the front end for one job: go on from the last stored pair of points before
-    // the master lead-in as it stands, without a new start point search.
+    // From the job's request: go on from the last stored pair of points before the
+    // master lead-in as it stands, without a new start point search.
     bool Resume = false;
-    // Set by the front end: the 相異点 level (0..3) the job runs at, recorded with its
-    // points; -1 when unknown.
-    int Level = -1;
-    // Set by the front end (STOP) or the worker (stop point); read once per segment.
+    // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
+    // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};
 };
 

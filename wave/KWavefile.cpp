@@ -15,7 +15,7 @@
 #include "core/Clones.h"
 #include "core/Log.h"
 #include "core/Text.h"
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 #include "settings/Settings.h"
 
 namespace tandem {

@@ -18,8 +18,8 @@
 #include "wave/WaveFixture.h"
 #pragma GCC diagnostic pop
 #include "core/Log.h"
+#include "dsp/KFirFilter.h"
 #include "eq/EqWave.h"
-#include "eq/KFirFilter.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
