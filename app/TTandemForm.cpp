@@ -694,7 +694,6 @@ void TTandemForm::Timer1Timer() { TimerTick(TickCountMs()); }
 
 void TTandemForm::TimerTick(std::int64_t nowMs) {
     SyncProgress& progress = run_.Progress();
-    run_.RenewStopRequest();
     QLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
     for (int i = 0; i < 3; ++i) lines[i]->setText(toQ(progress.MessageLine(i)));
 

@@ -254,6 +254,13 @@ TEST_F(RunWindow, stop_asks_the_worker_to_end_and_the_caption_says_so) {
     EXPECT_TRUE(form->PanelProgress->isHidden());
 }
 
+TEST_F(RunWindow, destroying_the_window_during_a_job_stops_the_worker_and_waits_for_it) {
+    openWithPair(30.0);
+    form->BtnSyncStart->click();
+    form.reset();  // returns only once the worker has ended
+    EXPECT_LT(SettingsReadInt(slave, "Count", 0), 10) << "a whole run stores about 150 points";
+}
+
 TEST(Alerts, alert_on_the_worker_waits_for_the_box_on_the_main_thread) {
     std::atomic<bool> workerReturned{false};
     QThread* shownOn = nullptr;
