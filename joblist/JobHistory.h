@@ -105,8 +105,10 @@ private:
     std::vector<Change> changes_;  // since the last write-back
 };
 
-// "12-0 普 take1.wav take1b.wav": lead-ins, level text, the two file names.
+// "12-0 普 take1.wav take1b.wav": lead-ins, level text, the two file names. A window in
+// another language passes its own name of the level (without the leading space).
 std::string JobListLine(const JobEntry& entry);
+std::string JobListLine(const JobEntry& entry, const std::string& levelName);
 // " 少", " 普", " 多", " BT" (any other value).
 std::string LevelText(int level);
 // Last path component ("/a/b/take.wav" -> "take.wav").
