@@ -120,6 +120,7 @@ int RunSync(const SyncArgs& a) {
     request.anchorEnds = !a.noAnchorEnds;
     request.lockGuard = !a.noLockGuard;
     request.lowPriority = a.background;
+    request.level = level;
     if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());
 
     SyncJob job;

@@ -13,28 +13,13 @@
 #include "sync/EndAnchor.h"
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
+#include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
 
 constexpr int kStartRange = 8820;  // offset half-width when the start is searched with a lead-in
-
-class PointList {
-public:
-    explicit PointList(const KWavefile& file) : section_(file.ChangeExtension("")) {}
-    int count() const { return SettingsReadInt(section_, "Count", 0); }
-    void setCount(int n) const { SettingsWriteInt(section_, "Count", n); }
-    FrameIndex at(int n) const { return SettingsReadInt(section_, "DP" + std::to_string(n), 0); }
-    void set(int n, FrameIndex frame) const {
-        if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError("division point out of range in " + section_);
-        SettingsWriteInt(section_, "DP" + std::to_string(n), static_cast<int>(frame));
-    }
-    const std::string& section() const { return section_; }
-
-private:
-    std::string section_;
-};
 
 std::string seconds(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate); }
 
@@ -65,7 +50,7 @@ void writeHeldRow(CsvFile& csv, const std::string& reportBase, int A, FrameIndex
 // The lock was found again at master point `at`: that point moves to where the material
 // lies. Where slave material was lost, the points carried since the loss would run past
 // it; they are spread evenly between the last good point and the new one instead.
-void reacquired(const PointList& slavePoints, const PointList& masterPoints, int at, int heldFrom,
+void reacquired(const StoredPoints& slavePoints, const StoredPoints& masterPoints, int at, int heldFrom,
                 const Reacquisition& found) {
     const FrameIndex before = slavePoints.at(at);
     AddLog("◆ロック回復 DP" + std::to_string(at) + " : " + std::to_string(before) + " → " + std::to_string(found.slaveStart) +
@@ -81,8 +66,8 @@ void reacquired(const PointList& slavePoints, const PointList& masterPoints, int
 }
 
 // A resumed chain's guard learns the line and the end correlations from the stored points.
-void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const PointList& masterPoints,
-               const PointList& slavePoints, int F0) {
+void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const StoredPoints& masterPoints,
+               const StoredPoints& slavePoints, int F0) {
     // Far enough back that the guard's history window holds what the interrupted chain's held.
     int first = F0;
     while (first > 0 && masterPoints.at(F0) - masterPoints.at(first) < 4 * static_cast<FrameIndex>(master.SampleRate)) --first;
@@ -120,8 +105,8 @@ void SynchroniseFiles(SyncRun& run) {
     KWavefile& slave = run.slave;
     SyncProgress& progress = run.progress;
     const int options = progress.JobOptions();
-    const PointList masterPoints(master);
-    const PointList slavePoints(slave);
+    const StoredPoints masterPoints(master.ChangeExtension(""));
+    const StoredPoints slavePoints(slave.ChangeExtension(""));
     if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
     if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
     requireData(master, "master");
