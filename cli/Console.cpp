@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cstdio>
 #include <future>
+#include <stdexcept>
 
 #include "cli/Commands.h"
 #include "core/ProgramFolder.h"
@@ -134,6 +135,7 @@ void OpenSettings() {
     const std::string folder = ProgramFolder();
     if (!FolderNotice().empty()) std::fprintf(stderr, "tandem-cli: %s\n", FolderNotice().c_str());
     SettingsOpen(folder + "qzv.ini");
+    if (std::string why; !SettingsReadable(&why)) throw std::runtime_error(why);
     // The desktop program stores per-file sections relative to its folder list's
     // directory; use the same one so both front ends share their points.
     std::string src = SettingsReadText("TandemEnv", "SRCDIR", ExecutableFolder());

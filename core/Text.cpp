@@ -1,5 +1,6 @@
 #include "core/Text.h"
 
+#include <climits>
 #include <cstdio>
 
 namespace tandem {
@@ -21,6 +22,22 @@ std::string BaseName(const std::string& path) {
 std::string FolderOf(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameLengthProblem(const std::string& path, std::size_t extraBytes) {
+    if (path.size() + extraBytes >= PATH_MAX)
+        return "cannot create " + path + ": File name too long (the path has " + std::to_string(path.size()) +
+               " bytes)";
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::size_t length = end - start + (end == path.size() ? extraBytes : 0);
+        if (length > NAME_MAX)
+            return "cannot create " + path + ": File name too long (a name of " + std::to_string(end - start) +
+                   " bytes, at most " + std::to_string(NAME_MAX - (end == path.size() ? extraBytes : 0)) + ")";
+        start = end + 1;
+    }
+    return {};
 }
 
 }  // namespace tandem

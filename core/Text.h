@@ -1,6 +1,7 @@
 // Small text helpers for log lines, messages, reports and file names.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tandem {
@@ -11,5 +12,9 @@ std::string Fixed(double value, int decimals = 3);
 std::string BaseName(const std::string& path);
 // "/a/b/take.wav" -> "/a/b/" ("" when there is no folder).
 std::string FolderOf(const std::string& path);
+// Why no file can be created under this path on Linux: a name longer than NAME_MAX
+// bytes, or a path of PATH_MAX bytes or more, counting extraBytes more on the last name
+// (the suffix of a temporary file written first). "" when it fits.
+std::string NameLengthProblem(const std::string& path, std::size_t extraBytes = 0);
 
 }  // namespace tandem
