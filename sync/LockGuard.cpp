@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
-#include "core/Log.h"
-#include "core/Text.h"
 #include "sync/EndAnchor.h"
 #include "sync/RobustStart.h"
 #include "sync/SignalMatch.h"
@@ -122,9 +118,6 @@ GuardJudgement LockGuard::Judge(FrameIndex J, FrameIndex K, FrameIndex N, FrameI
     const double typical = typicalR();
     const bool strayed = std::llabs(P - predicted) > limit;
     const bool collapsed = !consistent(endR, typical) && !masterQuiet(K);
-    if (std::getenv("TANDEM_GUARD_TRACE"))
-        AddLog("◆trace K=" + std::to_string(K) + " d=" + std::to_string(P - predicted) + " B=" + std::to_string(limit) +
-               " r=" + Fixed(endR) + " typ=" + Fixed(typical));
     if (!strayed && !collapsed && !pastEnd) return j;
 
     // Searched again around the prediction, over a wider stretch of the material.
@@ -190,11 +183,6 @@ Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     q.slaveSoundFrom = 0;
     const MatchResult match = MatchAround(master_, slave_, q);
     out.reach = q.reach;
-    if (std::getenv("TANDEM_GUARD_TRACE"))
-        std::fprintf(stderr, "reacq J=%lld N=%lld reach=%lld n=%zu best=%lld %.3f runner=%.3f clear=%d\n", (long long)J,
-                     (long long)N, (long long)q.reach, match.checked.size(),
-                     match.checked.empty() ? 0LL : (long long)match.checked.front().slaveStart,
-                     match.checked.empty() ? 0.0 : match.checked.front().score, match.runnerUp, match.clear ? 1 : 0);
     if (match.checked.empty()) return out;
     out.score = match.checked.front().score;
     out.runnerUp = match.runnerUp;
@@ -205,8 +193,6 @@ Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     const FrameIndex ahead = std::llround(static_cast<double>(around) * heldRate_);
     const EndMatch exact = FindEndNear(master_, slave_, J + around, out.slaveStart + ahead, heldRate_, around,
                                        std::llround(kRefineSeconds * fs_), kNearEqual);
-    if (std::getenv("TANDEM_GUARD_TRACE"))
-        std::fprintf(stderr, "  refine %lld -> %lld r=%.3f\n", (long long)out.slaveStart, (long long)(exact.slaveEnd - ahead), exact.r);
     if (exact.r >= kConfidentR) out.slaveStart = exact.slaveEnd - ahead;
     out.found = true;
     // The line goes on from where the material was found: the points before the loss

@@ -339,7 +339,10 @@ void SynchroniseFiles(SyncRun& run) {
         if (anchor.shift != 0) mark = "ANCHOR" + signedText(anchor.shift);
         if (guard) {
             if (A == F) guard->Start(J, N);
-            const GuardJudgement judged = guard->Judge(J, K, N, P, anchor.shift != 0 ? -1.0 : anchor.endR);
+            // A segment over a quiet passage has no neighbours to judge it by; its end was
+            // re-anchored on the onset that ends it.
+            const GuardJudgement judged = K - J > 2 * step ? GuardJudgement{GuardJudgement::Kind::Kept, P, -1.0}
+                                                           : guard->Judge(J, K, N, P, anchor.shift != 0 ? -1.0 : anchor.endR);
             if (judged.kind == GuardJudgement::Kind::Corrected) {
                 AddLog("◆ロック補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
                        std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(K) + " 秒)");
