@@ -14,6 +14,7 @@
 #include "eq/EqWave.h"
 #include "settings/Settings.h"
 #include "sync/OutputWriter.h"
+#include "sync/PairLock.h"
 #include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
 
@@ -167,6 +168,11 @@ JobOutcome KSyncThread::runSync() {
         noteError(outcome, progress_, clash);
         return outcome;
     }
+    const PairLock pairLock(masterFile_, slaveFile_);
+    if (!pairLock.Held()) {
+        noteError(outcome, progress_, pairLock.Problem());
+        return outcome;
+    }
     // Taken before the files are read: a change after this point is seen at the end.
     const FileStamp masterSeen = stampOf(masterFile_), slaveSeen = stampOf(slaveFile_);
 
@@ -275,6 +281,11 @@ JobOutcome KSyncThread::runOutputOnly() {
     job_.SlaveFile = slaveFile_;
     if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
         noteError(outcome, progress_, clash);
+        return outcome;
+    }
+    const PairLock pairLock(masterFile_, slaveFile_);
+    if (!pairLock.Held()) {
+        noteError(outcome, progress_, pairLock.Problem());
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);

@@ -281,8 +281,7 @@ void SynchroniseFiles(SyncRun& run) {
             // A re-anchored row gets a ninth field; the eight before it keep their meaning.
             if (anchor.shift != 0)
                 row += "ANCHOR" + std::string(anchor.shift > 0 ? "+" : "") + std::to_string(anchor.shift) + ",";
-            if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
-                throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
+            WriteReport(resultCsv, row);
         }
         AddLog("予想RATE：" + Fixed(rate));
 
