@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/Fonts.h"
+#include "ui/Fonts.h"
 
 namespace tandem {
 

@@ -27,7 +27,6 @@
 
 #include <stdexcept>
 
-#include "app/Fonts.h"
 #include "app/ProgressDisplay.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
@@ -38,6 +37,7 @@
 #include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
+#include "ui/Fonts.h"
 
 namespace tandem {
 

@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "app/JobHistoryLink.h"
-#include "app/RunControl.h"
 #include "app/ExcerptPlayer.h"
+#include "app/RunControl.h"
 #include "joblist/JobBatch.h"
+#include "joblist/JobHistoryLink.h"
 
 class QButtonGroup;
 class QCheckBox;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/TestWave.h"
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 
 namespace {
 

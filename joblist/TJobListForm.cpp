@@ -8,7 +8,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/Fonts.h"
+#include "ui/Fonts.h"
 
 namespace tandem {
 namespace {

@@ -16,8 +16,8 @@
 
 #include <vector>
 
-#include "app/JobHistoryLink.h"
 #include "joblist/JobHistory.h"
+#include "joblist/JobHistoryLink.h"
 
 class QListWidget;
 class QPushButton;

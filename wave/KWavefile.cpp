@@ -16,7 +16,7 @@
 #include "core/Fd.h"
 #include "core/Log.h"
 #include "core/Text.h"
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 #include "settings/Settings.h"
 
 namespace tandem {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/TestWave.h"
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 
 namespace tandem {
 namespace {

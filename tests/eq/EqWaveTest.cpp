@@ -20,8 +20,8 @@
 #pragma GCC diagnostic pop
 #include "core/Log.h"
 #include "core/Text.h"
+#include "dsp/KFirFilter.h"
 #include "eq/EqWave.h"
-#include "eq/KFirFilter.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 
 namespace tandem {
 namespace {

@@ -16,8 +16,8 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include "dsp/KFirFilter.h"
 #include "eq/Excerpt.h"
-#include "eq/KFirFilter.h"
 #include "joblist/HistoryFixture.h"
 
 namespace tandem::test {

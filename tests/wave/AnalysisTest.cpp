@@ -4,7 +4,7 @@
 #include <cmath>
 #include <ctime>
 
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 #include "wave/WaveFixture.h"
 
 namespace tandem::test {

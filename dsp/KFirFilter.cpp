@@ -1,4 +1,4 @@
-#include "eq/KFirFilter.h"
+#include "dsp/KFirFilter.h"
 
 #include <algorithm>
 #include <cmath>
