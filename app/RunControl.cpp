@@ -29,10 +29,7 @@ bool RunControl::Start(const JobRequest& request, std::string* why) {
         return false;
     }
     last_ = request;
-    thread_ = std::make_unique<KSyncThread>(job_, progress_, request.master, request.slave, request.baseStep,
-                                            request.masterSkip, request.slaveSkip, request.rangeS, request.rangeE,
-                                            request.dpLimit, request.eqLow, request.eqHigh, request.channelFlag,
-                                            request.mode);
+    thread_ = std::make_unique<KSyncThread>(job_, progress_, request);
     return launch(request.lowPriority, why);
 }
 

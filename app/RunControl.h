@@ -13,28 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "sync/JobRequest.h"
 #include "sync/KSyncThread.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
 
 namespace tandem {
-
-// Everything a synchronisation job is started with; skips and the stop point in frames.
-struct JobRequest {
-    std::string master;
-    std::string slave;
-    int baseStep = 2;
-    FrameIndex masterSkip = 0;
-    FrameIndex slaveSkip = 0;
-    int rangeS = 800;
-    int rangeE = 300;
-    FrameIndex dpLimit = 0;
-    int eqLow = 0;
-    int eqHigh = 0;
-    int channelFlag = 0;
-    int mode = kModeSingle;
-    bool lowPriority = true;
-};
 
 class RunControl : public QObject {
     Q_OBJECT
@@ -43,8 +27,9 @@ public:
     // A worker still running is stopped and waited for: no thread outlives its owner.
     ~RunControl() override;
 
-    // Starts the worker. Returns false with *why set when a job is running already or
-    // no thread could be started; JobDone then never comes.
+    // Starts the worker on request (which also sets the option word). Returns false with
+    // *why set when a job is running already or no thread could be started; JobDone
+    // then never comes.
     bool Start(const JobRequest& request, std::string* why);
     // Starts an output-only job: the synchronised file of a stored pair rebuilt from its
     // stored points with mix (copied). Same results as Start.

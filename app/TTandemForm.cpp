@@ -37,6 +37,7 @@
 #include "remix/TRemixForm.h"
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
+#include "sync/JobRequest.h"
 #include "ui/Fonts.h"
 
 namespace tandem {
@@ -590,7 +591,7 @@ void TTandemForm::BtnSyncStartClick() {
     startJob();
 }
 
-bool TTandemForm::startJob() {
+bool TTandemForm::startJob(bool continuesBatch) {
     if (!isFile(fnMaster->Path())) {
         SelectMasterClick();
         if (!isFile(fnMaster->Path())) return false;
@@ -624,40 +625,34 @@ bool TTandemForm::startJob() {
     Timer1->start();
     showPanels(false);
 
-    int options = JobOptions() & kOptDebug;
-    if (cbResult->isChecked()) options |= kOptResultCsv;
-    if (cbStart->isChecked()) options |= kOptStartCsv;
-    if (cbEnd->isChecked()) options |= kOptSegmentCsv;
-    if (cbEqWave->isChecked()) options |= kOptKeepEq;
-    progress.SetJobOptions(options);
+    JobRequest request;
+    request.options = JobOptions() & kOptDebug;
+    if (cbResult->isChecked()) request.options |= kOptResultCsv;
+    if (cbStart->isChecked()) request.options |= kOptStartCsv;
+    if (cbEnd->isChecked()) request.options |= kOptSegmentCsv;
+    if (cbEqWave->isChecked()) request.options |= kOptKeepEq;
 
-    const bool debug = IsDebugMode();
+    const bool debug = (request.options & kOptDebug) != 0;
     const ExpertValues shown{seBaseStep->value(), seRangeS->value(), seRangeE->value()};
-    const JobParameters p = ParametersForLevel(DiffIndex(), debug, shown, BandLow(), BandHigh());
+    ApplyLevel(request, ParametersForLevel(DiffIndex(), debug, shown, BandLow(), BandHigh()));
     if (debug) {
         StartLog();
     } else {
-        seBaseStep->setValue(p.expert.baseStep);
-        seRangeS->setValue(p.expert.rangeS);
-        seRangeE->setValue(p.expert.rangeE);
+        seBaseStep->setValue(request.baseStep);
+        seRangeS->setValue(request.rangeS);
+        seRangeE->setValue(request.rangeE);
     }
     if (batch_.Running()) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
     BtnSyncStart->setText("STOP");
 
-    JobRequest request;
     request.master = master;
     request.slave = slave;
-    request.baseStep = seBaseStep->value();
     request.masterSkip = seMasterSkipCount->value() * kTenthFrames;
     request.slaveSkip = seSlaveSkipCount->value() * kTenthFrames;
-    request.rangeS = seRangeS->value();
-    request.rangeE = seRangeE->value();
     request.dpLimit = seDpLimit->value() * kTenthFrames;
-    request.eqLow = p.eqLow;
-    request.eqHigh = p.eqHigh;
-    request.channelFlag = p.channelFlag;
-    request.mode = p.mode;
     request.lowPriority = cbBackGround->isChecked();
+    // The next part of the recording the batch has just run goes on from its points.
+    if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
     std::string why;
     if (!run_.Start(request, &why)) {
         if (debug) HideLog();
@@ -803,7 +798,7 @@ void TTandemForm::continueBatch() {
     const int next = batch_.Continue(jobList_->History());
     if (next < 0) return;
     loadJob(next);
-    startJob();
+    startJob(true);
 }
 
 // The output of the first selected job rebuilt with the remix dialog's settings; the

@@ -192,7 +192,9 @@ private:
     void buildEqPanel();
     void loadBackground();
     void showDirectoryInList(const QString& dir);
-    bool startJob();
+    // continuesBatch: started by the batch continuation, which resumes a later part of
+    // the recording the batch has just run from the points that part left.
+    bool startJob(bool continuesBatch = false);
     void loadJob(int position);
     void continueBatch();
     void remixStoredJob();

@@ -1,6 +1,5 @@
 #include "cli/Commands.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -39,28 +38,6 @@ int report(const JobOutcome& outcome, const std::string& what) {
     std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
     std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
     return outcome.outputWritten ? 0 : 1;
-}
-
-// A job keeps the stored points that lie before its master lead-in. To go on where a
-// stopped or killed job stood, the lead-ins are set to the last stored pair of points,
-// and the job continues from that pair as it stands. false: nothing to resume.
-bool resumeLeadIns(const std::string& master, const std::string& slave, FrameIndex& masterSkip, FrameIndex& slaveSkip) {
-    const int stored = std::min(SettingsReadInt(master, "Count", 0), SettingsReadInt(slave, "Count", 0));
-    if (stored < 2) {
-        std::fprintf(stderr, "tandem-cli: no stored division points to resume from; searching from the start\n");
-        return false;
-    }
-    const FrameIndex m = SettingsReadInt(master, "DP" + std::to_string(stored - 1), 0);
-    const FrameIndex s = SettingsReadInt(slave, "DP" + std::to_string(stored - 1), 0);
-    if (m <= masterSkip) {
-        std::fprintf(stderr, "tandem-cli: the stored division points end before the master lead-in; nothing to resume\n");
-        return false;
-    }
-    masterSkip = m;
-    slaveSkip = std::max<FrameIndex>(s, 0);
-    std::fprintf(stderr, "tandem-cli: resuming after %d stored division points, at %s (master) / %s (slave)\n",
-                 stored - 1, secondsText(masterSkip).c_str(), secondsText(slaveSkip).c_str());
-    return true;
 }
 
 }  // namespace
@@ -107,27 +84,31 @@ int RunSync(const SyncArgs& a) {
         std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
         return 2;
     }
-    int options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
-                  (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
     const int bandLow = a.band.size() == 2 ? a.band[0] : 0;
     const int bandHigh = a.band.size() == 2 ? a.band[1] : 0;
-    const JobParameters p = ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh);
+    JobRequest request;
+    ApplyLevel(request, ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh));
+    request.master = master;
+    request.slave = slave;
+    request.masterSkip = a.masterSkip * kTenthFrames;
+    request.slaveSkip = a.slaveSkip * kTenthFrames;
+    request.dpLimit = a.stopPoint * kTenthFrames;
+    request.options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
+                      (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
+    request.robustStart = !a.noRobustStart;
+    request.anchorEnds = !a.noAnchorEnds;
+    request.lowPriority = a.background;
+    if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());
 
     SyncJob job;
     SyncProgress progress;
-    progress.SetJobOptions(options);
     if (a.debug) {
         SetLogOpener([](const std::string& path) { std::fprintf(stderr, "tandem-cli: log written to %s\n", path.c_str()); });
         StartLog();
     }
-    FrameIndex masterSkip = a.masterSkip * kTenthFrames;
-    FrameIndex slaveSkip = a.slaveSkip * kTenthFrames;
-    job.Resume = a.resume && resumeLeadIns(master, slave, masterSkip, slaveSkip);
-    KSyncThread thread(job, progress, master, slave, p.expert.baseStep, masterSkip, slaveSkip, p.expert.rangeS,
-                       p.expert.rangeE, a.stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
-    thread.SetSearchExtras(!a.noRobustStart, !a.noAnchorEnds);
+    KSyncThread thread(job, progress, request);
     InstallStopHandler(job);
-    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet);
+    const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, request.lowPriority);
     RemoveStopHandler();
     if (a.debug) {
         if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());

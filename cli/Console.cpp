@@ -106,12 +106,12 @@ void RemoveStopHandler() {
     g_job.store(nullptr);
 }
 
-JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet) {
+JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool lowPriority) {
     std::promise<JobOutcome> done;
     std::future<JobOutcome> result = done.get_future();
     progress.SetStageClock(TickCountMs());
     std::string why;
-    if (!thread.Start(false, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
+    if (!thread.Start(lowPriority, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
         JobOutcome failed;
         failed.error = why;
         return failed;

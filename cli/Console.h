@@ -13,7 +13,8 @@ void RemoveStopHandler();
 
 // Runs the thread's job while showing progress once a second (the main window's timer
 // logic: remaining time while a stage runs, the time it took once finished).
-JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet);
+// lowPriority runs the worker at nice 19.
+JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool lowPriority = false);
 
 // Opens the settings store in the program folder with the GUI's source directory.
 void OpenSettings();

@@ -20,37 +20,38 @@
 
 namespace tandem {
 
-KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
-                         int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
-                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode)
-    : job_(job),
-      progress_(progress),
-      masterFile_(std::move(masterFile)),
-      slaveFile_(std::move(slaveFile)),
-      baseStep_(baseStep),
-      masterSkip_(masterSkip),
-      slaveSkip_(slaveSkip),
-      rangeS_(rangeS),
-      rangeE_(rangeE),
-      dpLimit_(dpLimit),
-      eqLow_(eqLow),
-      eqHigh_(eqHigh),
-      channelFlag_(channelFlag),
-      mode_(mode),
-      kind_(0) {
+KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest request)
+    : job_(job), progress_(progress), request_(std::move(request)), kind_(0) {
+    progress_.SetJobOptions(request_.options);
     // Cleared here, on the front end's thread, and not when the worker starts: a STOP
     // pressed in between must not be lost.
     job_.StopRequest.store(0);
 }
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
+                         int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
+                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode)
+    : KSyncThread(job, progress,
+                  JobRequest{.master = std::move(masterFile),
+                             .slave = std::move(slaveFile),
+                             .baseStep = baseStep,
+                             .masterSkip = masterSkip,
+                             .slaveSkip = slaveSkip,
+                             .rangeS = rangeS,
+                             .rangeE = rangeE,
+                             .dpLimit = dpLimit,
+                             .eqLow = eqLow,
+                             .eqHigh = eqHigh,
+                             .channelFlag = channelFlag,
+                             .mode = mode,
+                             .options = progress.JobOptions()}) {}
+
+KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          const MixSettings& mix)
-    : job_(job),
-      progress_(progress),
-      masterFile_(std::move(masterFile)),
-      slaveFile_(std::move(slaveFile)),
-      mix_(mix),
-      kind_(1) {}
+    : job_(job), progress_(progress), mix_(mix), kind_(1) {
+    request_.master = std::move(masterFile);
+    request_.slave = std::move(slaveFile);
+}
 
 KSyncThread::~KSyncThread() { Join(); }
 
@@ -151,20 +152,21 @@ FileStamp stampOf(const std::string& path) {
 
 JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
-    job_.MasterFile = masterFile_;
-    job_.SlaveFile = slaveFile_;
-    job_.BaseStep = baseStep_;
-    job_.MasterSkip = masterSkip_;
-    job_.SlaveSkip = slaveSkip_;
-    job_.RangeS = rangeS_;
-    job_.RangeE = rangeE_;
-    job_.DpLimit = dpLimit_;
-    job_.EqLow = eqLow_;
-    job_.EqHigh = eqHigh_;
-    job_.RobustStart = robustStart_ && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
-    job_.AnchorEnds = anchorEnds_ && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    job_.MasterFile = request_.master;
+    job_.SlaveFile = request_.slave;
+    job_.BaseStep = request_.baseStep;
+    job_.MasterSkip = request_.masterSkip;
+    job_.SlaveSkip = request_.slaveSkip;
+    job_.RangeS = request_.rangeS;
+    job_.RangeE = request_.rangeE;
+    job_.DpLimit = request_.dpLimit;
+    job_.EqLow = request_.eqLow;
+    job_.EqHigh = request_.eqHigh;
+    job_.RobustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
+    job_.AnchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    job_.Resume = request_.resume;
     AddLog("START:");
-    if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
+    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
         noteError(outcome, progress_, clash);
         return outcome;
     }
@@ -174,16 +176,16 @@ JobOutcome KSyncThread::runSync() {
         return outcome;
     }
     // Taken before the files are read: a change after this point is seen at the end.
-    const FileStamp masterSeen = stampOf(masterFile_), slaveSeen = stampOf(slaveFile_);
+    const FileStamp masterSeen = stampOf(request_.master), slaveSeen = stampOf(request_.slave);
 
     bool ready = true;
     std::string masterCopy, slaveCopy;
-    if (eqLow_ > 0 || eqHigh_ > 0) {
+    if (request_.eqLow > 0 || request_.eqHigh > 0) {
         try {
-            progress_.SetMessageLine("イコライジング：" + masterFile_, 0);
-            masterCopy = MakeEqWave(masterFile_, eqLow_, eqHigh_);
-            progress_.SetMessageLine("イコライジング：" + slaveFile_, 0);
-            slaveCopy = MakeEqWave(slaveFile_, eqLow_, eqHigh_);
+            progress_.SetMessageLine("イコライジング：" + request_.master, 0);
+            masterCopy = MakeEqWave(request_.master, request_.eqLow, request_.eqHigh);
+            progress_.SetMessageLine("イコライジング：" + request_.slave, 0);
+            slaveCopy = MakeEqWave(request_.slave, request_.eqLow, request_.eqHigh);
         } catch (const std::exception& e) {
             noteError(outcome, progress_, e.what());
             ready = false;
@@ -195,14 +197,14 @@ JobOutcome KSyncThread::runSync() {
     // Kept until the output is written, which takes over their images of the files.
     std::unique_ptr<KWavefile> master, slave;
     if (ready) {
-        const int placement = channelFlag_ == 1 ? kPlaceLeft : kPlaceBoth;
+        const int placement = request_.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
         // Both files are read and analysed at once, the slave on a thread of its own.
         std::exception_ptr slaveFailure;
         std::thread slaveReader;
         try {
             slaveReader = std::thread([&] {
                 try {
-                    slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
+                    slave = std::make_unique<KWavefile>(request_.slave, placement, true);
                 } catch (...) {
                     slaveFailure = std::current_exception();
                 }
@@ -211,7 +213,7 @@ JobOutcome KSyncThread::runSync() {
             slave = nullptr;  // no thread: read it here, after the master
         }
         try {
-            master = std::make_unique<KWavefile>(masterFile_, placement, true);
+            master = std::make_unique<KWavefile>(request_.master, placement, true);
         } catch (const std::exception& e) {
             noteError(outcome, progress_, e.what());
         }
@@ -219,7 +221,7 @@ JobOutcome KSyncThread::runSync() {
             slaveReader.join();
         } else if (master) {
             try {
-                slave = std::make_unique<KWavefile>(slaveFile_, placement, true);
+                slave = std::make_unique<KWavefile>(request_.slave, placement, true);
             } catch (...) {
                 slaveFailure = std::current_exception();
             }
@@ -233,7 +235,7 @@ JobOutcome KSyncThread::runSync() {
         }
         if (master && slave) {
             try {
-                SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, mode_, progress_};
+                SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, request_.mode, progress_};
                 SynchroniseFiles(run);
             } catch (const std::exception& e) {
                 noteError(outcome, progress_, e.what());
@@ -246,21 +248,21 @@ JobOutcome KSyncThread::runSync() {
     progress_.StageBar(1).Marker.store(kStageFinished);
     outcome.stopped = job_.StopRequest.load() != 0;
 
-    if ((progress_.JobOptions() & kOptKeepEq) == 0 && dpLimit_ == 0) {
+    if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.dpLimit == 0) {
         for (const std::string& copy : {masterCopy, slaveCopy})
             if (!copy.empty()) std::remove(copy.c_str());
     }
-    job_.RangeS = rangeS_;
+    job_.RangeS = request_.rangeS;
 
     // The points were found on the files as they were; a file changed or removed since
     // would give an output that does not match them.
-    const bool masterChanged = !(stampOf(masterFile_) == masterSeen);
-    if (masterChanged || !(stampOf(slaveFile_) == slaveSeen)) {
+    const bool masterChanged = !(stampOf(request_.master) == masterSeen);
+    if (masterChanged || !(stampOf(request_.slave) == slaveSeen)) {
         noteError(outcome, progress_,
-                  std::string(masterChanged ? "the master file " + masterFile_ : "the slave file " + slaveFile_) +
+                  (masterChanged ? "the master file " + request_.master : "the slave file " + request_.slave) +
                       " was changed or removed while the job ran; the division points found are stored, but no "
                       "synchronised file was made");
-        outcome.pointCount = SettingsReadInt(slaveFile_, "Count", 0);
+        outcome.pointCount = SettingsReadInt(request_.slave, "Count", 0);
     } else {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
     }
@@ -277,9 +279,9 @@ JobOutcome KSyncThread::runSync() {
 JobOutcome KSyncThread::runOutputOnly() {
     JobOutcome outcome;
     const std::int64_t started = TickCountMs();
-    job_.MasterFile = masterFile_;
-    job_.SlaveFile = slaveFile_;
-    if (const std::string clash = pairProblem(masterFile_, slaveFile_); !clash.empty()) {
+    job_.MasterFile = request_.master;
+    job_.SlaveFile = request_.slave;
+    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
         noteError(outcome, progress_, clash);
         return outcome;
     }

@@ -1,4 +1,4 @@
-// KSyncThread: runs one job on its own thread.
+// KSyncThread: runs one job on its own thread, made from a JobRequest.
 //
 // Kind 0, the synchronisation job: equalised copies when a band is set, analysis of
 // both files, the segment search (division points stored in the settings store), then
@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "sync/JobRequest.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
 
@@ -37,7 +38,11 @@ struct JobOutcome {
 
 class KSyncThread {
 public:
-    // Synchronisation job. Skips and the stop point are in frames.
+    // Synchronisation job. Publishes request.options through progress and clears the
+    // stop request.
+    KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest request);
+    // The same with the job parameters one by one (skips and the stop point in frames);
+    // the option word is the one progress holds.
     KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile, int baseStep,
                 FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE, FrameIndex dpLimit, int eqLow,
                 int eqHigh, int channelFlag, int mode);
@@ -52,12 +57,6 @@ public:
     // runs on the worker after the job. Returns false with *why set when no thread
     // could be started (onDone is then not called).
     bool Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why = nullptr);
-    // Switches the checks beyond the plain search off for this job (false = off). They
-    // also stay off where qzv.ini says so: TandemEnv ROBUST_START=0, ANCHOR_ENDS=0.
-    void SetSearchExtras(bool robustStart, bool anchorEnds) {
-        robustStart_ = robustStart;
-        anchorEnds_ = anchorEnds;
-    }
     // Runs the job on the calling thread.
     JobOutcome Execute();
     void Join();
@@ -71,20 +70,7 @@ private:
 
     SyncJob& job_;
     SyncProgress& progress_;
-    std::string masterFile_;
-    std::string slaveFile_;
-    int baseStep_ = 0;
-    FrameIndex masterSkip_ = 0;
-    FrameIndex slaveSkip_ = 0;
-    int rangeS_ = 0;
-    int rangeE_ = 0;
-    FrameIndex dpLimit_ = 0;
-    int eqLow_ = 0;
-    int eqHigh_ = 0;
-    int channelFlag_ = 0;
-    int mode_ = kModeSingle;
-    bool robustStart_ = true;
-    bool anchorEnds_ = true;
+    JobRequest request_;
     MixSettings mix_ = kDefaultMix;
     int kind_ = 0;
     std::thread thread_;

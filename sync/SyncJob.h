@@ -44,8 +44,8 @@ struct SyncJob {
     // re-anchored ends of segments longer than two division steps.
     bool RobustStart = true;
     bool AnchorEnds = true;
-    // Set by the front end for one job: go on from the last stored pair of points before
-    // the master lead-in as it stands, without a new start point search.
+    // From the job's request: go on from the last stored pair of points before the
+    // master lead-in as it stands, without a new start point search.
     bool Resume = false;
     // Set by the front end (STOP) or the worker (stop point); read once per segment.
     std::atomic<int> StopRequest{0};

@@ -114,10 +114,20 @@ TEST_F(HistoryWindow, select_loads_the_first_selected_job_leaves_debug_mode_and_
     EXPECT_EQ(form->BatchCursor(), 0);
 }
 
-TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_and_ends_the_batch) {
+TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_the_second_resuming_where_the_first_stopped) {
     openAll();
     writePair(8);
     register_(master, slave, 1, 0, 0);
+    form->BtnSyncStart->click();  // the whole recording at once, for comparison
+    ASSERT_TRUE(waitForBatch());
+    const auto points = [](const std::string& file) {
+        std::vector<int> p(static_cast<std::size_t>(SettingsReadInt(file, "Count", 0)));
+        for (std::size_t i = 0; i < p.size(); ++i) p[i] = SettingsReadInt(file, "DP" + std::to_string(i), -1);
+        return p;
+    };
+    const std::vector<int> masterWhole = points(master), slaveWhole = points(slave);
+    ASSERT_GT(slaveWhole.size(), 30u);
+
     register_(master, slave, 1, 40, 48);
     register_(master, dir.file("zz.wav"), 1, 0, 0);  // position 2, not selected
     history({0, 1}, &TJobListForm::BitBtn1);
@@ -130,6 +140,10 @@ TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_and_ends_the_batch) {
     EXPECT_EQ(form->seDpLimit->value(), 0) << "the last part runs to the end";
     EXPECT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
     EXPECT_EQ(jobList->ListBox1->count(), 3) << "each job registered again onto its own entry";
+    EXPECT_TRUE(form->Run().Job().Resume) << "no new start point search for the second part";
+    EXPECT_GT(form->Run().Job().MasterSkip, 40 * kTenthFrames) << "it went on from the first part's last pair";
+    EXPECT_EQ(points(master), masterWhole);
+    EXPECT_EQ(points(slave), slaveWhole);
 }
 
 TEST_F(HistoryWindow, history_does_nothing_while_a_job_runs) {

@@ -21,8 +21,12 @@ TEST_F(Resume, continues_from_the_last_stored_pair_to_the_points_of_an_uninterru
     // A job stopped after 12 points; the stale points beyond them are overwritten.
     SettingsWriteInt(slave, "Count", 12);
     for (int i = 12; i < full; ++i) SettingsWriteInt(slave, "DP" + std::to_string(i), 0);
-    job.Resume = true;
-    const JobOutcome resumed = runJob(0, 2, 800, 200, kModeSingle, point(master, 11), point(slave, 11));
+    JobRequest request{.master = master, .slave = slave, .rangeE = 200};
+    ResumeAtLastStoredPair(request);
+    ASSERT_TRUE(request.resume);
+    ASSERT_EQ(request.masterSkip, point(master, 11));
+    ASSERT_EQ(request.slaveSkip, point(slave, 11));
+    const JobOutcome resumed = KSyncThread(job, progress, request).Execute();
     ASSERT_TRUE(resumed.outputWritten) << resumed.error;
     ASSERT_EQ(count(slave), full);
     ASSERT_EQ(count(master), full);
@@ -36,8 +40,10 @@ TEST_F(Resume, without_a_stored_pair_before_the_lead_in_is_a_fresh_job) {
     SyntheticPairSpec spec;
     spec.seconds = 6.0;
     writePair(MakeSyntheticPair(spec));
-    job.Resume = true;
-    const JobOutcome fresh = runJob();
+    JobRequest request{.master = master, .slave = slave, .rangeE = 200};
+    ResumeAtLastStoredPair(request);
+    EXPECT_FALSE(request.resume);
+    const JobOutcome fresh = KSyncThread(job, progress, request).Execute();
     ASSERT_TRUE(fresh.outputWritten) << fresh.error;
     EXPECT_GT(count(slave), 10);
 }

@@ -116,8 +116,8 @@ TEST_F(SearchExtras, switched_off_the_plain_search_runs_whether_by_qzv_ini_or_by
 
     SettingsWriteInt("TandemEnv", "ROBUST_START", 1);
     SettingsWriteInt("TandemEnv", "ANCHOR_ENDS", 1);
-    KSyncThread thread(job, progress, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
-    thread.SetSearchExtras(false, false);
+    KSyncThread thread(job, progress,
+                       JobRequest{.master = master, .slave = slave, .rangeE = 200, .robustStart = false, .anchorEnds = false});
     ASSERT_TRUE(thread.Execute().outputWritten);
     EXPECT_EQ(slavePoints(), plain) << "the job's own switches turn the checks off as qzv.ini does";
 }

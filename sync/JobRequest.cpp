@@ -1,0 +1,47 @@
+#include "sync/JobRequest.h"
+
+#include <algorithm>
+
+#include "core/Text.h"
+#include "settings/Settings.h"
+
+namespace tandem {
+namespace {
+
+std::string secondsText(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate) + " s"; }
+
+}  // namespace
+
+void ApplyLevel(JobRequest& request, const JobParameters& level) {
+    request.baseStep = level.expert.baseStep;
+    request.rangeS = level.expert.rangeS;
+    request.rangeE = level.expert.rangeE;
+    request.eqLow = level.eqLow;
+    request.eqHigh = level.eqHigh;
+    request.channelFlag = level.channelFlag;
+    request.mode = level.mode;
+}
+
+std::string ResumeAtLastStoredPair(JobRequest& request) {
+    request.resume = false;
+    // A job keeps the stored points before its master lead-in and goes on from the first
+    // one at or after it; with the lead-ins at the last stored pair, that pair is it.
+    const int stored =
+        std::min(SettingsReadInt(request.master, "Count", 0), SettingsReadInt(request.slave, "Count", 0));
+    if (stored < 2) return "no stored division points to resume from; searching from the start";
+    const FrameIndex m = SettingsReadInt(request.master, "DP" + std::to_string(stored - 1), 0);
+    const FrameIndex s = SettingsReadInt(request.slave, "DP" + std::to_string(stored - 1), 0);
+    if (m <= request.masterSkip) return "the stored division points end before the master lead-in; nothing to resume";
+    request.masterSkip = m;
+    request.slaveSkip = std::max<FrameIndex>(s, 0);
+    request.resume = true;
+    return "resuming after " + std::to_string(stored - 1) + " stored division points, at " +
+           secondsText(request.masterSkip) + " (master) / " + secondsText(request.slaveSkip) + " (slave)";
+}
+
+bool ContinuesPart(const JobRequest& previous, const JobRequest& next) {
+    return previous.dpLimit > 0 && previous.dpLimit == next.masterSkip && previous.master == next.master &&
+           previous.slave == next.slave;
+}
+
+}  // namespace tandem
