@@ -170,7 +170,7 @@ JobOutcome KSyncThread::runSync() {
         noteError(outcome, progress_, clash);
         return outcome;
     }
-    const PairLock pairLock(masterFile_, slaveFile_);
+    const PairLock pairLock(request_.master, request_.slave);
     if (!pairLock.Held()) {
         noteError(outcome, progress_, pairLock.Problem());
         return outcome;
@@ -285,7 +285,7 @@ JobOutcome KSyncThread::runOutputOnly() {
         noteError(outcome, progress_, clash);
         return outcome;
     }
-    const PairLock pairLock(masterFile_, slaveFile_);
+    const PairLock pairLock(request_.master, request_.slave);
     if (!pairLock.Held()) {
         noteError(outcome, progress_, pairLock.Problem());
         return outcome;
