@@ -9,6 +9,7 @@
 #include "eq/EqWave.h"
 #include "joblist/JobRegistry.h"
 #include "settings/Settings.h"
+#include "sync/OutputCheck.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::cli {
@@ -33,11 +34,16 @@ int report(const JobOutcome& outcome, const std::string& what) {
     if (!outcome.error.empty()) {
         std::fprintf(stderr, "tandem-cli: %s failed: %s\n", what.c_str(), outcome.error.c_str());
         if (outcome.outputWritten) std::fprintf(stderr, "tandem-cli: %s was written all the same\n", outcome.outputFile.c_str());
-        return 1;
+        return kExitFailed;
     }
     std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
     std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
-    return outcome.outputWritten ? 0 : 1;
+    if (!outcome.checkSummary.empty()) std::printf("%s\n%s\n", outcome.checkSummary.c_str(), outcome.checkDetails.c_str());
+    if (!outcome.outputWritten) return kExitFailed;
+    if (outcome.stoppedByUser) return kExitStopped;
+    // A file whose check could not be made is not vouched for either.
+    if (!outcome.checkSummary.empty() && !outcome.inStep) return kExitNotInStep;
+    return kExitOk;
 }
 
 }  // namespace
@@ -66,6 +72,20 @@ int RunInfo(const InfoArgs& args) {
     std::printf("tail silence    %d frames (%s)\n", wave.BackNull, secondsText(wave.BackNull).c_str());
     std::printf("average level   %d\n", wave.Average);
     return 0;
+}
+
+int RunCheck(const CheckArgs& a) {
+    std::string path;
+    if (!resolveInput(a.file, "WAVE", path)) return kExitBadArguments;
+    const AlignmentCheck check = CheckSynchronisedFile(path);
+    std::printf("%s\n%s\n", CheckSummary(check).c_str(), CheckDetails(check).c_str());
+    if (!check.error.empty()) return kExitFailed;
+    std::string why;
+    if (!a.csv.empty() && !WriteCheckCsv(check, a.csv, &why)) {
+        std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+        return kExitFailed;
+    }
+    return check.inStep ? kExitOk : kExitNotInStep;
 }
 
 int RunSync(const SyncArgs& a) {

@@ -1,5 +1,4 @@
-// The subcommands of tandem-cli. Each returns the process exit status: 0 success,
-// 1 the job failed (the reason is printed), 2 bad arguments or input files.
+// The subcommands of tandem-cli. Each returns the process exit status below.
 #pragma once
 
 #include <string>
@@ -8,6 +7,15 @@
 #include "sync/JobPresets.h"
 
 namespace tandem::cli {
+
+// Exit statuses (also in the help text and README.md).
+constexpr int kExitOk = 0;           // done; a synchronised file was written and is in step
+constexpr int kExitFailed = 1;       // the job failed (the reason is printed)
+constexpr int kExitBadArguments = 2; // bad arguments or input files
+constexpr int kExitNotInStep = 3;    // the file was written, but its check found it out of step
+constexpr int kExitStopped = 4;      // stopped by Ctrl-C or SIGTERM; the file was written from what was found
+// A second Ctrl-C or SIGTERM ends the program at once with 130.
+constexpr int kExitInterrupted = 130;
 
 struct InfoArgs {
     std::string file;
@@ -45,7 +53,14 @@ struct DemoArgs {
     bool keep = false;
 };
 
+struct CheckArgs {
+    std::string file;
+    std::string csv;  // window rows, "" = none
+};
+
 int RunInfo(const InfoArgs& args);
+// The verdict on a synchronised file (left master, right slave) made earlier.
+int RunCheck(const CheckArgs& args);
 int RunSync(const SyncArgs& args);
 int RunRemix(const RemixArgs& args);
 int RunEq(const EqArgs& args);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <future>
 
+#include "cli/Commands.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -18,9 +19,9 @@ std::atomic<SyncJob*> g_job{nullptr};
 std::atomic<int> g_interrupts{0};
 
 extern "C" void onInterrupt(int) {
-    if (g_interrupts.fetch_add(1) >= 1) _exit(130);
+    if (g_interrupts.fetch_add(1) >= 1) _exit(kExitInterrupted);
     SyncJob* job = g_job.load();
-    if (job) job->StopRequest.store(1);
+    if (job) job->StopRequest.store(kStopByUser);
     static const char text[] = "\ntandem-cli: stopping after the current segment (Ctrl-C again to quit at once)\n";
     ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
     (void)ignored;

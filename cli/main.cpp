@@ -26,6 +26,11 @@ int main(int argc, char** argv) {
     CLI::App* infoCmd = app.add_subcommand("info", "Show a WAVE file's format and level analysis");
     infoCmd->add_option("file", info.file, "WAVE file")->required();
 
+    CheckArgs check;
+    CLI::App* checkCmd = app.add_subcommand("check", "Check how well a synchronised file's right channel lines up with its left");
+    checkCmd->add_option("file", check.file, "Synchronised WAVE file (master left, slave right)")->required();
+    checkCmd->add_option("--csv", check.csv, "Write the lag of every window to this CSV file");
+
     SyncArgs sync;
     CLI::App* syncCmd = app.add_subcommand("sync", "Synchronise SLAVE to MASTER and write the synchronised file");
     syncCmd->add_option("master", sync.master, "Master (reference) WAVE file")->required();
@@ -80,6 +85,16 @@ int main(int argc, char** argv) {
     pairCmd->add_option("dir", pairFolder, "Folder")->required();
     pairCmd->add_option("--seconds", pairSeconds, "Length of the material")->check(CLI::Range(1.0, 3600.0));
 
+    app.footer(
+        "Exit status:\n"
+        "  0    done; a synchronised file was written and its check found it in step\n"
+        "  1    the job failed (the reason is printed)\n"
+        "  2    bad arguments or input files\n"
+        "  3    the synchronised file was written, but its check found it out of step: less than 90 % of\n"
+        "       the measurable windows within +-1 ms, or too little measurable where both files hold sound\n"
+        "  4    stopped by Ctrl-C or SIGTERM; the synchronised file was written from the points found\n"
+        "  130  a second Ctrl-C or SIGTERM ended the program at once");
+
     CLI11_PARSE(app, argc, argv);
     // A file-size limit (ulimit -f) then fails the write with a message instead of
     // killing the program half-way through a file.
@@ -102,6 +117,7 @@ int main(int argc, char** argv) {
         }
         int status = 2;
         if (*infoCmd) status = RunInfo(info);
+        if (*checkCmd) status = RunCheck(check);
         if (*syncCmd) status = RunSync(sync);
         if (*remixCmd) status = RunRemix(remix);
         if (*eqCmd) status = RunEq(eq);

@@ -11,8 +11,11 @@
 #include <system_error>
 
 #include "core/Log.h"
+#include "core/ProgramFolder.h"
+#include "core/Text.h"
 #include "eq/EqWave.h"
 #include "settings/Settings.h"
+#include "sync/OutputCheck.h"
 #include "sync/OutputWriter.h"
 #include "sync/PairLock.h"
 #include "sync/Synchronise.h"
@@ -148,6 +151,30 @@ FileStamp stampOf(const std::string& path) {
     return {true, st.st_size, st.st_mtim};
 }
 
+// Whether the mix puts the master alone on the left and the slave alone on the right,
+// so that the two channels of the file can be compared.
+bool mixKeepsSidesApart(const MixSettings& mix) {
+    return mix[1] == -90 && mix[3] == -90 && mix[5] == 90 && mix[7] == 90 && mix[0] + mix[2] > 0 && mix[4] + mix[6] > 0;
+}
+
+void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile) {
+    if (!outcome.outputWritten) return;
+    progress.SetMessageLine("同期確認：" + outcome.outputFile, 0);
+    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
+    outcome.checked = check.error.empty();
+    outcome.inStep = check.inStep;
+    outcome.checkSummary = CheckSummary(check);
+    outcome.checkDetails = CheckDetails(check);
+    AddLog(outcome.checkSummary);
+    AddLog(outcome.checkDetails);
+    progress.SetMessageLine(outcome.checkSummary, 0);
+    if ((progress.JobOptions() & kOptResultCsv) != 0 && outcome.checked) {
+        std::string why;
+        if (!WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv", &why))
+            noteError(outcome, progress, why);
+    }
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::runSync() {
@@ -246,7 +273,9 @@ JobOutcome KSyncThread::runSync() {
         }
     }
     progress_.StageBar(1).Marker.store(kStageFinished);
-    outcome.stopped = job_.StopRequest.load() != 0;
+    const int stopReason = job_.StopRequest.load();
+    outcome.stopped = stopReason != 0;
+    outcome.stoppedByUser = stopReason == kStopByUser;
 
     if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.dpLimit == 0) {
         for (const std::string& copy : {masterCopy, slaveCopy})
@@ -265,6 +294,9 @@ JobOutcome KSyncThread::runSync() {
         outcome.pointCount = SettingsReadInt(request_.slave, "Count", 0);
     } else {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
+        master.reset();
+        slave.reset();
+        checkOutput(outcome, progress_, request_.slave);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
@@ -291,6 +323,7 @@ JobOutcome KSyncThread::runOutputOnly() {
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
+    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;
 }

@@ -10,7 +10,9 @@
 //
 // The job always runs to its end: failures are caught, shown on message line 2 and in
 // the log, and returned in the outcome, so that a front end can tell success from
-// failure. The owner joins the thread (the destructor does so too).
+// failure. A written file is then checked (OutputCheck): the verdict goes to the log, to
+// message line 0 (which named the file being written) and into the outcome. The owner
+// joins the thread (the destructor does so too).
 //
 // Thread safety: construct, Start and Join on one thread (the front end's); the worker
 // touches the front end only through SyncProgress, AddLog, ShowAlert and the
@@ -32,7 +34,14 @@ struct JobOutcome {
     std::string outputFile;      // its path ("" when none was made)
     std::string error;           // what went wrong, "" when nothing did
     bool stopped = false;        // the job ended early on a stop request or the stop point
+    bool stoppedByUser = false;  // ... on a stop request (STOP, Ctrl-C, SIGTERM)
     int pointCount = 0;          // division points stored for the slave
+    // The verdict on the written file (OutputCheck): made for every synchronised file
+    // with the master left and the slave right.
+    bool checked = false;
+    bool inStep = false;
+    std::string checkSummary;    // "同期確認: ..." (also message line 0 at the end)
+    std::string checkDetails;    // the figures behind it
     std::int64_t elapsedMs = 0;
 };
 

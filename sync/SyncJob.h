@@ -28,6 +28,10 @@ constexpr int kModeSingle = 11;
 constexpr int kModeRetry = 21;
 constexpr int kModeLookAhead = 66;
 
+// StopRequest values.
+constexpr int kStopByUser = 1;
+constexpr int kStopAtPoint = 2;
+
 struct SyncJob {
     std::string MasterFile;
     std::string SlaveFile;
@@ -47,7 +51,8 @@ struct SyncJob {
     // From the job's request: go on from the last stored pair of points before the
     // master lead-in as it stands, without a new start point search.
     bool Resume = false;
-    // Set by the front end (STOP) or the worker (stop point); read once per segment.
+    // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
+    // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};
 };
 

@@ -294,7 +294,10 @@ void SynchroniseFiles(SyncRun& run) {
         J = K;
         N = P;
         job.RangeS = 0;
-        if (job.DpLimit > 0 && job.DpLimit < J) job.StopRequest.store(1);
+        if (job.DpLimit > 0 && job.DpLimit < J) {
+            int none = 0;  // a STOP already given stays the reason
+            job.StopRequest.compare_exchange_strong(none, kStopAtPoint);
+        }
         ++A;
     }
 

@@ -19,10 +19,10 @@ struct CliRun {
     std::string output;  // stdout and stderr
 };
 
-// prefix: shell commands run before tandem-cli in the same shell (ulimit ...).
-inline CliRun cli(const std::string& args, const std::string& prefix = "") {
+// Runs a shell command line; its stderr is collected with its stdout only where the
+// command says so.
+inline CliRun shell(const std::string& command) {
     CliRun r;
-    const std::string command = prefix + std::string(TANDEM_CLI_PATH) + " " + args + " 2>&1";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return r;
     std::array<char, 4096> buffer{};
@@ -31,6 +31,11 @@ inline CliRun cli(const std::string& args, const std::string& prefix = "") {
     const int raw = ::pclose(pipe);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return r;
+}
+
+// prefix: shell commands run before tandem-cli in the same shell (ulimit ...).
+inline CliRun cli(const std::string& args, const std::string& prefix = "") {
+    return shell(prefix + std::string(TANDEM_CLI_PATH) + " " + args + " 2>&1");
 }
 
 // Single quotes for the shell; a ' inside is closed, escaped and reopened.

@@ -38,6 +38,8 @@ TEST_F(Cli, sync_succeeds_only_when_the_file_is_written) {
     EXPECT_EQ(ok.status, 0) << ok.output;
     EXPECT_TRUE(std::filesystem::exists(dir.file("【a [1] 'x'】-【b é】.wav"))) << ok.output;
     EXPECT_TRUE(std::filesystem::exists(dir.file("b é.Result.csv")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("b é.Check.csv")));
+    EXPECT_NE(ok.output.find("同期確認: 100.0 % が±2サンプル以内"), std::string::npos) << ok.output;
 
     const std::string silentMaster = dir.file("silent.wav");
     WriteStereoWave(silentMaster, std::vector<Frame>(pair.master.size()));
@@ -51,6 +53,41 @@ TEST_F(Cli, sync_succeeds_only_when_the_file_is_written) {
 
     CliRun level = cli(dirArg() + " sync " + escapedMaster + " " + shellQuote(slave) + " --level 7");
     EXPECT_EQ(level.status, 2);
+}
+
+TEST_F(Cli, written_file_that_is_not_in_step_exits_with_3) {
+    SyntheticPairSpec spec;
+    spec.seconds = 8.0;
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    spec.seed = 99;
+    const SyntheticPair other = MakeSyntheticPair(spec);
+    WriteStereoWave(dir.file("m.wav"), pair.master);
+    WriteStereoWave(dir.file("unrelated.wav"), other.slave);
+    WriteStereoWave(dir.file("silent.wav"), std::vector<Frame>(pair.slave.size()));
+    for (const char* slave : {"unrelated.wav", "silent.wav"}) {
+        SCOPED_TRACE(slave);
+        CliRun run = cli(dirArg() + " sync " + shellQuote(dir.file("m.wav")) + " " + shellQuote(dir.file(slave)) + " --quiet");
+        EXPECT_EQ(run.status, 3) << run.output;
+        EXPECT_NE(run.output.find("同期していません"), std::string::npos) << run.output;
+    }
+    CliRun check = cli(dirArg() + " check " + shellQuote(dir.file("【m】-【silent】.wav")));
+    EXPECT_EQ(check.status, 3) << check.output;
+}
+
+TEST_F(Cli, stopped_job_writes_its_file_and_exits_with_4) {
+    SyntheticPairSpec spec;
+    spec.seconds = 30.0;
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    WriteStereoWave(dir.file("m.wav"), pair.master);
+    WriteStereoWave(dir.file("s.wav"), pair.slave);
+    // Interrupted once the search has begun (its result report exists by then).
+    const std::string job = std::string(TANDEM_CLI_PATH) + " " + dirArg() + " sync " + shellQuote(dir.file("m.wav")) +
+                            " " + shellQuote(dir.file("s.wav")) + " --quiet --result-csv";
+    CliRun run = shell(job + " 2>&1 & p=$!; while [ ! -e " + shellQuote(dir.file("s.Result.csv")) +
+                       " ]; do sleep 0.01; done; kill -INT $p; wait $p");
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_NE(run.output.find("stopped early"), std::string::npos) << run.output;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("【m】-【s】.wav")));
 }
 
 TEST_F(Cli, remix_and_eq_check_their_arguments) {

@@ -32,6 +32,7 @@ TEST_F(Job, stop_point_ends_the_search_after_the_segment_that_passes_it) {
     const FrameIndex stopAt = 5 * 44100;
     const JobOutcome outcome = runJob(0, 2, 800, 200, kModeSingle, 0, 0, stopAt);
     EXPECT_TRUE(outcome.stopped);
+    EXPECT_FALSE(outcome.stoppedByUser) << "the stop point is what the job was asked to do";
     ASSERT_TRUE(outcome.outputWritten) << outcome.error;
     const int n = count(slave);
     ASSERT_GE(n, 3);
@@ -43,9 +44,10 @@ TEST_F(Job, stop_point_ends_the_search_after_the_segment_that_passes_it) {
 TEST_F(Job, stop_requested_before_the_worker_runs_is_kept) {
     writePair(MakeSyntheticPair(shortPair(8.0)));
     KSyncThread thread(job, progress, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
-    job.StopRequest.store(1);
+    job.StopRequest.store(kStopByUser);
     const JobOutcome outcome = thread.Execute();
     EXPECT_TRUE(outcome.stopped);
+    EXPECT_TRUE(outcome.stoppedByUser);
     EXPECT_EQ(count(slave), 0) << "not a single segment was searched";
     EXPECT_FALSE(outcome.outputWritten);
 }
