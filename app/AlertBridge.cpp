@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "ui/Translation.h"
 #include "core/Alert.h"
 
 namespace tandem {
@@ -24,7 +25,7 @@ struct AlertBridge::Shared {
     Presenter present;
 
     void show(const std::string& text) {
-        const QString message = QString::fromStdString(text);
+        const QString message = EngineText(text);
         std::unique_lock lock(mutex);
         if (!closed && QThread::currentThread() == mainThread) {
             lock.unlock();

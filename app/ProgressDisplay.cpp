@@ -1,8 +1,27 @@
 #include "app/ProgressDisplay.h"
 
+#include <QCoreApplication>
+
 #include "sync/Progress.h"
+#include "ui/Translation.h"
 
 namespace tandem {
+
+QString StageCaption(int stage) {
+    switch (stage) {
+        case 0: return QCoreApplication::translate("tandem::ProgressDisplay", "開始点検索");
+        case 1: return QCoreApplication::translate("tandem::ProgressDisplay", "同期位置検出");
+        default: return QCoreApplication::translate("tandem::ProgressDisplay", "同期ファイル出力");
+    }
+}
+
+QString ElapsedText(std::int64_t seconds) {
+    return QCoreApplication::translate("tandem::ProgressDisplay", "%1分%2秒").arg(seconds / 60).arg(seconds % 60);
+}
+
+QString RemainingText(std::int64_t seconds) {
+    return QCoreApplication::translate("tandem::ProgressDisplay", "あと%1分%2秒").arg(seconds / 60).arg(seconds % 60);
+}
 
 int CurrentStage(int marker0, int marker1) {
     if (marker0 <= kStageFinished) return 0;
@@ -15,12 +34,30 @@ StageTick TickStage(const StageSnapshot& bar, std::int64_t stageClockMs, std::in
     const std::int64_t elapsedSeconds = (nowMs - stageClockMs) / 1000;
     if (bar.marker == kStageFinished) {
         tick.finish = true;
-        tick.caption = ElapsedCaption(elapsedSeconds);
+        tick.caption = ElapsedText(elapsedSeconds);
     } else if (bar.position != 0) {
         const std::int64_t left = RemainingSeconds(bar.max, bar.position, elapsedSeconds);
-        if (left > 0) tick.caption = RemainingCaption(left);
+        if (left > 0) tick.caption = RemainingText(left);
     }
     return tick;
+}
+
+std::optional<QString> EndOfJobLine(const JobOutcome& outcome) {
+    if (outcome.stoppedByUser && outcome.outputWritten && !outcome.checkSummary.empty())
+        return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2")
+            .arg(outcome.pointCount)
+            .arg(EngineText(outcome.checkSummary));
+    if (outcome.stoppedByUser && outcome.outputWritten)
+        return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2 を作成しました")
+            .arg(outcome.pointCount)
+            .arg(QString::fromStdString(outcome.outputFile));
+    if (outcome.stoppedByUser)
+        return QCoreApplication::translate("tandem::ProgressDisplay",
+                                           "停止しました（分割点 %1 個）。同期ファイルは作成されていません")
+            .arg(outcome.pointCount);
+    if (!outcome.outputWritten)
+        return QCoreApplication::translate("tandem::ProgressDisplay", "同期ファイルは作成されていません");
+    return std::nullopt;
 }
 
 QColor GaugeColour(int value) {

@@ -9,11 +9,17 @@
 #include <string>
 
 #include <QColor>
+#include <QString>
+
+#include "sync/KSyncThread.h"
 
 namespace tandem {
 
-// Captions of the three stages when no time is shown.
-inline constexpr const char* kStageCaptions[3] = {"開始点検索", "同期位置検出", "同期ファイル出力"};
+// Caption of stage 0, 1 or 2 when no time is shown.
+QString StageCaption(int stage);
+// "2分5秒" and "あと1分30秒", translated.
+QString ElapsedText(std::int64_t seconds);
+QString RemainingText(std::int64_t seconds);
 
 struct StageSnapshot {
     int max = 0;
@@ -29,10 +35,15 @@ struct StageTick {
     // The worker finished the stage: show its time, fill the bar, mark it shown and
     // restart the stage clock.
     bool finish = false;
-    std::optional<std::string> caption;  // nullopt: the caption keeps its text
+    std::optional<QString> caption;  // nullopt: the caption keeps its text
 };
 
 StageTick TickStage(const StageSnapshot& bar, std::int64_t stageClockMs, std::int64_t nowMs);
+
+// What message line 0 says once a job has ended; nullopt keeps the worker's last text
+// (the verdict on the file). A job the user stopped says so with the points it found
+// (and the verdict); a job that made no file does not claim one.
+std::optional<QString> EndOfJobLine(const JobOutcome& outcome);
 
 // The result gauge's colour for a value.
 QColor GaugeColour(int value);

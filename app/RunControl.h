@@ -7,9 +7,7 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -35,12 +33,10 @@ public:
     // stored points with mix (copied). Same results as Start.
     bool StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
                          bool lowPriority, std::string* why);
-    // Asks the worker to end after the current segment (it still writes its output).
+    // Asks the worker to end after the current segment (it still writes its output). A
+    // request made before the worker reaches its first segment holds: the flag is
+    // cleared only when a job is made.
     void RequestStop();
-    // A stop asked for before the worker began is cleared by the worker's own start:
-    // RequestStop repeats it every few milliseconds until the worker reports past its
-    // start (message line 0), and the window's timer repeats it through this.
-    void RenewStopRequest();
     bool Busy() const { return thread_ != nullptr; }
     const JobRequest& LastRequest() const { return last_; }
 
@@ -59,9 +55,6 @@ private:
     SyncProgress progress_;
     JobRequest last_;
     std::unique_ptr<KSyncThread> thread_;
-    std::atomic<bool> workerFinished_{false};
-    bool stopPending_ = false;
-    QTimer stopRenewal_;
 };
 
 }  // namespace tandem

@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTimer>
@@ -28,6 +29,7 @@
 #include <stdexcept>
 
 #include "app/ProgressDisplay.h"
+#include "ui/Translation.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "eq/EqStrip.h"
@@ -44,8 +46,10 @@ namespace tandem {
 
 namespace {
 
-const char* const kMasterPlaceholder = "基準にするWAVEファイル";
-const char* const kSlavePlaceholder = "同期させるWAVEファイル";
+// The labels' texts before a file is chosen. They are stored as they are (qzv.ini keeps
+// the label's text) and translated only where they are shown.
+const char* const kMasterPlaceholder = QT_TRANSLATE_NOOP("tandem::TTandemForm", "基準にするWAVEファイル");
+const char* const kSlavePlaceholder = QT_TRANSLATE_NOOP("tandem::TTandemForm", "同期させるWAVEファイル");
 const char* const kEnv = "TandemEnv";
 constexpr int kTopHeight = 81;
 constexpr int kProgressHeight = 62;
@@ -102,6 +106,11 @@ QCheckBox* optionBox(QWidget* parent, const char* name, const QString& text) {
     return box;
 }
 
+// At (x, y) with the layout's size, wider where the text needs it.
+void placeInRow(QWidget* w, int x, int y, int width, int height) {
+    w->setGeometry(x, y, std::max(width, w->sizeHint().width()), height);
+}
+
 // Hints are kept on the controls, as the layout names them, but the window does not
 // show them.
 void setHint(QWidget* widget, const QString& hint) { widget->setStatusTip(hint); }
@@ -122,7 +131,8 @@ bool IsPanelSwitchDrag(QPoint origin, QPoint release, int panelWidth, int panelH
     return release.x() - origin.x() > panelWidth / 2 && release.y() - origin.y() > panelHeight / 2;
 }
 
-PathLabel::PathLabel(const QString& text, QWidget* parent) : QLabel(parent), path_(text) {
+PathLabel::PathLabel(const char* placeholder, QWidget* parent)
+    : QLabel(parent), path_(QString::fromUtf8(placeholder)), placeholder_(placeholder) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setAcceptDrops(true);
     refresh();
@@ -140,8 +150,10 @@ void PathLabel::resizeEvent(QResizeEvent* event) {
 
 void PathLabel::refresh() {
     const int room = std::max(0, contentsRect().width() - 4);
-    setText(fontMetrics().elidedText(path_, Qt::ElideMiddle, room));
-    setToolTip(path_);
+    const QString shown =
+        path_ == QString::fromUtf8(placeholder_) ? QCoreApplication::translate("tandem::TTandemForm", placeholder_) : path_;
+    setText(fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
+    setToolTip(shown);
 }
 
 void PathLabel::dragEnterEvent(QDragEnterEvent* event) {
@@ -158,7 +170,7 @@ void PathLabel::dropEvent(QDropEvent* event) {
 TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
     : QWidget(parent), history_(history ? history : &noHistory_) {
     setObjectName("TandemForm");
-    setWindowTitle("Tandem V1.5");
+    setWindowTitle(tr("Tandem V1.5"));
     setFont(UiFont({"MS UI Gothic"}, 11));
     setTextColour(this, QColor(255, 0, 0));
 
@@ -179,8 +191,8 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(PanelTop);
+    layout->addWidget(PanelDebug);
     layout->addWidget(PanelMsg, 1);
-    layout->addWidget(PanelDebug, 1);
     layout->addWidget(PanelProgress);
     layout->addWidget(PanelEQBase);
     PanelDebug->hide();
@@ -209,12 +221,14 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
     loadBackground();
 
     layout->activate();
-    PanelEQBase->resize(width(), EqStrip::kHeight);
+    // Grown where the fonts need more room, before the bars are placed on the strip.
+    resize(size().expandedTo(minimumSizeHint()));
+    PanelEQBase->resize(width(), PanelEQBase->height());
     PanelEQBase->PlaceInitialBars();
 
     run_.Progress().Reset();
     const std::string notice = FolderNotice();
-    if (!notice.empty()) LabelMsg1->setText(toQ(notice));
+    if (!notice.empty()) LabelMsg1->setText(EngineText(notice));
 }
 
 TTandemForm::~TTandemForm() = default;
@@ -226,7 +240,7 @@ void TTandemForm::buildTopPanel() {
     PanelTop->setFixedHeight(kTopHeight);
     PanelTop->installEventFilter(this);
 
-    Label5 = label(PanelTop, "Label5", "先頭の無効データ数(0.1秒単位)");
+    Label5 = label(PanelTop, "Label5", tr("先頭の無効データ数(0.1秒単位)"));
     setTextColour(Label5, Qt::black);
     Label5->setGeometry(8, 4, 300, 16);
 
@@ -237,7 +251,7 @@ void TTandemForm::buildTopPanel() {
         b->setIcon(speaker);
         b->setProperty("tag", tag);
         b->setGeometry(8, y, 22, 22);
-        setHint(b, "無効データ部分を聞いてみる");
+        setHint(b, tr("無効データ部分を聞いてみる"));
         connect(b, &QToolButton::clicked, this, [this, tag] { btnSoundClick(tag); });
         return b;
     };
@@ -246,10 +260,10 @@ void TTandemForm::buildTopPanel() {
 
     seMasterSkipCount = spinEdit(PanelTop, "seMasterSkipCount", 0, 10000, 1, 0);
     seMasterSkipCount->setGeometry(32, 22, 64, 22);
-    setHint(seMasterSkipCount, "0.1秒毎にUpDown");
+    setHint(seMasterSkipCount, tr("0.1秒毎にUpDown"));
     seSlaveSkipCount = spinEdit(PanelTop, "seSlaveSkipCount", 0, 10000, 1, 0);
     seSlaveSkipCount->setGeometry(32, 50, 64, 22);
-    setHint(seSlaveSkipCount, "0.1秒毎にUpDown");
+    setHint(seSlaveSkipCount, tr("0.1秒毎にUpDown"));
     for (QSpinBox* spin : {seMasterSkipCount, seSlaveSkipCount}) setTextColour(spin, Qt::black);
 
     fnMaster = new PathLabel(kMasterPlaceholder, PanelTop);
@@ -265,37 +279,51 @@ void TTandemForm::buildTopPanel() {
 
     SelectMaster = button(PanelTop, "SelectMaster", "...");
     SelectMaster->setGeometry(402, 22, 24, 22);
-    setHint(SelectMaster, "基準にするWAVEファイルの選択");
+    setHint(SelectMaster, tr("基準にするWAVEファイルの選択"));
     connect(SelectMaster, &QPushButton::clicked, this, &TTandemForm::SelectMasterClick);
     SelectSlave = button(PanelTop, "SelectSlave", "...");
     SelectSlave->setGeometry(402, 50, 24, 22);
-    setHint(SelectSlave, "同期させるWAVEファイルの選択");
+    setHint(SelectSlave, tr("同期させるWAVEファイルの選択"));
     connect(SelectSlave, &QPushButton::clicked, this, &TTandemForm::SelectSlaveClick);
 
-    rgDiff = new QGroupBox("相異点", PanelTop);
+    rgDiff = new QGroupBox(tr("相異点"), PanelTop);
     rgDiff->setObjectName("rgDiff");
     rgDiff->setGeometry(432, 0, 152, 40);
     rgDiffItems = new QButtonGroup(rgDiff);
-    auto* items = new QHBoxLayout(rgDiff);
-    items->setContentsMargins(4, 0, 4, 0);
-    items->setSpacing(2);
-    const char* const texts[4] = {"少", "普", "多", "BT"};
+    // Four columns, each as wide as its indicator and text need and sharing out the
+    // rest; the group grows where the names need more, and the buttons right of it move.
+    const int indicator = style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
+                          style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+    int widths[4] = {};
+    int need = 4;
     for (int i = 0; i < 4; ++i) {
-        auto* radio = new QRadioButton(texts[i], rgDiff);
+        auto* radio = new QRadioButton(LevelName(i), rgDiff);
         rgDiffItems->addButton(radio, i);
-        items->addWidget(radio);
+        widths[i] = indicator + radio->fontMetrics().horizontalAdvance(radio->text()) + 2;
+        need += widths[i];
+    }
+    const int grow = std::max(0, need - rgDiff->width());
+    rgDiff->resize(rgDiff->width() + grow, rgDiff->height());
+    const QRect inside = rgDiff->contentsRect();
+    const int spare = std::max(0, inside.width() - need);
+    int x = inside.left() + 2;
+    for (int i = 0; i < 4; ++i) {
+        const int w = widths[i] + spare / 4;
+        rgDiffItems->button(i)->setGeometry(x, inside.top(), w, inside.height());
+        x += w;
     }
     SetDiffIndex(1);
+    PanelTop->setMinimumWidth(kClientWidth + grow);
 
-    btnBatch = button(PanelTop, "btnBatch", "履歴");
-    btnBatch->setGeometry(588, 6, 40, 30);
-    setHint(btnBatch, "一括テスト");
+    btnBatch = button(PanelTop, "btnBatch", tr("履歴"));
+    btnBatch->setGeometry(588 + grow, 6, 40, 30);
+    setHint(btnBatch, tr("一括テスト"));
     // Enabled once the job list is attached.
     btnBatch->setEnabled(false);
     connect(btnBatch, &QPushButton::clicked, this, &TTandemForm::btnBatchClick);
 
-    BtnSyncStart = button(PanelTop, "BtnSyncStart", "&Start");
-    BtnSyncStart->setGeometry(432, 44, 196, 32);
+    BtnSyncStart = button(PanelTop, "BtnSyncStart", tr("&Start"));
+    BtnSyncStart->setGeometry(432, 44, 196 + grow, 32);
     connect(BtnSyncStart, &QPushButton::clicked, this, &TTandemForm::BtnSyncStartClick);
 }
 
@@ -319,7 +347,9 @@ void TTandemForm::buildMessagePanel() {
     LabelMsg2 = label(PanelMsgLabels, "LabelMsg2", "");
     LabelMsg3 = label(PanelMsgLabels, "LabelMsg3", "");
     for (QLabel* l : {LabelMsg1, LabelMsg2, LabelMsg3}) l->setFont(messageFont);
-    for (QLabel* l : {LabelMsg2, LabelMsg3}) l->setFixedHeight(12);
+    // One line of the font each: a fixed 12 pixels cut descenders, underscores and the
+    // tops of kanji under larger fonts.
+    for (QLabel* l : {LabelMsg2, LabelMsg3}) l->setFixedHeight(l->fontMetrics().lineSpacing() + 1);
     LabelMsg1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* labels = new QVBoxLayout(PanelMsgLabels);
     labels->setContentsMargins(4, 2, 4, 2);
@@ -352,43 +382,43 @@ void TTandemForm::buildExpertPanel() {
         int min, max, step, value;
     };
     const Row rows[] = {
-        {"Label1", "分割間隔（0.1秒単位）：", &seBaseStep, "seBaseStep", 1, 50, 1, 2},
-        {"Label2", "開始点の検索範囲：", &seRangeS, "seRangeS", 0, 10000, 100, 800},
-        {"Label3", "分割点の検索範囲：", &seRangeE, "seRangeE", 0, 44100, 50, 300},
-        {"Label4", "検索中断ポイント：", &seDpLimit, "seDpLimit", 0, 10000, 1, 0},
+        {"Label1", QT_TR_NOOP("分割間隔（0.1秒単位）："), &seBaseStep, "seBaseStep", 1, 50, 1, 2},
+        {"Label2", QT_TR_NOOP("開始点の検索範囲："), &seRangeS, "seRangeS", 0, 10000, 100, 800},
+        {"Label3", QT_TR_NOOP("分割点の検索範囲："), &seRangeE, "seRangeE", 0, 44100, 50, 300},
+        {"Label4", QT_TR_NOOP("検索中断ポイント："), &seDpLimit, "seDpLimit", 0, 10000, 1, 0},
     };
     int y = 8;
     for (const Row& r : rows) {
-        QLabel* l = label(PanelDebug, r.labelName, r.text);
+        QLabel* l = label(PanelDebug, r.labelName, tr(r.text));
         l->setGeometry(8, y + 3, 150, 16);
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         *r.spin = spinEdit(PanelDebug, r.spinName, r.min, r.max, r.step, r.value);
         (*r.spin)->setGeometry(162, y, 70, 22);
         y += 26;
     }
-    setHint(seDpLimit, "0.1秒毎にUpDown");
+    setHint(seDpLimit, tr("0.1秒毎にUpDown"));
 
     seRestartPoint = spinEdit(PanelDebug, "seRestartPoint", 0, 10000, 1, 0);
     seRestartPoint->setGeometry(246, 8, 64, 22);
-    ResetButton = button(PanelDebug, "ResetButton", "ResetBoth");
+    ResetButton = button(PanelDebug, "ResetButton", tr("ResetBoth"));
     ResetButton->setProperty("tag", 3);
     ResetButton->setGeometry(314, 8, 76, 22);
-    Button1 = button(PanelDebug, "Button1", "ResetSlave");
+    Button1 = button(PanelDebug, "Button1", tr("ResetSlave"));
     Button1->setProperty("tag", 2);
     Button1->setGeometry(394, 8, 76, 22);
     for (QPushButton* b : {ResetButton, Button1}) {
         connect(b, &QPushButton::clicked, this, [this, b] { ResetButtonClick(b->property("tag").toInt()); });
     }
-    BtnMakeEqWave = button(PanelDebug, "BtnMakeEqWave", "EQを掛けたWAVE作成");
+    BtnMakeEqWave = button(PanelDebug, "BtnMakeEqWave", tr("EQを掛けたWAVE作成"));
     BtnMakeEqWave->setGeometry(246, 34, 224, 24);
     connect(BtnMakeEqWave, &QPushButton::clicked, this, &TTandemForm::BtnMakeEqWaveClick);
 
-    cbResult = optionBox(PanelDebug, "cbResult", "結果CSV");
-    cbResult->setGeometry(246, 64, 72, 20);
-    cbStart = optionBox(PanelDebug, "cbStart", "開始点CSV");
-    cbStart->setGeometry(320, 64, 76, 20);
-    cbEnd = optionBox(PanelDebug, "cbEnd", "区間CSV");
-    cbEnd->setGeometry(398, 64, 72, 20);
+    cbResult = optionBox(PanelDebug, "cbResult", tr("結果CSV"));
+    placeInRow(cbResult, 246, 64, 72, 20);
+    cbStart = optionBox(PanelDebug, "cbStart", tr("開始点CSV"));
+    placeInRow(cbStart, std::max(320, cbResult->geometry().right() + 3), 64, 76, 20);
+    cbEnd = optionBox(PanelDebug, "cbEnd", tr("区間CSV"));
+    placeInRow(cbEnd, std::max(398, cbStart->geometry().right() + 3), 64, 72, 20);
 
     SrcDirectory = new QTreeView(PanelDebug);
     SrcDirectory->setObjectName("SrcDirectory");
@@ -400,16 +430,29 @@ void TTandemForm::buildExpertPanel() {
     SrcDirectory->setRootIndex(directoryModel_->index("/"));
     SrcDirectory->setHeaderHidden(true);
     for (int column = 1; column < directoryModel_->columnCount(); ++column) SrcDirectory->hideColumn(column);
+    // The model reads and sorts folders in the background: rows above the current folder
+    // arrive after it was selected, and each time the list is scrolled to it again, until
+    // the user scrolls or clicks in the list.
+    const auto follow = [this] {
+        if (revealFolder_) QTimer::singleShot(0, this, [this] { showDirectoryInList(srcDirectory_); });
+    };
+    connect(directoryModel_, &QFileSystemModel::directoryLoaded, this, follow);
+    connect(directoryModel_, &QAbstractItemModel::layoutChanged, this, follow);
+    connect(directoryModel_, &QAbstractItemModel::rowsInserted, this, follow);
+    SrcDirectory->viewport()->installEventFilter(this);
+    connect(SrcDirectory->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { revealFolder_ = false; });
     connect(SrcDirectory->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (current.isValid()) SetSrcDirectory(directoryModel_->filePath(current));
             });
 
-    btnBatchRegist = button(PanelDebug, "btnBatchRegist", "一括登録");
+    btnBatchRegist = button(PanelDebug, "btnBatchRegist", tr("一括登録"));
     btnBatchRegist->setGeometry(479, 110, 145, 24);
-    setHint(btnBatchRegist, "一括テストの登録");
+    setHint(btnBatchRegist, tr("一括テストの登録"));
     btnBatchRegist->setEnabled(false);
     connect(btnBatchRegist, &QPushButton::clicked, this, &TTandemForm::btnBatchRegistClick);
+    // As high as its controls: the message lines below it stay in view.
+    PanelDebug->setFixedHeight(PanelDebug->childrenRect().bottom() + 1 + 6);
 }
 
 void TTandemForm::buildProgressPanel() {
@@ -420,7 +463,7 @@ void TTandemForm::buildProgressPanel() {
     grid->setContentsMargins(1, 1, 1, 1);
     grid->setSpacing(0);
     for (int i = 0; i < 3; ++i) {
-        StaticText[i] = label(PanelProgress, ("StaticText" + std::to_string(i + 1)).c_str(), kStageCaptions[i]);
+        StaticText[i] = label(PanelProgress, ("StaticText" + std::to_string(i + 1)).c_str(), StageCaption(i));
         StaticText[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         StaticText[i]->setFixedWidth(125);
         ProgressBar[i] = new QProgressBar(PanelProgress);
@@ -435,9 +478,9 @@ void TTandemForm::buildProgressPanel() {
 
 void TTandemForm::buildEqPanel() {
     PanelEQBase = new EqStrip(this);
-    cbEqWave = optionBox(PanelEQBase->Panel2, "cbEqWave", "EQファイルを残す");
+    cbEqWave = optionBox(PanelEQBase->Panel2, "cbEqWave", tr("EQファイルを残す"));
     cbEqWave->setGeometry(4, 6, 112, 20);
-    cbBackGround = optionBox(PanelEQBase->Panel2, "cbBackGround", "Back Ground");
+    cbBackGround = optionBox(PanelEQBase->Panel2, "cbBackGround", tr("Back Ground"));
     cbBackGround->setFont(font());
     cbBackGround->setGeometry(4, 30, 112, 20);
     cbBackGround->setChecked(true);
@@ -449,7 +492,7 @@ void TTandemForm::loadBackground() {
     if (!QFileInfo::exists(path)) return;
     if (!BaseImage.load(path, "JPG")) {
         BaseImage = QImage();
-        LabelMsg3->setText(path + ": not a readable JPEG picture; shown without background");
+        LabelMsg3->setText(tr("%1 は読めるJPEG画像ではないため、背景なしで表示します").arg(path));
     }
 }
 
@@ -467,7 +510,7 @@ bool TTandemForm::guarded(const std::function<void()>& action) {
         action();
         return true;
     } catch (const std::exception& e) {
-        ShowMessage(toQ(e.what()));
+        ShowMessage(EngineText(e.what()));
         return false;
     }
 }
@@ -484,12 +527,13 @@ void TTandemForm::showDirectoryInList(const QString& dir) {
     const QSignalBlocker blocker(SrcDirectory->selectionModel());
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) SrcDirectory->expand(up);
     SrcDirectory->setCurrentIndex(index);
-    SrcDirectory->scrollTo(index);
+    SrcDirectory->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void TTandemForm::SetSrcDirectory(const QString& dir) {
     if (dir == srcDirectory_) return;
     srcDirectory_ = dir;
+    revealFolder_ = true;
     showDirectoryInList(dir);
     SetSettingsSrcDir(withSlash(dir));
     guarded([&] { SettingsWriteText(kEnv, "SRCDIR", toStd(dir)); });
@@ -530,12 +574,12 @@ void TTandemForm::SaveOptions() {
 }
 
 void TTandemForm::SelectMasterClick() {
-    const QString chosen = ChooseFile("基準ファイルの選択");
+    const QString chosen = ChooseFile(tr("基準ファイルの選択"));
     if (!chosen.isEmpty()) MasterChosen(chosen);
 }
 
 void TTandemForm::SelectSlaveClick() {
-    const QString chosen = ChooseFile("同期させるファイルの選択");
+    const QString chosen = ChooseFile(tr("同期させるファイルの選択"));
     if (!chosen.isEmpty()) SlaveChosen(chosen);
 }
 
@@ -556,6 +600,10 @@ void TTandemForm::SlaveChosen(const QString& path) {
 }
 
 bool TTandemForm::eventFilter(QObject* watched, QEvent* event) {
+    if (SrcDirectory && watched == SrcDirectory->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)) {
+        revealFolder_ = false;
+    }
     if (watched == PanelTop) {
         if (event->type() == QEvent::MouseButtonPress) {
             DragOrigin = static_cast<QMouseEvent*>(event)->position().toPoint();
@@ -570,9 +618,12 @@ bool TTandemForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// The expert panel opens above the message lines instead of over them, so that a job's
+// result and errors are in view in both modes.
 void TTandemForm::showPanels(bool expert) {
-    PanelMsg->setVisible(!expert);
     PanelDebug->setVisible(expert);
+    // A hidden list does not scroll: show the current folder once the list is seen.
+    if (expert) showDirectoryInList(srcDirectory_);
 }
 
 void TTandemForm::paintEvent(QPaintEvent* event) {
@@ -585,7 +636,8 @@ void TTandemForm::paintEvent(QPaintEvent* event) {
 void TTandemForm::BtnSyncStartClick() {
     if (running_) {
         run_.RequestStop();
-        BtnSyncStart->setText("停止中");
+        stopRequested_ = true;
+        BtnSyncStart->setText(tr("停止中"));
         return;
     }
     startJob();
@@ -643,7 +695,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
         seRangeE->setValue(request.rangeE);
     }
     if (batch_.Running()) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
-    BtnSyncStart->setText("STOP");
+    BtnSyncStart->setText(tr("STOP"));
 
     request.master = master;
     request.slave = slave;
@@ -657,26 +709,30 @@ bool TTandemForm::startJob(bool continuesBatch) {
     if (!run_.Start(request, &why)) {
         if (debug) HideLog();
         returnToIdle();
-        ShowMessage(toQ("The job could not be started: " + why));
+        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(EngineText(why)));
         return false;
     }
     return true;
 }
 
 void TTandemForm::returnToIdle() {
-    BtnSyncStart->setText("START");
+    BtnSyncStart->setText(tr("START"));
     running_ = false;
     Timer1->stop();
     PanelProgress->hide();
-    for (int i = 0; i < 3; ++i) StaticText[i]->setText(kStageCaptions[i]);
+    for (int i = 0; i < 3; ++i) StaticText[i]->setText(StageCaption(i));
     showPanels(IsDebugMode());
 }
 
 void TTandemForm::OnJobDone(const JobOutcome& outcome) {
     lastOutcome_ = outcome;
-    BtnSyncStart->setText("START");
+    BtnSyncStart->setText(tr("START"));
     running_ = false;
     SyncProgress& progress = run_.Progress();
+    if (const std::optional<QString> line = EndOfJobLine(outcome)) {
+        progress.SetMessageLine(line->toStdString(), 0);
+    }
+    stopRequested_ = false;
     progress.SetStageClock(-1);
     progress.StageBar(0).Position.store(0);
     ProgressBar[0]->setValue(0);
@@ -692,9 +748,8 @@ void TTandemForm::Timer1Timer() { TimerTick(TickCountMs()); }
 
 void TTandemForm::TimerTick(std::int64_t nowMs) {
     SyncProgress& progress = run_.Progress();
-    run_.RenewStopRequest();
     QLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
-    for (int i = 0; i < 3; ++i) lines[i]->setText(toQ(progress.MessageLine(i)));
+    for (int i = 0; i < 3; ++i) lines[i]->setText(EngineText(progress.MessageLine(i)));
 
     const int value = progress.ResultValue();
     // Equal ends would turn the gauge into a busy indicator.
@@ -718,7 +773,7 @@ void TTandemForm::TimerTick(std::int64_t nowMs) {
         bar.Position.store(bar.Max.load());
         bar.Marker.store(kStageShown);
     }
-    if (tick.caption) StaticText[stage]->setText(toQ(*tick.caption));
+    if (tick.caption) StaticText[stage]->setText(*tick.caption);
     for (int i = 0; i < 3; ++i) {
         StageBarState& state = progress.StageBar(i);
         ProgressBar[i]->setRange(0, std::max(1, state.Max.load()));
@@ -746,7 +801,7 @@ void TTandemForm::BtnMakeEqWaveClick() {
         failure = e.what();
     }
     QApplication::restoreOverrideCursor();
-    if (!failure.empty()) ShowMessage(toQ(failure));
+    if (!failure.empty()) ShowMessage(EngineText(failure));
 }
 
 void TTandemForm::AttachJobList(TJobListForm* jobList, TRemixForm* remix) {
@@ -822,7 +877,7 @@ void TTandemForm::remixStoredJob() {
     std::string why;
     if (!run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked(), &why)) {
         returnToIdle();
-        ShowMessage(toQ("The job could not be started: " + why));
+        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(EngineText(why)));
     }
 }
 
@@ -838,7 +893,7 @@ void TTandemForm::closeEvent(QCloseEvent* event) {
     if (running_) {
         // Let the worker end its segment and write what it has; OnJobDone closes again.
         closeRequested_ = true;
-        if (BtnSyncStart->text() != "停止中") BtnSyncStartClick();
+        if (!stopRequested_) BtnSyncStartClick();
         event->ignore();
         return;
     }

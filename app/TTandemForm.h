@@ -51,7 +51,8 @@ bool IsPanelSwitchDrag(QPoint origin, QPoint release, int panelWidth, int panelH
 class PathLabel : public QLabel {
     Q_OBJECT
 public:
-    explicit PathLabel(const QString& text, QWidget* parent = nullptr);
+    // placeholder: the text before a file is chosen (shown translated, kept as it is).
+    explicit PathLabel(const char* placeholder, QWidget* parent = nullptr);
     void SetPath(const QString& path);
     QString Path() const { return path_; }
 
@@ -66,6 +67,7 @@ protected:
 private:
     void refresh();
     QString path_;
+    const char* placeholder_;
 };
 
 class TTandemForm : public QWidget {
@@ -213,6 +215,8 @@ private:
     QPoint DragOrigin;
     bool running_ = false;
     bool closeRequested_ = false;
+    bool stopRequested_ = false;
+    bool revealFolder_ = true;  // keep the folder list scrolled to its folder while it loads  // the user pressed STOP (or closed the window) during this job
     JobBatch batch_;
     TJobListForm* jobList_ = nullptr;
     TRemixForm* remix_ = nullptr;

@@ -12,7 +12,9 @@ namespace tandem {
 namespace {
 
 constexpr int kBevel = 1;
-constexpr int kLabelHeight = 14;
+constexpr int kLabelHeight = 14;  // at least; one line of the label's font
+
+int labelHeight(const QLabel* label) { return std::max(kLabelHeight, label->fontMetrics().lineSpacing() + 1); }
 
 const QColor kGridOutside(255, 255, 0);
 const QColor kGridInside(255, 0, 255);
@@ -43,9 +45,8 @@ int PositionOf(int hz, int scaleWidth) {
     return static_cast<int>((std::log10(static_cast<double>(hz)) - 1.0) * scaleWidth / EqScaleDecades() + 0.5);
 }
 
-std::string EqRangeText(int lowHz, int highHz) {
-    return "EQ Freq range : " + std::to_string(lowHz) + " Hz - " + std::to_string(highHz) +
-           " Hz(100Hz以下と12000Hz以上は無視)";
+QString EqRangeText(int lowHz, int highHz) {
+    return EqStrip::tr("EQ Freq range : %1 Hz - %2 Hz(100Hz以下と12000Hz以上は無視)").arg(lowHz).arg(highHz);
 }
 
 std::vector<int> GridFrequencies() {
@@ -64,9 +65,9 @@ GridPlace PlaceGridLine(int x, int splitter1Left, int splitter2Left) {
 
 EqStrip::EqStrip(QWidget* parent) : QWidget(parent) {
     setObjectName("PanelEQBase");
-    setFixedHeight(kHeight);
-    EQRange = new QLabel("EQRange", this);
+    EQRange = new QLabel(tr("EQRange"), this);
     EQRange->setObjectName("EQRange");
+    setFixedHeight(kHeight - kLabelHeight + labelHeight(EQRange));
     PanelEQ = new QWidget(this);
     PanelEQ->setObjectName("PanelEQ");
     Panel2 = new QWidget(PanelEQ);
@@ -81,11 +82,13 @@ EqStrip::EqStrip(QWidget* parent) : QWidget(parent) {
     Image3->setObjectName("Image3");
     Splitter2 = new EqSplitterBar(this, PanelEQ);
     Splitter2->setObjectName("Splitter2");
-    resize(632, kHeight);
+    resize(632, height());
     layoutPanels();
 }
 
-int EqStrip::ScaleWidth() const { return PanelEQ->width(); }
+// From the strip's own width, not from PanelEQ's: a strip resized while hidden lays its
+// panels out only when it is shown.
+int EqStrip::ScaleWidth() const { return std::max(0, width() - 2 * kBevel); }
 
 const QImage& EqStrip::Picture(int image) const {
     return image == 0 ? Image1->Picture : image == 1 ? Image2->Picture : Image3->Picture;
@@ -99,9 +102,18 @@ void EqStrip::PlaceInitialBars() {
 void EqStrip::MoveBars(int splitter1Left, int splitter2Left) {
     const int w = ScaleWidth();
     splitter2Left_ = std::clamp(splitter2Left, 2 * kMinPane + kBarWidth, std::max(2 * kMinPane + kBarWidth, w - kBarWidth - kMinPane));
-    splitter1Left_ = std::clamp(splitter1Left, kMinPane, splitter2Left_ - kBarWidth - kMinPane);
+    splitter1Left_ = std::clamp(splitter1Left, lowestBar(), std::max(lowestBar(), splitter2Left_ - kBarWidth - kMinPane));
     layoutPanels();
     Splitter1Moved();
+}
+
+int EqStrip::lowestBar() const {
+    int right = kMinPane;
+    for (const QWidget* child : Panel2->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child == Image1 || child == Image2 || child == Splitter1 || child->isHidden()) continue;
+        right = std::max(right, child->geometry().right() + 1);
+    }
+    return right;
 }
 
 void EqStrip::dragBar(EqSplitterBar* bar, int left) {
@@ -120,8 +132,9 @@ void EqStrip::resizeEvent(QResizeEvent* event) {
 
 void EqStrip::layoutPanels() {
     const int w = std::max(0, width() - 2 * kBevel);
-    EQRange->setGeometry(kBevel + 2, kBevel, std::max(0, w - 2), kLabelHeight);
-    PanelEQ->setGeometry(kBevel, kBevel + kLabelHeight, w, std::max(0, height() - 2 * kBevel - kLabelHeight));
+    const int labelH = labelHeight(EQRange);
+    EQRange->setGeometry(kBevel + 2, kBevel, std::max(0, w - 2), labelH);
+    PanelEQ->setGeometry(kBevel, kBevel + labelH, w, std::max(0, height() - 2 * kBevel - labelH));
     const int h = PanelEQ->height();
     Panel2->setGeometry(0, 0, splitter2Left_, h);
     Image1->setGeometry(0, 0, splitter1Left_, h);
@@ -138,7 +151,7 @@ void EqStrip::Splitter1Moved() {
     const int w = ScaleWidth();
     bandLow_ = FrequencyAt(splitter1Left_, w);
     bandHigh_ = FrequencyAt(splitter2Left_, w);
-    EQRange->setText(QString::fromStdString(EqRangeText(bandLow_, bandHigh_)));
+    EQRange->setText(EqRangeText(bandLow_, bandHigh_));
     drawPictures();
     emit BandChanged(bandLow_, bandHigh_);
 }

@@ -25,7 +25,7 @@ int ShortFrequency(int hz);
 // Pixel of a frequency on a scale scaleWidth wide (rounded to nearest).
 int PositionOf(int hz, int scaleWidth);
 // The EQRange caption for a band.
-std::string EqRangeText(int lowHz, int highHz);
+QString EqRangeText(int lowHz, int highHz);
 // Grid lines: 10, 20 .. 90, 100, 200 .. 40000 Hz.
 std::vector<int> GridFrequencies();
 
@@ -45,7 +45,7 @@ class EqSplitterBar;
 class EqStrip : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kHeight = 90;
+    static constexpr int kHeight = 90;  // with a 14-pixel label; a larger font adds to it
     static constexpr int kBarWidth = 3;
     static constexpr int kMinPane = 30;  // narrowest picture a bar may leave beside it
 
@@ -54,7 +54,8 @@ public:
     // Initial placement: bars at 50 Hz and 20000 Hz of the current scale width.
     void PlaceInitialBars();
     // Puts the bars at these left positions (limited so that every picture keeps
-    // kMinPane pixels) and runs Splitter1Moved.
+    // kMinPane pixels and the lower bar stays right of Panel2's check boxes) and runs
+    // Splitter1Moved.
     void MoveBars(int splitter1Left, int splitter2Left);
     // Recomputes BandLow, BandHigh, the label and the three pictures.
     void Splitter1Moved();
@@ -86,6 +87,7 @@ private:
     void dragBar(EqSplitterBar* bar, int left);
     void layoutPanels();
     void drawPictures();
+    int lowestBar() const;
 
     int splitter1Left_ = 0;
     int splitter2Left_ = 0;

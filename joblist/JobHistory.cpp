@@ -42,9 +42,11 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string JobListLine(const JobEntry& entry) {
-    return std::to_string(entry.MasterSkipCount) + "-" + std::to_string(entry.SlaveSkipCount) +
-           LevelText(entry.DiffLevel) + " " + FileNameOf(entry.MasterFile) + " " + FileNameOf(entry.SlaveFile);
+std::string JobListLine(const JobEntry& entry) { return JobListLine(entry, LevelText(entry.DiffLevel).substr(1)); }
+
+std::string JobListLine(const JobEntry& entry, const std::string& levelName) {
+    return std::to_string(entry.MasterSkipCount) + "-" + std::to_string(entry.SlaveSkipCount) + " " + levelName + " " +
+           FileNameOf(entry.MasterFile) + " " + FileNameOf(entry.SlaveFile);
 }
 
 void JobHistory::LoadJobs(bool storeResult) {

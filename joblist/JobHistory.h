@@ -87,8 +87,10 @@ private:
     std::array<JobEntry, kJobCapacity> entries_{};
 };
 
-// "12-0 普 take1.wav take1b.wav": lead-ins, level text, the two file names.
+// "12-0 普 take1.wav take1b.wav": lead-ins, level text, the two file names. A window in
+// another language passes its own name of the level (without the leading space).
 std::string JobListLine(const JobEntry& entry);
+std::string JobListLine(const JobEntry& entry, const std::string& levelName);
 // " 少", " 普", " 多", " BT" (any other value).
 std::string LevelText(int level);
 // Last path component ("/a/b/take.wav" -> "take.wav").

@@ -9,12 +9,13 @@
 #include <QVBoxLayout>
 
 #include "ui/Fonts.h"
+#include "ui/Translation.h"
 
 namespace tandem {
 namespace {
 
 constexpr int kButtonRowHeight = 30;
-constexpr int kLineHeight = 13;
+constexpr int kLineHeight = 13;  // at least; more where the font needs it
 
 QPushButton* bitButton(QWidget* parent, const char* name, const QString& text, QStyle::StandardPixmap icon, int tag) {
     auto* b = new QPushButton(parent->style()->standardIcon(icon), text, parent);
@@ -28,7 +29,7 @@ QPushButton* bitButton(QWidget* parent, const char* name, const QString& text, Q
 
 TJobListForm::TJobListForm(QWidget* parent) : QDialog(parent) {
     setObjectName("JobListForm");
-    setWindowTitle("Job List");
+    setWindowTitle(tr("Job List"));
     setFont(UiFont({"Tahoma"}, 11));
     setFixedSize(kClientWidth, kClientHeight);
 
@@ -38,17 +39,17 @@ TJobListForm::TJobListForm(QWidget* parent) : QDialog(parent) {
     ListBox1->setUniformItemSizes(true);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* menu = new QMenu(ListBox1);
-    QAction* deleteAction = menu->addAction("&Delete");
+    QAction* deleteAction = menu->addAction(tr("&Delete"));
     connect(deleteAction, &QAction::triggered, this, &TJobListForm::DeleteClick);
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this, menu](const QPoint& at) { menu->popup(ListBox1->viewport()->mapToGlobal(at)); });
 
     auto* buttonRow = new QWidget(this);
     buttonRow->setFixedHeight(kButtonRowHeight);
-    BitBtn4 = bitButton(buttonRow, "BitBtn4", "Remix", QStyle::SP_DialogOkButton, kTagRemix);
-    BitBtn1 = bitButton(buttonRow, "BitBtn1", "再試行(&R)", QStyle::SP_BrowserReload, kTagRetry);
-    BitBtn3 = bitButton(buttonRow, "BitBtn3", "選択", QStyle::SP_DialogOkButton, kTagSelect);
-    BitBtn2 = bitButton(buttonRow, "BitBtn2", "キャンセル", QStyle::SP_DialogCancelButton, 0);
+    BitBtn4 = bitButton(buttonRow, "BitBtn4", tr("Remix"), QStyle::SP_DialogOkButton, kTagRemix);
+    BitBtn1 = bitButton(buttonRow, "BitBtn1", tr("再試行(&R)"), QStyle::SP_BrowserReload, kTagRetry);
+    BitBtn3 = bitButton(buttonRow, "BitBtn3", tr("選択"), QStyle::SP_DialogOkButton, kTagSelect);
+    BitBtn2 = bitButton(buttonRow, "BitBtn2", tr("キャンセル"), QStyle::SP_DialogCancelButton, 0);
     BitBtn4->setFixedWidth(64);
     BitBtn1->setFixedWidth(88);
     BitBtn2->setFixedWidth(121);
@@ -78,9 +79,12 @@ TJobListForm::TJobListForm(QWidget* parent) : QDialog(parent) {
 void TJobListForm::RefreshList() {
     setResult(0);
     ListBox1->clear();
-    for (const std::string& line : history_.ListLines()) {
+    const int lineHeight = std::max(kLineHeight, ListBox1->fontMetrics().lineSpacing() + 1);
+    for (int k = 0; k < history_.UsedCount(); ++k) {
+        const JobEntry& entry = history_.Entry(k);
+        const std::string line = JobListLine(entry, LevelName(entry.DiffLevel).toStdString());
         auto* item = new QListWidgetItem(QString::fromStdString(line), ListBox1);
-        item->setSizeHint(QSize(0, kLineHeight));
+        item->setSizeHint(QSize(0, lineHeight));
     }
 }
 

@@ -10,12 +10,14 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/Translation.h"
+
 namespace tandem {
 namespace {
 
 constexpr int kStripHeight = 18;
-constexpr int kGridHeight = 49;
-constexpr int kGridRowHeight = 14;
+constexpr int kGridHeight = 49;     // at least: three rows and the frame
+constexpr int kGridRowHeight = 14;  // at least; more where the font needs it
 constexpr int kGridColumnWidth = 84;
 
 QColor channelColour(int channel) {
@@ -90,10 +92,9 @@ void RemixPictureView::mouseReleaseEvent(QMouseEvent* event) {
 
 TRemixForm::TRemixForm(QWidget* parent) : QDialog(parent) {
     setObjectName("RemixForm");
-    setWindowTitle("Remix Setting");
-    setFixedSize(kClientWidth, kClientHeight);
+    setWindowTitle(tr("Remix Setting"));
 
-    auto* vol = new QLabel("VOL", this);
+    auto* vol = new QLabel(tr("VOL"), this);
     QFont bold = vol->font();
     bold.setBold(true);
     vol->setFont(bold);
@@ -108,19 +109,23 @@ TRemixForm::TRemixForm(QWidget* parent) : QDialog(parent) {
     strip->setPalette(white);
     auto* stripRow = new QHBoxLayout(strip);
     stripRow->setContentsMargins(0, 0, 0, 0);
-    stripRow->addWidget(stripLabel(strip, " L", Qt::blue, Qt::AlignLeft));
-    stripRow->addWidget(stripLabel(strip, "PAN", Qt::black, Qt::AlignHCenter), 1);
-    stripRow->addWidget(stripLabel(strip, "R ", Qt::red, Qt::AlignRight));
+    stripRow->addWidget(stripLabel(strip, tr(" L"), Qt::blue, Qt::AlignLeft));
+    stripRow->addWidget(stripLabel(strip, tr("PAN"), Qt::black, Qt::AlignHCenter), 1);
+    stripRow->addWidget(stripLabel(strip, tr("R "), Qt::red, Qt::AlignRight));
 
     StringGrid1 = new QTableWidget(3, 5, this);
     StringGrid1->setObjectName("StringGrid1");
-    StringGrid1->setFixedHeight(kGridHeight);
+    // Rows of one line of the font: the dialog grows by what a larger font needs.
+    const int rowHeight = std::max(kGridRowHeight, StringGrid1->fontMetrics().lineSpacing() + 2);
+    const int grown = 3 * (rowHeight - kGridRowHeight);
+    StringGrid1->setFixedHeight(kGridHeight + grown);
+    setFixedSize(kClientWidth, kClientHeight + grown);
     StringGrid1->horizontalHeader()->hide();
     StringGrid1->verticalHeader()->hide();
     StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
     StringGrid1->verticalHeader()->setMinimumSectionSize(1);
     StringGrid1->horizontalHeader()->setDefaultSectionSize(kGridColumnWidth);
-    StringGrid1->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(rowHeight);
     StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -168,7 +173,7 @@ void TRemixForm::RefreshView(bool refillGrid) {
         refilling_ = true;
         for (int row = 0; row < 3; ++row) {
             for (int column = 0; column < 5; ++column)
-                StringGrid1->item(row, column)->setText(QString::fromStdString(CellText(mix_, column, row)));
+                StringGrid1->item(row, column)->setText(EngineText(CellText(mix_, column, row)));
         }
         refilling_ = false;
     }

@@ -123,5 +123,19 @@ TEST_F(EqStripWidget, resizing_keeps_the_bars_where_they_are) {
     EXPECT_EQ(strip.BandLow(), FrequencyAt(121, 798));
 }
 
+TEST_F(EqStripWidget, lower_bar_stops_right_of_what_lies_on_panel2_at_any_width) {
+    QWidget box(strip.Panel2);  // stands for the window's check boxes
+    box.setGeometry(4, 6, 112, 20);
+    strip.show();
+    for (const int width : {632, 1400}) {
+        strip.resize(width, strip.height());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(strip.ScaleWidth(), width - 2);
+        strip.MoveBars(0, strip.Splitter2Left());
+        EXPECT_EQ(strip.Splitter1Left(), 116) << width;
+        EXPECT_EQ(strip.BandLow(), FrequencyAt(116, width - 2)) << "the band follows the strip's width";
+    }
+}
+
 }  // namespace
 }  // namespace tandem

@@ -1,4 +1,7 @@
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFileSystemModel>
+#include <QTreeView>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QProgressBar>
@@ -91,6 +94,34 @@ TEST_F(MainWindow, stored_folder_that_no_longer_exists_falls_back_to_the_program
     EXPECT_EQ(SettingsSrcDir(), ExecutableFolder());
 }
 
+TEST_F(MainWindow, folder_list_is_scrolled_to_the_program_folder_at_start_up) {
+    // Deep enough that the folder lies below the first rows of "/".
+    const std::string deep = dir.file("zz/yy/xx/ww");
+    std::filesystem::create_directories(deep);
+    writeIni("[TandemEnv]\nSRCDIR=" + deep + "\n");
+    openWindow();
+    // The model reads folders on a thread of its own: wait until "/" and the folder's
+    // parent are read (a guard, not a timing check), as they are before a user opens the
+    // expert panel.
+    QStringList loaded;
+    QObject::connect(form->findChild<QFileSystemModel*>(), &QFileSystemModel::directoryLoaded,
+                     [&](const QString& path) { loaded << path; });
+    QElapsedTimer guard;
+    guard.start();
+    while (!(loaded.contains("/") && loaded.contains(dir.file("zz/yy/xx").c_str())) && guard.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    form->show();
+    QTest::mousePress(form->PanelTop, Qt::LeftButton, {}, {10, 5});
+    QTest::mouseRelease(form->PanelTop, Qt::LeftButton, {}, {400, 60});
+    QTreeView* list = form->SrcDirectory;
+    auto inView = [&] { return list->viewport()->rect().contains(list->visualRect(list->currentIndex()).center()); };
+    // Rows may still be sorted: give the list until the guard runs out to come into view.
+    guard.restart();
+    while (!inView() && guard.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(form->SrcDirectoryPath().toStdString(), deep);
+    EXPECT_TRUE(inView()) << list->visualRect(list->currentIndex()).y();
+}
+
 TEST(PanelSwitch, drag_must_pass_half_the_width_and_half_the_height) {
     EXPECT_TRUE(IsPanelSwitchDrag({10, 5}, {400, 60}, 632, 81));
     EXPECT_FALSE(IsPanelSwitchDrag({10, 5}, {400, 45}, 632, 81));  // 40 down is not more than 40
@@ -112,7 +143,7 @@ TEST_F(MainWindow, drag_on_the_top_panel_switches_the_expert_panel_on_and_off) {
     drag({10, 5}, {400, 60});
     EXPECT_TRUE(form->IsDebugMode());
     EXPECT_FALSE(form->PanelDebug->isHidden());
-    EXPECT_TRUE(form->PanelMsg->isHidden());
+    EXPECT_FALSE(form->PanelMsg->isHidden()) << "the message lines stay in view below the expert panel";
     drag({10, 5}, {400, 60});
     EXPECT_FALSE(form->IsDebugMode());
     EXPECT_TRUE(form->PanelDebug->isHidden());

@@ -38,6 +38,39 @@ TEST(ProgressDisplay, current_stage_is_the_first_not_yet_shown) {
     EXPECT_EQ(CurrentStage(kStageShown, kStageShown), 2);
 }
 
+TEST(ProgressDisplay, end_of_job_line_tells_a_stop_and_a_missing_file) {
+    struct Case {
+        const char* what;
+        bool stopped, byUser, written;
+        const char* verdict;
+        const char* line;  // nullptr: the worker's last text (the verdict) stays
+    };
+    const Case cases[] = {
+        {"finished", false, false, true, "同期確認: 99.0 %", nullptr},
+        {"stop point reached", true, false, true, "同期確認: 99.0 %", nullptr},
+        {"stopped", true, true, true, "同期確認: 99.0 %", "停止しました（分割点 7 個）。同期確認: 99.0 %"},
+        {"stopped, no verdict", true, true, true, "", "停止しました（分割点 7 個）。/p/【m】-【s】.wav を作成しました"},
+        {"stopped before two points", true, true, false, "", "停止しました（分割点 7 個）。同期ファイルは作成されていません"},
+        {"failed", false, false, false, "", "同期ファイルは作成されていません"},
+    };
+    for (const Case& c : cases) {
+        JobOutcome outcome;
+        outcome.stopped = c.stopped;
+        outcome.stoppedByUser = c.byUser;
+        outcome.outputWritten = c.written;
+        outcome.outputFile = c.written ? "/p/【m】-【s】.wav" : "";
+        outcome.checkSummary = c.verdict;
+        outcome.pointCount = 7;
+        const std::optional<QString> line = EndOfJobLine(outcome);
+        if (c.line) {
+            ASSERT_TRUE(line) << c.what;
+            EXPECT_EQ(line->toStdString(), c.line) << c.what;
+        } else {
+            EXPECT_FALSE(line) << c.what;
+        }
+    }
+}
+
 TEST(ProgressDisplay, gauge_is_green_inside_100_yellow_inside_200_red_beyond) {
     const QColor green(0, 128, 0), yellow(255, 255, 0), red(255, 0, 0);
     EXPECT_EQ(GaugeColour(0), green);

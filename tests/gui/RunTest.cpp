@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QThread>
@@ -217,7 +218,15 @@ TEST_F(RunWindow, debug_mode_keeps_the_expert_values_logs_and_opens_the_log_at_t
     EXPECT_EQ(form->JobOptions() & kOptDebug, kOptDebug);
     finishJob();
     EXPECT_FALSE(form->PanelDebug->isHidden());
-    EXPECT_TRUE(form->PanelMsg->isHidden());
+    // The result line is in view without a gesture: shown, inside the window, not
+    // under the expert panel.
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form->LabelMsg1->isVisible());
+    EXPECT_FALSE(form->LabelMsg1->text().isEmpty());
+    const QRect line(form->LabelMsg1->mapTo(form.get(), QPoint(0, 0)), form->LabelMsg1->size());
+    EXPECT_TRUE(form->rect().contains(line));
+    EXPECT_FALSE(line.intersects(QRect(form->PanelDebug->pos(), form->PanelDebug->size())));
     EXPECT_FALSE(LogIsShown());
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], slave + ".log");
@@ -252,6 +261,23 @@ TEST_F(RunWindow, stop_asks_the_worker_to_end_and_the_caption_says_so) {
     EXPECT_TRUE(form->LastOutcome().stopped);
     EXPECT_EQ(form->BtnSyncStart->text().toStdString(), "START");
     EXPECT_TRUE(form->PanelProgress->isHidden());
+    const QString stoppedLine = form->LabelMsg1->text();
+    EXPECT_TRUE(stoppedLine.startsWith("停止しました")) << stoppedLine.toStdString();
+    EXPECT_TRUE(stoppedLine.contains(QString::number(form->LastOutcome().pointCount)));
+
+    // The same job run to its end does not say it was stopped.
+    form->BtnSyncStart->click();
+    finishJob();
+    EXPECT_FALSE(form->LastOutcome().stopped);
+    EXPECT_NE(form->LabelMsg1->text(), stoppedLine);
+    EXPECT_FALSE(form->LabelMsg1->text().contains("停止")) << form->LabelMsg1->text().toStdString();
+}
+
+TEST_F(RunWindow, destroying_the_window_during_a_job_stops_the_worker_and_waits_for_it) {
+    openWithPair(30.0);
+    form->BtnSyncStart->click();
+    form.reset();  // returns only once the worker has ended
+    EXPECT_LT(SettingsReadInt(slave, "Count", 0), 10) << "a whole run stores about 150 points";
 }
 
 TEST(Alerts, alert_on_the_worker_waits_for_the_box_on_the_main_thread) {
@@ -314,6 +340,45 @@ TEST_F(DebugLog, window_shows_the_lines_of_both_threads_while_recording) {
     AddLog("");
     settle();
     EXPECT_EQ(window.ListBox1->count(), 0);
+}
+
+TEST_F(DebugLog, follows_new_lines_unless_scrolled_up_and_takes_a_flood_in_batches) {
+    TDebugWindow window;
+    StartLog();
+    settle();
+    std::thread([] {
+        for (int i = 0; i < 20000; ++i) AddLog("line " + std::to_string(i));
+    }).join();
+    settle();
+    ASSERT_EQ(window.ListBox1->count(), 20000);
+    EXPECT_EQ(window.ListBox1->item(19999)->text().toStdString(), "line 19999");
+    QScrollBar* bar = window.ListBox1->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum()) << "follows the end";
+    bar->setValue(bar->maximum() / 2);
+    const int kept = bar->value();
+    AddLog("more");
+    settle();
+    EXPECT_EQ(bar->value(), kept) << "the user's place is kept";
+}
+
+TEST(DebugWindowPlace, beside_the_main_window_where_the_screen_allows) {
+    const QSize log(666, 540);
+    const QRect screen(0, 0, 1920, 1080);
+    struct Case {
+        QRect main;
+        QPoint at;
+    };
+    const Case cases[] = {
+        {{100, 100, 640, 480}, {740, 100}},   // room on the right
+        {{1200, 50, 640, 480}, {534, 50}},    // only on the left
+        {{100, 800, 640, 480}, {740, 540}},   // on the right, raised to stay on the screen
+        {{300, 0, 1400, 480}, {626, 269}},    // no room on either side: centred
+    };
+    for (const Case& c : cases) {
+        const QRect place = TDebugWindow::PlaceBeside(c.main, log, screen);
+        EXPECT_EQ(place.topLeft(), c.at) << c.main.x();
+        EXPECT_EQ(place.size(), log);
+    }
 }
 
 TEST_F(DebugLog, closing_the_window_stops_the_recording) {

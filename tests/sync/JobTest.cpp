@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -39,6 +40,23 @@ TEST_F(Job, stop_point_ends_the_search_after_the_segment_that_passes_it) {
     EXPECT_GT(point(master, n - 1), stopAt) << "the last accepted segment ends past the stop point";
     EXPECT_LE(point(master, n - 2), stopAt) << "and the one before it does not";
     EXPECT_GT(count(master), n) << "the master keeps all its division points";
+}
+
+TEST_F(Job, equalised_copies_are_deleted_unless_kept_by_the_box_or_a_stop_point) {
+    writePair(MakeSyntheticPair(shortPair(6.0)));
+    const struct {
+        int options;
+        FrameIndex dpLimit;
+        bool kept;
+    } cases[] = {{0, 0, false}, {kOptKeepEq, 0, true}, {0, 2 * 44100, true}};
+    for (const auto& c : cases) {
+        KSyncThread thread(job, progress,
+                           JobRequest{.master = master, .slave = slave, .rangeE = 200, .dpLimit = c.dpLimit,
+                                      .eqLow = 500, .eqHigh = 2000, .options = c.options});
+        ASSERT_TRUE(thread.Execute().outputWritten);
+        for (const char* copy : {"master_EQ(500,2000).wav", "slave_EQ(500,2000).wav"})
+            EXPECT_EQ(std::filesystem::exists(dir.file(copy)), c.kept) << copy << " options " << c.options;
+    }
 }
 
 TEST_F(Job, stop_requested_before_the_worker_runs_is_kept) {

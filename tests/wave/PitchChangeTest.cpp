@@ -181,8 +181,10 @@ TEST_F(WavePitchChange, loud_mix_saturates_instead_of_wrapping) {
 
 // The mix is computed in vectorised double arithmetic where that is exact, else in
 // 64-bit integers; both must give the integer formula's frames. Mixes with odd pans,
-// negative and very large volumes (the latter take the integer loop), slave segments
-// shorter and longer than the master's, noise at full scale.
+// negative and very large volumes, slave segments shorter and longer than the master's,
+// noise at full scale. A master volume of 2e9 at a level factor of 1000 (base volume
+// 1000000) passes 2^50 and takes the integer loop; the last mix pans that channel fully
+// right and mutes the other master channel, so its left output is not saturated.
 TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> sample(-32768, 32767);
@@ -191,15 +193,16 @@ TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
     for (Frame& f : s) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    const std::array<std::array<std::int32_t, 8>, 4> mixes{{{100, -90, 100, 90, 100, -90, 100, 90},
+    const std::array<std::array<std::int32_t, 8>, 5> mixes{{{100, -90, 100, 90, 100, -90, 100, 90},
                                                            {37, 13, 250, -71, 99, 90, 1, -3},
                                                            {-60, 45, 0, 0, 300, -89, -100, 17},
-                                                           {2000000000, 7, 3, -5, 1000000, 61, 5, 90}}};
+                                                           {2000000000, 7, 3, -5, 1000000, 61, 5, 90},
+                                                           {2000000000, 90, 0, -61, 250, 13, -99, -90}}};
     for (const int otherEnd : {4900, 5123}) {
         points(base.FileName, {1000, 5000});
         points(other.FileName, {1020, otherEnd});
         for (const auto& mix : mixes) {
-            for (const int volume : {1000, 731}) {
+            for (const int volume : {1000, 731, 1000000}) {
                 base.MixSettings = mix;
                 WaveImage image;
                 ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, volume, 1234, nullptr, image), 0u);

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Brings translations/tandem_en.ts (or the .ts file given) up to date with the windows'
+# texts: new texts arrive unfinished, removed ones are dropped. Translate the new
+# entries (Qt Linguist, or by hand), then rebuild.
+set -euo pipefail
+ts=$(realpath "${1:-$(dirname "$0")/../translations/tandem_en.ts}")
+cd "$(dirname "$0")/.."
+lupdate=$(command -v lupdate || echo /usr/lib/qt6/bin/lupdate)
+"$lupdate" -silent -locations none -no-obsolete -source-language ja -target-language en \
+  -I . app ui eq joblist remix -ts "$ts"
