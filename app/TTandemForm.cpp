@@ -40,6 +40,7 @@
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
 #include "sync/JobRequest.h"
+#include "sync/StoredPoints.h"
 #include "ui/Fonts.h"
 
 namespace tandem {
@@ -702,6 +703,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
     request.masterSkip = seMasterSkipCount->value() * kTenthFrames;
     request.slaveSkip = seSlaveSkipCount->value() * kTenthFrames;
     request.dpLimit = seDpLimit->value() * kTenthFrames;
+    request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
@@ -783,8 +785,8 @@ void TTandemForm::TimerTick(std::int64_t nowMs) {
 
 void TTandemForm::ResetButtonClick(int tag) {
     guarded([&] {
-        if (tag & 1) SettingsWriteInt(toStd(fnMaster->Path()), "Count", seRestartPoint->value());
-        if (tag & 2) SettingsWriteInt(toStd(fnSlave->Path()), "Count", seRestartPoint->value());
+        if (tag & 1) StoredPoints(toStd(fnMaster->Path())).reset(seRestartPoint->value());
+        if (tag & 2) StoredPoints(toStd(fnSlave->Path())).reset(seRestartPoint->value());
     });
 }
 

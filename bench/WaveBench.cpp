@@ -71,10 +71,8 @@ void BM_MakePitchChangedImageOneMinute(benchmark::State& state) {
     const FrameIndex slaveFrames = kMinute + kMinute / 100;
     KWavefile master("/bench/master.wav", tandem::test::StereoWave(music(kMinute + 100, 1)), tandem::kPlaceBoth, false);
     KWavefile slave("/bench/slave.wav", tandem::test::StereoWave(music(slaveFrames + 100, 2)), tandem::kPlaceBoth, false);
-    tandem::SettingsWriteInt(master.FileName, "DP0", 0);
-    tandem::SettingsWriteInt(master.FileName, "DP1", static_cast<int>(kMinute));
-    tandem::SettingsWriteInt(slave.FileName, "DP0", 0);
-    tandem::SettingsWriteInt(slave.FileName, "DP1", static_cast<int>(slaveFrames));
+    master.DivisionPoints = {0, kMinute};
+    slave.DivisionPoints = {0, slaveFrames};
     master.ChannelFlags = tandem::kRemix;
     master.MixSettings = {100, -90, 100, -90, 100, 90, 100, 90};
     for (auto _ : state) {

@@ -118,6 +118,7 @@ int RunSync(const SyncArgs& a) {
     request.robustStart = !a.noRobustStart;
     request.anchorEnds = !a.noAnchorEnds;
     request.lowPriority = a.background;
+    request.level = level;
     if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());
 
     SyncJob job;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <future>
+#include <stdexcept>
 
 #include "cli/Commands.h"
 #include "core/ProgramFolder.h"
@@ -128,6 +129,7 @@ void OpenSettings() {
     const std::string folder = ProgramFolder();
     if (!FolderNotice().empty()) std::fprintf(stderr, "tandem-cli: %s\n", FolderNotice().c_str());
     SettingsOpen(folder + "qzv.ini");
+    if (std::string why; !SettingsReadable(&why)) throw std::runtime_error(why);
     // The desktop program stores per-file sections relative to its folder list's
     // directory; use the same one so both front ends share their points.
     std::string src = SettingsReadText("TandemEnv", "SRCDIR", ExecutableFolder());

@@ -17,6 +17,7 @@ void RemoveStopHandler();
 JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool quiet, bool lowPriority = false);
 
 // Opens the settings store in the program folder with the GUI's source directory.
+// Throws std::runtime_error when qzv.ini exists but cannot be read.
 void OpenSettings();
 
 }  // namespace tandem::cli

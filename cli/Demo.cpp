@@ -11,6 +11,7 @@
 #include "cli/Console.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
+#include "sync/StoredPoints.h"
 #include "sync/SyntheticPair.h"
 
 namespace tandem::cli {
@@ -62,11 +63,12 @@ int RunDemo(const DemoArgs& a) {
     sync.level = a.level;
     const int status = RunSync(sync);
 
-    const int count = std::min(SettingsReadInt(master, "Count", 0), SettingsReadInt(slave, "Count", 0));
+    const StoredPoints masterPoints(master), slavePoints(slave);
+    const int count = LastStoredPair(masterPoints, slavePoints).stored;
     std::vector<double> errors;
     for (int n = 0; n < count; ++n) {
-        const double m = SettingsReadInt(master, "DP" + std::to_string(n), 0);
-        const double s = SettingsReadInt(slave, "DP" + std::to_string(n), 0);
+        const double m = static_cast<double>(masterPoints.at(n));
+        const double s = static_cast<double>(slavePoints.at(n));
         if (m >= pair.master.size()) continue;
         errors.push_back(std::fabs(s - pair.SlavePositionOf(m)));
     }

@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
     syncCmd->add_flag("--segment-csv", sync.segmentCsv, "Write a CSV file per segment");
     syncCmd->add_flag("--keep-eq", sync.keepEq, "Keep the equalised copies");
     syncCmd->add_flag("--debug", sync.debug, "Debug mode: use the expert values as given, log to <slave>.log");
-    syncCmd->add_option("--base-step", sync.expert.baseStep, "Division interval in 0.1 s (debug mode)")->check(CLI::Range(1, 50));
-    syncCmd->add_option("--range-s", sync.expert.rangeS, "Start point search range in frames (debug mode)")->check(CLI::Range(0, 10000));
-    syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (debug mode)")->check(CLI::Range(0, 44100));
-    syncCmd->add_flag("--background", sync.background, "Run the search at the lowest priority");
+    syncCmd->add_option("--base-step", sync.expert.baseStep, "Division interval in 0.1 s (needs --debug)")->check(CLI::Range(1, 50));
+    syncCmd->add_option("--range-s", sync.expert.rangeS, "Start point search range in frames (needs --debug)")->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (needs --debug)")->check(CLI::Range(0, 44100));
+    syncCmd->add_flag("--background", sync.background, "Run the job at the lowest priority (nice 19, all its threads)");
     syncCmd->add_flag("--quiet", sync.quiet, "No progress display");
     syncCmd->add_flag("--no-robust-start", sync.noRobustStart,
                       "Start point from the onsets alone, no correlation check (also TandemEnv ROBUST_START=0)");
@@ -95,7 +95,21 @@ int main(int argc, char** argv) {
         "  4    stopped by Ctrl-C or SIGTERM; the synchronised file was written from the points found\n"
         "  130  a second Ctrl-C or SIGTERM ended the program at once");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end here with 0; every argument error is status 2.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    // Outside debug mode the level's presets decide these: refused, not silently dropped.
+    if (!sync.debug) {
+        for (const char* name : {"--base-step", "--range-s", "--range-e"}) {
+            if (syncCmd->count(name) > 0) {
+                std::fprintf(stderr, "tandem-cli: %s needs --debug (outside debug mode --level sets it)\n", name);
+                return 2;
+            }
+        }
+    }
     // A file-size limit (ulimit -f) then fails the write with a message instead of
     // killing the program half-way through a file.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -105,7 +119,13 @@ int main(int argc, char** argv) {
             // Checked first: a job would otherwise search to the end and only then fail
             // to store its points and its file.
             std::error_code ec;
-            std::filesystem::create_directories(folder, ec);
+            if (!std::filesystem::exists(folder, ec) && !ec) {
+                // Only a job has something to put there; the other commands read it.
+                if (*syncCmd && std::filesystem::create_directories(folder, ec))
+                    std::fprintf(stderr, "tandem-cli: created the program folder %s\n", folder.c_str());
+                else if (!ec)
+                    ec = std::make_error_code(std::errc::no_such_file_or_directory);
+            }
             if (!ec && !std::filesystem::is_directory(folder, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
             if (!ec && ::access(folder.c_str(), W_OK) != 0) ec = std::error_code(errno, std::generic_category());
             if (ec) {

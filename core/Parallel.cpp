@@ -1,8 +1,15 @@
 #include "core/Parallel.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstdint>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -10,12 +17,26 @@
 namespace tandem {
 namespace {
 
+id_t threadId() { return static_cast<id_t>(::syscall(SYS_gettid)); }
+
+// The calling thread's nice value (Linux priorities are per thread).
+int currentNice() {
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, threadId());
+    return errno == 0 ? nice : 0;
+}
+
 class Pool {
 public:
-    Pool() {
+    explicit Pool(int nice) {
         const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
         const unsigned helpers = std::min(hw, 16u) - 1;
-        for (unsigned i = 0; i < helpers; ++i) threads_.emplace_back([this, i] { work(i + 1); });
+        for (unsigned i = 0; i < helpers; ++i) {
+            threads_.emplace_back([this, i, nice] {
+                ::setpriority(PRIO_PROCESS, threadId(), nice);
+                work(i + 1);
+            });
+        }
     }
     ~Pool() {
         {
@@ -83,20 +104,33 @@ private:
     bool quit_ = false;
 };
 
+// One pool per nice value of the callers: a job lowered to the background has its
+// helpers lowered with it, and a job at normal priority never waits on lowered helpers
+// (an unprivileged thread cannot raise its priority again).
 Pool& pool() {
-    static Pool p;
-    return p;
+    static std::mutex mutex;
+    static std::map<int, std::unique_ptr<Pool>> pools;
+    const int nice = currentNice();
+    std::lock_guard lock(mutex);
+    std::unique_ptr<Pool>& p = pools[nice];
+    if (!p) p = std::make_unique<Pool>(nice);
+    return *p;
 }
 
 }  // namespace
 
 void ParallelFor(std::size_t n, const std::function<void(std::size_t, std::size_t)>& fn) {
     if (n == 0) return;
-    if (n == 1 || pool().width() == 1) {
+    if (n == 1) {
         fn(0, n);
         return;
     }
-    pool().run(n, fn);
+    Pool& p = pool();
+    if (p.width() == 1) {
+        fn(0, n);
+        return;
+    }
+    p.run(n, fn);
 }
 
 unsigned ParallelWidth() { return pool().width(); }

@@ -4,8 +4,11 @@
 // the calling thread, and returns when all are done. Ranges are contiguous and in
 // order per call of fn; what each range computes must not depend on the others.
 //
-// Thread safety: any thread may call it; calls from two threads at once are served
-// one after the other. fn must not call ParallelFor itself.
+// The helper threads run at the caller's nice value: a caller lowered to the background
+// (setpriority on its thread) gets helpers as low as itself.
+//
+// Thread safety: any thread may call it; calls from two threads at once at the same
+// priority are served one after the other. fn must not call ParallelFor itself.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 #include "core/Text.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 
@@ -33,6 +34,22 @@ std::string HashName(const std::string& text) {
     char buffer[17];
     std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(h));
     return buffer;
+}
+
+std::string NameLengthProblem(const std::string& path, std::size_t extraBytes) {
+    if (path.size() + extraBytes >= PATH_MAX)
+        return "cannot create " + path + ": File name too long (the path has " + std::to_string(path.size()) +
+               " bytes)";
+    for (std::size_t start = 0; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::size_t length = end - start + (end == path.size() ? extraBytes : 0);
+        if (length > NAME_MAX)
+            return "cannot create " + path + ": File name too long (a name of " + std::to_string(end - start) +
+                   " bytes, at most " + std::to_string(NAME_MAX - (end == path.size() ? extraBytes : 0)) + ")";
+        start = end + 1;
+    }
+    return {};
 }
 
 }  // namespace tandem

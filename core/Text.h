@@ -1,6 +1,7 @@
 // Small text helpers for log lines, messages, reports and file names.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tandem {
@@ -14,5 +15,9 @@ std::string FolderOf(const std::string& path);
 // 16 hex digits of a 64-bit FNV-1a hash: a short, stable name for a longer text
 // (not a secret, not collision-proof against someone who tries).
 std::string HashName(const std::string& text);
+// Why no file can be created under this path on Linux: a name longer than NAME_MAX
+// bytes, or a path of PATH_MAX bytes or more, counting extraBytes more on the last name
+// (the suffix of a temporary file written first). "" when it fits.
+std::string NameLengthProblem(const std::string& path, std::size_t extraBytes = 0);
 
 }  // namespace tandem

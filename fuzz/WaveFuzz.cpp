@@ -121,12 +121,10 @@ void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 
 // Division points as a hand-edited or half-written qzv.ini may hold them: around and
 // beyond the file, in any order.
-void storePoints(FuzzedDataProvider& in, const KWavefile& w) {
-    const std::string section = w.ChangeExtension("");
-    for (int i = 0; i < 4; ++i)
-        SettingsWriteInt(section, "DP" + std::to_string(i),
-                         static_cast<int>(in.ConsumeIntegralInRange<FrameIndex>(-256, w.FrameCount + 256)));
-    if (in.ConsumeBool()) SettingsWriteInt(section, "Average", in.ConsumeIntegralInRange<int>(-1, 40000));
+void storePoints(FuzzedDataProvider& in, KWavefile& w) {
+    w.DivisionPoints.resize(in.ConsumeIntegralInRange<std::size_t>(0, 4));
+    for (FrameIndex& point : w.DivisionPoints) point = in.ConsumeIntegralInRange<FrameIndex>(-256, w.FrameCount + 256);
+    if (in.ConsumeBool()) SettingsWriteInt(w.ChangeExtension(""), "Average", in.ConsumeIntegralInRange<int>(-1, 40000));
 }
 
 void mixSegment(FuzzedDataProvider& in, KWavefile& base, KWavefile& other) {

@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "settings/Settings.h"
+#include "sync/StoredPoints.h"
 
 namespace tandem {
 namespace {
@@ -49,7 +50,8 @@ std::string JobListLine(const JobEntry& entry, const std::string& levelName) {
            FileNameOf(entry.MasterFile) + " " + FileNameOf(entry.SlaveFile);
 }
 
-void JobHistory::LoadJobs(bool storeResult) {
+void JobHistory::readStored() {
+    for (JobEntry& e : entries_) copyJob(e, JobEntry{});  // marks stay with their positions
     int n = SettingsReadInt(kSection, "Items", 0);
     if (n > kMaxStoredItems) {
         AddLog("job history: Items=" + std::to_string(n) + " read as " + std::to_string(kMaxStoredItems));
@@ -66,12 +68,21 @@ void JobHistory::LoadJobs(bool storeResult) {
             AddLog("job history: entry " + i + " has no master file and is dropped");
             continue;
         }
-        int written = -1;
         // The names were read from the store, so they are storable; storing is done
         // once at the end, which leaves the same keys as storing after every entry.
-        while (!addOnce(master, slave, level, masterSkip, slaveSkip, written)) removeAt(0);
+        add(JobEntry{master, slave, level, masterSkip, slaveSkip, false});
     }
+}
+
+void JobHistory::LoadJobs(bool storeResult) {
+    readStored();
     if (storeResult) SaveJobs();
+}
+
+bool JobHistory::Reload() {
+    const std::vector<std::string> before = ListLines();
+    readStored();
+    return ListLines() != before;
 }
 
 int JobHistory::AddJob(const std::string& master, const std::string& slave, int level, int masterSkip,
@@ -86,10 +97,34 @@ int JobHistory::AddJob(const std::string& master, const std::string& slave, int 
         if (why) *why = reason;
         return -1;
     }
-    int written = -1;
-    while (!addOnce(master, slave, level, masterSkip, slaveSkip, written)) removeAt(0);
+    const JobEntry entry{master, slave, level, masterSkip, slaveSkip, false};
+    add(entry);
+    changes_.push_back({true, entry});
     SaveJobs();
-    return written;
+    return find(entry);
+}
+
+void JobHistory::add(const JobEntry& e) {
+    int written = -1;
+    while (!addOnce(e.MasterFile, e.SlaveFile, e.DiffLevel, e.MasterSkipCount, e.SlaveSkipCount, written)) removeAt(0);
+}
+
+int JobHistory::find(const JobEntry& e) const {
+    for (int k = 0; k < UsedCount(); ++k) {
+        const JobEntry& x = entries_[static_cast<std::size_t>(k)];
+        if (x.MasterFile == e.MasterFile && x.SlaveFile == e.SlaveFile && x.DiffLevel == e.DiffLevel &&
+            x.MasterSkipCount == e.MasterSkipCount && x.SlaveSkipCount == e.SlaveSkipCount)
+            return k;
+    }
+    return -1;
+}
+
+bool JobHistory::usesFile(const std::string& path) const {
+    for (int k = 0; k < UsedCount(); ++k) {
+        const JobEntry& e = entries_[static_cast<std::size_t>(k)];
+        if (e.MasterFile == path || e.SlaveFile == path) return true;
+    }
+    return false;
 }
 
 // One scan of the table. Returns false when the job sorts after a full table (the
@@ -135,11 +170,41 @@ void JobHistory::removeAt(int k) {
 
 void JobHistory::RemoveJobAt(int k) {
     if (k < 0 || k >= kJobCapacity) return;
+    if (entries_[static_cast<std::size_t>(k)].Used()) changes_.push_back({false, entries_[static_cast<std::size_t>(k)]});
     removeAt(k);
     SaveJobs();
 }
 
-void JobHistory::SaveJobs() const {
+void JobHistory::SaveJobs() { writeBack({}); }
+
+// The stored history as it is now (another process may have changed it), with this
+// object's additions and removals applied again, becomes both the table and the
+// stored form, in one step against other processes.
+void JobHistory::writeBack(const std::vector<std::string>& released) {
+    std::string why;
+    const std::vector<Change> changes = std::move(changes_);
+    changes_.clear();
+    const bool ok = SettingsUpdate(
+        kSection,
+        [&] {
+            readStored();
+            for (const Change& c : changes) {
+                if (c.added) {
+                    add(c.entry);
+                } else if (const int k = find(c.entry); k >= 0) {
+                    removeAt(k);
+                }
+            }
+            writeStored();
+            for (const std::string& file : released) {
+                if (!file.empty() && !usesFile(file)) StoredPoints(file).reset();
+            }
+        },
+        &why);
+    if (!ok) AddLog("job history: " + why);
+}
+
+void JobHistory::writeStored() const {
     int k = 0;
     for (; k < kJobCapacity && entries_[static_cast<std::size_t>(k)].Used(); ++k) {
         const JobEntry& e = entries_[static_cast<std::size_t>(k)];
@@ -201,16 +266,18 @@ void JobHistory::DeleteJobs(std::vector<int> positions) {
     const int shown = UsedCount();
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    std::vector<std::string> released;
     for (auto it = positions.rbegin(); it != positions.rend(); ++it) {
         const int p = *it;
         if (p < 0 || p >= shown) continue;
         const JobEntry& e = entries_[static_cast<std::size_t>(p)];
-        // Count 0 discards the division points stored for the file.
-        SettingsWriteInt(e.MasterFile, "Count", 0);
-        if (!e.SlaveFile.empty()) SettingsWriteInt(e.SlaveFile, "Count", 0);
-        RemoveJobAt(p);
+        changes_.push_back({false, e});
+        released.push_back(e.MasterFile);
+        released.push_back(e.SlaveFile);
+        removeAt(p);
     }
-    SaveJobs();
+    // The points of a file go only when no entry left uses the file.
+    writeBack(released);
 }
 
 int JobHistory::UsedCount() const {

@@ -7,6 +7,11 @@
 // Marks (the list selection taken over when the job list closes) belong to positions,
 // not to entries: moving entries leaves the marks where they are.
 //
+// Several processes share the stored history (the desktop program, tandem-cli jobs).
+// A write-back re-reads it and applies only the additions and removals this object
+// made, in one step under the settings folder lock, so entries another process stored
+// meanwhile survive; the table then holds the merged history.
+//
 // Failures: a master or slave that cannot be stored (empty master, a line break or NUL
 // in either name) is refused by AddJob with a reason and changes nothing.
 //
@@ -48,14 +53,16 @@ public:
     // Reads the stored history and adds every entry through AddJob (which sorts and
     // merges them), then stores the result once (unless told not to: a reader only).
     void LoadJobs(bool storeResult = true);
-    // Sorted insert or replacement of an equal job, then SaveJobs. Returns the position
-    // written, or -1 (table unchanged, *why set) when the names cannot be stored.
+    // Reads the stored history again (no write). Returns true when the lines changed.
+    bool Reload();
+    // Sorted insert or replacement of an equal job, then SaveJobs. Returns the job's
+    // position, or -1 (table unchanged, *why set) when the names cannot be stored.
     int AddJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
                std::string* why = nullptr);
     // Moves positions k + 1 .. 99 down by one, then SaveJobs. Out-of-range k: nothing.
     void RemoveJobAt(int k);
-    // Writes the used positions and Items.
-    void SaveJobs() const;
+    // The merging write-back: the used positions and Items.
+    void SaveJobs();
 
     // First position whose MasterFile equals path, or -1 (also for "").
     int FindJobByMaster(const std::string& path) const;
@@ -70,8 +77,8 @@ public:
     // used ones and returns the window's result for the button tag (-1 when nothing is
     // selected, -3 Remix, the number selected for retry, -2 選択).
     int TakeSelection(const std::vector<int>& selectedPositions, int tag);
-    // The context menu's Delete: resets Count of the master and slave sections of every
-    // given position and removes those entries (highest position first).
+    // The context menu's Delete: removes the entries at the given positions and resets
+    // Count of each of their files that no remaining entry uses.
     void DeleteJobs(std::vector<int> positions);
 
     const JobEntry& Entry(int k) const { return entries_.at(static_cast<std::size_t>(k)); }
@@ -80,11 +87,22 @@ public:
     std::vector<std::string> ListLines() const;
 
 private:
+    struct Change {
+        bool added;  // else removed
+        JobEntry entry;
+    };
+    void readStored();
+    void writeStored() const;
+    void writeBack(const std::vector<std::string>& released);
+    void add(const JobEntry& entry);
+    int find(const JobEntry& entry) const;
+    bool usesFile(const std::string& path) const;
     bool addOnce(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
                  int& written);
     void removeAt(int k);
 
     std::array<JobEntry, kJobCapacity> entries_{};
+    std::vector<Change> changes_;  // since the last write-back
 };
 
 // "12-0 普 take1.wav take1b.wav": lead-ins, level text, the two file names. A window in

@@ -2,9 +2,8 @@
 // before a job runs (the history entry and both files in SpecialList), and the stored
 // history as the job list shows it. The settings store must be open.
 //
-// A desktop program running at the same time keeps its own copy of the history and
-// writes it back whole at its next change; entries added here meanwhile are then lost
-// from the stored form (SpecialList entries stay).
+// A desktop program or another tandem-cli running at the same time keeps the entries
+// added here: every write-back of the history merges (JobHistory).
 //
 // Thread safety: not reentrant (reads, then rewrites the stored history).
 #pragma once

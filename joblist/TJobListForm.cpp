@@ -89,6 +89,8 @@ void TJobListForm::RefreshList() {
 }
 
 int TJobListForm::ShowModal() {
+    // Jobs another process registered since are shown; an unchanged list keeps its selection.
+    if (history_.Reload()) RefreshList();
     if (QWidget* owner = parentWidget()) {
         const QRect frame = owner->frameGeometry();
         move(frame.center() - QPoint(width() / 2, height() / 2));

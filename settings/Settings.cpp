@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -439,8 +440,9 @@ void store(const std::string& section, const std::string& key, const std::string
 }
 
 // Writes the pending changes of one file: re-reads the file if another process changed
-// it, so that only this process's keys go on top of its current content. Caller holds f.io.
-bool flushFile(State& s, FileStore& f, std::string& why) {
+// it, so that only this process's keys go on top of its current content. Caller holds
+// f.io, and the folder lock when it passes it in.
+bool flushFile(State& s, FileStore& f, std::string& why, const FolderLock* held = nullptr) {
     std::string path;
     std::string bytes;
     unsigned generation = 0;
@@ -450,7 +452,9 @@ bool flushFile(State& s, FileStore& f, std::string& why) {
         path = f.path;
     }
     // A settings file that is a link (a dotfile set-up) stays one: its target is replaced.
-    const FolderLock folder(FolderOf(ResolveLinks(path)));
+    std::optional<FolderLock> own;
+    if (!held) held = &own.emplace(FolderOf(ResolveLinks(path)));
+    const FolderLock& folder = *held;
     {
         std::lock_guard lock(s.mutex);
         if (f.pending.Empty()) return true;
@@ -661,6 +665,36 @@ void SettingsWriteText(const std::string& section, const std::string& key, const
 bool SettingsFlush(std::string* why) {
     std::string reason;
     const bool ok = flushBoth(state(), &reason, false);
+    if (why) *why = reason;
+    return ok;
+}
+
+bool SettingsReadable(std::string* why) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    refresh(s.ini);
+    if (!s.ini.readFailed) return true;
+    if (why) *why = s.ini.readWhy + " (not overwritten)";
+    return false;
+}
+
+bool SettingsUpdate(const std::string& section, const std::function<void()>& change, std::string* why) {
+    State& s = state();
+    FileStore* f = nullptr;
+    std::string path;
+    {
+        std::lock_guard lock(s.mutex);
+        std::string name;
+        f = &route(s, section, name);
+        path = f->path;
+    }
+    std::lock_guard io(f->io);
+    // Held from the reads in change() to the rename: no other process's write-back
+    // falls in between.
+    const FolderLock folder(FolderOf(ResolveLinks(path)));
+    change();
+    std::string reason;
+    const bool ok = flushFile(s, *f, reason, &folder);
     if (why) *why = reason;
     return ok;
 }

@@ -20,6 +20,7 @@
 // Thread safety: every function may be called from any thread.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -44,6 +45,17 @@ void SettingsWriteText(const std::string& section, const std::string& key, const
 // Writes pending changes now. Returns false and sets *why when a file could not be
 // written (the changes stay pending and are tried again).
 bool SettingsFlush(std::string* why = nullptr);
+
+// Reads the INI file now. false (and *why) when it exists but cannot be read: a job
+// would otherwise run to its end and only then fail to store its results.
+bool SettingsReadable(std::string* why = nullptr);
+
+// One read-modify-write against other processes: runs change() (which may call the
+// functions above) under the folder lock of the file that serves section, on that
+// file's current content, and writes the changes before the lock is released. Returns
+// false and sets *why when the write failed (the changes stay pending). Exceptions from
+// change() pass through; what it wrote is then written later.
+bool SettingsUpdate(const std::string& section, const std::function<void()>& change, std::string* why = nullptr);
 
 bool UsesIniFile(const std::string& section);
 void MapSettingPaths(std::string& section, std::string& key, std::string& value);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/Text.h"
-#include "settings/Settings.h"
+#include "sync/StoredPoints.h"
 
 namespace tandem {
 namespace {
@@ -24,13 +24,18 @@ void ApplyLevel(JobRequest& request, const JobParameters& level) {
 
 std::string ResumeAtLastStoredPair(JobRequest& request) {
     request.resume = false;
+    const StoredPoints masterPoints(request.master), slavePoints(request.slave);
+    const std::string foreign = ForeignPoints(
+        masterPoints, slavePoints,
+        PairRecord{request.master, request.slave, request.baseStep, request.mode, request.level, -1});
+    if (!foreign.empty()) return foreign + "; searching from the start";
     // A job keeps the stored points before its master lead-in and goes on from the first
     // one at or after it; with the lead-ins at the last stored pair, that pair is it.
-    const int stored =
-        std::min(SettingsReadInt(request.master, "Count", 0), SettingsReadInt(request.slave, "Count", 0));
+    const LastPair last = LastStoredPair(masterPoints, slavePoints);
+    const int stored = last.stored;
     if (stored < 2) return "no stored division points to resume from; searching from the start";
-    const FrameIndex m = SettingsReadInt(request.master, "DP" + std::to_string(stored - 1), 0);
-    const FrameIndex s = SettingsReadInt(request.slave, "DP" + std::to_string(stored - 1), 0);
+    const FrameIndex m = last.master;
+    const FrameIndex s = last.slave;
     if (m <= request.masterSkip) return "the stored division points end before the master lead-in; nothing to resume";
     request.masterSkip = m;
     request.slaveSkip = std::max<FrameIndex>(s, 0);

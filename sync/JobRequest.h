@@ -26,6 +26,7 @@ struct JobRequest {
     int eqHigh = 0;
     int channelFlag = 0;        // 1: a mono file goes to the left channel only
     int mode = kModeSingle;
+    int level = -1;             // 相異点 0..3, recorded with the points it finds; -1 unknown
     int options = 0;            // option word (kOpt...), published through SyncProgress
     // The checks beyond the plain search; qzv.ini TandemEnv ROBUST_START=0 and
     // ANCHOR_ENDS=0 switch them off as well.
@@ -42,8 +43,9 @@ void ApplyLevel(JobRequest& request, const JobParameters& level);
 
 // Points the request at the last pair of division points stored for its files, so
 // that the job ends with the points of an uninterrupted run: lead-ins := that pair,
-// resume := true. Nothing to resume (fewer than two stored pairs, or none past the
-// master lead-in): the request is left as it is, resume false. Returns what it did, as
+// resume := true. Nothing to resume (fewer than two stored pairs, none past the master
+// lead-in, or points of another pair or division): the request is left as it is,
+// resume false. Returns what it did, as
 // a line for the user.
 std::string ResumeAtLastStoredPair(JobRequest& request);
 

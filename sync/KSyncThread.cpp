@@ -7,8 +7,9 @@
 
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
@@ -18,6 +19,7 @@
 #include "sync/OutputCheck.h"
 #include "sync/OutputWriter.h"
 #include "sync/PairLock.h"
+#include "sync/StoredPoints.h"
 #include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
 
@@ -135,6 +137,18 @@ std::string pairProblem(const std::string& master, const std::string& slave) {
     return {};
 }
 
+// Room for the suffix of the temporary name a file is first written under.
+constexpr std::size_t kTemporarySuffix = 24;
+
+// Checked before any work: a name too long for the file system would otherwise fail
+// only when the file is written, after the whole search.
+std::string namesProblem(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (std::string why = NameLengthProblem(name, kTemporarySuffix); !why.empty()) return why;
+    }
+    return {};
+}
+
 // What tells that a file changed on disk since the job read it.
 struct FileStamp {
     bool exists = false;
@@ -196,6 +210,22 @@ JobOutcome KSyncThread::runSync() {
     if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
         noteError(outcome, progress_, clash);
         return outcome;
+    }
+    {
+        const int options = progress_.JobOptions();
+        const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
+        std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
+        if (options & kOptDebug) names.push_back(request_.slave + ".log");
+        if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
+        if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
+        if (request_.eqLow > 0 || request_.eqHigh > 0) {
+            names.push_back(EqWaveName(request_.master, request_.eqLow, request_.eqHigh));
+            names.push_back(EqWaveName(request_.slave, request_.eqLow, request_.eqHigh));
+        }
+        if (const std::string why = namesProblem(names); !why.empty()) {
+            noteError(outcome, progress_, why);
+            return outcome;
+        }
     }
     const PairLock pairLock(request_.master, request_.slave);
     if (!pairLock.Held()) {
@@ -261,9 +291,18 @@ JobOutcome KSyncThread::runSync() {
             }
         }
         if (master && slave) {
+            const StoredPoints masterPoints(request_.master), slavePoints(request_.slave);
             try {
+                const std::string dropped = ClaimPoints(
+                    masterPoints, slavePoints,
+                    PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
+                if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
                 SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, request_.mode, progress_};
                 SynchroniseFiles(run);
+                if (masterPoints.count() > 0) {
+                    masterPoints.setRecordStart(masterPoints.at(0));
+                    slavePoints.setRecordStart(masterPoints.at(0));
+                }
             } catch (const std::exception& e) {
                 noteError(outcome, progress_, e.what());
             }
@@ -291,7 +330,7 @@ JobOutcome KSyncThread::runSync() {
                   (masterChanged ? "the master file " + request_.master : "the slave file " + request_.slave) +
                       " was changed or removed while the job ran; the division points found are stored, but no "
                       "synchronised file was made");
-        outcome.pointCount = SettingsReadInt(request_.slave, "Count", 0);
+        outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
         master.reset();
@@ -317,9 +356,20 @@ JobOutcome KSyncThread::runOutputOnly() {
         noteError(outcome, progress_, clash);
         return outcome;
     }
+    if (const std::string why = namesProblem({SynchronisedFileName(job_, progress_.IsDebugMode())}); !why.empty()) {
+        noteError(outcome, progress_, why);
+        return outcome;
+    }
     const PairLock pairLock(request_.master, request_.slave);
     if (!pairLock.Held()) {
         noteError(outcome, progress_, pairLock.Problem());
+        return outcome;
+    }
+    // Points another pair or division left in either file would mix unrelated audio.
+    const std::string foreign =
+        ForeignPoints(StoredPoints(request_.master), StoredPoints(request_.slave), PairRecord{request_.master, request_.slave});
+    if (!foreign.empty()) {
+        noteError(outcome, progress_, foreign + "; synchronise " + request_.master + " and " + request_.slave + " again");
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);

@@ -293,7 +293,9 @@ void summarise(AlignmentCheck& check) {
             continue;
         }
         const double from = static_cast<double>(w.start) / rate;
-        if (!open) stretches.push_back({from, from + window, 0, 0.0});
+        // A single window in step between two failing ones is chance, not lock regained.
+        if (!open && !(stretches.size() > 0 && from - stretches.back().toSeconds <= kHopSeconds))
+            stretches.push_back({from, from + window, 0, 0.0});
         open = true;
         CheckStretch& s = stretches.back();
         s.toSeconds = from + window;
@@ -431,7 +433,8 @@ std::string CheckDetails(const AlignmentCheck& check) {
     if (!check.error.empty()) return "check: " + check.error;
     return "check: " + std::to_string(check.measured) + " of " + std::to_string(check.sounding) +
            " windows with sound measured (" + std::to_string(check.windows.size()) + " in all); within +-2 frames " +
-           percent(check.within2Frames) + ", within +-1 ms " + percent(check.within1Ms) + ", median |lag| " +
+           percent(check.within2Frames) + " (" + percent(check.within2Frames * check.MeasuredShare()) +
+           " of all with sound), within +-1 ms " + percent(check.within1Ms) + ", median |lag| " +
            Fixed(check.medianAbsLagFrames, 2) + " frames; " + (check.inStep ? "in step" : "NOT in step");
 }
 

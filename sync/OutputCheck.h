@@ -35,8 +35,9 @@ struct CheckWindow {
     double r = 0;           // signed normalised correlation at that lag (0 when quiet)
 };
 
-// A run of windows off by more than 2 frames (quiet or unclear windows between them do
-// not end it), from the first window's start to the last one's end.
+// A run of windows off by more than 2 frames (quiet or unclear windows between them, or
+// a single window in step, do not end it), from the first window's start to the last
+// one's end.
 struct CheckStretch {
     double fromSeconds = 0, toSeconds = 0;
     int windows = 0;               // failing windows in it

@@ -13,6 +13,7 @@
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
+#include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -86,7 +87,7 @@ std::string SynchronisedFileName(const SyncJob& job, bool debugMode) {
 
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress, LoadedFiles loaded) {
     WriteResult result;
-    const int count = SettingsReadInt(job.SlaveFile, "Count", 0);
+    const int count = StoredPoints(job.SlaveFile).count();
     result.points = count;
     if (count < 2) return result;
 
@@ -104,6 +105,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             if (from) file->AdoptImage(*from);
             if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
+            file->DivisionPoints = StoredPoints(section).load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];

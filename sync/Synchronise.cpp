@@ -10,28 +10,13 @@
 #include "settings/Settings.h"
 #include "sync/EndAnchor.h"
 #include "sync/RobustStart.h"
+#include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
 
 constexpr int kStartRange = 8820;  // offset half-width when the start is searched with a lead-in
-
-class PointList {
-public:
-    explicit PointList(const KWavefile& file) : section_(file.ChangeExtension("")) {}
-    int count() const { return SettingsReadInt(section_, "Count", 0); }
-    void setCount(int n) const { SettingsWriteInt(section_, "Count", n); }
-    FrameIndex at(int n) const { return SettingsReadInt(section_, "DP" + std::to_string(n), 0); }
-    void set(int n, FrameIndex frame) const {
-        if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError("division point out of range in " + section_);
-        SettingsWriteInt(section_, "DP" + std::to_string(n), static_cast<int>(frame));
-    }
-    const std::string& section() const { return section_; }
-
-private:
-    std::string section_;
-};
 
 std::string seconds(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate); }
 
@@ -76,8 +61,8 @@ void SynchroniseFiles(SyncRun& run) {
     KWavefile& slave = run.slave;
     SyncProgress& progress = run.progress;
     const int options = progress.JobOptions();
-    const PointList masterPoints(master);
-    const PointList slavePoints(slave);
+    const StoredPoints masterPoints(master.ChangeExtension(""));
+    const StoredPoints slavePoints(slave.ChangeExtension(""));
     if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
     if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
     requireData(master, "master");

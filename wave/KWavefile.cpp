@@ -561,7 +561,14 @@ void KWavefile::CheckData() {
         accepted = (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
                    (PointL != 0 || PointR != 0);
     }
-    if (!accepted) measure(section, stamp);
+    if (!accepted) {
+        try {
+            measure(section, stamp);
+        } catch (const SettingsError& e) {
+            // A name that cannot be a section (a line break) is still read: uncached.
+            AddLog(std::string("▲") + e.what());
+        }
+    }
     AddLog("▲CheckData();PEAK:L=" + std::to_string(PeakL) + " R=" + std::to_string(PeakR) +
            " MONO=" + std::to_string(PeakMono) + " MaxDist=" + std::to_string(MaxDistance));
 }

@@ -83,8 +83,8 @@ public:
     // size, 0 when no image was made (unusable file, no memory, too large for WAVE).
     std::size_t MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image);
     // One output segment: the other file's segment resampled onto this (base) file's
-    // segment and mixed through MixSettings. Indexes are division point numbers, -1 the
-    // file's start/end. limit: in 0 / +N first N / -N last N base frames; out the frame
+    // segment and mixed through MixSettings. Indexes are division point numbers into
+    // each file's DivisionPoints (an index past the end reads as 0), -1 the file's start/end. limit: in 0 / +N first N / -N last N base frames; out the frame
     // count. Returns the header size, 0 when nothing was produced.
     std::size_t MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd,
                                       int otherEnd, int baseNeighbour, int otherNeighbour, int baseVolume,
@@ -114,6 +114,9 @@ public:
     std::int32_t ChannelPlacement = 0;
     std::uint32_t ChannelFlags = 0;
     std::array<std::int32_t, 8> MixSettings{};
+    // The file's stored division points, for MakePitchChangedImage; the output writer
+    // hands them over from the settings store.
+    std::vector<FrameIndex> DivisionPoints;
     float FilterHigh = 0, FilterLow = 0, FilterAttenuation = 0, FilterWidth = 0;
 
 private:

@@ -19,7 +19,8 @@ namespace tandem {
 namespace {
 
 FrameIndex divisionPoint(const KWavefile& file, int index) {
-    return SettingsReadInt(file.ChangeExtension(""), "DP" + std::to_string(index), 0);
+    const std::vector<FrameIndex>& points = file.DivisionPoints;
+    return index >= 0 && static_cast<std::size_t>(index) < points.size() ? points[static_cast<std::size_t>(index)] : 0;
 }
 
 // More frames than a WAVE file's 32-bit sizes can describe.
@@ -248,7 +249,9 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
         return image.headerSize();
     }
 
-    const FrameIndex widened = static_cast<FrameIndex>(static_cast<double>(o1 - o0) / J);
+    FrameIndex widened = static_cast<FrameIndex>(static_cast<double>(o1 - o0) / J);
+    // However long the slave's lead-in or tail, the image holds at most |limit| frames.
+    if (limit && *limit != 0) widened = std::min(widened, *limit < 0 ? -*limit : *limit);
     if (b1 - b0 < widened) {
         if (log) AddLog("左側が不足しているので" + std::to_string(b1 - b0) + "から" + std::to_string(widened) + "に広げる");
         try {

@@ -33,6 +33,17 @@ int storedCount(const std::string& ini, const std::string& section) {
     return v ? std::stoi(*v) : 0;
 }
 
+// "DP0,DP1,..." of a file's stored points.
+std::string storedPoints(const std::string& ini, const std::string& section) {
+    const IniFile doc = IniFile::Parse(readText(ini));
+    std::string out;
+    for (int i = 0; i < storedCount(ini, section); ++i) {
+        const std::string* v = doc.Find(section, "DP" + std::to_string(i));
+        out += (v ? *v : "?") + ",";
+    }
+    return out;
+}
+
 class HostileInput : public Cli {
 protected:
     void SetUp() override {
@@ -69,6 +80,55 @@ TEST_F(HostileInput, names_with_spaces_quotes_and_non_ascii_work_and_a_line_brea
     EXPECT_EQ(refused.status, 2) << refused.output;
     EXPECT_TRUE(contains(refused.output, "line break")) << refused.output;
     EXPECT_EQ(readText(dir.file("qzv.ini")), before) << "nothing was stored";
+    for (const std::string command : {" info ", " eq --band 500,2000 "}) {
+        const CliRun reads = cli(dirArg() + command + shellQuote(master));
+        EXPECT_EQ(reads.status, 0) << command << "only reads the file: " << reads.output;
+    }
+}
+
+TEST_F(HostileInput, points_of_another_pair_are_not_remixed_resumed_or_reused) {
+    writePair("master.wav", "slave.wav");
+    const std::string other = dir.file("other.wav");
+    std::vector<Frame> late(3 * 44100, Frame{});  // the same take, starting 3 s late
+    late.insert(late.end(), pair.slave.begin(), pair.slave.end());
+    WriteStereoWave(other, late);
+    const std::string ini = dir.file("qzv.ini");
+    ASSERT_EQ(sync().status, 0);
+    const std::string alone = storedPoints(ini, master) + "|" + storedPoints(ini, slave);
+    const CliRun second = cli(dirArg() + " sync " + shellQuote(master) + " " + shellQuote(other) + " --quiet --level 少");
+    ASSERT_EQ(second.status, 0) << second.output;
+
+    const CliRun remix = cli(dirArg() + " remix " + shellQuote(master) + " " + shellQuote(slave) + " --quiet");
+    EXPECT_EQ(remix.status, 1);
+    EXPECT_TRUE(contains(remix.output, "belong to the pair " + master + " / " + other)) << remix.output;
+
+    const CliRun resumed = sync("--resume");
+    EXPECT_EQ(resumed.status, 0) << resumed.output;
+    EXPECT_TRUE(contains(resumed.output, "searching from the start")) << resumed.output;
+    EXPECT_EQ(storedPoints(ini, master) + "|" + storedPoints(ini, slave), alone) << "the points of the job run alone";
+}
+
+TEST_F(HostileInput, argument_faults_are_refused_before_any_work) {
+    writePair("master.wav", std::string(251, 's') + ".wav");  // a 255-byte name
+    const std::string files = shellQuote(master) + " " + shellQuote(slave);
+    struct Case {
+        std::string args;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {dirArg() + " sync " + files + " --quiet", 1, "File name too long"},
+        {dirArg() + " sync " + files + " --range-e 50", 2, "--range-e needs --debug"},
+        {dirArg() + " sync " + shellQuote(master), 2, "slave"},
+        {"--dir " + shellQuote(dir.file("none")) + " history", 2, "cannot be used: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = cli(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, c.says)) << c.args << "\n" << run.output;
+    }
+    EXPECT_EQ(storedCount(dir.file("qzv.ini"), master), 0) << "the master was not even divided";
+    EXPECT_FALSE(fs::exists(dir.file("none"))) << "a folder is made for a job only";
 }
 
 TEST_F(HostileInput, slave_that_is_the_master_is_refused_before_any_point_is_stored) {
@@ -121,6 +181,10 @@ TEST_F(HostileInput, unreadable_qzv_ini_is_reported_and_not_overwritten) {
     EXPECT_TRUE(contains(run.output, "cannot read " + dir.file("qzv.ini") + ": Is a directory (not overwritten)"))
         << run.output;
     EXPECT_TRUE(fs::is_directory(dir.file("qzv.ini")));
+    EXPECT_FALSE(fs::exists(output())) << "refused before the job";
+    const CliRun history = cli(dirArg() + " history");
+    EXPECT_EQ(history.status, 1);
+    EXPECT_TRUE(contains(history.output, "Is a directory")) << history.output;
 }
 
 TEST_F(HostileInput, unusable_program_folder_is_refused_before_the_job) {

@@ -244,6 +244,25 @@ TEST_F(JobHistoryTest, delete_removes_the_selected_entries_and_resets_count_of_t
     EXPECT_EQ(stored("MASTER4"), "/r/m6.wav");
 }
 
+TEST_F(JobHistoryTest, write_back_keeps_entries_another_history_stored_and_delete_spares_files_still_used) {
+    JobHistory window, other;
+    window.LoadJobs();
+    window.AddJob("/r/a.wav", "/r/s1.wav", 1, 0, 0);
+    other.LoadJobs();  // another process: it sees the window's entry and adds its own
+    other.AddJob("/r/a.wav", "/r/s2.wav", 0, 0, 0);
+    window.AddJob("/r/b.wav", "/r/s3.wav", 1, 0, 0);
+    EXPECT_EQ(storedItems(), 3) << "the window's write-back kept the other's entry";
+    EXPECT_EQ(masters(window), (std::vector<std::string>{"/r/a.wav", "/r/a.wav", "/r/b.wav"}));
+
+    for (const char* file : {"/r/a.wav", "/r/s1.wav", "/r/s2.wav"}) SettingsWriteInt(file, "Count", 9);
+    window.DeleteJobs({0});  // a.wav / s1.wav; a.wav is still used by the other entry
+    EXPECT_EQ(SettingsReadInt("/r/a.wav", "Count", -1), 9);
+    EXPECT_EQ(SettingsReadInt("/r/s1.wav", "Count", -1), 0);
+    other.RemoveJobAt(1);  // its own a.wav / s2.wav; b.wav, which it never saw, stays
+    EXPECT_EQ(storedItems(), 1);
+    EXPECT_EQ(stored("SLAVE0"), "/r/s3.wav");
+}
+
 TEST_F(JobHistoryTest, stop_point_is_the_lead_in_of_the_next_part_of_the_same_recording) {
     JobHistory h;
     h.AddJob("/r/long.wav", "/r/long2.wav", 1, 6000, 1);

@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -45,6 +48,32 @@ TEST_F(JobRegistryTest, reading_the_history_lines_leaves_the_stored_form_alone) 
     SettingsWriteInt("TandemEnv", "Items", 2);
     EXPECT_EQ(HistoryLines(), (std::vector<std::string>{"0-0 普 a.wav ", "0-0 普 b.wav "}));
     EXPECT_EQ(SettingsReadText("TandemEnv", "MASTER0", ""), "/r/b.wav");
+}
+
+TEST_F(JobRegistryTest, jobs_registered_by_two_processes_at_once_are_all_kept) {
+    constexpr int kEach = 12;
+    const std::string ini = dir.file("qzv.ini");
+    auto registerJobs = [&](const std::string& prefix) {
+        for (int i = 0; i < kEach; ++i) {
+            if (!RegisterJob(dir.file(prefix + std::to_string(i) + ".wav"), dir.file("s.wav"), 1, 0, 0)) return false;
+        }
+        return SettingsFlush();
+    };
+    SettingsReset();  // no flusher thread across the fork
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SettingsOpen(ini);
+        const bool ok = registerJobs("child");
+        SettingsReset();
+        ::_exit(ok ? 0 : 1);
+    }
+    SettingsOpen(ini);
+    EXPECT_TRUE(registerJobs("parent"));
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(HistoryLines().size(), static_cast<std::size_t>(2 * kEach));
 }
 
 }  // namespace

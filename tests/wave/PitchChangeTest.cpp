@@ -8,18 +8,15 @@ namespace {
 
 class WavePitchChange : public WaveFixture {
 protected:
-    void points(const std::string& file, const std::vector<int>& dp) {
-        for (std::size_t i = 0; i < dp.size(); ++i) SettingsWriteInt(file, "DP" + std::to_string(i), dp[i]);
-        SettingsWriteInt(file, "Count", static_cast<int>(dp.size()));
-    }
+    void points(KWavefile& file, const std::vector<FrameIndex>& dp) { file.DivisionPoints = dp; }
 };
 
 TEST_F(WavePitchChange, equal_lengths_average_master_and_slave_channel_by_channel) {
     std::vector<Frame> m = Ramp(1000, 7), s = Ramp(1000, 11);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {100, 600});
-    points(other.FileName, {200, 700});
+    points(base, {100, 600});
+    points(other, {200, 700});
     base.ChannelFlags = kRemix;
     base.MixSettings = {100, -90, 100, 90, 100, -90, 100, 90};
     WaveImage image;
@@ -38,8 +35,8 @@ TEST_F(WavePitchChange, longer_slave_segment_is_read_at_the_ratio_and_held_at_it
     for (int i = 0; i < 2000; ++i) s[static_cast<std::size_t>(i)] = Frame{static_cast<std::int16_t>(i * 10), 0};
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {0, 100});
-    points(other.FileName, {0, 101});
+    points(base, {0, 100});
+    points(other, {0, 101});
     base.MixSettings = {0, -90, 0, -90, 200, 90, 200, 90};  // slave only, doubled: right = slave left
     WaveImage image;
     ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image), 0u);
@@ -56,8 +53,8 @@ TEST_F(WavePitchChange, first_segment_is_cut_to_the_limit_and_widened_with_leadi
     std::vector<Frame> m = Ramp(20000, 1), s = Ramp(30000, 1);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {5000, 10000});
-    points(other.FileName, {8000, 13000});  // the slave's lead-in is 3000 frames longer
+    points(base, {5000, 10000});
+    points(other, {8000, 13000});  // the slave's lead-in is 3000 frames longer
     base.MixSettings = {100, -90, 100, -90, 100, 90, 100, 90};
     StartLog();
     WaveImage image;
@@ -74,20 +71,29 @@ TEST_F(WavePitchChange, first_segment_is_cut_to_the_limit_and_widened_with_leadi
     limit = -1000;
     ASSERT_NE(base.MakePitchChangedImage(other, -1, -1, 0, 0, 1, 1, 1000, 1000, &limit, image), 0u);
     EXPECT_EQ(limit, 1000) << "only the last 1000 frames before point 0";
+
+    // A limit between the master's lead-in (5000) and the slave's (8000) caps the widening.
+    base.MixSettings = {0, -90, 0, -90, 100, 90, 0, 90};  // right = slave left / 2
+    limit = -6000;
+    ASSERT_NE(base.MakePitchChangedImage(other, -1, -1, 0, 0, 1, 1, 1000, 1000, &limit, image), 0u);
+    EXPECT_EQ(limit, 6000);
+    ASSERT_EQ(image.frameCount(), 6000);
+    EXPECT_EQ(image.frames[0].right, s[2000].left / 2) << "the last 6000 slave frames before point 0";
+    EXPECT_EQ(image.frames[5999].right, s[7999].left / 2);
 }
 
 TEST_F(WavePitchChange, automatic_volume_matches_the_stored_averages_below_full_scale) {
     std::vector<Frame> m(1000, Frame{1000, 1000}), s(1000, Frame{1000, 1000});
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     base.MixSettings = {0, -90, 0, -90, 100, 90, 100, 90};
-    points(base.FileName, {0, 500});
+    points(base, {0, 500});
     // Run with the slave's peak at frame 10 and the stored averages; the log's factor line.
     // A new file each time: a rewritten one within the same 2 s would keep its cached Peak.
     int runs = 0;
     auto run = [&](std::int16_t slavePeak, int baseAverage, int otherAverage, WaveImage& image) {
         s[10] = Frame{slavePeak, slavePeak};
         KWavefile other(write("s" + std::to_string(++runs) + ".wav", StereoWave(s)), kPlaceBoth, true);
-        points(other.FileName, {0, 500});
+        points(other, {0, 500});
         SettingsWriteInt(base.FileName, "Average", baseAverage);
         SettingsWriteInt(other.FileName, "Average", otherAverage);
         StartLog();
@@ -113,8 +119,8 @@ TEST_F(WavePitchChange, empty_slave_segment_borrows_the_previous_ratio_or_runs_o
     for (int i = 0; i < 1000; ++i) s[static_cast<std::size_t>(i)] = Frame{static_cast<std::int16_t>(i * 10), 0};
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {100, 200, 300, 400});
-    points(other.FileName, {100, 210, 320, 320});
+    points(base, {100, 200, 300, 400});
+    points(other, {100, 210, 320, 320});
     base.MixSettings = {0, -90, 0, -90, 200, 90, 200, 90};
     StartLog();
     WaveImage image;
@@ -125,7 +131,7 @@ TEST_F(WavePitchChange, empty_slave_segment_borrows_the_previous_ratio_or_runs_o
     ASSERT_EQ(image.frameCount(), 100);
     EXPECT_EQ(image.frames[50].right, 3200 + 550) << "read at 1.1 slave frames per master frame";
 
-    points(other.FileName, {250, 250});
+    points(other, {250, 250});
     StartLog();
     ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image), 0u);
     log = LogLines();
@@ -138,8 +144,8 @@ TEST_F(WavePitchChange, last_segment_is_cut_to_the_limit_or_widened_with_silence
     std::vector<Frame> m = Ramp(1000, 2), s = Ramp(2000, 1);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {0, 500});
-    points(other.FileName, {0, 500});
+    points(base, {0, 500});
+    points(other, {0, 500});
     base.MixSettings = {100, -90, 100, 90, 0, -90, 0, 90};  // master only
     WaveImage image;
     FrameIndex limit = 2646000;
@@ -158,8 +164,8 @@ TEST_F(WavePitchChange, last_segment_is_cut_to_the_limit_or_widened_with_silence
 TEST_F(WavePitchChange, empty_base_segment_or_ratio_gives_no_image) {
     KWavefile base(write("m.wav", StereoWave(Ramp(100))), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(Ramp(100))), kPlaceBoth, true);
-    points(base.FileName, {50, 50});
-    points(other.FileName, {40, 60});
+    points(base, {50, 50});
+    points(other, {40, 60});
     WaveImage image;
     FrameIndex limit = 0;
     EXPECT_EQ(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, &limit, image), 0u);
@@ -171,8 +177,8 @@ TEST_F(WavePitchChange, loud_mix_saturates_instead_of_wrapping) {
     std::vector<Frame> m(100, Frame{30000, 30000}), s(100, Frame{30000, 30000});
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
-    points(base.FileName, {0, 50});
-    points(other.FileName, {0, 50});
+    points(base, {0, 50});
+    points(other, {0, 50});
     base.MixSettings = {200, -90, 200, -90, 200, -90, 200, -90};
     WaveImage image;
     ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image), 0u);
@@ -199,8 +205,8 @@ TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
                                                            {2000000000, 7, 3, -5, 1000000, 61, 5, 90},
                                                            {2000000000, 90, 0, -61, 250, 13, -99, -90}}};
     for (const int otherEnd : {4900, 5123}) {
-        points(base.FileName, {1000, 5000});
-        points(other.FileName, {1020, otherEnd});
+        points(base, {1000, 5000});
+        points(other, {1020, otherEnd});
         for (const auto& mix : mixes) {
             for (const int volume : {1000, 731, 1000000}) {
                 base.MixSettings = mix;

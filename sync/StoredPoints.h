@@ -1,0 +1,79 @@
+// The division points stored for one file, and the record of the pair and division
+// they belong to. The one place that knows the keys.
+//
+// Section: the file's full path as opened (extension included), the section that also
+// holds its level analysis. Keys: "Count" (how many points are valid), "DP<n>" (frame
+// of point n; a missing one reads as 0). A master's points and a slave's points with
+// the same index belong together.
+//
+// The pair record sits beside them: "PairMaster", "PairSlave" (full paths), "PairStep"
+// (BaseStep), "PairMode" (Mode), "PairLevel" (相異点 0..3) and "PairStart" (the master's
+// point 0 when the list was last completed by a job). A section without a record was
+// written before records existed and belongs to whatever pair uses it.
+//
+// Failures: set throws SyncError for a frame outside the stored integer range; the
+// settings store throws SettingsError for a section it cannot store.
+//
+// Thread safety: as the settings store; each object only holds its section name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+// What a list of points belongs to. An unknown value (-1, or "" for a path) never
+// makes a record foreign.
+struct PairRecord {
+    std::string master;
+    std::string slave;
+    int baseStep = -1;
+    int mode = -1;
+    int level = -1;
+    FrameIndex start = -1;
+};
+
+class StoredPoints {
+public:
+    explicit StoredPoints(std::string section) : section_(std::move(section)) {}
+
+    int count() const;
+    void setCount(int n) const;
+    FrameIndex at(int n) const;
+    void set(int n, FrameIndex frame) const;
+    // Points 0 .. n - 1 as stored (also past count()).
+    std::vector<FrameIndex> load(int n) const;
+    // Cuts the list back to n points (ResetBoth / ResetSlave, the job list's Delete).
+    void reset(int n = 0) const { setCount(n); }
+
+    // The record, with unknown fields where the section has none.
+    PairRecord record() const;
+    void setRecord(const PairRecord& record) const;
+    void setRecordStart(FrameIndex start) const;
+
+    const std::string& section() const { return section_; }
+
+private:
+    std::string section_;
+};
+
+// The last stored pair of a master and a slave list: index = min of both counts - 1.
+struct LastPair {
+    int stored = 0;  // pairs stored (min of both counts)
+    FrameIndex master = 0, slave = 0;
+};
+LastPair LastStoredPair(const StoredPoints& master, const StoredPoints& slave);
+
+// "" when the stored points of both files may serve this job: each record is absent or
+// names this pair with the same division values (and a start that is the master's
+// point 0). Otherwise a sentence naming the pair the points belong to.
+std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job);
+
+// Before a job divides: stored points of another pair or division are dropped (both
+// counts 0, said in the log), then both sections record this job's pair and values.
+// Returns the log line ("" when the points were kept).
+std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job);
+
+}  // namespace tandem
