@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Messages.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 bool resolveInput(const std::string& name, const char* role, std::string& path) {
     std::error_code ec;
     if (!fs::is_regular_file(name, ec)) {
-        std::fprintf(stderr, "tandem-cli: the %s file %s does not exist or is not a file\n", role, name.c_str());
+        std::fprintf(stderr, _("tandem-cli: the %s file %s does not exist or is not a file\n"), role, name.c_str());
         return false;
     }
     path = fs::absolute(name, ec).lexically_normal().string();
@@ -32,12 +33,12 @@ std::string secondsText(FrameIndex frames) { return Fixed(static_cast<double>(fr
 
 int report(const JobOutcome& outcome, const std::string& what) {
     if (!outcome.error.empty()) {
-        std::fprintf(stderr, "tandem-cli: %s failed: %s\n", what.c_str(), outcome.error.c_str());
-        if (outcome.outputWritten) std::fprintf(stderr, "tandem-cli: %s was written all the same\n", outcome.outputFile.c_str());
+        std::fprintf(stderr, _("tandem-cli: %s failed: %s\n"), what.c_str(), outcome.error.c_str());
+        if (outcome.outputWritten) std::fprintf(stderr, _("tandem-cli: %s was written all the same\n"), outcome.outputFile.c_str());
         return kExitFailed;
     }
-    std::printf("%s%s\n", outcome.stopped ? "stopped early; " : "", outcome.outputFile.c_str());
-    std::printf("division points: %d, %s\n", outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
+    std::printf("%s%s\n", outcome.stopped ? _("stopped early; ") : "", outcome.outputFile.c_str());
+    std::printf(_("division points: %d, %s\n"), outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
     if (!outcome.checkSummary.empty()) std::printf("%s\n%s\n", outcome.checkSummary.c_str(), outcome.checkDetails.c_str());
     if (!outcome.outputWritten) return kExitFailed;
     if (outcome.stoppedByUser) return kExitStopped;
@@ -50,33 +51,33 @@ int report(const JobOutcome& outcome, const std::string& what) {
 
 int RunInfo(const InfoArgs& args) {
     std::string path;
-    if (!resolveInput(args.file, "WAVE", path)) return 2;
+    if (!resolveInput(args.file, _("WAVE"), path)) return 2;
     OpenSettings();
     KWavefile wave(path, kPlaceBoth, true);
-    std::printf("file            %s\n", path.c_str());
-    std::printf("size            %lld bytes\n", static_cast<long long>(wave.FileSize));
+    std::printf(_("file            %s\n"), path.c_str());
+    std::printf(_("size            %lld bytes\n"), static_cast<long long>(wave.FileSize));
     if (!wave.Usable()) {
-        std::fprintf(stderr, "tandem-cli: %s is not usable: %s\n", path.c_str(), wave.Problem().c_str());
+        std::fprintf(stderr, _("tandem-cli: %s is not usable: %s\n"), path.c_str(), wave.Problem().c_str());
         return 1;
     }
-    std::printf("format          %u (PCM), %u bit, %u channel(s), %u Hz\n", wave.FormatTag, wave.BitsPerSample,
+    std::printf(_("format          %u (PCM), %u bit, %u channel(s), %u Hz\n"), wave.FormatTag, wave.BitsPerSample,
                 wave.Channels, wave.SampleRate);
-    std::printf("data            offset %lld, %lld frames (%s)\n", static_cast<long long>(wave.DataOffset),
+    std::printf(_("data            offset %lld, %lld frames (%s)\n"), static_cast<long long>(wave.DataOffset),
                 static_cast<long long>(wave.FrameCount), secondsText(wave.FrameCount).c_str());
-    if (!wave.Problem().empty()) std::printf("note            %s\n", wave.Problem().c_str());
-    std::printf("peak            %d (left %d at frame %d, right %d at frame %d)\n", wave.Peak, wave.PeakL, wave.PointL,
+    if (!wave.Problem().empty()) std::printf(_("note            %s\n"), wave.Problem().c_str());
+    std::printf(_("peak            %d (left %d at frame %d, right %d at frame %d)\n"), wave.Peak, wave.PeakL, wave.PointL,
                 wave.PeakR, wave.PointR);
-    std::printf("peak mono       %d\n", wave.PeakMono);
-    std::printf("max distance    %d\n", wave.MaxDistance);
-    std::printf("lead-in silence %d frames (%s)\n", wave.FrontNull, secondsText(wave.FrontNull).c_str());
-    std::printf("tail silence    %d frames (%s)\n", wave.BackNull, secondsText(wave.BackNull).c_str());
-    std::printf("average level   %d\n", wave.Average);
+    std::printf(_("peak mono       %d\n"), wave.PeakMono);
+    std::printf(_("max distance    %d\n"), wave.MaxDistance);
+    std::printf(_("lead-in silence %d frames (%s)\n"), wave.FrontNull, secondsText(wave.FrontNull).c_str());
+    std::printf(_("tail silence    %d frames (%s)\n"), wave.BackNull, secondsText(wave.BackNull).c_str());
+    std::printf(_("average level   %d\n"), wave.Average);
     return 0;
 }
 
 int RunCheck(const CheckArgs& a) {
     std::string path;
-    if (!resolveInput(a.file, "WAVE", path)) return kExitBadArguments;
+    if (!resolveInput(a.file, _("WAVE"), path)) return kExitBadArguments;
     const AlignmentCheck check = CheckSynchronisedFile(path);
     std::printf("%s\n%s\n", CheckSummary(check).c_str(), CheckDetails(check).c_str());
     if (!check.error.empty()) return kExitFailed;
@@ -90,10 +91,10 @@ int RunCheck(const CheckArgs& a) {
 
 int RunSync(const SyncArgs& a) {
     std::string master, slave;
-    if (!resolveInput(a.master, "master", master) || !resolveInput(a.slave, "slave", slave)) return 2;
+    if (!resolveInput(a.master, _("master"), master) || !resolveInput(a.slave, _("slave"), slave)) return 2;
     const int level = ParseLevel(a.level);
     if (level < 0) {
-        std::fprintf(stderr, "tandem-cli: unknown level '%s' (use 0..3 or 少 普 多 BT)\n", a.level.c_str());
+        std::fprintf(stderr, _("tandem-cli: unknown level '%s' (use 0..3 or 少 普 多 BT)\n"), a.level.c_str());
         return 2;
     }
     OpenSettings();
@@ -124,7 +125,7 @@ int RunSync(const SyncArgs& a) {
     SyncJob job;
     SyncProgress progress;
     if (a.debug) {
-        SetLogOpener([](const std::string& path) { std::fprintf(stderr, "tandem-cli: log written to %s\n", path.c_str()); });
+        SetLogOpener([](const std::string& path) { std::fprintf(stderr, _("tandem-cli: log written to %s\n"), path.c_str()); });
         StartLog();
     }
     KSyncThread thread(job, progress, request);
@@ -134,22 +135,22 @@ int RunSync(const SyncArgs& a) {
     if (a.debug) {
         if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }
-    return report(outcome, "synchronisation");
+    return report(outcome, _("synchronisation"));
 }
 
 int RunHistory() {
     OpenSettings();
     const std::vector<std::string> lines = HistoryLines();
     for (std::size_t i = 0; i < lines.size(); ++i) std::printf("%2zu  %s\n", i, lines[i].c_str());
-    if (lines.empty()) std::printf("(the job history is empty)\n");
+    if (lines.empty()) std::printf(_("(the job history is empty)\n"));
     return 0;
 }
 
 int RunRemix(const RemixArgs& a) {
     std::string master, slave;
-    if (!resolveInput(a.master, "master", master) || !resolveInput(a.slave, "slave", slave)) return 2;
+    if (!resolveInput(a.master, _("master"), master) || !resolveInput(a.slave, _("slave"), slave)) return 2;
     if (a.mix.size() != 8) {
-        std::fprintf(stderr, "tandem-cli: --mix takes 8 numbers\n");
+        std::fprintf(stderr, _("tandem-cli: --mix takes 8 numbers\n"));
         return 2;
     }
     MixSettings mix{};
@@ -157,7 +158,7 @@ int RunRemix(const RemixArgs& a) {
         const int v = a.mix[i];
         const bool volume = i % 2 == 0;
         if (volume ? (v < 0 || v > 200) : (v < -90 || v > 90)) {
-            std::fprintf(stderr, "tandem-cli: --mix value %d out of range (volumes 0..200, pans -90..90)\n", v);
+            std::fprintf(stderr, _("tandem-cli: --mix value %d out of range (volumes 0..200, pans -90..90)\n"), v);
             return 2;
         }
         mix[i] = v;
@@ -166,26 +167,26 @@ int RunRemix(const RemixArgs& a) {
     SyncJob job;
     SyncProgress progress;
     KSyncThread thread(job, progress, master, slave, mix);
-    return report(RunWithProgress(thread, progress, a.quiet), "remix");
+    return report(RunWithProgress(thread, progress, a.quiet), _("remix"));
 }
 
 int RunEq(const EqArgs& a) {
     std::string path;
-    if (!resolveInput(a.file, "WAVE", path)) return 2;
+    if (!resolveInput(a.file, _("WAVE"), path)) return 2;
     if (a.band.size() != 2 || a.band[0] < 0 || a.band[1] < 0 || a.band[0] > 22050 || a.band[1] > 22050) {
-        std::fprintf(stderr, "tandem-cli: --band takes LOW,HIGH in Hz (0 = no edge, at most 22050)\n");
+        std::fprintf(stderr, _("tandem-cli: --band takes LOW,HIGH in Hz (0 = no edge, at most 22050)\n"));
         return 2;
     }
     OpenSettings();
     KWavefile probe(path, kPlaceBoth, false);
     if (!probe.Usable()) {
-        std::fprintf(stderr, "tandem-cli: %s is not usable: %s\n", path.c_str(), probe.Problem().c_str());
+        std::fprintf(stderr, _("tandem-cli: %s is not usable: %s\n"), path.c_str(), probe.Problem().c_str());
         return 1;
     }
     const std::string copy = MakeEqWave(path, a.band[0], a.band[1]);
     std::error_code ec;
     if (!fs::exists(copy, ec)) {
-        std::fprintf(stderr, "tandem-cli: the equalised copy %s was not made\n", copy.c_str());
+        std::fprintf(stderr, _("tandem-cli: the equalised copy %s was not made\n"), copy.c_str());
         return 1;
     }
     std::printf("%s\n", copy.c_str());

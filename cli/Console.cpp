@@ -1,10 +1,12 @@
 #include "cli/Console.h"
+#include "cli/Messages.h"
 
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <future>
 #include <stdexcept>
@@ -18,17 +20,20 @@ namespace {
 
 std::atomic<SyncJob*> g_job{nullptr};
 std::atomic<int> g_interrupts{0};
+std::atomic<const char*> g_interruptText{""};
 
 extern "C" void onInterrupt(int) {
     if (g_interrupts.fetch_add(1) >= 1) _exit(kExitInterrupted);
     SyncJob* job = g_job.load();
     if (job) job->StopRequest.store(kStopByUser);
-    static const char text[] = "\ntandem-cli: stopping after the current segment (Ctrl-C again to quit at once)\n";
-    ssize_t ignored = ::write(STDERR_FILENO, text, sizeof text - 1);
+    // Translated before the handler was installed: gettext is not safe in a signal handler.
+    const char* text = g_interruptText.load();
+    ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
     (void)ignored;
 }
 
-const char* const kStageNames[3] = {"開始点検索", "同期位置検出", "同期ファイル出力"};
+// Translated where they are printed (the translation is chosen after static start-up).
+const char* const kStageNames[3] = {N_("start point search"), N_("sync positions"), N_("output file")};
 
 class ProgressDisplay {
 public:
@@ -48,7 +53,7 @@ public:
             captions_[stage] = ElapsedCaption(s);
             bar.Position.store(bar.Max.load());
             bar.Marker.store(kStageShown);
-            if (!quiet_) std::fprintf(stderr, "%s%s: %s\n", tty_ ? "\r\033[K" : "", kStageNames[stage], captions_[stage].c_str());
+            if (!quiet_) std::fprintf(stderr, "%s%s: %s\n", tty_ ? "\r\033[K" : "", _(kStageNames[stage]), captions_[stage].c_str());
             return;
         }
         const int p = bar.Position.load();
@@ -63,10 +68,10 @@ public:
         if (tty_) {
             std::string barText(20, '.');
             for (int i = 0; i < percent / 5; ++i) barText[static_cast<std::size_t>(i)] = '#';
-            std::fprintf(stderr, "\r\033[K%s [%s] %3d%% %s  %s", kStageNames[stage], barText.c_str(), percent,
+            std::fprintf(stderr, "\r\033[K%s [%s] %3d%% %s  %s", _(kStageNames[stage]), barText.c_str(), percent,
                          captions_[stage].c_str(), line0.c_str());
         } else if (line0 != lastLine_ && now - lastPrint_ >= 5000) {
-            std::fprintf(stderr, "%s %3d%% %s  %s\n", kStageNames[stage], percent, captions_[stage].c_str(), line0.c_str());
+            std::fprintf(stderr, "%s %3d%% %s  %s\n", _(kStageNames[stage]), percent, captions_[stage].c_str(), line0.c_str());
             lastPrint_ = now;
             lastLine_ = line0;
         }
@@ -93,6 +98,7 @@ private:
 }  // namespace
 
 void InstallStopHandler(SyncJob& job) {
+    g_interruptText.store(_("\ntandem-cli: stopping after the current segment (Ctrl-C again to quit at once)\n"));
     g_job.store(&job);
     g_interrupts.store(0);
     struct sigaction sa {};

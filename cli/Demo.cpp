@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "cli/Commands.h"
+#include "cli/Messages.h"
 #include "cli/Console.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
@@ -32,14 +33,14 @@ int RunMakePair(const std::string& folder, double seconds) {
 int RunDemo(const DemoArgs& a) {
     const int level = ParseLevel(a.level);
     if (level < 0) {
-        std::fprintf(stderr, "tandem-cli: unknown level '%s'\n", a.level.c_str());
+        std::fprintf(stderr, _("tandem-cli: unknown level '%s'\n"), a.level.c_str());
         return 2;
     }
     std::string pattern = (std::filesystem::temp_directory_path() / "tandem-demo-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!::mkdtemp(buffer.data())) {
-        std::perror("tandem-cli: cannot make a temporary folder");
+        std::perror(_("tandem-cli: cannot make a temporary folder"));
         return 1;
     }
     const std::string folder = std::string(buffer.data()) + "/";
@@ -47,8 +48,8 @@ int RunDemo(const DemoArgs& a) {
 
     SyntheticPairSpec spec;
     spec.seconds = a.seconds;
-    std::printf("Generating %.0f s of music-like material: slave clock %+.0f ppm with a +-%.0f ppm wobble (%.0f s period),\n"
-                "lead-in %.1f s (master) / %.1f s (slave), noise %.0f dB ...\n",
+    std::printf(_("Generating %.0f s of music-like material: slave clock %+.0f ppm with a +-%.0f ppm wobble (%.0f s period),\n"
+                  "lead-in %.1f s (master) / %.1f s (slave), noise %.0f dB ...\n"),
                 spec.seconds, spec.ppm, spec.wobblePpm, spec.wobblePeriodSeconds, spec.masterPadSeconds,
                 spec.slavePadSeconds, spec.slaveNoiseDb);
     const SyntheticPair pair = MakeSyntheticPair(spec);
@@ -77,15 +78,15 @@ int RunDemo(const DemoArgs& a) {
         std::sort(sorted.begin(), sorted.end());
         const double median = sorted[sorted.size() / 2];
         const long within2 = std::count_if(sorted.begin(), sorted.end(), [](double e) { return e <= 2.0; });
-        std::printf("Found %zu division points. Error of the slave positions against the truth: median %.2f frames, "
-                    "worst %.2f frames, %.1f %% within 2 frames.\n",
+        std::printf(_("Found %zu division points. Error of the slave positions against the truth: median %.2f frames, "
+                      "worst %.2f frames, %.1f %% within 2 frames.\n"),
                     errors.size(), median, sorted.back(), 100.0 * within2 / errors.size());
     } else {
-        std::printf("No division points were found.\n");
+        std::printf(_("No division points were found.\n"));
     }
     SettingsFlush();
     if (a.keep) {
-        std::printf("Files kept in %s\n", folder.c_str());
+        std::printf(_("Files kept in %s\n"), folder.c_str());
     } else {
         SettingsReset();
         std::error_code ec;

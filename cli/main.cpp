@@ -10,80 +10,82 @@
 #include <filesystem>
 
 #include "cli/Commands.h"
+#include "cli/Messages.h"
 #include "core/Alert.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 
 int main(int argc, char** argv) {
     using namespace tandem::cli;
-    CLI::App app{"Tandem: puts two recordings of the same material in step."};
+    InitMessages();
+    CLI::App app{_("Tandem: puts two recordings of the same material in step.")};
     app.require_subcommand(1);
     std::string folder;
     app.add_option("--dir", folder,
-                   "Program folder for qzv.ini, the synchronised file and reports (default: the executable's folder)");
+                   _("Program folder for qzv.ini, the synchronised file and reports (default: the executable's folder)"));
 
     InfoArgs info;
-    CLI::App* infoCmd = app.add_subcommand("info", "Show a WAVE file's format and level analysis");
-    infoCmd->add_option("file", info.file, "WAVE file")->required();
+    CLI::App* infoCmd = app.add_subcommand("info", _("Show a WAVE file's format and level analysis"));
+    infoCmd->add_option("file", info.file, _("WAVE file"))->required();
 
     CheckArgs check;
-    CLI::App* checkCmd = app.add_subcommand("check", "Check how well a synchronised file's right channel lines up with its left");
-    checkCmd->add_option("file", check.file, "Synchronised WAVE file (master left, slave right)")->required();
-    checkCmd->add_option("--csv", check.csv, "Write the lag of every window to this CSV file");
+    CLI::App* checkCmd = app.add_subcommand("check", _("Check how well a synchronised file's right channel lines up with its left"));
+    checkCmd->add_option("file", check.file, _("Synchronised WAVE file (master left, slave right)"))->required();
+    checkCmd->add_option("--csv", check.csv, _("Write the lag of every window to this CSV file"));
 
     SyncArgs sync;
-    CLI::App* syncCmd = app.add_subcommand("sync", "Synchronise SLAVE to MASTER and write the synchronised file");
-    syncCmd->add_option("master", sync.master, "Master (reference) WAVE file")->required();
-    syncCmd->add_option("slave", sync.slave, "Slave WAVE file (the one put in step)")->required();
-    syncCmd->add_option("--level", sync.level, "相異点: 0..3 or 少 普 多 BT (default 普)");
-    syncCmd->add_option("--master-skip", sync.masterSkip, "Master lead-in not searched, in 0.1 s steps")->check(CLI::Range(0, 10000));
-    syncCmd->add_option("--slave-skip", sync.slaveSkip, "Slave lead-in not searched, in 0.1 s steps")->check(CLI::Range(0, 10000));
-    syncCmd->add_option("--band", sync.band, "EQ band LOW,HIGH in Hz (below 100 / above 12000 count as none)")->delimiter(',')->expected(2);
-    syncCmd->add_option("--stop-point", sync.stopPoint, "Stop the search after this master position, 0.1 s steps (0 = none)")->check(CLI::Range(0, 10000));
-    syncCmd->add_flag("--result-csv", sync.resultCsv, "Write <slave>.Result.csv");
-    syncCmd->add_flag("--start-csv", sync.startCsv, "Write the start point CSV files");
-    syncCmd->add_flag("--segment-csv", sync.segmentCsv, "Write a CSV file per segment");
-    syncCmd->add_flag("--keep-eq", sync.keepEq, "Keep the equalised copies");
-    syncCmd->add_flag("--debug", sync.debug, "Debug mode: use the expert values as given, log to <slave>.log");
-    syncCmd->add_option("--base-step", sync.expert.baseStep, "Division interval in 0.1 s (needs --debug)")->check(CLI::Range(1, 50));
-    syncCmd->add_option("--range-s", sync.expert.rangeS, "Start point search range in frames (needs --debug)")->check(CLI::Range(0, 10000));
-    syncCmd->add_option("--range-e", sync.expert.rangeE, "Division point search range in frames (needs --debug)")->check(CLI::Range(0, 44100));
-    syncCmd->add_flag("--background", sync.background, "Run the job at the lowest priority (nice 19, all its threads)");
-    syncCmd->add_flag("--quiet", sync.quiet, "No progress display");
+    CLI::App* syncCmd = app.add_subcommand("sync", _("Synchronise SLAVE to MASTER and write the synchronised file"));
+    syncCmd->add_option("master", sync.master, _("Master (reference) WAVE file"))->required();
+    syncCmd->add_option("slave", sync.slave, _("Slave WAVE file (the one put in step)"))->required();
+    syncCmd->add_option("--level", sync.level, _("相異点: 0..3 or 少 普 多 BT (default 普)"));
+    syncCmd->add_option("--master-skip", sync.masterSkip, _("Master lead-in not searched, in 0.1 s steps"))->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--slave-skip", sync.slaveSkip, _("Slave lead-in not searched, in 0.1 s steps"))->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--band", sync.band, _("EQ band LOW,HIGH in Hz (below 100 / above 12000 count as none)"))->delimiter(',')->expected(2);
+    syncCmd->add_option("--stop-point", sync.stopPoint, _("Stop the search after this master position, 0.1 s steps (0 = none)"))->check(CLI::Range(0, 10000));
+    syncCmd->add_flag("--result-csv", sync.resultCsv, _("Write <slave>.Result.csv"));
+    syncCmd->add_flag("--start-csv", sync.startCsv, _("Write the start point CSV files"));
+    syncCmd->add_flag("--segment-csv", sync.segmentCsv, _("Write a CSV file per segment"));
+    syncCmd->add_flag("--keep-eq", sync.keepEq, _("Keep the equalised copies"));
+    syncCmd->add_flag("--debug", sync.debug, _("Debug mode: use the expert values as given, log to <slave>.log"));
+    syncCmd->add_option("--base-step", sync.expert.baseStep, _("Division interval in 0.1 s (needs --debug)"))->check(CLI::Range(1, 50));
+    syncCmd->add_option("--range-s", sync.expert.rangeS, _("Start point search range in frames (needs --debug)"))->check(CLI::Range(0, 10000));
+    syncCmd->add_option("--range-e", sync.expert.rangeE, _("Division point search range in frames (needs --debug)"))->check(CLI::Range(0, 44100));
+    syncCmd->add_flag("--background", sync.background, _("Run the job at the lowest priority (nice 19, all its threads)"));
+    syncCmd->add_flag("--quiet", sync.quiet, _("No progress display"));
     syncCmd->add_flag("--no-robust-start", sync.noRobustStart,
-                      "Start point from the onsets alone, no correlation check (also TandemEnv ROBUST_START=0)");
+                      _("Start point from the onsets alone, no correlation check (also TandemEnv ROBUST_START=0)"));
     syncCmd->add_flag("--no-anchor-ends", sync.noAnchorEnds,
-                      "Keep segment ends as the search found them, no re-anchoring (also TandemEnv ANCHOR_ENDS=0)");
+                      _("Keep segment ends as the search found them, no re-anchoring (also TandemEnv ANCHOR_ENDS=0)"));
     syncCmd->add_flag("--resume", sync.resume,
-                      "Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)");
+                      _("Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)"));
 
     RemixArgs remix;
-    CLI::App* remixCmd = app.add_subcommand("remix", "Rebuild the synchronised file from the stored points with a new mix");
-    remixCmd->add_option("master", remix.master, "Master WAVE file")->required();
-    remixCmd->add_option("slave", remix.slave, "Slave WAVE file")->required();
-    remixCmd->add_option("--mix", remix.mix, "Volume,pan of Master-L, Master-R, Slave-L, Slave-R (8 numbers)")
+    CLI::App* remixCmd = app.add_subcommand("remix", _("Rebuild the synchronised file from the stored points with a new mix"));
+    remixCmd->add_option("master", remix.master, _("Master WAVE file"))->required();
+    remixCmd->add_option("slave", remix.slave, _("Slave WAVE file"))->required();
+    remixCmd->add_option("--mix", remix.mix, _("Volume,pan of Master-L, Master-R, Slave-L, Slave-R (8 numbers)"))
         ->delimiter(',')->expected(8);
-    remixCmd->add_flag("--quiet", remix.quiet, "No progress display");
+    remixCmd->add_flag("--quiet", remix.quiet, _("No progress display"));
 
     EqArgs eq;
-    CLI::App* eqCmd = app.add_subcommand("eq", "Make the equalised copy FILE_EQ(LOW,HIGH).wav");
-    eqCmd->add_option("file", eq.file, "WAVE file")->required();
-    eqCmd->add_option("--band", eq.band, "LOW,HIGH in Hz (0 = no edge)")->delimiter(',')->expected(2)->required();
+    CLI::App* eqCmd = app.add_subcommand("eq", _("Make the equalised copy FILE_EQ(LOW,HIGH).wav"));
+    eqCmd->add_option("file", eq.file, _("WAVE file"))->required();
+    eqCmd->add_option("--band", eq.band, _("LOW,HIGH in Hz (0 = no edge)"))->delimiter(',')->expected(2)->required();
 
-    CLI::App* historyCmd = app.add_subcommand("history", "List the job history as the desktop program's job list shows it");
+    CLI::App* historyCmd = app.add_subcommand("history", _("List the job history as the desktop program's job list shows it"));
 
     DemoArgs demo;
-    CLI::App* demoCmd = app.add_subcommand("demo", "Synchronise a generated pair with a known drift and show the error");
-    demoCmd->add_option("--seconds", demo.seconds, "Length of the generated material")->check(CLI::Range(10.0, 3600.0));
-    demoCmd->add_option("--level", demo.level, "相異点: 0..3 or 少 普 多 BT (default 普)");
-    demoCmd->add_flag("--keep", demo.keep, "Keep the temporary folder");
+    CLI::App* demoCmd = app.add_subcommand("demo", _("Synchronise a generated pair with a known drift and show the error"));
+    demoCmd->add_option("--seconds", demo.seconds, _("Length of the generated material"))->check(CLI::Range(10.0, 3600.0));
+    demoCmd->add_option("--level", demo.level, _("相異点: 0..3 or 少 普 多 BT (default 普)"));
+    demoCmd->add_flag("--keep", demo.keep, _("Keep the temporary folder"));
 
     std::string pairFolder;
     double pairSeconds = 30.0;
-    CLI::App* pairCmd = app.add_subcommand("make-pair", "Write a generated pair as DIR/master.wav and DIR/slave.wav");
+    CLI::App* pairCmd = app.add_subcommand("make-pair", _("Write a generated pair as DIR/master.wav and DIR/slave.wav"));
     pairCmd->group("");  // for tests and scripts; not in the help
-    pairCmd->add_option("dir", pairFolder, "Folder")->required();
-    pairCmd->add_option("--seconds", pairSeconds, "Length of the material")->check(CLI::Range(1.0, 3600.0));
+    pairCmd->add_option("dir", pairFolder, _("Folder"))->required();
+    pairCmd->add_option("--seconds", pairSeconds, _("Length of the material"))->check(CLI::Range(1.0, 3600.0));
 
     app.footer(
         "Exit status:\n"
@@ -129,7 +131,7 @@ int main(int argc, char** argv) {
             if (!ec && !std::filesystem::is_directory(folder, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
             if (!ec && ::access(folder.c_str(), W_OK) != 0) ec = std::error_code(errno, std::generic_category());
             if (ec) {
-                std::fprintf(stderr, "tandem-cli: the program folder %s cannot be used: %s\n", folder.c_str(),
+                std::fprintf(stderr, _("tandem-cli: the program folder %s cannot be used: %s\n"), folder.c_str(),
                              ec.message().c_str());
                 return 2;
             }

@@ -8,3 +8,12 @@ cd "$(dirname "$0")/.."
 lupdate=$(command -v lupdate || echo /usr/lib/qt6/bin/lupdate)
 "$lupdate" -silent -locations none -no-obsolete -source-language ja -target-language en \
   -I . app ui eq joblist remix -ts "$ts"
+
+# The command line's texts: English source, Japanese catalogue.
+if [ $# -eq 0 ] || [ -n "${2:-}" ]; then
+  po=$(realpath "${2:-translations/tandem-cli_ja.po}")
+  pot=$(mktemp --suffix=.pot)
+  xgettext --from-code=UTF-8 -k_ -kN_ --no-location -o "$pot" cli/*.cpp
+  msgmerge --quiet --update --backup=none --no-fuzzy-matching "$po" "$pot"
+  rm -f "$pot"
+fi

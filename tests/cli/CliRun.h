@@ -53,7 +53,11 @@ inline std::string shellQuote(const std::string& s) {
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override { ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1); }
+    void SetUp() override {
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        // The tests read the English texts, whatever the locale they run under.
+        ::setenv("LC_ALL", "C", 1);
+    }
     std::string dirArg() const { return "--dir " + shellQuote(dir.path()); }
     TempDir dir;
 };

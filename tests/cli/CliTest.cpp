@@ -1,3 +1,4 @@
+#include <clocale>
 #include <filesystem>
 
 #include "cli/CliRun.h"
@@ -24,6 +25,18 @@ TEST_F(Cli, info_prints_the_format_or_why_a_file_is_unusable) {
     CliRun missing = cli(dirArg() + " info " + shellQuote(dir.file("none.wav")));
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.output.find("none.wav"), std::string::npos);
+}
+
+TEST_F(Cli, speaks_english_by_default_and_japanese_under_a_japanese_locale) {
+    if (!std::setlocale(LC_MESSAGES, "ja_JP.UTF-8")) GTEST_SKIP() << "the ja_JP.UTF-8 locale is not installed";
+    std::setlocale(LC_MESSAGES, "C");
+    const std::string missing = "info " + shellQuote(dir.file("missing.wav"));
+    const CliRun english = cli(missing);
+    EXPECT_NE(english.output.find("does not exist or is not a file"), std::string::npos) << english.output;
+    const CliRun japanese = cli(missing, "LC_ALL=ja_JP.UTF-8 ");
+    EXPECT_EQ(japanese.status, english.status);
+    EXPECT_NE(japanese.output.find("がないか、ファイルではありません"), std::string::npos) << japanese.output;
+    EXPECT_NE(cli("sync --help", "LC_ALL=ja_JP.UTF-8 ").output.find("同期ファイルを書き出す"), std::string::npos);
 }
 
 TEST_F(Cli, sync_succeeds_only_when_the_file_is_written) {
