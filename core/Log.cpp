@@ -1,10 +1,9 @@
 #include "core/Log.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <mutex>
+
+#include "core/AtomicFile.h"
 
 namespace tandem {
 namespace {
@@ -68,15 +67,13 @@ bool SaveLogAndOpen(const std::string& path, std::string* why) {
     std::vector<std::string> lines = LogLines();
     bool ok = true;
     {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        AtomicFile out(path, "the log file " + path);
         for (const std::string& line : lines) {
-            out << line << "\r\n";
+            out.Write(line);
+            out.Write("\r\n");
         }
-        out.flush();
-        if (!out) {
-            ok = false;
-            if (why) *why = "cannot write the log file " + path + ": " + std::strerror(errno);
-        }
+        ok = out.Commit();
+        if (!ok && why) *why = out.Problem();
     }
     HideLog();
     std::function<void(const std::string&)> opener;

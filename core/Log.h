@@ -35,7 +35,8 @@ void HideLog();
 bool LogIsShown();
 std::vector<std::string> LogLines();
 
-// When shown: writes every line followed by CR LF to path (replacing it), hides the log
+// When shown: writes every line followed by CR LF to path (a new file renamed over it:
+// a link at path is replaced, not written through), hides the log
 // and hands path to the opener. Returns false with *why set when the file could not be
 // written (the log is hidden all the same); does nothing and returns true when hidden.
 bool SaveLogAndOpen(const std::string& path, std::string* why = nullptr);

@@ -1,6 +1,7 @@
 #include "core/Text.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 namespace tandem {
@@ -22,6 +23,17 @@ std::string BaseName(const std::string& path) {
 std::string FolderOf(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string HashName(const std::string& text) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : text) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(h));
+    return buffer;
 }
 
 std::string NameLengthProblem(const std::string& path, std::size_t extraBytes) {

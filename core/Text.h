@@ -12,6 +12,9 @@ std::string Fixed(double value, int decimals = 3);
 std::string BaseName(const std::string& path);
 // "/a/b/take.wav" -> "/a/b/" ("" when there is no folder).
 std::string FolderOf(const std::string& path);
+// 16 hex digits of a 64-bit FNV-1a hash: a short, stable name for a longer text
+// (not a secret, not collision-proof against someone who tries).
+std::string HashName(const std::string& text);
 // Why no file can be created under this path on Linux: a name longer than NAME_MAX
 // bytes, or a path of PATH_MAX bytes or more, counting extraBytes more on the last name
 // (the suffix of a temporary file written first). "" when it fits.

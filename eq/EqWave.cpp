@@ -1,17 +1,20 @@
 #include "eq/EqWave.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "wave/KWavefile.h"
@@ -24,63 +27,87 @@ namespace {
 constexpr float kEqAttenuation = 60.0f;
 constexpr float kEqWidth = 0.2f;
 
-// The copy is written to a temporary file beside it and renamed into place, so nobody
-// ever sees half a copy; the temporary file is removed unless it was renamed.
-class TempFile {
-public:
-    explicit TempFile(const std::string& target) : target_(target) {
-        static std::atomic<unsigned> counter{0};
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            path_ = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd_ >= 0 || errno != EEXIST) break;
-        }
-        if (fd_ < 0) Fail("cannot create " + path_);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_ && !path_.empty()) ::unlink(path_.c_str());
-    }
+// A private chunk after the data records the source the copy was made from: its size
+// and modification time (ns). Kept in the copy itself, it is replaced together with the
+// frames by one rename, so a record can never describe other frames than those beside
+// it (a record in qzv.ini could, when two processes make the same copy at once).
+constexpr char kStampId[4] = {'t', 'n', 'd', 's'};
+constexpr std::uint32_t kStampBytes = 24;
 
-    void Write(const void* data, std::size_t size) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t written = ::write(fd_, p, size);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                Fail("cannot write " + path_);
-            }
-            p += written;
-            size -= static_cast<std::size_t>(written);
-        }
-    }
-
-    // Flushes, closes and renames onto the target.
-    void Commit() {
-        if (::fsync(fd_) != 0) Fail("cannot write " + path_);
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) Fail("cannot write " + path_);
-        if (::rename(path_.c_str(), target_.c_str()) != 0) Fail("cannot rename " + path_);
-        committed_ = true;
-    }
-
-private:
-    [[noreturn]] void Fail(const std::string& what) const {
-        const int error = errno;
-        throw WaveFileError("equalised copy " + target_ + " not written: " + what + ": " +
-                            std::generic_category().message(error));
-    }
-
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool committed_ = false;
+struct SourceStamp {
+    std::int64_t size = 0, seconds = 0, nanoseconds = 0;
+    bool operator==(const SourceStamp&) const = default;
 };
 
-void WriteFrames(TempFile& file, const std::vector<Frame>& frames) {
+bool stampOf(const std::string& path, SourceStamp& stamp) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    stamp = {st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    return true;
+}
+
+void putLe(std::uint8_t* p, std::uint64_t v, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint64_t getLe(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The stamp a copy records; false when it has none (made before copies had one, or
+// not a copy of ours at all).
+bool recordedStamp(const std::string& copy, SourceStamp& stamp) {
+    const Fd fd(::open(copy.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::uint8_t head[12];
+    if (::pread(fd.get(), head, 12, 0) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    std::int64_t at = 12;
+    for (int chunk = 0; chunk < 64 && at + 8 <= st.st_size; ++chunk) {
+        std::uint8_t h[8];
+        if (::pread(fd.get(), h, 8, at) != 8) return false;
+        const std::uint64_t size = getLe(h + 4, 4);
+        if (std::memcmp(h, kStampId, 4) == 0 && size == kStampBytes) {
+            std::uint8_t b[kStampBytes];
+            if (::pread(fd.get(), b, kStampBytes, at + 8) != static_cast<ssize_t>(kStampBytes)) return false;
+            stamp = {static_cast<std::int64_t>(getLe(b, 8)), static_cast<std::int64_t>(getLe(b + 8, 8)),
+                     static_cast<std::int64_t>(getLe(b + 16, 8))};
+            return true;
+        }
+        at += 8 + static_cast<std::int64_t>(size + (size & 1));
+    }
+    return false;
+}
+
+std::string cacheFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/') return std::string(cache) + "/tandem/";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home) + "/.cache/tandem/";
+    return {};
+}
+
+// Beside the source; in the cache folder when the source's folder is not writable
+// (named with a hash of the source's path, as takes of one name may sit in several
+// folders).
+std::string copyPath(const std::string& source, int lowHz, int highHz) {
+    const std::string beside = EqWaveName(source, lowHz, highHz);
+    const std::string folder = FolderOf(source);
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0) return beside;
+    const int why = errno;
+    const std::string cache = cacheFolder();
+    if (cache.empty()) return beside;
+    std::error_code ec;
+    std::filesystem::create_directories(cache, ec);
+    const std::string absolute = std::filesystem::absolute(source, ec).lexically_normal().string();
+    const std::string copy = cache + BaseName(beside) + "-" + HashName(absolute) + ".wav";
+    AddLog("●EQ copy of " + source + " goes to " + copy + ": its folder is not writable (" + std::strerror(why) + ")");
+    return copy;
+}
+
+void WriteFrames(AtomicFile& file, const std::vector<Frame>& frames) {
     if constexpr (std::endian::native == std::endian::little) {
         file.Write(frames.data(), frames.size() * sizeof(Frame));
     } else {
@@ -109,9 +136,15 @@ std::string EqWaveName(const std::string& source, int lowHz, int highHz) {
 }
 
 std::string MakeEqWave(const std::string& source, int lowHz, int highHz) {
-    const std::string name = EqWaveName(source, lowHz, highHz);
+    const std::string name = copyPath(source, lowHz, highHz);
+    SourceStamp stamp;
+    const bool stamped = stampOf(source, stamp);
     std::error_code ec;
-    if (std::filesystem::exists(name, ec)) return name;
+    if (std::filesystem::exists(name, ec)) {
+        SourceStamp recorded;
+        if (stamped && recordedStamp(name, recorded) && recorded == stamp) return name;
+        AddLog("●EQ copy " + name + " was not made from " + source + " as it is now; made again");
+    }
 
     WaveImage image;
     {
@@ -128,10 +161,22 @@ std::string MakeEqWave(const std::string& source, int lowHz, int highHz) {
         }
     }
 
-    TempFile file(name);
+    std::uint8_t chunk[8 + kStampBytes];
+    std::memcpy(chunk, kStampId, 4);
+    putLe(chunk + 4, kStampBytes);
+    putLe(chunk + 8, static_cast<std::uint64_t>(stamp.size), 8);
+    putLe(chunk + 16, static_cast<std::uint64_t>(stamp.seconds), 8);
+    putLe(chunk + 24, static_cast<std::uint64_t>(stamp.nanoseconds), 8);
+    const std::uint64_t riff = getLe(image.header.data() + 4, 4) + sizeof chunk;
+    // A copy at the 4 GiB limit goes without its record (and is made again next time).
+    const bool record = stamped && riff <= 0xFFFFFFFFull;
+    if (record) putLe(image.header.data() + 4, riff);
+
+    AtomicFile file(name, "the equalised copy " + name);
     file.Write(image.header.data(), image.header.size());
     WriteFrames(file, image.frames);
-    file.Commit();
+    if (record) file.Write(chunk, sizeof chunk);
+    if (!file.Commit()) throw WaveFileError(file.Problem());
     return name;
 }
 

@@ -1,5 +1,7 @@
 // Equalised copies: "<base>_EQ(<low>,<high>).wav" beside the source, the whole file
-// band-limited, 16-bit stereo, written atomically (temporary file + rename).
+// band-limited, 16-bit stereo, written atomically (temporary file + rename). A private
+// chunk after the data records the size and modification time (ns) of the source the
+// copy was made from.
 #pragma once
 
 #include <string>
@@ -7,7 +9,11 @@
 namespace tandem {
 
 std::string EqWaveName(const std::string& source, int lowHz, int highHz);
-// Makes the copy unless a file of that name exists; returns its name either way.
+// Makes the copy unless one made from the source as it is now exists (a copy of
+// another version, or one without a record, is made again); returns its name either
+// way. When the source's folder is not writable the copy goes to $XDG_CACHE_HOME/tandem/
+// (default ~/.cache/tandem/) as "<base>_EQ(<low>,<high>)-<hash of the source path>.wav"
+// and the log says so.
 // Throws WaveFileError when the source cannot be opened or the copy not written.
 std::string MakeEqWave(const std::string& source, int lowHz, int highHz);
 

@@ -83,28 +83,34 @@ echo "crash_check: $total points in ${elapsed} ms"
 
 # Kill when the slave's stored Count reaches the target (-1: as soon as qzv.ini exists,
 # before any point; 'writer': once the search has stored all its points and the job has
-# gone on to write the synchronised file). The output's temporary name is a FIFO until
-# the kill, so the job cannot finish before it however fast the machine is: opening it
-# for writing waits for a reader that never comes.
+# gone on to write the synchronised file). The job runs under strace, which kills it at
+# its first write of the synchronised file (the only positioned write a job makes), so it
+# cannot finish before its kill point however fast the machine is, and the 'writer' kill
+# lands inside the writer.
 kill_at() {  # name target
   local name=$1 target=$2 dir=$work/$1
   mkdir -p "$dir"
-  local gate="$dir/【$(basename "$master" .wav)】-【$(basename "$slave" .wav)】.wav.part"
-  mkfifo "$gate"
-  "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &  # $! is the job itself
-  local pid=$! n=0
-  [ "$target" = writer ] && target=$total
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ -f "$dir/qzv.ini" ]; then
-      n=$(count "$dir/qzv.ini" "$slave")
-      [ "$n" -ge "$target" ] && break
-    fi
-    sleep 0.02
+  strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=SIGKILL \
+    "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &
+  local tracer=$! pid= n=0
+  while [ -z "$pid" ] && kill -0 "$tracer" 2>/dev/null; do
+    pid=$(pgrep -P "$tracer" || true)
+    [ -n "$pid" ] || sleep 0.01
   done
-  [ "$name" = writer ] && sleep 0.5  # well inside the wait for the output file
-  kill -KILL "$pid" 2>/dev/null || fail "$name: the job ended before the kill point"
-  wait "$pid" 2>/dev/null || true
-  rm -f "$gate"
+  [ -n "$pid" ] || fail "$name: the job did not start"
+  if [ "$target" != writer ]; then
+    while kill -0 "$pid" 2>/dev/null; do
+      if [ -f "$dir/qzv.ini" ]; then
+        n=$(count "$dir/qzv.ini" "$slave")
+        [ "$n" -ge "$target" ] && break
+      fi
+      sleep 0.02
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  local status=0
+  { wait "$tracer"; } 2>/dev/null || status=$?
+  [ "$status" = 137 ] || fail "$name: the job was not killed (exit status $status)"
 
   local ini=$dir/qzv.ini stored=0
   if [ -f "$ini" ]; then

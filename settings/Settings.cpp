@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "core/Alert.h"
+#include "core/AtomicFile.h"
+#include "core/Fd.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "settings/IniFile.h"
@@ -62,21 +64,6 @@ Stamp statPath(const std::string& path) {
     return Stamp::Of(st);
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // An exclusive advisory lock on a folder, held while this process re-reads a settings
 // file and renames its new version over it: another Tandem process doing the same in
 // between would replace the file with a version that lacks this one's keys. No lock
@@ -96,22 +83,6 @@ private:
     Fd fd_;
     bool held_ = false;
 };
-
-// Every write-back holds the folder lock while its temporary file exists, so one found
-// while the lock is held was left by a process that was killed: it goes.
-void removeLeftoverTemporaries(const std::string& path) {
-    const std::string folder = FolderOf(path);
-    const std::string prefix = path.substr(folder.size()) + ".tmp-";
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove(it->path(), ignored);
-            AddLog("removed " + it->path().string() + ", left by a write-back that did not finish");
-        }
-    }
-}
 
 enum class ReadResult { Ok, Missing, Failed };
 
@@ -151,11 +122,9 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
     return ReadResult::Ok;
 }
 
-// Replaces path whole: a temporary file beside it, synced, then renamed over it. A crash
-// or a full disk leaves either the old or the new file, never a mix.
+// Replaces path whole (AtomicFile), keeping the permissions of the file it replaces.
 bool writeAtomically(const std::string& path, const std::string& bytes, bool createFolder, Stamp& stamp,
                      std::string& why) {
-    static std::atomic<unsigned> counter{0};
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
     // Replacing by rename would go through a read-only file; the user made it read-only
@@ -173,41 +142,12 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool cre
         std::error_code ec;
         if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     }
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
-        why = "cannot write " + path + ": " + systemError(errno);
-        return false;
-    }
-    auto fail = [&](int err) {
-        why = "cannot write " + path + ": " + systemError(err);
-        ::close(fd.release());
-        ::unlink(temp.c_str());
-        return false;
-    };
-    if (exists && ::fchmod(fd.get(), old.st_mode & 07777) != 0) return fail(errno);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) return fail(errno);
+    AtomicFile file(path);
+    if (exists) file.SetMode(old.st_mode & 07777);
+    file.Write(bytes);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return fail(errno);
-    if (::close(fd.release()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        why = "cannot write " + path + ": " + systemError(err);
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        why = "cannot write " + path + ": " + systemError(err);
+    if (!file.Commit(&st)) {
+        why = file.Problem();
         return false;
     }
     stamp = Stamp::Of(st);
@@ -511,8 +451,9 @@ bool flushFile(State& s, FileStore& f, std::string& why, const FolderLock* held 
         if (f.pending.Empty()) return true;
         path = f.path;
     }
+    // A settings file that is a link (a dotfile set-up) stays one: its target is replaced.
     std::optional<FolderLock> own;
-    if (!held) held = &own.emplace(FolderOf(path));
+    if (!held) held = &own.emplace(FolderOf(ResolveLinks(path)));
     const FolderLock& folder = *held;
     {
         std::lock_guard lock(s.mutex);
@@ -534,10 +475,13 @@ bool flushFile(State& s, FileStore& f, std::string& why, const FolderLock* held 
         f.pending.Clear();
     }
     Stamp stamp;
-    const bool ok = writeAtomically(path, bytes, f.createFolder, stamp, why);
+    const std::string target = ResolveLinks(path);
+    const bool ok = writeAtomically(target, bytes, f.createFolder, stamp, why);
     if (ok && folder.held() && !f.tidied) {
+        // Every write-back holds the folder lock while its temporary exists, so one
+        // found now was left by a process that was killed, however young it is.
         f.tidied = true;
-        removeLeftoverTemporaries(path);
+        RemoveLeftoverTemporaries(target, std::chrono::seconds(0));
     }
     std::lock_guard lock(s.mutex);
     if (f.generation != generation) return ok;
@@ -747,7 +691,7 @@ bool SettingsUpdate(const std::string& section, const std::function<void()>& cha
     std::lock_guard io(f->io);
     // Held from the reads in change() to the rename: no other process's write-back
     // falls in between.
-    const FolderLock folder(FolderOf(path));
+    const FolderLock folder(FolderOf(ResolveLinks(path)));
     change();
     std::string reason;
     const bool ok = flushFile(s, *f, reason, &folder);

@@ -18,6 +18,7 @@
 #include "settings/Settings.h"
 #include "sync/OutputCheck.h"
 #include "sync/OutputWriter.h"
+#include "sync/PairLock.h"
 #include "sync/StoredPoints.h"
 #include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
@@ -245,6 +246,11 @@ JobOutcome KSyncThread::runSync() {
             return outcome;
         }
     }
+    const PairLock pairLock(request_.master, request_.slave);
+    if (!pairLock.Held()) {
+        noteError(outcome, progress_, pairLock.Problem());
+        return outcome;
+    }
     // Taken before the files are read: a change after this point is seen at the end.
     const FileStamp masterSeen = stampOf(request_.master), slaveSeen = stampOf(request_.slave);
 
@@ -372,6 +378,11 @@ JobOutcome KSyncThread::runOutputOnly() {
     }
     if (const std::string why = namesProblem({SynchronisedFileName(job_, progress_.IsDebugMode())}); !why.empty()) {
         noteError(outcome, progress_, why);
+        return outcome;
+    }
+    const PairLock pairLock(request_.master, request_.slave);
+    if (!pairLock.Held()) {
+        noteError(outcome, progress_, pairLock.Problem());
         return outcome;
     }
     // Points another pair or division left in either file would mix unrelated audio.

@@ -5,6 +5,9 @@
 // the synchronised file. Kind 1, the output-only job: the synchronised file from the
 // stored points with the given mix.
 //
+// One job per pair: a job whose pair another job (of any process) is running ends at
+// once with that as its error (PairLock).
+//
 // The job always runs to its end: failures are caught, shown on message line 2 and in
 // the log, and returned in the outcome, so that a front end can tell success from
 // failure. A written file is then checked (OutputCheck): the verdict goes to the log, to

@@ -447,8 +447,7 @@ bool WriteCheckCsv(const AlignmentCheck& check, const std::string& path, std::st
             text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
                     (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
         }
-        if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size())
-            throw SyncError("cannot write the report file " + path + ": " + std::strerror(errno));
+        WriteReport(file, text);
         FinishReport(file, path);
         return true;
     } catch (const std::exception& e) {

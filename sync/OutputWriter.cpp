@@ -1,8 +1,5 @@
 #include "sync/OutputWriter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <tuple>
@@ -10,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/AtomicFile.h"
 #include "core/Log.h"
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
@@ -26,48 +24,10 @@ static_assert(std::endian::native == std::endian::little, "frames are written as
 constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
-// Written as target + ".part"; messages name the target, the file the user asked for.
-class OutputFile {
-public:
-    explicit OutputFile(std::string target) : target_(std::move(target)), path_(target_ + ".part") {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd_ < 0) throw std::runtime_error("cannot create " + target_ + ": " + std::strerror(errno));
-    }
-    ~OutputFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!kept_) ::unlink(path_.c_str());
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    void writeAt(const void* data, std::size_t size, off_t offset) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t n = ::pwrite(fd_, p, size, offset);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) throw std::runtime_error("cannot write " + target_ + ": " + std::strerror(n < 0 ? errno : ENOSPC));
-            p += n;
-            size -= static_cast<std::size_t>(n);
-            offset += n;
-        }
-    }
-    // Closes the file and puts it in place of the target.
-    void keep() {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::fsync(fd) != 0 || ::close(fd) != 0)
-            throw std::runtime_error("cannot write " + target_ + ": " + std::strerror(errno));
-        if (std::rename(path_.c_str(), target_.c_str()) != 0)
-            throw std::runtime_error("cannot create " + target_ + ": " + std::strerror(errno));
-        kept_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string path_;
-    int fd_ = -1;
-    bool kept_ = false;
-};
+// Throws the writer's problem: a full disk or a size limit ends the job.
+void check(const AtomicFile& out) {
+    if (!out.Ok()) throw std::runtime_error(out.Problem());
+}
 
 void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) header[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -134,7 +94,8 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     const std::string name = SynchronisedFileName(job, progress.IsDebugMode());
     progress.SetMessageLine(name + "の作成", 0);
     try {
-        OutputFile out(name);
+        AtomicFile out(name);
+        check(out);
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
         KWavefile slave(job.SlaveFile, kPlaceBoth, true);
@@ -215,8 +176,9 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
                         const off_t dataStart = static_cast<off_t>(header.size());
                         const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
-                        out.writeAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
-                        out.writeAt(header.data(), header.size(), 0);
+                        out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        out.WriteAt(header.data(), header.size(), 0);
+                        check(out);
                     }
                 }
             }
@@ -232,7 +194,8 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         // writing pass leaves a valid file of the segments before it.
         if (!(failed && header.empty())) {
             if (header.empty()) throw std::runtime_error("no segment of " + job.MasterFile + " could be built");
-            out.keep();
+            out.Commit();
+            check(out);
             result.written = true;
             result.file = name;
         }

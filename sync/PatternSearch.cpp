@@ -15,30 +15,22 @@
 namespace tandem {
 
 CsvFile CreateReport(const std::string& path) {
-    CsvFile file(std::fopen(path.c_str(), "wb"));
-    if (!file) throw SyncError("cannot create the report file " + path + ": " + std::strerror(errno));
+    auto file = std::make_unique<AtomicFile>(path, "the report file " + path);
+    if (!file->Ok()) throw SyncError(file->Problem());
     return file;
 }
 
-void FinishReport(CsvFile& file, const std::string& path) {
+void WriteReport(const CsvFile& file, const std::string& text) {
+    if (file && !file->Write(text)) throw SyncError(file->Problem());
+}
+
+void FinishReport(CsvFile& file, const std::string&) {
     if (!file) return;
-    std::FILE* raw = file.release();
-    bool ok = std::fflush(raw) == 0 && !std::ferror(raw);
-    int err = errno;
-    if (std::fclose(raw) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) throw SyncError("cannot write the report file " + path + ": " + std::strerror(err));
+    const CsvFile done = std::move(file);
+    if (!done->Commit()) throw SyncError(done->Problem());
 }
 
 namespace {
-
-void writeOrThrow(std::FILE* file, const std::string& text) {
-    if (!file) return;
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size())
-        throw SyncError(std::string("cannot write a report file: ") + std::strerror(errno));
-}
 
 constexpr double kScoreScale = 1.0 / (32767.0 * 32767.0);
 
@@ -197,7 +189,7 @@ private:
             const std::string path = q_.reportBase + "-" + std::to_string(q_.F) + ".csv";
             CsvFile profile = CreateReport(path);
             for (int k = 0; k <= 2 * RE_; ++k)
-                writeOrThrow(profile.get(), std::to_string(k - RE_) + "," + Fixed(T_[static_cast<std::size_t>(k)]) + "\n");
+                WriteReport(profile, std::to_string(k - RE_) + "," + Fixed(T_[static_cast<std::size_t>(k)]) + "\n");
             FinishReport(profile, path);
         }
         prefetchMarked();
@@ -243,9 +235,9 @@ private:
         return StretchScore(channels_.left(), channels_.right(), channels_.n, L, s_.data() + (q_.N - winBegin_));
     }
 
-    void record(int G, int O, double v, double& maxAbs, int& argmax, std::FILE* out) {
+    void record(int G, int O, double v, double& maxAbs, int& argmax, const CsvFile& out) {
         if (debug_) progress_.SetMessageLine(std::to_string(O) + " " + std::to_string(G), 1);
-        if (out) writeOrThrow(out, std::to_string(O) + "," + Fixed(v) + "\n");
+        WriteReport(out, std::to_string(O) + "," + Fixed(v) + "\n");
         if (v > r_.best) {
             r_.best = v;
             r_.bestO = O;
@@ -264,17 +256,17 @@ private:
     // Scores length G over the offsets; returns the largest score magnitude.
     double evaluate(int G) {
         const FrameIndex L = lengthOf(G);
-        if (segmentCsv_) writeOrThrow(segmentCsv_.get(), std::to_string(G) + ",");
+        WriteReport(segmentCsv_, std::to_string(G) + ",");
         CsvFile lengthCsv;
         const std::string lengthCsvPath = q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv";
         if (startCsv_ && T_[1] != -2.0) lengthCsv = CreateReport(lengthCsvPath);
-        const double maxAbs = scoreLength(G, L, segmentCsv_ ? segmentCsv_.get() : lengthCsv.get());
+        const double maxAbs = scoreLength(G, L, segmentCsv_ ? segmentCsv_ : lengthCsv);
         FinishReport(lengthCsv, lengthCsvPath);
         return maxAbs;
     }
 
     // Scores length L over the offsets, recording each score in out.
-    double scoreLength(int G, FrameIndex L, std::FILE* out) {
+    double scoreLength(int G, FrameIndex L, const CsvFile& out) {
         double maxAbs = 0.0;
         if (L <= 0 || channels_.n == 0) return maxAbs;
         int argmax = 0;

@@ -10,11 +10,11 @@
 // Thread safety: one search per thread; the files belong to the calling thread.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "core/Types.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
@@ -30,16 +30,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using CsvFile = std::unique_ptr<std::FILE, FileCloser>;
-// Creates (replaces) a report file; throws SyncError when it cannot.
+// A report file being written; it replaces path when finished (AtomicFile), so a link
+// at its name is replaced, never written through, and a failed job leaves no half report.
+using CsvFile = std::unique_ptr<AtomicFile>;
+// Starts a report file; throws SyncError when it cannot.
 CsvFile CreateReport(const std::string& path);
-// Writes out and closes a report file (nothing when it is not open); throws SyncError
-// when the data did not all reach the disk (disk full, file size limit).
+// Appends text (nothing when the file is not open); throws SyncError when it cannot.
+void WriteReport(const CsvFile& file, const std::string& text);
+// Puts the report in place and closes it (nothing when it is not open); throws
+// SyncError when the data did not all reach the disk (disk full, file size limit).
 void FinishReport(CsvFile& file, const std::string& path);
 
 // First frame at or after start whose left or right sample exceeds the file's Average

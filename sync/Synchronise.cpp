@@ -39,12 +39,18 @@ void requireData(KWavefile& file, const char* role) {
 
 std::string signedText(FrameIndex v) { return (v > 0 ? "+" : "") + std::to_string(v); }
 
-void writeHeldRow(CsvFile& csv, const std::string& reportBase, int A, FrameIndex K, FrameIndex held, float rate) {
+void writeHeldRow(const CsvFile& csv, int A, FrameIndex K, FrameIndex held, float rate) {
     if (!csv) return;
-    const std::string row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," +
-                            std::to_string(held) + ",0,0,0.000," + Fixed(rate) + ",HOLD,";
-    if (std::fwrite(row.data(), 1, row.size(), csv.get()) != row.size())
-        throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
+    WriteReport(csv, "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," + std::to_string(held) +
+                         ",0,0,0.000," + Fixed(rate) + ",HOLD,");
+}
+
+// The stop point: a STOP already given stays the reason.
+void stopAtPoint(SyncJob& job, FrameIndex J) {
+    if (job.DpLimit > 0 && job.DpLimit < J) {
+        int none = 0;
+        job.StopRequest.compare_exchange_strong(none, kStopAtPoint);
+    }
 }
 
 // The lock was found again at master point `at`: that point moves to where the material
@@ -234,12 +240,12 @@ void SynchroniseFiles(SyncRun& run) {
                 if (heldFrom < 0) heldFrom = A;
                 const FrameIndex held = guard->Carry(J, K, N);
                 AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K) + " 秒)");
-                writeHeldRow(resultCsv, reportBase, A, K, held, rate);
+                writeHeldRow(resultCsv, A, K, held, rate);
                 slavePoints.set(A, held);
                 slavePoints.setCount(A + 1);
                 J = K;
                 N = held;
-                if (job.DpLimit > 0 && job.DpLimit < J) job.StopRequest.store(1);
+                stopAtPoint(job, J);
                 ++A;
                 continue;
             }
@@ -361,8 +367,7 @@ void SynchroniseFiles(SyncRun& run) {
             row += Fixed(rate) + ",";
             // A re-anchored or guarded row gets a ninth field; the eight before it keep their meaning.
             if (!mark.empty()) row += mark + ",";
-            if (std::fwrite(row.data(), 1, row.size(), resultCsv.get()) != row.size())
-                throw SyncError("cannot write the result report " + reportBase + ".Result.csv: " + std::strerror(errno));
+            WriteReport(resultCsv, row);
         }
         AddLog("予想RATE：" + Fixed(rate));
 
@@ -375,10 +380,7 @@ void SynchroniseFiles(SyncRun& run) {
         J = K;
         N = P;
         job.RangeS = 0;
-        if (job.DpLimit > 0 && job.DpLimit < J) {
-            int none = 0;  // a STOP already given stays the reason
-            job.StopRequest.compare_exchange_strong(none, kStopAtPoint);
-        }
+        stopAtPoint(job, J);
         ++A;
     }
 

@@ -1,12 +1,11 @@
 #include "sync/SyntheticPair.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "core/AtomicFile.h"
 
 namespace tandem {
 namespace {
@@ -211,11 +210,10 @@ void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames) 
     u16(16);
     id("data");
     u32(static_cast<std::uint32_t>(dataBytes));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(h.data()), static_cast<std::streamsize>(h.size()));
-    out.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(dataBytes));
-    out.flush();
-    if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    AtomicFile out(path);
+    out.Write(h.data(), h.size());
+    out.Write(frames.data(), static_cast<std::size_t>(dataBytes));
+    if (!out.Commit()) throw std::runtime_error(out.Problem());
 }
 
 }  // namespace tandem

@@ -13,6 +13,7 @@
 
 #include "core/Alert.h"
 #include "core/Clones.h"
+#include "core/Fd.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "dsp/KFirFilter.h"
@@ -47,24 +48,15 @@ bool printableId(const std::uint8_t* id) {
 }
 
 // Opens path for reading; throws WaveFileError with the reason.
-int openOrThrow(const std::string& path, std::int64_t& size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw WaveFileError("cannot open " + path + ": " + std::strerror(errno));
+Fd openOrThrow(const std::string& path, std::int64_t& size, std::int64_t* modifiedNs = nullptr) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) throw WaveFileError("cannot open " + path + ": " + std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        throw WaveFileError("cannot read " + path + ": not a regular file");
-    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw WaveFileError("cannot read " + path + ": not a regular file");
     size = st.st_size;
+    if (modifiedNs) *modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return fd;
 }
-
-struct Fd {
-    int fd;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // "2007/3/9_14:5:38": the modification time, local, with the 2-second resolution of the
 // file systems the cache was designed for.
@@ -282,15 +274,15 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
     : FileName(fileName), ChannelPlacement(placement) {
     AddLog("●open " + fileName);
     std::int64_t size = 0;
-    Fd file{openOrThrow(fileName, size)};
+    Fd file(openOrThrow(fileName, size, &modifiedNs_));
     FileSize = size;
-    parse(ByteSource(file.fd, size));
+    parse(ByteSource(file.get(), size));
     if (DataOffset > 0) {
         headerBytes_.resize(static_cast<std::size_t>(DataOffset));
-        if (!ByteSource(file.fd, size).read(0, headerBytes_.size(), headerBytes_.data()))
+        if (!ByteSource(file.get(), size).read(0, headerBytes_.size(), headerBytes_.data()))
             throw WaveFileError("cannot read " + fileName + ": " + std::strerror(errno));
     }
-    file = Fd{-1};
+    file.reset();
     if (analyse) CheckData();
 }
 
@@ -363,15 +355,15 @@ bool KWavefile::loadImage() {
     const std::string& name = DataSourceName.empty() ? FileName : DataSourceName;
     AddLog("●READ● " + name);
     std::int64_t size = 0;
-    int fd = -1;
+    Fd file;
     try {
-        fd = openOrThrow(name, size);
+        file = openOrThrow(name, size);
     } catch (const WaveFileError& e) {
         loadProblem_ = e.what();
         AddLog(loadProblem_);
         return false;
     }
-    Fd file{fd};
+    const int fd = file.get();
     try {
         FileImage.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
@@ -548,8 +540,12 @@ void KWavefile::CheckData() {
     const std::string cached = SettingsReadText(section, "Date", "");
     const std::string stamp = fromMemory_ ? std::string() : timeText(FileName);
     AddLog("▲DATE; " + stamp + " : " + cached);
+    // Date has a 2-second resolution: a file replaced within it is told apart by its
+    // size and its modification time in nanoseconds (a cache without them is measured again).
+    const bool same = stamp == cached && SettingsReadText(section, "FileBytes", "") == fileBytesText() &&
+                      SettingsReadText(section, "FileTimeNs", "") == fileTimeText();
     bool accepted = false;
-    if (stamp == cached) {
+    if (same) {
         Peak = SettingsReadInt(section, "Peak", 0);
         PointL = SettingsReadInt(section, "PointL", 0);
         PointR = SettingsReadInt(section, "PointR", 0);
@@ -676,6 +672,11 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     SettingsWriteInt(section, "Average", Average);
     SettingsWriteInt(section, "MaxDistance", MaxDistance);
     SettingsWriteText(section, "Date", stamp);
+    SettingsWriteText(section, "FileBytes", fileBytesText());
+    SettingsWriteText(section, "FileTimeNs", fileTimeText());
 }
+
+std::string KWavefile::fileBytesText() const { return fromMemory_ ? std::string() : std::to_string(FileSize); }
+std::string KWavefile::fileTimeText() const { return fromMemory_ ? std::string() : std::to_string(modifiedNs_); }
 
 }  // namespace tandem

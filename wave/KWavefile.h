@@ -123,6 +123,8 @@ private:
     void parse(const detail::ByteSource& src);
     bool loadImage();
     void measure(const std::string& section, const std::string& stamp);
+    std::string fileBytesText() const;
+    std::string fileTimeText() const;
 
     // How frames are laid out in the data source now loaded: the file's own format, or
     // the equalised copy's (always 16-bit stereo) after SetDataSource.
@@ -134,6 +136,7 @@ private:
     Source ownSource() const;
 
     std::vector<std::uint8_t> headerBytes_;  // the file's first DataOffset bytes
+    std::int64_t modifiedNs_ = 0;            // the file's modification time when opened
     std::string problem_;
     bool fromMemory_ = false;
     bool loadFailed_ = false;  // the data source could not be loaded; not tried again

@@ -93,11 +93,12 @@ TEST_F(Cli, stopped_job_writes_its_file_and_exits_with_4) {
     const SyntheticPair pair = MakeSyntheticPair(spec);
     WriteStereoWave(dir.file("m.wav"), pair.master);
     WriteStereoWave(dir.file("s.wav"), pair.slave);
-    // Interrupted once the search has begun (its result report exists by then).
+    // Interrupted once the search has begun (its result report is being written by then,
+    // under a temporary name until the search ends).
     const std::string job = std::string(TANDEM_CLI_PATH) + " " + dirArg() + " sync " + shellQuote(dir.file("m.wav")) +
                             " " + shellQuote(dir.file("s.wav")) + " --quiet --result-csv";
-    CliRun run = shell(job + " 2>&1 & p=$!; while [ ! -e " + shellQuote(dir.file("s.Result.csv")) +
-                       " ]; do sleep 0.01; done; kill -INT $p; wait $p");
+    CliRun run = shell(job + " 2>&1 & p=$!; while [ ! -e " + shellQuote(dir.file("s.Result.csv")) + " ] && ! ls " +
+                       shellQuote(dir.file("s.Result.csv.tmp-")) + "* >/dev/null 2>&1; do sleep 0.01; done; kill -INT $p; wait $p");
     EXPECT_EQ(run.status, 4) << run.output;
     EXPECT_NE(run.output.find("stopped early"), std::string::npos) << run.output;
     EXPECT_TRUE(std::filesystem::exists(dir.file("【m】-【s】.wav")));

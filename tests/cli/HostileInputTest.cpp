@@ -7,7 +7,10 @@
 #include <sstream>
 
 #include "cli/CliRun.h"
+#include "core/ProgramFolder.h"
+#include "core/Text.h"
 #include "settings/IniFile.h"
+#include "sync/PairLock.h"
 #include "sync/SyntheticPair.h"
 
 namespace tandem::test {
@@ -203,7 +206,8 @@ TEST_F(HostileInput, full_disk_keeps_the_previous_synchronised_file_and_says_whi
     EXPECT_EQ(full.status, 1);
     EXPECT_TRUE(contains(full.output, "cannot write " + output() + ": File too large")) << full.output;
     EXPECT_EQ(ReadFileBytes(output()), previous) << "the previous result is untouched";
-    EXPECT_FALSE(fs::exists(output() + ".part"));
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().string().rfind(output() + ".tmp", 0), std::string::npos) << "left: " << entry.path();
 
     const CliRun report = sync("--segment-csv", "ulimit -f 1; ");
     EXPECT_EQ(report.status, 1);
@@ -245,6 +249,69 @@ TEST_F(HostileInput, wave_larger_than_memory_fails_with_the_memory_message) {
     EXPECT_FALSE(fs::exists(output()));
     EXPECT_EQ(storedCount(dir.file("qzv.ini"), slave), 0) << "no point made up from silence";
 #endif
+}
+
+TEST_F(HostileInput, links_at_the_names_a_job_writes_leave_what_they_point_to_untouched) {
+    writePair("master.wav", "slave.wav");
+    fs::create_directories(dir.file("elsewhere"));
+    struct Case {
+        std::string extra, name;  // name: where the link is planted
+    };
+    const Case cases[] = {{"", output() + ".part"},  // the output's temporary name of older versions
+                          {"--result-csv", dir.file("slave.Result.csv")},
+                          {"--debug", slave + ".log"}};
+    for (const Case& c : cases) {
+        const std::string victim = dir.file("elsewhere/" + fs::path(c.name).filename().string());
+        WriteFile(victim, {'k', 'e', 'e', 'p'});
+        fs::create_symlink(victim, c.name);
+        const CliRun run = sync(c.extra);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(readText(victim), "keep") << c.name;
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.file("slave.Result.csv")))) << "the link itself replaced";
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(slave + ".log")));
+}
+
+TEST_F(HostileInput, a_job_on_a_pair_another_job_is_running_refuses_with_status_1) {
+    writePair("master.wav", "slave.wav");
+    ASSERT_EQ(sync().status, 0);
+    const std::vector<std::uint8_t> before = ReadFileBytes(output());
+    const IniFile stored = IniFile::Parse(readText(dir.file("qzv.ini")));
+    SetProgramFolder(dir.path());
+    const PairLock running(slave, master);  // the pair in either order
+    ASSERT_TRUE(running.Held()) << running.Problem();
+    for (const std::string command : {"sync", "remix"}) {
+        const CliRun run = cli(dirArg() + " " + command + " " + shellQuote(master) + " " + shellQuote(slave) + " --quiet");
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_TRUE(contains(run.output, "another job on " + master + " and " + slave + " is running")) << run.output;
+    }
+    EXPECT_EQ(ReadFileBytes(output()), before);
+    const IniFile after = IniFile::Parse(readText(dir.file("qzv.ini")));
+    const auto value = [&](const IniFile& doc, const char* key) {
+        const std::string* v = doc.Find(slave, key);
+        return v ? *v : std::string("<missing>");
+    };
+    for (const char* key : {"Count", "DP0", "DP1"}) EXPECT_EQ(value(after, key), value(stored, key)) << key;
+}
+
+TEST_F(HostileInput, equalised_copy_of_a_file_in_a_read_only_folder_goes_to_the_cache_folder) {
+    // Run as another user when root, for whom no folder is read-only.
+    const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::create_directories(dir.file("takes"));
+    fs::create_directories(dir.file("cache"));
+    fs::permissions(dir.file("cache"), fs::perms::all);
+    const std::string take = dir.file("takes/take.wav");
+    WriteStereoWave(take, pair.master);
+    fs::permissions(dir.file("takes"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                           fs::perms::others_read | fs::perms::others_exec);
+    const CliRun run = cli(dirArg() + " eq " + shellQuote(take) + " --band 100,2000",
+                           "XDG_CACHE_HOME=" + shellQuote(dir.file("cache")) + " " + as);
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::string copy = run.output.substr(0, run.output.find('\n'));
+    EXPECT_EQ(FolderOf(copy), dir.file("cache/tandem/")) << run.output;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("takes")), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("cache/tandem")), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include "wave/WaveFixture.h"
 #pragma GCC diagnostic pop
 #include "core/Log.h"
+#include "core/Text.h"
 #include "dsp/KFirFilter.h"
 #include "eq/EqWave.h"
 #include "wave/KWavefile.h"
@@ -39,10 +41,10 @@ std::vector<Frame> Music(FrameIndex n) {
     return frames;
 }
 
-// The frames of a 16-bit stereo file written as a plain 44-byte-header WAVE.
+// The frames of a 16-bit stereo file written with a plain 44-byte header.
 std::vector<Frame> FramesOf(const std::vector<std::uint8_t>& bytes) {
     std::vector<Frame> frames;
-    for (std::size_t at = 44; at + 4 <= bytes.size(); at += 4) {
+    for (std::size_t at = 44; at + 4 <= 44 + Le(bytes, 40, 4); at += 4) {
         frames.push_back(Frame{static_cast<std::int16_t>(Le(bytes, at, 2)), static_cast<std::int16_t>(Le(bytes, at + 2, 2))});
     }
     return frames;
@@ -89,7 +91,8 @@ TEST_F(EqWave, copy_holds_the_band_limited_source_as_16_bit_stereo) {
     const std::string copy = MakeEqWave(path, 500, 2000);
     ASSERT_EQ(copy, folder() + "take_EQ(500,2000).wav");
     const std::vector<std::uint8_t> bytes = test::ReadFileBytes(copy);
-    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n));
+    // The frames, then the 32-byte record of the source.
+    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n) + 32u);
     EXPECT_EQ(Le(bytes, 22, 2), 2u);
     EXPECT_EQ(Le(bytes, 24, 4), 44100u);
     EXPECT_EQ(Le(bytes, 34, 2), 16u);
@@ -120,20 +123,36 @@ TEST_F(EqWave, zero_edge_switches_its_filter_off) {
     for (std::size_t i = 0; i < frames.size(); i += 97) EXPECT_NEAR(frames[i].left, expected[i].left, 1) << i;
 }
 
-TEST_F(EqWave, existing_copy_is_used_unchanged) {
+TEST_F(EqWave, copy_is_reused_only_while_its_source_is_unchanged) {
     const std::string path = take(test::StereoWave(Music(5000)));
     const std::string name = EqWaveName(path, 100, 2000);
-    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
-    test::WriteFile(name, old);
+    // A file without the record of its source (an older copy, or not a copy at all).
+    test::WriteFile(name, {'o', 'l', 'd'});
     EXPECT_EQ(MakeEqWave(path, 100, 2000), name);
-    EXPECT_EQ(test::ReadFileBytes(name), old);
+    EXPECT_GT(test::ReadFileBytes(name).size(), 20000u);
 
-    // A second press does not rewrite a copy it made itself either.
-    const std::string fresh = MakeEqWave(path, 200, 2000);
-    const auto written = std::filesystem::last_write_time(fresh);
-    std::filesystem::last_write_time(fresh, written - std::chrono::hours(1));
-    MakeEqWave(path, 200, 2000);
-    EXPECT_EQ(std::filesystem::last_write_time(fresh), written - std::chrono::hours(1));
+    // Made from the source as it is: not made again (its time set back tells).
+    const auto setBack = [&] {
+        std::filesystem::last_write_time(name, std::filesystem::last_write_time(name) - std::chrono::hours(1));
+        return std::filesystem::last_write_time(name);
+    };
+    auto mark = setBack();
+    MakeEqWave(path, 100, 2000);
+    EXPECT_EQ(std::filesystem::last_write_time(name), mark);
+
+    // The source replaced by other audio of the same size within the same second: only
+    // the nanoseconds of its time differ.
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    test::WriteFile(path, test::StereoWave(std::vector<Frame>(5000)));
+    timespec times[2] = {before.st_mtim, before.st_mtim};
+    times[0].tv_nsec = times[1].tv_nsec = (before.st_mtim.tv_nsec + 1) % 1000000000;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    mark = setBack();
+    MakeEqWave(path, 100, 2000);
+    EXPECT_NE(std::filesystem::last_write_time(name), mark);
+    const std::vector<Frame> silent = FramesOf(test::ReadFileBytes(name));
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](const Frame& f) { return f.left == 0 && f.right == 0; }));
 }
 
 TEST_F(EqWave, mono_8_bit_source_gives_a_16_bit_stereo_copy) {
@@ -147,7 +166,7 @@ TEST_F(EqWave, mono_8_bit_source_gives_a_16_bit_stereo_copy) {
     const std::string path = take(test::MakeWaveBytes(spec, data), "mono8.wav");
 
     const std::vector<std::uint8_t> bytes = test::ReadFileBytes(MakeEqWave(path, 100, 8000));
-    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n));
+    ASSERT_EQ(bytes.size(), 44u + 4u * static_cast<std::size_t>(n) + 32u);
     EXPECT_EQ(Le(bytes, 22, 2), 2u);
     EXPECT_EQ(Le(bytes, 32, 2), 4u);
     EXPECT_EQ(Le(bytes, 34, 2), 16u);
@@ -177,13 +196,24 @@ TEST_F(EqWave, missing_source_throws) {
     EXPECT_FALSE(std::filesystem::exists(folder() + "absent_EQ(100,2000).wav"));
 }
 
-TEST_F(EqWave, unwritable_folder_is_reported) {
+TEST_F(EqWave, read_only_source_folder_puts_the_copy_in_the_cache_folder_and_says_so) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const std::string path = take(test::StereoWave(Music(5000)));
+    ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
     ::chmod(folder().c_str(), 0555);
-    EXPECT_THROW(MakeEqWave(path, 100, 2000), WaveFileError);
+    StartLog();
+    std::string copy;
+    EXPECT_NO_THROW(copy = MakeEqWave(path, 100, 2000));
+    const std::vector<std::string> lines = LogLines();
+    HideLog();
     ::chmod(folder().c_str(), 0755);
+    ::unsetenv("XDG_CACHE_HOME");
     EXPECT_EQ(FilesIn(folder()), std::vector<std::string>{"take.wav"});
+    EXPECT_EQ(FolderOf(copy), dir.file("cache/tandem/"));
+    EXPECT_EQ(FramesOf(test::ReadFileBytes(copy)).size(), 5000u);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(copy) != std::string::npos && l.find("not writable") != std::string::npos;
+    }));
 }
 
 TEST_F(EqWave, copy_name_too_long_for_the_file_system_is_reported) {

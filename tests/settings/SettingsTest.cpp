@@ -276,6 +276,24 @@ TEST_F(SettingsTest, temporaries_left_by_a_killed_write_back_are_removed_by_the_
     EXPECT_TRUE(std::filesystem::exists(dir.file("qzv.ini.bak")));
 }
 
+TEST_F(SettingsTest, settings_files_that_are_links_stay_links_and_their_targets_are_replaced) {
+    // Dotfile set-ups: both files live elsewhere, the link in a subfolder of its own.
+    std::filesystem::create_directories(dir.file("dotfiles/ini"));
+    std::filesystem::create_directories(dir.file("tandem"));
+    writeText(dir.file("dotfiles/ini/real.ini"), "[TandemEnv]\nMODE=1\n");
+    writeText(dir.file("dotfiles/registry.ini"), "");
+    std::filesystem::create_symlink("dotfiles/ini/real.ini", ini);
+    std::filesystem::create_symlink(dir.file("dotfiles/registry.ini"), registry);
+    SettingsOpen(ini);
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    SettingsWriteText("mine", "k", "v");
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_TRUE(std::filesystem::is_symlink(ini));
+    EXPECT_TRUE(std::filesystem::is_symlink(registry));
+    EXPECT_EQ(onDisk(dir.file("dotfiles/ini/real.ini"), "TandemEnv", "MODE"), "2");
+    EXPECT_EQ(onDisk(dir.file("dotfiles/registry.ini"), "mine", "k"), "v");
+}
+
 TEST_F(SettingsTest, changes_reach_the_disk_without_an_explicit_flush) {
     SettingsOpen(ini);
     SettingsWriteInt("TandemEnv", "MODE", 2);

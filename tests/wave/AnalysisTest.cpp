@@ -130,6 +130,24 @@ TEST_F(WaveAnalysis, cache_is_used_while_valid_and_remeasured_when_not) {
     EXPECT_EQ(KWavefile(path, kPlaceBoth, true).Average, first.Average);
 }
 
+TEST_F(WaveAnalysis, file_replaced_within_the_dates_two_seconds_is_measured_again) {
+    // Same Date both times; what tells them apart is the size or the time in nanoseconds.
+    const std::string path = dir.file("r.wav");
+    struct Case {
+        int frames;
+        long nanoseconds;
+    };
+    int scale = 10;
+    for (const Case c : {Case{1000, 100}, Case{1000, 200}, Case{1100, 200}}) {
+        WriteFile(path, StereoWave(Ramp(c.frames, scale)));
+        const timespec times[2] = {{1700000000, c.nanoseconds}, {1700000000, c.nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        const KWavefile w(path, kPlaceBoth, true);
+        EXPECT_EQ(w.Peak, c.frames * scale) << c.frames << " frames at " << c.nanoseconds << " ns";
+        scale += 3;
+    }
+}
+
 TEST_F(WaveAnalysis, date_is_the_local_modification_time_at_two_seconds) {
     const std::string path = write("d.wav", StereoWave(Ramp(100)));
     std::tm tm{};
