@@ -25,7 +25,7 @@ struct AlertBridge::Shared {
     Presenter present;
 
     void show(const std::string& text) {
-        const QString message = EngineText(text);
+        const QString message = QString::fromStdString(text);
         std::unique_lock lock(mutex);
         if (!closed && QThread::currentThread() == mainThread) {
             lock.unlock();

@@ -46,7 +46,7 @@ std::optional<QString> EndOfJobLine(const JobOutcome& outcome) {
     if (outcome.stoppedByUser && outcome.outputWritten && !outcome.checkSummary.empty())
         return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2")
             .arg(outcome.pointCount)
-            .arg(EngineText(outcome.checkSummary));
+            .arg(QString::fromStdString(outcome.checkSummary));
     if (outcome.stoppedByUser && outcome.outputWritten)
         return QCoreApplication::translate("tandem::ProgressDisplay", "停止しました（分割点 %1 個）。%2 を作成しました")
             .arg(outcome.pointCount)

@@ -1,5 +1,7 @@
 #include "app/RunControl.h"
 
+#include "core/Error.h"
+
 namespace tandem {
 
 RunControl::RunControl(QObject* parent) : QObject(parent) {}
@@ -12,41 +14,35 @@ RunControl::~RunControl() {
     thread_->Join();
 }
 
-bool RunControl::Start(const JobRequest& request, std::string* why) {
-    if (thread_) {
-        if (why) *why = "a job is running already";
-        return false;
-    }
+void RunControl::Start(const JobRequest& request) {
+    if (thread_) throw EngineError(Msg::JobRunning);
     last_ = request;
     thread_ = std::make_unique<KSyncThread>(job_, progress_, request);
-    return launch(request.lowPriority, why);
+    launch(request.lowPriority);
 }
 
-bool RunControl::StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
-                                 bool lowPriority, std::string* why) {
-    if (thread_) {
-        if (why) *why = "a job is running already";
-        return false;
-    }
+void RunControl::StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
+                                 bool lowPriority) {
+    if (thread_) throw EngineError(Msg::JobRunning);
     last_ = JobRequest{};
     last_.master = master;
     last_.slave = slave;
     last_.lowPriority = lowPriority;
     thread_ = std::make_unique<KSyncThread>(job_, progress_, master, slave, mix);
-    return launch(lowPriority, why);
+    launch(lowPriority);
 }
 
-bool RunControl::launch(bool lowPriority, std::string* why) {
-    const bool started = thread_->Start(
-        lowPriority,
-        [this](const JobOutcome& outcome) {
+void RunControl::launch(bool lowPriority) {
+    try {
+        thread_->Start(lowPriority, [this](const JobOutcome& outcome) {
             // On the worker: hand the outcome to the main thread. The owner joins before
             // it is destroyed, so this object is alive here.
             QMetaObject::invokeMethod(this, [this, outcome] { workerEnded(outcome); }, Qt::QueuedConnection);
-        },
-        why);
-    if (!started) thread_.reset();
-    return started;
+        });
+    } catch (...) {
+        thread_.reset();
+        throw;
+    }
 }
 
 void RunControl::RequestStop() { job_.StopRequest.store(1); }

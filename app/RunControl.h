@@ -25,14 +25,14 @@ public:
     // A worker still running is stopped and waited for: no thread outlives its owner.
     ~RunControl() override;
 
-    // Starts the worker on request (which also sets the option word). Returns false with
-    // *why set when a job is running already or no thread could be started; JobDone
-    // then never comes.
-    bool Start(const JobRequest& request, std::string* why);
+    // Starts the worker on request (which also sets the option word). Throws EngineError
+    // when a job is running already or no thread could be started; JobDone then never
+    // comes.
+    void Start(const JobRequest& request);
     // Starts an output-only job: the synchronised file of a stored pair rebuilt from its
-    // stored points with mix (copied). Same results as Start.
-    bool StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
-                         bool lowPriority, std::string* why);
+    // stored points with mix (copied). Throws as Start does.
+    void StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
+                         bool lowPriority);
     // Asks the worker to end after the current segment (it still writes its output). A
     // request made before the worker reaches its first segment holds: the flag is
     // cleared only when a job is made.
@@ -48,7 +48,7 @@ signals:
     void JobDone(const tandem::JobOutcome& outcome);
 
 private:
-    bool launch(bool lowPriority, std::string* why);
+    void launch(bool lowPriority);
     void workerEnded(const JobOutcome& outcome);
 
     SyncJob job_;

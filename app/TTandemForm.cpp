@@ -30,6 +30,7 @@
 
 #include "app/ProgressDisplay.h"
 #include "ui/Translation.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "eq/EqStrip.h"
@@ -229,7 +230,7 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
 
     run_.Progress().Reset();
     const std::string notice = FolderNotice();
-    if (!notice.empty()) LabelMsg1->setText(EngineText(notice));
+    if (!notice.empty()) LabelMsg1->setText(toQ(notice));
 }
 
 TTandemForm::~TTandemForm() = default;
@@ -511,7 +512,7 @@ bool TTandemForm::guarded(const std::function<void()>& action) {
         action();
         return true;
     } catch (const std::exception& e) {
-        ShowMessage(EngineText(e.what()));
+        ShowMessage(toQ(FailureText(e)));
         return false;
     }
 }
@@ -707,11 +708,12 @@ bool TTandemForm::startJob(bool continuesBatch) {
     request.lowPriority = cbBackGround->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
-    std::string why;
-    if (!run_.Start(request, &why)) {
+    try {
+        run_.Start(request);
+    } catch (const std::exception& e) {
         if (debug) HideLog();
         returnToIdle();
-        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(EngineText(why)));
+        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(toQ(FailureText(e))));
         return false;
     }
     return true;
@@ -751,7 +753,7 @@ void TTandemForm::Timer1Timer() { TimerTick(TickCountMs()); }
 void TTandemForm::TimerTick(std::int64_t nowMs) {
     SyncProgress& progress = run_.Progress();
     QLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
-    for (int i = 0; i < 3; ++i) lines[i]->setText(EngineText(progress.MessageLine(i)));
+    for (int i = 0; i < 3; ++i) lines[i]->setText(toQ(progress.MessageLine(i)));
 
     const int value = progress.ResultValue();
     // Equal ends would turn the gauge into a busy indicator.
@@ -800,10 +802,10 @@ void TTandemForm::BtnMakeEqWaveClick() {
         MakeEqWave(toStd(fnMaster->Path()), BandLow(), BandHigh());
         MakeEqWave(toStd(fnSlave->Path()), BandLow(), BandHigh());
     } catch (const std::exception& e) {
-        failure = e.what();
+        failure = FailureText(e);
     }
     QApplication::restoreOverrideCursor();
-    if (!failure.empty()) ShowMessage(EngineText(failure));
+    if (!failure.empty()) ShowMessage(toQ(failure));
 }
 
 void TTandemForm::AttachJobList(TJobListForm* jobList, TRemixForm* remix) {
@@ -876,10 +878,11 @@ void TTandemForm::remixStoredJob() {
     showPanels(false);
     const JobEntry& job = jobList_->History().Entry(entry);
     const MixSettings mix = remix_ ? remix_->Mix() : kDefaultMix;
-    std::string why;
-    if (!run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked(), &why)) {
+    try {
+        run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked());
+    } catch (const std::exception& e) {
         returnToIdle();
-        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(EngineText(why)));
+        ShowMessage(tr("ジョブを開始できませんでした：%1").arg(toQ(FailureText(e))));
     }
 }
 
@@ -899,10 +902,7 @@ void TTandemForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    guarded([] {
-        std::string why;
-        if (!SettingsFlush(&why)) throw SettingsError(why);
-    });
+    if (std::string why; !SettingsFlush(&why)) ShowMessage(toQ(why));
     QWidget::closeEvent(event);
 }
 

@@ -15,6 +15,7 @@
 #include "app/TDebugWindow.h"
 #include "app/TTandemForm.h"
 #include "ui/Translation.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "joblist/TJobListForm.h"
@@ -95,11 +96,11 @@ int main(int argc, char** argv) {
         }
         std::string why;
         if (!tandem::SettingsFlush(&why)) {
-            complain(tandem::EngineText(why));
+            complain(QString::fromStdString(why));
             status = status == 0 ? 1 : status;
         }
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, "Tandem", tandem::EngineText(e.what()));
+        QMessageBox::critical(nullptr, "Tandem", QString::fromStdString(tandem::FailureText(e)));
         return 1;
     }
     return status;

@@ -118,10 +118,11 @@ JobOutcome RunWithProgress(KSyncThread& thread, SyncProgress& progress, bool qui
     std::promise<JobOutcome> done;
     std::future<JobOutcome> result = done.get_future();
     progress.SetStageClock(TickCountMs());
-    std::string why;
-    if (!thread.Start(lowPriority, [&done](const JobOutcome& outcome) { done.set_value(outcome); }, &why)) {
+    try {
+        thread.Start(lowPriority, [&done](const JobOutcome& outcome) { done.set_value(outcome); });
+    } catch (const EngineError& e) {
         JobOutcome failed;
-        failed.error = why;
+        failed.error = e.what();
         return failed;
     }
     ProgressDisplay display(progress, quiet);

@@ -2,7 +2,10 @@
 
 #include <clocale>
 #include <filesystem>
+#include <string_view>
 
+#include "core/EnglishMessages.h"
+#include "core/Message.h"
 #include "core/ProgramFolder.h"
 
 #ifndef TANDEM_LOCALE_DIR
@@ -19,6 +22,18 @@ void InitMessages() {
     std::error_code ec;
     bindtextdomain("tandem-cli", std::filesystem::is_directory(beside, ec) ? beside.c_str() : TANDEM_LOCALE_DIR);
     bind_textdomain_codeset("tandem-cli", "UTF-8");
+    // The engine's messages speak the language gettext chose for ours: Japanese (their
+    // source) exactly when the Japanese catalogue is in use.
+    if (Japanese()) {
+        SetMessageTranslator(MessageLanguage::Japanese, nullptr);
+    } else {
+        SetMessageTranslator(MessageLanguage::English, EnglishMessageText);
+    }
+}
+
+bool Japanese() {
+    // Translated only in the Japanese catalogue.
+    return std::string_view(_("English")) != "English";
 }
 
 }  // namespace tandem::cli

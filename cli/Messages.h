@@ -10,8 +10,11 @@
 
 namespace tandem::cli {
 
-// Chooses the catalogue from the environment's locale.
+// Chooses the catalogue from the environment's locale, and the same language for the
+// engine's messages.
 void InitMessages();
+// Whether the texts are Japanese.
+bool Japanese();
 
 // The translation of an English text (the text itself when there is none).
 inline const char* _(const char* english) { return dgettext("tandem-cli", english); }

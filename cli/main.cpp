@@ -19,6 +19,12 @@ int main(int argc, char** argv) {
     using namespace tandem::cli;
     InitMessages();
     CLI::App app{_("Tandem: puts two recordings of the same material in step.")};
+    // CLI11's own words in the help, in the same language (subcommands inherit them).
+    for (const char* label : {N_("Usage"), N_("OPTIONS"), N_("SUBCOMMAND"), N_("SUBCOMMANDS"), N_("REQUIRED"),
+                              N_("Positionals"), N_("TEXT"), N_("INT"), N_("FLOAT"), N_("UINT")})
+        app.get_formatter()->label(label, _(label));
+    app.option_defaults()->group(_("Options"));
+    app.set_help_flag("-h,--help", _("Print this help message and exit"));
     app.require_subcommand(1);
     std::string folder;
     app.add_option("--dir", folder,
@@ -89,6 +95,8 @@ int main(int argc, char** argv) {
     pairCmd->add_option("dir", pairFolder, _("Folder"))->required();
     pairCmd->add_option("--seconds", pairSeconds, _("Length of the material"))->check(CLI::Range(1.0, 3600.0));
 
+    for (CLI::App* command : app.get_subcommands({}))
+        if (!command->get_group().empty()) command->group(_("Subcommands"));
     app.footer(
         "Exit status:\n"
         "  0    done; a synchronised file was written and its check found it in step\n"

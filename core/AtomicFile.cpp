@@ -95,7 +95,10 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::fail(int error) {
-    if (problem_.empty()) problem_ = "cannot write " + what_ + ": " + std::strerror(error);
+    if (problem_.empty()) {
+        reason_ = SystemErrorText(error);
+        problem_ = MessageText(Msg::CannotWrite, what_, reason_);
+    }
     return false;
 }
 

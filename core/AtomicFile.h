@@ -12,7 +12,8 @@
 // (left by a killed process) are removed when a new one is made beside them.
 //
 // Failures are values: a call returns false once anything failed, later calls do
-// nothing, and Problem() says "cannot write <what>: <reason>".
+// nothing, Problem() says "cannot write <what>: <reason>" (Msg::CannotWrite) and
+// Failure() is the same as an EngineError (or one of its kinds) to throw.
 //
 // Thread safety: one writer per thread; different writers may run at once, even on
 // the same target (the last Commit wins, each file whole).
@@ -26,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/Error.h"
 #include "core/Fd.h"
 
 namespace tandem {
@@ -40,6 +42,10 @@ public:
 
     bool Ok() const { return problem_.empty(); }
     const std::string& Problem() const { return problem_; }
+    template <class Error = EngineError>
+    Error Failure() const {
+        return Error(Msg::CannotWrite, what_, reason_);
+    }
     const std::string& Target() const { return target_; }
     const std::string& TemporaryPath() const { return temp_; }
 
@@ -64,6 +70,7 @@ private:
     Fd fd_;
     std::string buffer_;
     std::string problem_;
+    std::string reason_;
     bool committed_ = false;
 };
 

@@ -67,7 +67,7 @@ bool SaveLogAndOpen(const std::string& path, std::string* why) {
     std::vector<std::string> lines = LogLines();
     bool ok = true;
     {
-        AtomicFile out(path, "the log file " + path);
+        AtomicFile out(path, MessageText(Msg::LogFile, path));
         for (const std::string& line : lines) {
             out.Write(line);
             out.Write("\r\n");

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "core/Message.h"
+
 namespace tandem {
 namespace {
 
@@ -60,8 +62,7 @@ std::string ProgramFolder() {
             std::error_code ec;
             std::filesystem::create_directories(other, ec);
             chosenFolder() = other;
-            notice() = "The program folder " + exeDir + " is not writable; settings and results go to " +
-                       other + ".";
+            notice() = MessageText(Msg::FolderNotWritable, exeDir, other);
         }
     }
     return chosenFolder();

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/Message.h"
+
 namespace tandem {
 
 std::string Fixed(double value, int decimals) {
@@ -38,15 +40,13 @@ std::string HashName(const std::string& text) {
 
 std::string NameLengthProblem(const std::string& path, std::size_t extraBytes) {
     if (path.size() + extraBytes >= PATH_MAX)
-        return "cannot create " + path + ": File name too long (the path has " + std::to_string(path.size()) +
-               " bytes)";
+        return MessageText(Msg::PathTooLong, path, path.size());
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
         const std::size_t length = end - start + (end == path.size() ? extraBytes : 0);
         if (length > NAME_MAX)
-            return "cannot create " + path + ": File name too long (a name of " + std::to_string(end - start) +
-                   " bytes, at most " + std::to_string(NAME_MAX - (end == path.size() ? extraBytes : 0)) + ")";
+            return MessageText(Msg::NameTooLong, path, end - start, NAME_MAX - (end == path.size() ? extraBytes : 0));
         start = end + 1;
     }
     return {};

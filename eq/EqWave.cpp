@@ -172,11 +172,11 @@ std::string MakeEqWave(const std::string& source, int lowHz, int highHz) {
     const bool record = stamped && riff <= 0xFFFFFFFFull;
     if (record) putLe(image.header.data() + 4, riff);
 
-    AtomicFile file(name, "the equalised copy " + name);
+    AtomicFile file(name, MessageText(Msg::EqCopy, name));
     file.Write(image.header.data(), image.header.size());
     WriteFrames(file, image.frames);
     if (record) file.Write(chunk, sizeof chunk);
-    if (!file.Commit()) throw WaveFileError(file.Problem());
+    if (!file.Commit()) throw file.Failure<WaveFileError>();
     return name;
 }
 

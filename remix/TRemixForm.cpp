@@ -173,7 +173,7 @@ void TRemixForm::RefreshView(bool refillGrid) {
         refilling_ = true;
         for (int row = 0; row < 3; ++row) {
             for (int column = 0; column < 5; ++column)
-                StringGrid1->item(row, column)->setText(EngineText(CellText(mix_, column, row)));
+                StringGrid1->item(row, column)->setText(QString::fromStdString(CellText(mix_, column, row)));
         }
         refilling_ = false;
     }

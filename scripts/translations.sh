@@ -7,7 +7,7 @@ ts=$(realpath "${1:-$(dirname "$0")/../translations/tandem_en.ts}")
 cd "$(dirname "$0")/.."
 lupdate=$(command -v lupdate || echo /usr/lib/qt6/bin/lupdate)
 "$lupdate" -silent -locations none -no-obsolete -source-language ja -target-language en \
-  -I . app ui eq joblist remix -ts "$ts"
+  -I . core app ui eq joblist remix -ts "$ts"
 
 # The command line's texts: English source, Japanese catalogue.
 if [ $# -eq 0 ] || [ -n "${2:-}" ]; then

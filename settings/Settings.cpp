@@ -40,7 +40,7 @@ constexpr auto kWriteBackDelay = std::chrono::milliseconds(200);
 // After a failed write-back the flusher tries again at this pace, not on every write.
 constexpr auto kRetryDelay = std::chrono::seconds(1);
 
-std::string systemError(int err) { return std::strerror(err); }
+std::string systemError(int err) { return SystemErrorText(err); }
 
 // What identifies one version of a file on disk; a mismatch means "read it again".
 struct Stamp {
@@ -96,13 +96,13 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
             stamp = Stamp{};
             return ReadResult::Missing;
         }
-        why = "cannot read " + path + ": " + systemError(err);
+        why = MessageText(Msg::CannotRead, path, systemError(err));
         stamp = statPath(path);
         return ReadResult::Failed;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        why = "cannot read " + path + ": " + systemError(errno);
+        why = MessageText(Msg::CannotRead, path, systemError(errno));
         return ReadResult::Failed;
     }
     stamp = Stamp::Of(st);
@@ -113,7 +113,7 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            why = "cannot read " + path + ": " + systemError(errno);
+            why = MessageText(Msg::CannotRead, path, systemError(errno));
             bytes.clear();
             return ReadResult::Failed;
         }
@@ -130,11 +130,11 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool cre
     // Replacing by rename would go through a read-only file; the user made it read-only
     // so that it stays as it is (even for root, who may write anything).
     if (exists && ::access(path.c_str(), W_OK) != 0) {
-        why = "cannot write " + path + ": " + systemError(errno);
+        why = MessageText(Msg::CannotWrite, path, systemError(errno));
         return false;
     }
     if (exists && (old.st_mode & 0222) == 0) {
-        why = "cannot write " + path + ": the file is read-only";
+        why = MessageText(Msg::CannotWrite, path, MessageText(Msg::FileReadOnly));
         return false;
     }
     if (createFolder) {
@@ -378,23 +378,20 @@ bool holdsLineBreakOrNul(const std::string& text) {
 }
 
 void checkStorable(const std::string& section, const std::string& key, const std::string& value) {
-    const char* problem = nullptr;
+    Msg problem = Msg::Count;
     if (holdsLineBreakOrNul(section)) {
-        problem = "the section name holds a line break or NUL";
+        problem = Msg::SectionNotStorable;
     } else if (!IniFile::IsStorableKey(key)) {
-        problem = "the key is empty, holds a line break, NUL or '=', has spaces at an end or begins with ';', '#' "
-                  "or '['";
+        problem = Msg::KeyNotStorable;
     } else if (holdsLineBreakOrNul(value)) {
-        problem = "the value holds a line break or NUL";
+        problem = Msg::ValueNotStorable;
     } else if (!value.empty() && (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
                                   value.back() == '\t')) {
         // Spaces around a value are trimmed on reading: it would not come back as written.
-        problem = "the value begins or ends with a space";
+        problem = Msg::ValueHasSpaces;
     }
-    if (problem) {
-        throw SettingsError("Settings: cannot store [" + escaped(section) + "] " + escaped(key) + "=\"" +
-                            escaped(value) + "\": " + problem + "; nothing was stored");
-    }
+    if (problem != Msg::Count)
+        throw SettingsError(Msg::CannotStore, escaped(section), escaped(key), escaped(value), MessageText(problem));
 }
 
 // Decimal integer with optional sign and surrounding spaces; anything else is refused.
@@ -459,13 +456,13 @@ bool flushFile(State& s, FileStore& f, std::string& why, const FolderLock* held 
         std::lock_guard lock(s.mutex);
         if (f.pending.Empty()) return true;
         if (f.path.empty()) {
-            why = "no folder for the per-user settings file (neither XDG_CONFIG_HOME nor HOME is set)";
+            why = MessageText(Msg::NoUserFolder);
             return false;
         }
         refresh(f);
         if (f.readFailed) {
             // Writing now would replace keys that could not be read.
-            why = f.readWhy + " (not overwritten)";
+            why = MessageText(Msg::NotOverwritten, f.readWhy);
             return false;
         }
         path = f.path;
@@ -514,7 +511,7 @@ bool flushBoth(State& s, std::string* why, bool fromFlusher) {
                 tell = !f->alerted;
                 f->alerted = true;
             }
-            if (tell) ShowAlert("Settings could not be saved: " + reason);
+            if (tell) ShowAlert(MessageText(Msg::SettingsNotSaved, reason));
         }
     }
     if (why) *why = reasons;
@@ -567,7 +564,7 @@ void stopFlusher(State& s) {
 void switchIniPath(State& s, const std::string& path) {
     std::lock_guard io(s.ini.io);
     std::string why;
-    if (!flushFile(s, s.ini, why)) ShowAlert("Settings could not be saved: " + why);
+    if (!flushFile(s, s.ini, why)) ShowAlert(MessageText(Msg::SettingsNotSaved, why));
     std::lock_guard lock(s.mutex);
     s.iniPath = path;
     if (s.ini.path != path) s.ini.Forget(path);
@@ -578,7 +575,7 @@ State::~State() {
     // may already be gone, so a failure goes to stderr.
     stopFlusher(*this);
     std::string why;
-    if (!flushBoth(*this, &why, false)) std::fprintf(stderr, "tandem: settings could not be saved: %s\n", why.c_str());
+    if (!flushBoth(*this, &why, false)) std::fprintf(stderr, "tandem: %s\n", MessageText(Msg::SettingsNotSaved, why).c_str());
 }
 
 }  // namespace
@@ -674,7 +671,7 @@ bool SettingsReadable(std::string* why) {
     std::lock_guard lock(s.mutex);
     refresh(s.ini);
     if (!s.ini.readFailed) return true;
-    if (why) *why = s.ini.readWhy + " (not overwritten)";
+    if (why) *why = MessageText(Msg::NotOverwritten, s.ini.readWhy);
     return false;
 }
 

@@ -21,14 +21,15 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
+
+#include "core/Error.h"
 
 namespace tandem {
 
-class SettingsError : public std::runtime_error {
+class SettingsError : public EngineError {
 public:
-    using std::runtime_error::runtime_error;
+    using EngineError::EngineError;
 };
 
 // name starting with '/': it is the INI file. Otherwise name is a section of the

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/Message.h"
 #include "core/Text.h"
 #include "sync/StoredPoints.h"
 
@@ -28,20 +29,19 @@ std::string ResumeAtLastStoredPair(JobRequest& request) {
     const std::string foreign = ForeignPoints(
         masterPoints, slavePoints,
         PairRecord{request.master, request.slave, request.baseStep, request.mode, request.level, -1});
-    if (!foreign.empty()) return foreign + "; searching from the start";
+    if (!foreign.empty()) return MessageText(Msg::SearchFromStart, foreign);
     // A job keeps the stored points before its master lead-in and goes on from the first
     // one at or after it; with the lead-ins at the last stored pair, that pair is it.
     const LastPair last = LastStoredPair(masterPoints, slavePoints);
     const int stored = last.stored;
-    if (stored < 2) return "no stored division points to resume from; searching from the start";
+    if (stored < 2) return MessageText(Msg::NothingToResume);
     const FrameIndex m = last.master;
     const FrameIndex s = last.slave;
-    if (m <= request.masterSkip) return "the stored division points end before the master lead-in; nothing to resume";
+    if (m <= request.masterSkip) return MessageText(Msg::PointsBeforeLeadIn);
     request.masterSkip = m;
     request.slaveSkip = std::max<FrameIndex>(s, 0);
     request.resume = true;
-    return "resuming after " + std::to_string(stored - 1) + " stored division points, at " +
-           secondsText(request.masterSkip) + " (master) / " + secondsText(request.slaveSkip) + " (slave)";
+    return MessageText(Msg::Resuming, stored - 1, secondsText(request.masterSkip), secondsText(request.slaveSkip));
 }
 
 bool ContinuesPart(const JobRequest& previous, const JobRequest& next) {

@@ -64,7 +64,7 @@ void KSyncThread::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool KSyncThread::Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why) {
+void KSyncThread::Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone) {
     try {
         thread_ = std::thread([this, lowPriority, onDone = std::move(onDone)] {
             if (lowPriority) {
@@ -75,36 +75,35 @@ bool KSyncThread::Start(bool lowPriority, std::function<void(const JobOutcome&)>
             if (onDone) onDone(outcome);
         });
     } catch (const std::system_error& e) {
-        if (why) *why = std::string("cannot start the worker thread: ") + e.what();
-        return false;
+        throw SyncError(Msg::CannotStartWorker, SystemErrorText(e.code().value()));
     }
-    return true;
 }
 
 std::string KSyncThread::ProcessingTimeText(std::int64_t t) {
-    return "処理時間=" + std::to_string(t / 3600000) + "H " + std::to_string((t / 1000) % 3600 / 60) + "M " +
-           std::to_string((t / 1000) % 3600 % 60) + "S " + std::to_string(t % 1000) + "ms";
-}
-
-JobOutcome KSyncThread::Execute() {
-    try {
-        return kind_ == 0 ? runSync() : runOutputOnly();
-    } catch (const std::exception& e) {
-        // Nothing escapes the worker: whatever got here is reported like any failure.
-        JobOutcome outcome;
-        outcome.error = e.what();
-        progress_.SetMessageLine(outcome.error, 2);
-        AddLog(outcome.error);
-        return outcome;
-    }
+    return MessageText(Msg::ProcessingTime, t / 3600000, (t / 1000) % 3600 / 60, (t / 1000) % 3600 % 60, t % 1000);
 }
 
 namespace {
 
+// The one place where the worker turns a failure into message line 2 and the log; the
+// first failure is the job's error.
 void noteError(JobOutcome& outcome, SyncProgress& progress, const std::string& text) {
     if (outcome.error.empty()) outcome.error = text;
     progress.SetMessageLine(text, 2);
     AddLog(text);
+}
+
+// Runs one step of the job frame. A failure is noted and ends the step, not the job:
+// the frame goes on (and still writes the output from the points stored so far).
+template <class Step>
+bool attempt(JobOutcome& outcome, SyncProgress& progress, Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        noteError(outcome, progress, FailureText(e));
+        return false;
+    }
 }
 
 void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress& progress) {
@@ -114,9 +113,7 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     if (!written.error.empty()) {
         noteError(outcome, progress, written.error);
     } else if (!written.written && outcome.error.empty()) {
-        noteError(outcome, progress,
-                  "no synchronised file: fewer than two division points are stored (" + std::to_string(written.points) +
-                      ")");
+        noteError(outcome, progress, MessageText(Msg::TooFewPoints, written.points));
     }
 }
 
@@ -126,14 +123,12 @@ std::string pairProblem(const std::string& master, const std::string& slave) {
     struct stat a {}, b {};
     if (master == slave || (::stat(master.c_str(), &a) == 0 && ::stat(slave.c_str(), &b) == 0 &&
                             a.st_dev == b.st_dev && a.st_ino == b.st_ino))
-        return "the slave file " + slave + " is the master file itself; choose another slave";
+        return MessageText(Msg::SlaveIsMaster, slave);
     std::string masterSection = master, slaveSection = slave, key, value;
     MapSettingPaths(masterSection, key, value);
     MapSettingPaths(slaveSection, key, value);
     if (masterSection == slaveSection)
-        return "the master file " + master + " and the slave file " + slave +
-               " would share one settings section [" + masterSection +
-               "] (brackets are left out of stored names); rename one of them";
+        return MessageText(Msg::SharedSection, master, slave, masterSection);
     return {};
 }
 
@@ -173,7 +168,7 @@ bool mixKeepsSidesApart(const MixSettings& mix) {
 
 void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile) {
     if (!outcome.outputWritten) return;
-    progress.SetMessageLine("同期確認：" + outcome.outputFile, 0);
+    progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
     const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
     outcome.checked = check.error.empty();
     outcome.inStep = check.inStep;
@@ -182,11 +177,8 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
     AddLog(outcome.checkSummary);
     AddLog(outcome.checkDetails);
     progress.SetMessageLine(outcome.checkSummary, 0);
-    if ((progress.JobOptions() & kOptResultCsv) != 0 && outcome.checked) {
-        std::string why;
-        if (!WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv", &why))
-            noteError(outcome, progress, why);
-    }
+    if ((progress.JobOptions() & kOptResultCsv) != 0 && outcome.checked)
+        attempt(outcome, progress, [&] { WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv"); });
 }
 
 // What the start check and the lock guard did, for the summary; an undecided start is
@@ -194,20 +186,26 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
 std::string searchNotes(const SyncJob& job, SyncProgress& progress) {
     std::string notes;
     if (job.StartUndecided) {
-        notes = "開始点：相関で確かめられず、立上りの推定のまま";
+        notes = MessageText(Msg::StartUndecided);
         progress.SetMessageLine(notes, 2);
         AddLog(notes);
     }
     const GuardCounts& g = job.Guard;
     if (g.corrected > 0 || g.lost > 0) {
-        const std::string line = "ロック判定：補正 " + std::to_string(g.corrected) + "、喪失 " + std::to_string(g.lost) +
-                                 "（保持 " + std::to_string(g.held) + " 点）、回復 " + std::to_string(g.reacquired);
+        const std::string line = MessageText(Msg::LockGuardNote, g.corrected, g.lost, g.held, g.reacquired);
         notes += (notes.empty() ? "" : "\n") + line;
     }
     return notes;
 }
 
 }  // namespace
+
+JobOutcome KSyncThread::Execute() {
+    JobOutcome outcome;
+    // Nothing escapes the worker: whatever got here is reported like any failure.
+    attempt(outcome, progress_, [&] { outcome = kind_ == 0 ? runSync() : runOutputOnly(); });
+    return outcome;
+}
 
 JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
@@ -257,18 +255,15 @@ JobOutcome KSyncThread::runSync() {
     bool ready = true;
     std::string masterCopy, slaveCopy;
     if (request_.eqLow > 0 || request_.eqHigh > 0) {
-        try {
-            progress_.SetMessageLine("イコライジング：" + request_.master, 0);
+        ready = attempt(outcome, progress_, [&] {
+            progress_.SetMessageLine(MessageText(Msg::Equalising, request_.master), 0);
             masterCopy = MakeEqWave(request_.master, request_.eqLow, request_.eqHigh);
-            progress_.SetMessageLine("イコライジング：" + request_.slave, 0);
+            progress_.SetMessageLine(MessageText(Msg::Equalising, request_.slave), 0);
             slaveCopy = MakeEqWave(request_.slave, request_.eqLow, request_.eqHigh);
-        } catch (const std::exception& e) {
-            noteError(outcome, progress_, e.what());
-            ready = false;
-        }
+        });
     }
 
-    progress_.SetMessageLine("同期ポイントの分析", 0);
+    progress_.SetMessageLine(MessageText(Msg::Analysing), 0);
     const std::int64_t started = TickCountMs();
     // Kept until the output is written, which takes over their images of the files.
     std::unique_ptr<KWavefile> master, slave;
@@ -276,42 +271,32 @@ JobOutcome KSyncThread::runSync() {
         const int placement = request_.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
         // Both files are read and analysed at once, the slave on a thread of its own.
         std::exception_ptr slaveFailure;
-        std::thread slaveReader;
-        try {
-            slaveReader = std::thread([&] {
-                try {
-                    slave = std::make_unique<KWavefile>(request_.slave, placement, true);
-                } catch (...) {
-                    slaveFailure = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            slave = nullptr;  // no thread: read it here, after the master
-        }
-        try {
-            master = std::make_unique<KWavefile>(request_.master, placement, true);
-        } catch (const std::exception& e) {
-            noteError(outcome, progress_, e.what());
-        }
-        if (slaveReader.joinable()) {
-            slaveReader.join();
-        } else if (master) {
+        const auto readSlave = [&] {
             try {
                 slave = std::make_unique<KWavefile>(request_.slave, placement, true);
             } catch (...) {
-                slaveFailure = std::current_exception();
+                slaveFailure = std::current_exception();  // reported on this thread
             }
+        };
+        std::thread slaveReader;
+        try {
+            slaveReader = std::thread(readSlave);
+        } catch (const std::system_error&) {
+            // No thread: the slave is read here, after the master.
         }
-        if (slaveFailure && master) {  // a failed master is the one to report
-            try {
-                std::rethrow_exception(slaveFailure);
-            } catch (const std::exception& e) {
-                noteError(outcome, progress_, e.what());
-            }
+        const bool masterRead = attempt(outcome, progress_, [&] {
+            master = std::make_unique<KWavefile>(request_.master, placement, true);
+        });
+        if (slaveReader.joinable()) {
+            slaveReader.join();
+        } else if (masterRead) {
+            readSlave();
         }
+        // A failed master is the one to report.
+        if (slaveFailure && masterRead) attempt(outcome, progress_, [&] { std::rethrow_exception(slaveFailure); });
         if (master && slave) {
             const StoredPoints masterPoints(request_.master), slavePoints(request_.slave);
-            try {
+            attempt(outcome, progress_, [&] {
                 const std::string dropped = ClaimPoints(
                     masterPoints, slavePoints,
                     PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
@@ -322,9 +307,7 @@ JobOutcome KSyncThread::runSync() {
                     masterPoints.setRecordStart(masterPoints.at(0));
                     slavePoints.setRecordStart(masterPoints.at(0));
                 }
-            } catch (const std::exception& e) {
-                noteError(outcome, progress_, e.what());
-            }
+            });
             outcome.notes = searchNotes(job_, progress_);
             // Back from the equalised copies; without them the loaded images are the files'.
             if (!masterCopy.empty()) master->SetDataSource("");
@@ -347,9 +330,8 @@ JobOutcome KSyncThread::runSync() {
     const bool masterChanged = !(stampOf(request_.master) == masterSeen);
     if (masterChanged || !(stampOf(request_.slave) == slaveSeen)) {
         noteError(outcome, progress_,
-                  (masterChanged ? "the master file " + request_.master : "the slave file " + request_.slave) +
-                      " was changed or removed while the job ran; the division points found are stored, but no "
-                      "synchronised file was made");
+                  masterChanged ? MessageText(Msg::MasterChanged, request_.master)
+                                : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
         finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
@@ -389,7 +371,7 @@ JobOutcome KSyncThread::runOutputOnly() {
     const std::string foreign =
         ForeignPoints(StoredPoints(request_.master), StoredPoints(request_.slave), PairRecord{request_.master, request_.slave});
     if (!foreign.empty()) {
-        noteError(outcome, progress_, foreign + "; synchronise " + request_.master + " and " + request_.slave + " again");
+        noteError(outcome, progress_, MessageText(Msg::SynchroniseAgain, foreign, request_.master, request_.slave));
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);

@@ -64,9 +64,9 @@ public:
     KSyncThread& operator=(const KSyncThread&) = delete;
 
     // Starts the worker. lowPriority lowers its scheduling priority (nice 19). onDone
-    // runs on the worker after the job. Returns false with *why set when no thread
-    // could be started (onDone is then not called).
-    bool Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone, std::string* why = nullptr);
+    // runs on the worker after the job. Throws SyncError when no thread could be
+    // started (onDone is then not called).
+    void Start(bool lowPriority, std::function<void(const JobOutcome&)> onDone);
     // Runs the job on the calling thread.
     JobOutcome Execute();
     void Join();

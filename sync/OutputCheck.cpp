@@ -319,7 +319,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     AlignmentCheck check;
     check.sampleRate = sampleRate;
     if (sampleRate <= 0) {
-        check.error = "no sample rate";
+        check.error = MessageText(Msg::NoSampleRate);
         return check;
     }
     const FrameIndex W = std::llround(kWindowSeconds * sampleRate), H = std::llround(kHopSeconds * sampleRate);
@@ -376,12 +376,13 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
     try {
         KWavefile wave(path, kPlaceBoth, false);
         if (!wave.Usable() || wave.Channels != 2 || wave.BitsPerSample != 16 || wave.DataOffset % 2 != 0) {
-            failed.error = path + " is not a 16-bit stereo WAVE file" + (wave.Problem().empty() ? "" : ": " + wave.Problem());
+            failed.error = MessageText(Msg::NotStereo16, path);
+            if (!wave.Problem().empty()) failed.error = MessageText(Msg::Labelled, failed.error, wave.Problem());
             return failed;
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            failed.error = "cannot open " + path + ": " + std::strerror(errno);
+            failed.error = MessageText(Msg::CannotOpen, path, SystemErrorText(errno));
             return failed;
         }
         struct stat st {};
@@ -393,7 +394,7 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
         const int mapErrno = errno;
         ::close(fd);
         if (map == MAP_FAILED) {
-            failed.error = "cannot read " + path + ": " + std::strerror(sized ? mapErrno : EINVAL);
+            failed.error = MessageText(Msg::CannotRead, path, SystemErrorText(sized ? mapErrno : EINVAL));
             return failed;
         }
         ::madvise(map, size, MADV_SEQUENTIAL);
@@ -402,58 +403,49 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
         ::munmap(map, size);
         return check;
     } catch (const std::exception& e) {
-        failed.error = e.what();
+        failed.error = FailureText(e);
         return failed;
     }
 }
 
 std::string CheckSummary(const AlignmentCheck& check) {
-    std::string text = "同期確認: ";
-    if (!check.error.empty()) return text + "できませんでした（" + check.error + "）";
-    if (check.windows.empty()) return text + "短すぎて確認できません";
-    if (check.sounding == 0) return text + "左右の両方に音のある部分がありません — 同期していません";
+    if (!check.error.empty()) return MessageText(Msg::CheckFailed, check.error);
+    if (check.windows.empty()) return MessageText(Msg::CheckTooShort);
+    if (check.sounding == 0) return MessageText(Msg::CheckNoCommonSound);
     if (check.measured == 0 || check.MeasuredShare() < kMinMeasured)
-        return text + "両方に音のある部分の " + percent(check.MeasuredShare()) +
-               " しか照合できません（左右が別の録音か、片方が雑音です） — 同期していません";
-    text += percent(check.within2Frames) + " が±2サンプル以内";
+        return MessageText(Msg::CheckTooLittle, percent(check.MeasuredShare()));
+    std::string text = MessageText(Msg::CheckWithin, percent(check.within2Frames));
     if (!check.worst.empty()) {
-        text += "、ずれ: ";
+        std::string stretches;
         for (std::size_t i = 0; i < check.worst.size(); ++i) {
-            if (i > 0) text += "、";
-            text += Fixed(check.worst[i].fromSeconds, 1) + "–" + Fixed(check.worst[i].toSeconds, 1) + " 秒";
+            if (i > 0) stretches += MessageText(Msg::ListSeparator);
+            stretches += MessageText(Msg::CheckSeconds, Fixed(check.worst[i].fromSeconds, 1), Fixed(check.worst[i].toSeconds, 1));
         }
+        text += MessageText(Msg::CheckOff, stretches);
         if (check.failingStretches > static_cast<int>(check.worst.size()))
-            text += " ほか " + std::to_string(check.failingStretches - static_cast<int>(check.worst.size())) + " 箇所";
+            text += MessageText(Msg::CheckMore, check.failingStretches - static_cast<int>(check.worst.size()));
     }
-    if (!check.inStep) text += " — 同期していません";
+    if (!check.inStep) text += MessageText(Msg::CheckNotInStep);
     return text;
 }
 
 std::string CheckDetails(const AlignmentCheck& check) {
-    if (!check.error.empty()) return "check: " + check.error;
-    return "check: " + std::to_string(check.measured) + " of " + std::to_string(check.sounding) +
-           " windows with sound measured (" + std::to_string(check.windows.size()) + " in all); within +-2 frames " +
-           percent(check.within2Frames) + " (" + percent(check.within2Frames * check.MeasuredShare()) +
-           " of all with sound), within +-1 ms " + percent(check.within1Ms) + ", median |lag| " +
-           Fixed(check.medianAbsLagFrames, 2) + " frames; " + (check.inStep ? "in step" : "NOT in step");
+    if (!check.error.empty()) return MessageText(Msg::CheckFailed, check.error);
+    return MessageText(Msg::CheckDetails, check.measured, check.sounding, check.windows.size(), percent(check.within2Frames),
+                       percent(check.within2Frames * check.MeasuredShare()), percent(check.within1Ms),
+                       Fixed(check.medianAbsLagFrames, 2), MessageText(check.inStep ? Msg::InStep : Msg::NotInStep));
 }
 
-bool WriteCheckCsv(const AlignmentCheck& check, const std::string& path, std::string* why) {
-    try {
-        CsvFile file = CreateReport(path);
-        std::string text = "start_s,state,lag_frames,corr\n";
-        for (const CheckWindow& w : check.windows) {
-            const char* state = w.state == CheckState::Measured ? "measured" : w.state == CheckState::Unclear ? "unclear" : "quiet";
-            text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
-                    (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
-        }
-        WriteReport(file, text);
-        FinishReport(file, path);
-        return true;
-    } catch (const std::exception& e) {
-        if (why) *why = e.what();
-        return false;
+void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
+    CsvFile file = CreateReport(path);
+    std::string text = "start_s,state,lag_frames,corr\n";
+    for (const CheckWindow& w : check.windows) {
+        const char* state = w.state == CheckState::Measured ? "measured" : w.state == CheckState::Unclear ? "unclear" : "quiet";
+        text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
+                (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
     }
+    WriteReport(file, text);
+    FinishReport(file, path);
 }
 
 }  // namespace tandem

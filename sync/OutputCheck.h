@@ -73,8 +73,8 @@ std::string CheckSummary(const AlignmentCheck& check);
 // The figures behind it, for the log and tandem-cli.
 std::string CheckDetails(const AlignmentCheck& check);
 
-// Writes one row per window to path, as the other reports are written. false with *why
-// set when it cannot be written.
-bool WriteCheckCsv(const AlignmentCheck& check, const std::string& path, std::string* why);
+// Writes one row per window to path, as the other reports are written; throws
+// SyncError when it cannot be written.
+void WriteCheckCsv(const AlignmentCheck& check, const std::string& path);
 
 }  // namespace tandem

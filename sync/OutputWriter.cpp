@@ -13,6 +13,7 @@
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
+#include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
@@ -26,7 +27,7 @@ constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
 void check(const AtomicFile& out) {
-    if (!out.Ok()) throw std::runtime_error(out.Problem());
+    if (!out.Ok()) throw out.Failure<SyncError>();
 }
 
 void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t v) {
@@ -64,7 +65,7 @@ void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, int vol
         out.headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour, a.neighbour,
                                                       volume, 1000, &a.limit, out.image);
     } catch (const std::exception& e) {
-        out.error = e.what();
+        out.error = FailureText(e);
         return;
     }
     if (out.headerSize == 0) return;
@@ -92,7 +93,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     if (count < 2) return result;
 
     const std::string name = SynchronisedFileName(job, progress.IsDebugMode());
-    progress.SetMessageLine(name + "の作成", 0);
+    progress.SetMessageLine(MessageText(Msg::Making, name), 0);
     try {
         AtomicFile out(name);
         check(out);
@@ -101,9 +102,9 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         KWavefile slave(job.SlaveFile, kPlaceBoth, true);
         for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
                                            std::tuple{&slave, job.SlaveFile, loaded.slave}}) {
-            if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+            if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
             if (from) file->AdoptImage(*from);
-            if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
+            if (!file->LoadData()) throw SyncError(Msg::CannotLoad, file->FileName, file->LoadProblem());
             file->ChannelFlags = kRemix;
             file->DivisionPoints = StoredPoints(section).load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
@@ -127,8 +128,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             if (pass == 1) {
                 const std::uint64_t riff = 44 + 4 * static_cast<std::uint64_t>(measuredFrames);
                 if (riff > kMaxRiffSize)
-                    throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files (" +
-                                             std::to_string(measuredFrames) + " frames)");
+                    throw SyncError(Msg::OutputTooLarge, measuredFrames);
             }
             const int volume = pass == 0 ? 1000 : level;
             for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
@@ -157,7 +157,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         progress.SetMessageLine(line, 2);
                         AddLog(line);
                         AddLog(segment.error);
-                        result.error = line + ": " + segment.error;
+                        result.error = MessageText(Msg::Labelled, line, segment.error);
                         failed = true;
                         break;
                     }
@@ -171,7 +171,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         header = image.header;
                         const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
                         if (header.size() + dataBytes - 8 > kMaxRiffSize)
-                            throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
+                            throw SyncError(Msg::OutputTooLarge, result.frames);
                         put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
                         put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
                         const off_t dataStart = static_cast<off_t>(header.size());
@@ -193,14 +193,14 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         // A failure in the measuring pass leaves nothing worth keeping; one in the
         // writing pass leaves a valid file of the segments before it.
         if (!(failed && header.empty())) {
-            if (header.empty()) throw std::runtime_error("no segment of " + job.MasterFile + " could be built");
+            if (header.empty()) throw SyncError(Msg::NoSegmentBuilt, job.MasterFile);
             out.Commit();
             check(out);
             result.written = true;
             result.file = name;
         }
     } catch (const std::exception& e) {
-        result.error = e.what();
+        result.error = FailureText(e);
         progress.SetMessageLine(result.error, 2);
         AddLog(result.error);
     }

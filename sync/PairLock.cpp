@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Message.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 
@@ -33,17 +34,15 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         Fd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd.valid()) {
-            problem_ = "cannot make the job lock " + path_ + ": " + std::strerror(errno);
+            problem_ = MessageText(Msg::CannotMakeJobLock, path_, SystemErrorText(errno));
             return;
         }
         int r;
         while ((r = ::flock(fd.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
         }
         if (r != 0) {
-            problem_ = errno == EWOULDBLOCK
-                           ? "another job on " + master + " and " + slave +
-                                 " is running; this one was not started (try again when that one has ended)"
-                           : "cannot take the job lock " + path_ + ": " + std::strerror(errno);
+            problem_ = errno == EWOULDBLOCK ? MessageText(Msg::PairBusy, master, slave)
+                                            : MessageText(Msg::CannotTakeJobLock, path_, SystemErrorText(errno));
             return;
         }
         struct stat held {}, named {};
@@ -53,7 +52,7 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
             return;
         }
     }
-    problem_ = "cannot take the job lock " + path_ + ": it keeps being replaced";
+    problem_ = MessageText(Msg::JobLockReplaced, path_);
 }
 
 PairLock::~PairLock() {

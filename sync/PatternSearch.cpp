@@ -15,19 +15,24 @@
 namespace tandem {
 
 CsvFile CreateReport(const std::string& path) {
-    auto file = std::make_unique<AtomicFile>(path, "the report file " + path);
-    if (!file->Ok()) throw SyncError(file->Problem());
+    auto file = std::make_unique<AtomicFile>(path, MessageText(Msg::ReportFile, path));
+    if (!file->Ok()) throw file->Failure<SyncError>();
     return file;
 }
 
 void WriteReport(const CsvFile& file, const std::string& text) {
-    if (file && !file->Write(text)) throw SyncError(file->Problem());
+    if (file && !file->Write(text)) throw file->Failure<SyncError>();
+}
+
+SyncError Unreadable(const KWavefile& file) {
+    return file.Problem().empty() ? SyncError(Msg::CannotReadFile, file.FileName)
+                                  : SyncError(Msg::CannotRead, file.FileName, file.Problem());
 }
 
 void FinishReport(CsvFile& file, const std::string&) {
     if (!file) return;
     const CsvFile done = std::move(file);
-    if (!done->Commit()) throw SyncError(done->Problem());
+    if (!done->Commit()) throw done->Failure<SyncError>();
 }
 
 namespace {
@@ -39,7 +44,7 @@ constexpr double kScoreScale = 1.0 / (32767.0 * 32767.0);
 void loadSlaveWindow(KWavefile& slave, FrameIndex begin, FrameIndex end, std::vector<double>& window) {
     WaveImage image;
     if (slave.MakeWaveImage(begin, end, image) == 0)
-        throw SyncError("cannot read the slave file " + slave.FileName + (slave.Problem().empty() ? "" : ": " + slave.Problem()));
+        throw Unreadable(slave);
     window.resize(image.frames.size());
     const Frame* f = image.frames.data();
     for (std::size_t i = 0; i < window.size(); ++i)
@@ -80,7 +85,7 @@ FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
     const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
     WaveImage image;
     if (file.MakeWaveImage(start, start + span, image) == 0)
-        throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+        throw Unreadable(file);
     const int threshold = static_cast<int>(static_cast<std::int64_t>(file.Average) * percent / 100);
     for (std::size_t i = 0; i < image.frames.size(); ++i) {
         const Frame f = image.frames[i];

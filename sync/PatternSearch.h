@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/AtomicFile.h"
+#include "core/Error.h"
 #include "core/Types.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
@@ -25,9 +26,9 @@ class KWavefile;
 
 // Raised for failures that end the synchronisation proper (unreadable file, a report
 // file that cannot be created, ...). The job frame catches it.
-class SyncError : public std::runtime_error {
+class SyncError : public EngineError {
 public:
-    using std::runtime_error::runtime_error;
+    using EngineError::EngineError;
 };
 
 // A report file being written; it replaces path when finished (AtomicFile), so a link
@@ -40,6 +41,8 @@ void WriteReport(const CsvFile& file, const std::string& text);
 // Puts the report in place and closes it (nothing when it is not open); throws
 // SyncError when the data did not all reach the disk (disk full, file size limit).
 void FinishReport(CsvFile& file, const std::string& path);
+// The failure to read frames of a file, with the file's own reason where it has one.
+SyncError Unreadable(const KWavefile& file);
 
 // First frame at or after start whose left or right sample exceeds the file's Average
 // (times percent / 100) in magnitude; start + 4 s when none within four seconds.

@@ -16,7 +16,7 @@ std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) 
     thread_local std::vector<Frame> frames;
     frames.resize(static_cast<std::size_t>(to - from));
     if (file.ReadFrames(frames.data(), from, to) == 0)
-        throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+        throw Unreadable(file);
     double* out = mono.data() + (from - start);
     for (std::size_t i = 0; i < frames.size(); ++i)
         out[i] = static_cast<double>(frames[i].left) + static_cast<double>(frames[i].right);

@@ -23,7 +23,7 @@ std::string pointKey(int n) { return "DP" + std::to_string(n); }
 bool sameValue(long long a, long long b) { return a < 0 || b < 0 || a == b; }
 
 std::string describe(const PairRecord& r) {
-    std::string text = "the pair " + r.master + " / " + r.slave;
+    const std::string text = MessageText(Msg::ThePair, r.master, r.slave);
     std::string values;
     auto add = [&](const char* name, long long v) {
         if (v < 0) return;
@@ -42,7 +42,7 @@ std::string foreignTo(const StoredPoints& points, const PairRecord& r, const Pai
     const bool sameDivision = sameValue(r.baseStep, job.baseStep) && sameValue(r.mode, job.mode) &&
                               sameValue(r.level, job.level) && sameValue(r.start, masterStart);
     if (samePair && sameDivision) return {};
-    return "the stored division points of " + points.section() + " belong to " + describe(r);
+    return MessageText(Msg::PointsBelong, points.section(), describe(r));
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ void StoredPoints::setCount(int n) const { SettingsWriteInt(section_, kCount, n)
 FrameIndex StoredPoints::at(int n) const { return SettingsReadInt(section_, pointKey(n), 0); }
 
 void StoredPoints::set(int n, FrameIndex frame) const {
-    if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError("division point out of range in " + section_);
+    if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError(Msg::PointOutOfRange, section_);
     SettingsWriteInt(section_, pointKey(n), static_cast<int>(frame));
 }
 
@@ -106,15 +106,14 @@ std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave,
     if (std::string why = foreignTo(slave, s, job, masterStart); !why.empty()) return why;
     // Both name this pair: they must also come from one division.
     if (!m.master.empty() && !s.master.empty() && !foreignTo(slave, s, m, masterStart).empty())
-        return "the stored division points of " + master.section() + " and " + slave.section() +
-               " were found by different jobs (" + describe(m) + "; " + describe(s) + ")";
+        return MessageText(Msg::PointsFromOtherJobs, master.section(), slave.section(), describe(m), describe(s));
     return {};
 }
 
 std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job) {
     std::string why = ForeignPoints(master, slave, job);
     if (!why.empty()) {
-        why += "; they are not used: the job starts from the beginning";
+        why = MessageText(Msg::PointsNotUsed, why);
         AddLog(why);
         master.reset();
         slave.reset();

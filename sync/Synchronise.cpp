@@ -32,9 +32,8 @@ FrameIndex predictedLength(FrameIndex masterLength, float rate) {
 
 // Fetches from a file that could not be loaded come back silent, and a search on them
 // would store points made up from the predicted rate alone.
-void requireData(KWavefile& file, const char* role) {
-    if (!file.LoadData())
-        throw SyncError(std::string("the ") + role + " file " + file.FileName + " cannot be loaded: " + file.LoadProblem());
+void requireData(KWavefile& file, Msg cannotLoad) {
+    if (!file.LoadData()) throw SyncError(cannotLoad, file.FileName, file.LoadProblem());
 }
 
 std::string signedText(FrameIndex v) { return (v > 0 ? "+" : "") + std::to_string(v); }
@@ -113,10 +112,10 @@ void SynchroniseFiles(SyncRun& run) {
     const int options = progress.JobOptions();
     const StoredPoints masterPoints(master.ChangeExtension(""));
     const StoredPoints slavePoints(slave.ChangeExtension(""));
-    if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
-    if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
-    requireData(master, "master");
-    requireData(slave, "slave");
+    if (!master.Usable()) throw SyncError(Msg::MasterNotUsable, master.FileName, master.Problem());
+    if (!slave.Usable()) throw SyncError(Msg::SlaveNotUsable, slave.FileName, slave.Problem());
+    requireData(master, Msg::MasterCannotLoad);
+    requireData(slave, Msg::SlaveCannotLoad);
 
     // A. Division of the master. Points before the end of the master lead-in survive.
     const int storedMaster = masterPoints.count();
@@ -199,11 +198,11 @@ void SynchroniseFiles(SyncRun& run) {
 
     if (!run.masterEqCopy.empty()) {
         master.SetDataSource(run.masterEqCopy);
-        requireData(master, "master");
+        requireData(master, Msg::MasterCannotLoad);
     }
     if (!run.slaveEqCopy.empty()) {
         slave.SetDataSource(run.slaveEqCopy);
-        requireData(slave, "slave");
+        requireData(slave, Msg::SlaveCannotLoad);
     }
 
     // The first segment searched is F0 + 1; F is the one that starts with the start
@@ -259,15 +258,12 @@ void SynchroniseFiles(SyncRun& run) {
         FrameIndex P = N + predictedLength(len, rate);
         AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
                std::to_string(K));
-        progress.SetMessageLine("区間 " + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + seconds(J) + "～" +
-                                    seconds(K) + " 秒",
-                                0);
+        progress.SetMessageLine(MessageText(Msg::Segment, A - 1, A, seconds(J), seconds(K)), 0);
 
         WaveImage segment;
         if (len > 0 && master.MakeWaveImage(J, K, segment) != 0) {
             if (master.Average == 0)
-                throw SyncError("the master file " + master.FileName +
-                                " has no measurable level (average 0); it cannot be matched");
+                throw SyncError(Msg::MasterSilent, master.FileName);
             MatchLevel(segment.frames, slave.Average, master.Average);
             SegmentSearch q;
             q.rangeS = job.RangeS;
@@ -306,7 +302,7 @@ void SynchroniseFiles(SyncRun& run) {
                     ++U;
                     bar.Position.store(savedPosition);
                     bar.Max.store(savedMax);
-                    progress.SetMessageLine("Retry " + std::to_string(U) + " at " + seconds(J), 2);
+                    progress.SetMessageLine(MessageText(Msg::Retry, U, seconds(J)), 2);
                     continue;
                 }
                 U = initialLookAhead;

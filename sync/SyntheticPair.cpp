@@ -213,7 +213,7 @@ void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames) 
     AtomicFile out(path);
     out.Write(h.data(), h.size());
     out.Write(frames.data(), static_cast<std::size_t>(dataBytes));
-    if (!out.Commit()) throw std::runtime_error(out.Problem());
+    if (!out.Commit()) throw out.Failure();
 }
 
 }  // namespace tandem

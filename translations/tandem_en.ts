@@ -2,6 +2,357 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>Engine</name>
+    <message>
+        <source>作業用メモリ(%1 bytes)が確保できませんでした。</source>
+        <translation>Could not allocate working memory (%1 bytes).</translation>
+    </message>
+    <message>
+        <source>Data may be broken.</source>
+        <translation>Data may be broken.</translation>
+    </message>
+    <message>
+        <source>Oh, my god!</source>
+        <translation>Oh, my god!</translation>
+    </message>
+    <message>
+        <source>作業用メモリが確保できませんでした</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>予期しないエラー：%1</source>
+        <translation>unexpected error: %1</translation>
+    </message>
+    <message>
+        <source>WAVEイメージが大きすぎます：フレーム %1～%2 はWAVEファイルの4 GiBを超えます。</source>
+        <translation>WAVE image too large: frames %1 to %2 exceed the 4 GiB of a WAVE file.</translation>
+    </message>
+    <message>
+        <source>%1 を開けません：%2</source>
+        <translation>cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 を読めません：%2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 を読めません</source>
+        <translation>cannot read %1</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません：%2</source>
+        <translation>cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 を作成できません：パスが長すぎます（%2 バイト）</source>
+        <translation>cannot create %1: File name too long (the path has %2 bytes)</translation>
+    </message>
+    <message>
+        <source>%1 を作成できません：ファイル名が長すぎます（%2 バイト、上限 %3 バイト）</source>
+        <translation>cannot create %1: File name too long (a name of %2 bytes, at most %3)</translation>
+    </message>
+    <message>
+        <source>通常のファイルではありません</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>ファイルが読み始めたときより短くなっています</source>
+        <translation>the file is shorter than it was</translation>
+    </message>
+    <message>
+        <source>ファイルが空です</source>
+        <translation>the file is empty</translation>
+    </message>
+    <message>
+        <source>ファイルが読み取り専用です</source>
+        <translation>the file is read-only</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>ログファイル %1</source>
+        <translation>the log file %1</translation>
+    </message>
+    <message>
+        <source>イコライズしたコピー %1</source>
+        <translation>the equalised copy %1</translation>
+    </message>
+    <message>
+        <source>レポートファイル %1</source>
+        <translation>the report file %1</translation>
+    </message>
+    <message>
+        <source>プログラムフォルダ %1 に書き込めないため、設定と結果は %2 に保存します。</source>
+        <translation>The program folder %1 is not writable; settings and results go to %2.</translation>
+    </message>
+    <message>
+        <source>設定 [%1] %2=&quot;%3&quot; を保存できません：%4。何も保存していません</source>
+        <translation>Settings: cannot store [%1] %2=&quot;%3&quot;: %4; nothing was stored</translation>
+    </message>
+    <message>
+        <source>セクション名に改行かNULが含まれています</source>
+        <translation>the section name holds a line break or NUL</translation>
+    </message>
+    <message>
+        <source>キーが空か、改行・NUL・&apos;=&apos; を含むか、端に空白があるか、&apos;;&apos; &apos;#&apos; &apos;[&apos; で始まっています</source>
+        <translation>the key is empty, holds a line break, NUL or &apos;=&apos;, has spaces at an end or begins with &apos;;&apos;, &apos;#&apos; or &apos;[&apos;</translation>
+    </message>
+    <message>
+        <source>値に改行かNULが含まれています</source>
+        <translation>the value holds a line break or NUL</translation>
+    </message>
+    <message>
+        <source>値の先頭か末尾が空白です</source>
+        <translation>the value begins or ends with a space</translation>
+    </message>
+    <message>
+        <source>ユーザー設定ファイルを置くフォルダがありません（XDG_CONFIG_HOME も HOME も設定されていません）</source>
+        <translation>no folder for the per-user settings file (neither XDG_CONFIG_HOME nor HOME is set)</translation>
+    </message>
+    <message>
+        <source>%1（上書きしていません）</source>
+        <translation>%1 (not overwritten)</translation>
+    </message>
+    <message>
+        <source>設定を保存できませんでした：%1</source>
+        <translation>Settings could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>10進の整数ではありません</source>
+        <translation>not a decimal integer</translation>
+    </message>
+    <message>
+        <source>ジョブに基準ファイルがありません</source>
+        <translation>the job has no master file</translation>
+    </message>
+    <message>
+        <source>改行を含むファイル名はジョブ履歴に保存できません</source>
+        <translation>a file name with a line break cannot be stored in the job history</translation>
+    </message>
+    <message>
+        <source>イコライジング：%1</source>
+        <translation>Equalising: %1</translation>
+    </message>
+    <message>
+        <source>同期ポイントの分析</source>
+        <translation>Analysing the sync points</translation>
+    </message>
+    <message>
+        <source>処理時間=%1H %2M %3S %4ms</source>
+        <translation>Processing time=%1H %2M %3S %4ms</translation>
+    </message>
+    <message>
+        <source>区間 %1-%2 : %3～%4 秒</source>
+        <translation>Segment %1-%2 : %3–%4 s</translation>
+    </message>
+    <message>
+        <source>Retry %1 at %2</source>
+        <translation>Retry %1 at %2</translation>
+    </message>
+    <message>
+        <source>同期確認：%1</source>
+        <translation>Checking: %1</translation>
+    </message>
+    <message>
+        <source>%1の作成</source>
+        <translation>Making %1</translation>
+    </message>
+    <message>
+        <source>作業スレッドを開始できません：%1</source>
+        <translation>cannot start the worker thread: %1</translation>
+    </message>
+    <message>
+        <source>ジョブはすでに実行中です</source>
+        <translation>a job is running already</translation>
+    </message>
+    <message>
+        <source>同期させるファイル %1 は基準ファイルそのものです。別のファイルを選んでください</source>
+        <translation>the slave file %1 is the master file itself; choose another slave</translation>
+    </message>
+    <message>
+        <source>基準ファイル %1 と同期させるファイル %2 は設定の同じセクション [%3] を使うことになります（保存する名前から角括弧は除かれます）。どちらかの名前を変えてください</source>
+        <translation>the master file %1 and the slave file %2 would share one settings section [%3] (brackets are left out of stored names); rename one of them</translation>
+    </message>
+    <message>
+        <source>基準ファイル %1 がジョブの実行中に変更または削除されました。見つかった分割点は保存しましたが、同期ファイルは作成していません</source>
+        <translation>the master file %1 was changed or removed while the job ran; the division points found are stored, but no synchronised file was made</translation>
+    </message>
+    <message>
+        <source>同期させるファイル %1 がジョブの実行中に変更または削除されました。見つかった分割点は保存しましたが、同期ファイルは作成していません</source>
+        <translation>the slave file %1 was changed or removed while the job ran; the division points found are stored, but no synchronised file was made</translation>
+    </message>
+    <message>
+        <source>同期ファイルは作成していません：保存されている分割点が2個未満です（%1 個）</source>
+        <translation>no synchronised file: fewer than two division points are stored (%1)</translation>
+    </message>
+    <message>
+        <source>%1 と %2 の別のジョブが実行中のため、このジョブは開始しませんでした（そのジョブが終わってからやり直してください）</source>
+        <translation>another job on %1 and %2 is running; this one was not started (try again when that one has ended)</translation>
+    </message>
+    <message>
+        <source>ジョブのロック %1 を作成できません：%2</source>
+        <translation>cannot make the job lock %1: %2</translation>
+    </message>
+    <message>
+        <source>ジョブのロック %1 を取得できません：%2</source>
+        <translation>cannot take the job lock %1: %2</translation>
+    </message>
+    <message>
+        <source>ジョブのロック %1 を取得できません：置き換えが繰り返されています</source>
+        <translation>cannot take the job lock %1: it keeps being replaced</translation>
+    </message>
+    <message>
+        <source>開始点：相関で確かめられず、立上りの推定のまま</source>
+        <translation>start point: not confirmed by correlation; kept at the onset estimate</translation>
+    </message>
+    <message>
+        <source>ロック判定：補正 %1、喪失 %2（保持 %3 点）、回復 %4</source>
+        <translation>lock guard: %1 corrected, %2 lost (%3 points held), %4 recovered</translation>
+    </message>
+    <message>
+        <source>基準ファイル %1 は使えません：%2</source>
+        <translation>the master file %1 is not usable: %2</translation>
+    </message>
+    <message>
+        <source>同期させるファイル %1 は使えません：%2</source>
+        <translation>the slave file %1 is not usable: %2</translation>
+    </message>
+    <message>
+        <source>%1 は使えません：%2</source>
+        <translation>%1 is not usable: %2</translation>
+    </message>
+    <message>
+        <source>基準ファイル %1 を読み込めません：%2</source>
+        <translation>the master file %1 cannot be loaded: %2</translation>
+    </message>
+    <message>
+        <source>同期させるファイル %1 を読み込めません：%2</source>
+        <translation>the slave file %1 cannot be loaded: %2</translation>
+    </message>
+    <message>
+        <source>%1 を読み込めません：%2</source>
+        <translation>%1 cannot be loaded: %2</translation>
+    </message>
+    <message>
+        <source>基準ファイル %1 には測れる音量がありません（平均 0）。照合できません</source>
+        <translation>the master file %1 has no measurable level (average 0); it cannot be matched</translation>
+    </message>
+    <message>
+        <source>フレームのイメージを作れませんでした</source>
+        <translation>no image of its frames could be made</translation>
+    </message>
+    <message>
+        <source>%1 の分割点が範囲外です</source>
+        <translation>division point out of range in %1</translation>
+    </message>
+    <message>
+        <source>同期ファイルがWAVEファイルの上限 4 GiB を超えてしまいます（%1 フレーム）</source>
+        <translation>the synchronised file would exceed the 4 GiB size limit of WAVE files (%1 frames)</translation>
+    </message>
+    <message>
+        <source>%1 の区間を1つも作れませんでした</source>
+        <translation>no segment of %1 could be built</translation>
+    </message>
+    <message>
+        <source>%1 / %2 の組</source>
+        <translation>the pair %1 / %2</translation>
+    </message>
+    <message>
+        <source>%1 に保存されている分割点は %2 のものです</source>
+        <translation>the stored division points of %1 belong to %2</translation>
+    </message>
+    <message>
+        <source>%1 と %2 に保存されている分割点は別々のジョブで見つかったものです（%3；%4）</source>
+        <translation>the stored division points of %1 and %2 were found by different jobs (%3; %4)</translation>
+    </message>
+    <message>
+        <source>%1。これらは使わず、最初から検索します</source>
+        <translation>%1; they are not used: the job starts from the beginning</translation>
+    </message>
+    <message>
+        <source>%1。%2 と %3 をもう一度同期させてください</source>
+        <translation>%1; synchronise %2 and %3 again</translation>
+    </message>
+    <message>
+        <source>%1。最初から検索します</source>
+        <translation>%1; searching from the start</translation>
+    </message>
+    <message>
+        <source>再開に使える保存済みの分割点がありません。最初から検索します</source>
+        <translation>no stored division points to resume from; searching from the start</translation>
+    </message>
+    <message>
+        <source>保存済みの分割点は基準の頭出し位置より前で終わっています。再開するものはありません</source>
+        <translation>the stored division points end before the master lead-in; nothing to resume</translation>
+    </message>
+    <message>
+        <source>保存済みの分割点 %1 個の後から再開します：%2（基準）/ %3（同期）</source>
+        <translation>resuming after %1 stored division points, at %2 (master) / %3 (slave)</translation>
+    </message>
+    <message>
+        <source>%1 は16ビット・ステレオのWAVEファイルではありません</source>
+        <translation>%1 is not a 16-bit stereo WAVE file</translation>
+    </message>
+    <message>
+        <source>サンプルレートがありません</source>
+        <translation>no sample rate</translation>
+    </message>
+    <message>
+        <source>同期確認: できませんでした（%1）</source>
+        <translation>check: not possible (%1)</translation>
+    </message>
+    <message>
+        <source>同期確認: 短すぎて確認できません</source>
+        <translation>check: too short to check</translation>
+    </message>
+    <message>
+        <source>同期確認: 左右の両方に音のある部分がありません — 同期していません</source>
+        <translation>check: no part has sound on both sides — NOT in step</translation>
+    </message>
+    <message>
+        <source>同期確認: 両方に音のある部分の %1 しか照合できません（左右が別の録音か、片方が雑音です） — 同期していません</source>
+        <translation>check: only %1 of the parts with sound on both sides can be matched (the sides are different recordings, or one is noise) — NOT in step</translation>
+    </message>
+    <message>
+        <source>同期確認: %1 が±2サンプル以内</source>
+        <translation>check: %1 within ±2 samples</translation>
+    </message>
+    <message>
+        <source>、ずれ: %1</source>
+        <translation>, off at %1</translation>
+    </message>
+    <message>
+        <source>%1–%2 秒</source>
+        <translation>%1–%2 s</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source> ほか %1 箇所</source>
+        <translation> and %1 more</translation>
+    </message>
+    <message>
+        <source> — 同期していません</source>
+        <translation> — NOT in step</translation>
+    </message>
+    <message>
+        <source>確認の詳細: 音のある窓 %2 個のうち %1 個を測定（全部で %3 個）、±2サンプル以内 %4（音のある窓全体の %5）、±1 ms 以内 %6、ずれの中央値 %7 サンプル、%8</source>
+        <translation>check: %1 of %2 windows with sound measured (%3 in all); within +-2 frames %4 (%5 of all with sound), within +-1 ms %6, median |lag| %7 frames; %8</translation>
+    </message>
+    <message>
+        <source>同期しています</source>
+        <translation>in step</translation>
+    </message>
+    <message>
+        <source>同期していません</source>
+        <translation>NOT in step</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <source>翻訳を読み込めませんでした</source>

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "core/Message.h"
+
 namespace tandem {
 namespace {
 
@@ -47,6 +49,8 @@ bool ParseLanguage(const QString& forced, const QLocale& locale, Language* langu
 bool InstallLanguage(Language language) {
     removeTranslators();
     g_language = language;
+    SetMessageTranslator(language == Language::English ? MessageLanguage::English : MessageLanguage::Japanese,
+                         EngineText);
     if (language == Language::English) return install(g_program, "tandem_en", ":/i18n");
     // Qt's texts are English by themselves; in Japanese they come from Qt's catalogue.
     return install(g_qt, "qt_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath));
@@ -63,10 +67,6 @@ QString LevelName(int level) {
     }
 }
 
-QString EngineText(const std::string& text) {
-    // Looked up whole; texts without an entry (all of them, for now) pass unchanged.
-    static const char* const context = "Engine";
-    return QCoreApplication::translate(context, text.c_str());
-}
+std::string EngineText(const char* japanese) { return QCoreApplication::translate("Engine", japanese).toStdString(); }
 
 }  // namespace tandem

@@ -3,8 +3,8 @@
 // the program's resources. Qt's own texts (file dialog, message box buttons) follow the
 // same choice.
 //
-// Thread safety: main thread only, except EngineText, which only reads the installed
-// translators.
+// Thread safety: main thread only, except EngineText (called by the engine on its
+// worker), which only reads the installed translators.
 #pragma once
 
 #include <QString>
@@ -30,8 +30,10 @@ Language CurrentLanguage();
 // The 相異点 levels 0..3 (少 普 多 BT) as the windows show them; any other value is BT.
 QString LevelName(int level);
 
-// Every text the engine produces (messages, errors, alerts, notices) passes through here
-// before a window shows it, so that engine texts can be translated in one place.
-QString EngineText(const std::string& text);
+// The one place where the window translates the engine's messages (core/Message.h):
+// a Japanese text of the engine's catalogue in the window's language, from the
+// "Engine" context of tandem_en.qm. InstallLanguage makes the engine use it, so every
+// engine message (errors, progress lines, alerts, notices) arrives in words.
+std::string EngineText(const char* japanese);
 
 }  // namespace tandem

@@ -50,9 +50,9 @@ bool printableId(const std::uint8_t* id) {
 // Opens path for reading; throws WaveFileError with the reason.
 Fd openOrThrow(const std::string& path, std::int64_t& size, std::int64_t* modifiedNs = nullptr) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) throw WaveFileError("cannot open " + path + ": " + std::strerror(errno));
+    if (!fd.valid()) throw WaveFileError(Msg::CannotOpen, path, SystemErrorText(errno));
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw WaveFileError("cannot read " + path + ": not a regular file");
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw WaveFileError(Msg::CannotRead, path, MessageText(Msg::NotRegularFile));
     size = st.st_size;
     if (modifiedNs) *modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return fd;
@@ -280,7 +280,7 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
     if (DataOffset > 0) {
         headerBytes_.resize(static_cast<std::size_t>(DataOffset));
         if (!ByteSource(file.get(), size).read(0, headerBytes_.size(), headerBytes_.data()))
-            throw WaveFileError("cannot read " + fileName + ": " + std::strerror(errno));
+            throw WaveFileError(Msg::CannotRead, fileName, SystemErrorText(errno));
     }
     file.reset();
     if (analyse) CheckData();
@@ -369,14 +369,14 @@ bool KWavefile::loadImage() {
     } catch (const std::bad_alloc&) {
         FileImage.clear();
         FileImage.shrink_to_fit();
-        loadProblem_ = "作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。";
+        loadProblem_ = MessageText(Msg::OutOfMemory, size);
         ShowAlert(loadProblem_);
         return false;
     }
     errno = 0;
     if (!ByteSource(fd, size).read(0, FileImage.size(), FileImage.data())) {
         // A short read: the file shrank since it was opened.
-        loadProblem_ = "cannot read " + name + ": " + (errno != 0 ? std::strerror(errno) : "the file is shorter than it was");
+        loadProblem_ = MessageText(Msg::CannotRead, name, errno != 0 ? SystemErrorText(errno) : MessageText(Msg::FileShrank));
         AddLog(loadProblem_);
         FileImage.clear();
         FileImage.shrink_to_fit();
@@ -387,7 +387,7 @@ bool KWavefile::loadImage() {
         // its own header, not by the source's format fields.
         const WaveLayout l = parseLayout(ByteSource(FileImage), false);
         if (!l.usable) {
-            loadProblem_ = name + ": " + l.problem;
+            loadProblem_ = MessageText(Msg::Labelled, name, l.problem);
             AddLog(loadProblem_);
             FileImage.clear();
             return false;
@@ -395,7 +395,7 @@ bool KWavefile::loadImage() {
         source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
     }
     loadFailed_ = FileImage.empty();
-    if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
+    if (loadFailed_) loadProblem_ = MessageText(Msg::CannotRead, name, MessageText(Msg::FileEmpty));
     return !loadFailed_;
 }
 
@@ -507,8 +507,7 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
     if (!representable || size - 8 > 0xFFFFFFFFull) {
         AddLog("●an image of frames " + std::to_string(start) + ".." + std::to_string(end) +
                " does not fit a WAVE file");
-        ShowAlert("WAVE image too large: frames " + std::to_string(start) + " to " + std::to_string(end) +
-                  " exceed the 4 GiB of a WAVE file.");
+        ShowAlert(MessageText(Msg::ImageTooLarge, start, end));
         return 0;
     }
     try {
@@ -519,7 +518,7 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
         image.frames.clear();
         image.header.shrink_to_fit();
         image.frames.shrink_to_fit();
-        ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
+        ShowAlert(MessageText(Msg::OutOfMemory, size));
         return 0;
     }
     MakeHeader(image.header.data(), 2, 16, kSampleRate, frames);
@@ -590,7 +589,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
         const FrameIndex e = std::min(b + kBlock, FrameCount);
         if (ReadFrames(work.data(), b, e) == 0) {
-            ShowAlert("Data may be broken.");
+            ShowAlert(MessageText(Msg::DataMayBeBroken));
             break;
         }
         if (Channels != 2)

@@ -13,11 +13,11 @@
 
 #include <array>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/BigBuffer.h"
+#include "core/Error.h"
 #include "core/Types.h"
 #include "wave/WaveImage.h"
 
@@ -27,9 +27,9 @@ namespace detail {
 class ByteSource;
 }
 
-class WaveFileError : public std::runtime_error {
+class WaveFileError : public EngineError {
 public:
-    using std::runtime_error::runtime_error;
+    using EngineError::EngineError;
 };
 
 // ChannelFlags bits.

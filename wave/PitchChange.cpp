@@ -262,7 +262,7 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
             image.frames = std::move(wide);
             b1 = b0 + widened;
         } catch (const std::exception&) {  // bad_alloc, or length_error for an absurd ratio
-            ShowAlert("Oh, my god!");
+            ShowAlert(MessageText(Msg::OhMyGod));
         }
     }
     if (limit) *limit = b1 - b0;

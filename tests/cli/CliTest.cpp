@@ -52,7 +52,7 @@ TEST_F(Cli, sync_succeeds_only_when_the_file_is_written) {
     EXPECT_TRUE(std::filesystem::exists(dir.file("【a [1] 'x'】-【b é】.wav"))) << ok.output;
     EXPECT_TRUE(std::filesystem::exists(dir.file("b é.Result.csv")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("b é.Check.csv")));
-    EXPECT_NE(ok.output.find("同期確認: 100.0 % が±2サンプル以内"), std::string::npos) << ok.output;
+    EXPECT_NE(ok.output.find("check: 100.0 % within ±2 samples"), std::string::npos) << ok.output;
 
     const std::string silentMaster = dir.file("silent.wav");
     WriteStereoWave(silentMaster, std::vector<Frame>(pair.master.size()));
@@ -81,7 +81,7 @@ TEST_F(Cli, written_file_that_is_not_in_step_exits_with_3) {
         SCOPED_TRACE(slave);
         CliRun run = cli(dirArg() + " sync " + shellQuote(dir.file("m.wav")) + " " + shellQuote(dir.file(slave)) + " --quiet");
         EXPECT_EQ(run.status, 3) << run.output;
-        EXPECT_NE(run.output.find("同期していません"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("NOT in step"), std::string::npos) << run.output;
     }
     CliRun check = cli(dirArg() + " check " + shellQuote(dir.file("【m】-【silent】.wav")));
     EXPECT_EQ(check.status, 3) << check.output;

@@ -244,7 +244,7 @@ TEST_F(HostileInput, wave_larger_than_memory_fails_with_the_memory_message) {
 
     const CliRun run = sync("", "ulimit -v 1000000; ");
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(contains(run.output, "the master file " + master + " cannot be loaded: 作業用メモリ(3000000044 bytes)が確保できませんでした。"))
+    EXPECT_TRUE(contains(run.output, "the master file " + master + " cannot be loaded: Could not allocate working memory (3000000044 bytes)."))
         << run.output;
     EXPECT_FALSE(fs::exists(output()));
     EXPECT_EQ(storedCount(dir.file("qzv.ini"), slave), 0) << "no point made up from silence";

@@ -19,6 +19,7 @@
 #include "app/TDebugWindow.h"
 #include "core/Alert.h"
 #include "eq/EqStrip.h"
+#include "ui/Translation.h"
 
 namespace tandem::test {
 namespace {
@@ -164,6 +165,19 @@ TEST_F(RunWindow, whole_job_from_the_window_writes_the_synchronised_file_and_ret
     EXPECT_EQ(form->LabelMsg2->text().left(5).toStdString(), "処理時間=");
     EXPECT_EQ(SettingsReadInt("SpecialList", "Items", 0), 2);
     EXPECT_EQ(SettingsReadText("TandemEnv", "SLAVE", ""), slave);
+}
+
+// The engine's words come through the window's translation: no Japanese engine error in
+// an English window.
+TEST_F(RunWindow, english_window_shows_an_engine_error_in_english) {
+    ASSERT_TRUE(InstallLanguage(Language::English));
+    openWithPair(2.0);
+    form->SlaveChosen(QString::fromStdString(master));
+    form->BtnSyncStart->click();
+    finishJob();
+    const std::string line = form->LabelMsg3->text().toStdString();
+    InstallLanguage(Language::Japanese);
+    EXPECT_EQ(line, "the slave file " + master + " is the master file itself; choose another slave");
 }
 
 TEST_F(RunWindow, timer_shows_a_finished_stage_and_the_time_left_of_the_next) {

@@ -57,7 +57,7 @@ TEST_F(HandOver, front_end_reads_and_stops_a_running_job) {
     std::mutex doneMutex;
     JobOutcome outcome;
     bool done = false;
-    ASSERT_TRUE(thread.Start(false, [&](const JobOutcome& o) {
+    ASSERT_NO_THROW(thread.Start(false, [&](const JobOutcome& o) {
         std::lock_guard lock(doneMutex);
         outcome = o;
         done = true;
