@@ -15,13 +15,9 @@ QString StageCaption(int stage) {
     }
 }
 
-QString ElapsedText(std::int64_t seconds) {
-    return QCoreApplication::translate("tandem::ProgressDisplay", "%1分%2秒").arg(seconds / 60).arg(seconds % 60);
-}
+QString ElapsedText(std::int64_t seconds) { return QString::fromStdString(ElapsedCaption(seconds)); }
 
-QString RemainingText(std::int64_t seconds) {
-    return QCoreApplication::translate("tandem::ProgressDisplay", "あと%1分%2秒").arg(seconds / 60).arg(seconds % 60);
-}
+QString RemainingText(std::int64_t seconds) { return QString::fromStdString(RemainingCaption(seconds)); }
 
 int CurrentStage(int marker0, int marker1) {
     if (marker0 <= kStageFinished) return 0;

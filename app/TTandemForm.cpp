@@ -657,11 +657,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
     const std::string master = toStd(fnMaster->Path());
     const std::string slave = toStd(fnSlave->Path());
     const bool recorded = guarded([&] {
-        std::string why;
-        if (!history_->AddJob({master, slave, DiffIndex(), seMasterSkipCount->value(), seSlaveSkipCount->value()},
-                              &why)) {
-            throw std::runtime_error(why);
-        }
+        history_->AddJob({master, slave, DiffIndex(), seMasterSkipCount->value(), seSlaveSkipCount->value()});
         CheckSpecialList(master);
         CheckSpecialList(slave);
         SaveLastJob();
@@ -818,12 +814,8 @@ void TTandemForm::AttachJobList(TJobListForm* jobList, TRemixForm* remix) {
 
 void TTandemForm::btnBatchRegistClick() {
     guarded([this] {
-        std::string why;
-        if (!history_->AddJob({toStd(fnMaster->Path()), toStd(fnSlave->Path()), DiffIndex(),
-                               seMasterSkipCount->value(), seSlaveSkipCount->value()},
-                              &why)) {
-            throw std::runtime_error(why);
-        }
+        history_->AddJob({toStd(fnMaster->Path()), toStd(fnSlave->Path()), DiffIndex(), seMasterSkipCount->value(),
+                          seSlaveSkipCount->value()});
     });
 }
 

@@ -97,9 +97,10 @@ int RunSync(const SyncArgs& a) {
     OpenSettings();
     // As the Start button: the job enters the history and both files the used-file
     // list, so that the desktop program can run it again or remix it.
-    std::string why;
-    if (!RegisterJob(master, slave, level, a.masterSkip, a.slaveSkip, &why)) {
-        std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+    try {
+        RegisterJob(master, slave, level, a.masterSkip, a.slaveSkip);
+    } catch (const EngineError& e) {
+        std::fprintf(stderr, "tandem-cli: %s\n", e.what());
         return 2;
     }
     const int bandLow = a.band.size() == 2 ? a.band[0] : 0;

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     if (!sync.debug) {
         for (const char* name : {"--base-step", "--range-s", "--range-e"}) {
             if (syncCmd->count(name) > 0) {
-                std::fprintf(stderr, "tandem-cli: %s needs --debug (outside debug mode --level sets it)\n", name);
+                std::fprintf(stderr, _("tandem-cli: %s needs --debug (outside debug mode --level sets it)\n"), name);
                 return 2;
             }
         }

@@ -26,7 +26,7 @@ std::size_t MakeExcerptImage(const std::string& fileName, FrameIndex start, Fram
         wave.FilterWidth = 0.2f;
         return wave.MakeWaveImage(start, end, image);
     } catch (const std::exception& e) {
-        if (why) *why = e.what();
+        if (why) *why = FailureText(e);
         return 0;
     }
 }

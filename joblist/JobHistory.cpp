@@ -86,17 +86,9 @@ bool JobHistory::Reload() {
 }
 
 int JobHistory::AddJob(const std::string& master, const std::string& slave, int level, int masterSkip,
-                       int slaveSkip, std::string* why) {
-    std::string reason;
-    if (master.empty()) {
-        reason = "the job has no master file";
-    } else if (!storable(master) || !storable(slave)) {
-        reason = "a file name with a line break cannot be stored in the job history";
-    }
-    if (!reason.empty()) {
-        if (why) *why = reason;
-        return -1;
-    }
+                       int slaveSkip) {
+    if (master.empty()) throw EngineError(Msg::JobWithoutMaster);
+    if (!storable(master) || !storable(slave)) throw EngineError(Msg::LineBreakInName);
     const JobEntry entry{master, slave, level, masterSkip, slaveSkip, false};
     add(entry);
     changes_.push_back({true, entry});

@@ -56,9 +56,8 @@ public:
     // Reads the stored history again (no write). Returns true when the lines changed.
     bool Reload();
     // Sorted insert or replacement of an equal job, then SaveJobs. Returns the job's
-    // position, or -1 (table unchanged, *why set) when the names cannot be stored.
-    int AddJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
-               std::string* why = nullptr);
+    // position. Throws EngineError (table unchanged) when the names cannot be stored.
+    int AddJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip);
     // Moves positions k + 1 .. 99 down by one, then SaveJobs. Out-of-range k: nothing.
     void RemoveJobAt(int k);
     // The merging write-back: the used positions and Items.

@@ -24,9 +24,9 @@ public:
     virtual ~JobHistoryLink() = default;
     // The first entry whose master is exactly this path.
     virtual std::optional<HistoryEntry> FindJobByMaster(const std::string& master) = 0;
-    // Records a started job (and refreshes the job list's lines). Returns false with
-    // *why set when the entry cannot be stored.
-    virtual bool AddJob(const HistoryEntry& entry, std::string* why) = 0;
+    // Records a started job (and refreshes the job list's lines). Throws EngineError
+    // when the entry cannot be stored.
+    virtual void AddJob(const HistoryEntry& entry) = 0;
     // Stop point (0.1 s) for a batch job: where a later part of the same recording
     // begins; 0 when there is none.
     virtual int FindStopPoint(const std::string& master, const std::string& slave, int masterSkip) = 0;
@@ -35,7 +35,7 @@ public:
 class NoJobHistory : public JobHistoryLink {
 public:
     std::optional<HistoryEntry> FindJobByMaster(const std::string&) override { return std::nullopt; }
-    bool AddJob(const HistoryEntry&, std::string*) override { return true; }
+    void AddJob(const HistoryEntry&) override {}
     int FindStopPoint(const std::string&, const std::string&, int) override { return 0; }
 };
 

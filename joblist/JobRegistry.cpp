@@ -8,14 +8,12 @@
 
 namespace tandem {
 
-bool RegisterJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
-                 std::string* why) {
+void RegisterJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip) {
     JobHistory history;
     history.LoadJobs();
-    if (history.AddJob(master, slave, level, masterSkip, slaveSkip, why) < 0) return false;
+    history.AddJob(master, slave, level, masterSkip, slaveSkip);
     CheckSpecialList(master);
     CheckSpecialList(slave);
-    return true;
 }
 
 void CheckSpecialList(const std::string& path) {

@@ -14,10 +14,9 @@
 namespace tandem {
 
 // Adds the job to the stored history (sorted in, replacing an equal job) and both
-// files to SpecialList. Returns false with *why set when the names cannot be stored;
-// nothing is stored then.
-bool RegisterJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip,
-                 std::string* why = nullptr);
+// files to SpecialList. Throws EngineError when the names cannot be stored; nothing is
+// stored then.
+void RegisterJob(const std::string& master, const std::string& slave, int level, int masterSkip, int slaveSkip);
 // Appends path to section SpecialList (Item<n>, Items) unless it is listed already.
 void CheckSpecialList(const std::string& path);
 // The stored history, one list line per entry ("12-0 普 take1.wav take1b.wav").

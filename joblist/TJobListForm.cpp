@@ -122,11 +122,9 @@ std::optional<HistoryEntry> TJobListForm::FindJobByMaster(const std::string& mas
     return HistoryEntry{e.MasterFile, e.SlaveFile, e.DiffLevel, e.MasterSkipCount, e.SlaveSkipCount};
 }
 
-bool TJobListForm::AddJob(const HistoryEntry& entry, std::string* why) {
-    if (history_.AddJob(entry.master, entry.slave, entry.level, entry.masterSkip, entry.slaveSkip, why) < 0)
-        return false;
+void TJobListForm::AddJob(const HistoryEntry& entry) {
+    history_.AddJob(entry.master, entry.slave, entry.level, entry.masterSkip, entry.slaveSkip);
     RefreshList();
-    return true;
 }
 
 int TJobListForm::FindStopPoint(const std::string& master, const std::string& slave, int masterSkip) {

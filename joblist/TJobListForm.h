@@ -48,7 +48,7 @@ public:
 
     // JobHistoryLink.
     std::optional<HistoryEntry> FindJobByMaster(const std::string& master) override;
-    bool AddJob(const HistoryEntry& entry, std::string* why) override;
+    void AddJob(const HistoryEntry& entry) override;
     int FindStopPoint(const std::string& master, const std::string& slave, int masterSkip) override;
 
     QListWidget* ListBox1 = nullptr;

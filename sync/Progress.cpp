@@ -1,5 +1,7 @@
 #include "sync/Progress.h"
 
+#include "core/Message.h"
+
 namespace tandem {
 
 std::int64_t TickCountMs() {
@@ -47,11 +49,9 @@ std::uint32_t ResultColour(int value) {
     return 0xFF0000;
 }
 
-std::string ElapsedCaption(std::int64_t seconds) {
-    return std::to_string(seconds / 60) + "分" + std::to_string(seconds % 60) + "秒";
-}
+std::string ElapsedCaption(std::int64_t seconds) { return MessageText(Msg::Elapsed, seconds / 60, seconds % 60); }
 
-std::string RemainingCaption(std::int64_t seconds) { return "あと" + ElapsedCaption(seconds); }
+std::string RemainingCaption(std::int64_t seconds) { return MessageText(Msg::Remaining, seconds / 60, seconds % 60); }
 
 std::int64_t RemainingSeconds(int max, int position, std::int64_t elapsedSeconds) {
     if (position == 0) return 0;

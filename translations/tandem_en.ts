@@ -120,10 +120,6 @@
         <translation>Settings could not be saved: %1</translation>
     </message>
     <message>
-        <source>10進の整数ではありません</source>
-        <translation>not a decimal integer</translation>
-    </message>
-    <message>
         <source>ジョブに基準ファイルがありません</source>
         <translation>the job has no master file</translation>
     </message>
@@ -240,10 +236,6 @@
         <translation>the master file %1 has no measurable level (average 0); it cannot be matched</translation>
     </message>
     <message>
-        <source>フレームのイメージを作れませんでした</source>
-        <translation>no image of its frames could be made</translation>
-    </message>
-    <message>
         <source>%1 の分割点が範囲外です</source>
         <translation>division point out of range in %1</translation>
     </message>
@@ -351,6 +343,14 @@
         <source>同期していません</source>
         <translation>NOT in step</translation>
     </message>
+    <message>
+        <source>%1分%2秒</source>
+        <translation>%1 min %2 s</translation>
+    </message>
+    <message>
+        <source>あと%1分%2秒</source>
+        <translation>%1 min %2 s left</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -422,14 +422,6 @@
     <message>
         <source>同期ファイル出力</source>
         <translation>Output file</translation>
-    </message>
-    <message>
-        <source>%1分%2秒</source>
-        <translation>%1 min %2 s</translation>
-    </message>
-    <message>
-        <source>あと%1分%2秒</source>
-        <translation>%1 min %2 s left</translation>
     </message>
     <message>
         <source>停止しました（分割点 %1 個）。%2 を作成しました</source>

@@ -89,14 +89,11 @@ int main(int argc, char** argv) {
     form.ProgressBar[1]->setValue(55);
     ok = save(form, out + "main-window.png") && ok;
 
-    for (int i = 0; i < 3; ++i) {
-        std::string why;
+    for (int i = 0; i < 3; ++i)
         jobList.AddJob({(music + "concert_2019-05-12_hall.wav").toStdString(),
-                        (music + "concert_2019-05-12_stage_mic.wav").toStdString(), i, 3000 * i, 12}, &why);
-    }
+                        (music + "concert_2019-05-12_stage_mic.wav").toStdString(), i, 3000 * i, 12});
     jobList.AddJob({(music + "rehearsal_take3.wav").toStdString(), (music + "rehearsal_take3_phone.wav").toStdString(), 3,
-                    0, 0},
-                   nullptr);
+                    0, 0});
     jobList.ListBox1->item(1)->setSelected(true);
     ok = save(jobList, out + "job-list.png") && ok;
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "core/Error.h"
 #include "joblist/HistoryFixture.h"
 #include "joblist/TJobListForm.h"
 
@@ -98,8 +99,7 @@ TEST_F(JobListFormTest, delete_from_the_context_menu_removes_the_lines_and_the_s
 TEST_F(JobListFormTest, registering_through_the_main_window_link_refreshes_the_lines) {
     TJobListForm form;
     JobHistoryLink& link = form;
-    std::string why;
-    EXPECT_TRUE(link.AddJob(HistoryEntry{"/rec/a.wav", "/rec/b.wav", 2, 7, 8}, &why));
+    link.AddJob(HistoryEntry{"/rec/a.wav", "/rec/b.wav", 2, 7, 8});
     ASSERT_EQ(form.ListBox1->count(), 7);
     EXPECT_EQ(form.ListBox1->item(0)->text(), QString::fromUtf8("7-8 多 a.wav b.wav"));
     const std::optional<HistoryEntry> found = link.FindJobByMaster("/rec/a.wav");
@@ -108,8 +108,7 @@ TEST_F(JobListFormTest, registering_through_the_main_window_link_refreshes_the_l
     EXPECT_EQ(found->masterSkip, 7);
     EXPECT_FALSE(link.FindJobByMaster("/rec/none.wav").has_value());
 
-    EXPECT_FALSE(link.AddJob(HistoryEntry{"/rec/a\nb.wav", "/rec/b.wav", 1, 0, 0}, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_THROW(link.AddJob(HistoryEntry{"/rec/a\nb.wav", "/rec/b.wav", 1, 0, 0}), EngineError);
     EXPECT_EQ(form.ListBox1->count(), 7);
 }
 

@@ -157,10 +157,7 @@ public:
             if (e.master == path) return e;
         return std::nullopt;
     }
-    bool AddJob(const HistoryEntry& entry, std::string*) override {
-        added.push_back(entry);
-        return true;
-    }
+    void AddJob(const HistoryEntry& entry) override { added.push_back(entry); }
     int FindStopPoint(const std::string&, const std::string&, int) override { return 0; }
     std::vector<HistoryEntry> entries;
     std::vector<HistoryEntry> added;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "joblist/HistoryFixture.h"
+#include "core/Error.h"
 #include "joblist/JobRegistry.h"
 
 namespace tandem {
@@ -21,17 +22,15 @@ std::vector<std::string> specialList() {
 
 TEST_F(JobRegistryTest, registering_stores_the_entry_and_lists_each_file_once) {
     const std::string m = dir.file("m.wav"), s = dir.file("s.wav"), s2 = dir.file("s2.wav");
-    ASSERT_TRUE(RegisterJob(m, s, 1, 12, 0));
-    ASSERT_TRUE(RegisterJob(m, s2, 3, 0, 4));
-    ASSERT_TRUE(RegisterJob(m, s, 1, 12, 7));  // same pair and master lead-in: replaces
+    RegisterJob(m, s, 1, 12, 0);
+    RegisterJob(m, s2, 3, 0, 4);
+    RegisterJob(m, s, 1, 12, 7);  // same pair and master lead-in: replaces
     EXPECT_EQ(HistoryLines(), (std::vector<std::string>{"12-7 普 m.wav s.wav", "0-4 BT m.wav s2.wav"}));
     EXPECT_EQ(specialList(), (std::vector<std::string>{m, s, s2}));
 }
 
 TEST_F(JobRegistryTest, a_name_that_cannot_be_stored_stores_nothing) {
-    std::string why;
-    EXPECT_FALSE(RegisterJob(dir.file("m.wav"), dir.file("bad\nname.wav"), 1, 0, 0, &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_THROW(RegisterJob(dir.file("m.wav"), dir.file("bad\nname.wav"), 1, 0, 0), EngineError);
     EXPECT_TRUE(HistoryLines().empty());
     EXPECT_TRUE(specialList().empty());
 }
@@ -55,7 +54,7 @@ TEST_F(JobRegistryTest, jobs_registered_by_two_processes_at_once_are_all_kept) {
     const std::string ini = dir.file("qzv.ini");
     auto registerJobs = [&](const std::string& prefix) {
         for (int i = 0; i < kEach; ++i) {
-            if (!RegisterJob(dir.file(prefix + std::to_string(i) + ".wav"), dir.file("s.wav"), 1, 0, 0)) return false;
+            RegisterJob(dir.file(prefix + std::to_string(i) + ".wav"), dir.file("s.wav"), 1, 0, 0);
         }
         return SettingsFlush();
     };
