@@ -132,7 +132,7 @@ int RunSync(const SyncArgs& a) {
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, request.lowPriority);
     RemoveStopHandler();
     if (a.debug) {
-        if (!SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
+        if (std::string why; !SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }
     return report(outcome, _("synchronisation"));
 }

@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/Messages.h"
 #include "core/Alert.h"
+#include "core/Message.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -95,8 +96,11 @@ int main(int argc, char** argv) {
     pairCmd->add_option("dir", pairFolder, _("Folder"))->required();
     pairCmd->add_option("--seconds", pairSeconds, _("Length of the material"))->check(CLI::Range(1.0, 3600.0));
 
-    for (CLI::App* command : app.get_subcommands({}))
+    app.get_help_ptr()->group(_("Options"));
+    for (CLI::App* command : app.get_subcommands({})) {
         if (!command->get_group().empty()) command->group(_("Subcommands"));
+        command->get_help_ptr()->group(_("Options"));
+    }
     app.footer(
         "Exit status:\n"
         "  0    done; a synchronised file was written and its check found it in step\n"
@@ -142,7 +146,7 @@ int main(int argc, char** argv) {
             if (!ec && ::access(folder.c_str(), W_OK) != 0) ec = std::error_code(errno, std::generic_category());
             if (ec) {
                 std::fprintf(stderr, _("tandem-cli: the program folder %s cannot be used: %s\n"), folder.c_str(),
-                             ec.message().c_str());
+                             tandem::SystemErrorText(ec.value()).c_str());
                 return 2;
             }
             tandem::SetProgramFolder(std::filesystem::absolute(folder).string());

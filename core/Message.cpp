@@ -203,8 +203,9 @@ std::string FormatMessage(Msg id, const std::vector<std::string>& args) {
 
 std::string SystemErrorText(int errnum) {
     // One locale per language, made once: glibc translates its error texts by the
-    // locale's LC_MESSAGES (Japanese needs the ja_JP.UTF-8 locale; without it, English).
-    static const locale_t japanese = ::newlocale(LC_MESSAGES_MASK, "ja_JP.UTF-8", nullptr);
+    // locale's LC_MESSAGES (Japanese needs the ja_JP.UTF-8 locale; without it, English)
+    // and converts them to its LC_CTYPE's charset (under "C", Japanese becomes "???").
+    static const locale_t japanese = ::newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ja_JP.UTF-8", nullptr);
     static const locale_t english = ::newlocale(LC_MESSAGES_MASK, "C", nullptr);
     const locale_t chosen = CurrentMessageLanguage() == MessageLanguage::Japanese && japanese ? japanese : english;
     return chosen ? ::strerror_l(errnum, chosen) : std::strerror(errnum);

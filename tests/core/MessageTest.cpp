@@ -37,6 +37,7 @@ TEST(Message, words_follow_the_chosen_language_and_arguments_fill_in_once) {
     EXPECT_STREQ(english.what(), "cannot open /a/%2.wav: No such file or directory");
     EXPECT_EQ(std::string(japanese.what()).rfind("/a/%2.wav を開けません：", 0), 0u) << japanese.what();
     EXPECT_EQ(japanese.id(), Msg::CannotOpen);
+    EXPECT_EQ(std::string(japanese.what()).find('?'), std::string::npos) << "system error text lost in conversion";
 }
 
 }  // namespace

@@ -119,9 +119,7 @@ TEST_F(JobHistoryTest, names_that_cannot_be_stored_are_refused_and_change_nothin
     for (const auto& [master, slave] : std::vector<std::pair<std::string, std::string>>{
              {"", "/r/b.wav"}, {"/r/a\n.wav", "/r/b.wav"}, {"/r/a.wav", "/r/b\r.wav"},
              {std::string("/r/\0.wav", 8), "/r/b.wav"}}) {
-        std::string why;
-        EXPECT_EQ(h.AddJob(master, slave, 1, 5, 5, &why), -1);
-        EXPECT_FALSE(why.empty());
+        EXPECT_THROW(h.AddJob(master, slave, 1, 5, 5), EngineError);
         EXPECT_EQ(h.UsedCount(), 1);
         EXPECT_EQ(h.Entry(0).MasterFile, "/r/a.wav");
         EXPECT_EQ(storedItems(), 1);
