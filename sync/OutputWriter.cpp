@@ -14,6 +14,7 @@
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
+#include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -21,7 +22,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
-constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
+constexpr FrameIndex kEdgeSeconds = 60;  // of the lead-in and of the tail, at most
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
@@ -38,9 +39,10 @@ struct SegmentArgs {
     FrameIndex limit;
 };
 
-SegmentArgs segmentArgs(int j, int count) {
-    if (j == 0) return {-1, 0, 1, -kEdgeLimit};
-    if (j == count) return {count - 1, -1, count - 2, kEdgeLimit};
+// edge: the frames of lead-in and of tail kept (kEdgeSeconds at the master's rate).
+SegmentArgs segmentArgs(int j, int count, FrameIndex edge) {
+    if (j == 0) return {-1, 0, 1, -edge};
+    if (j == count) return {count - 1, -1, count - 2, edge};
     return {j - 1, j, j, 0};
 }
 
@@ -56,7 +58,7 @@ struct BuiltSegment {
 // last point). Safe to run for several segments at once: both files are loaded and
 // unfiltered, and the settings store is shared.
 void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, int volume, BuiltSegment& out) {
-    SegmentArgs a = segmentArgs(j, count);
+    SegmentArgs a = segmentArgs(j, count, kEdgeSeconds * master.SampleRate);
     out.error.clear();
     out.headerSize = 0;
     out.largestLeft = 0;
@@ -108,6 +110,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             file->DivisionPoints = StoredPoints(section).load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
+        if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw std::runtime_error(why);
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
 
         int level = 1000;
@@ -150,7 +153,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                     else
                         AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
                     if (!segment.error.empty()) {
-                        const SegmentArgs a = segmentArgs(j, count);
+                        const SegmentArgs a = segmentArgs(j, count, kEdgeSeconds * master.SampleRate);
                         const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
                                                  std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
                                                  std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
