@@ -112,6 +112,14 @@ std::string EndPointText(FrameIndex J) {
     return std::to_string(h) + "H " + std::to_string(m) + "M " + std::to_string(s) + "S " + std::to_string(ms) + "ms";
 }
 
+std::string PairFormatProblem(const KWavefile& master, const KWavefile& slave) {
+    // Until a slave at another rate is converted to the master's, such a pair is refused.
+    if (master.SampleRate != slave.SampleRate)
+        return "the master (" + std::to_string(master.SampleRate) + " Hz) and the slave (" +
+               std::to_string(slave.SampleRate) + " Hz) have different sample rates";
+    return "";
+}
+
 void SynchroniseFiles(SyncRun& run) {
     SyncJob& job = run.job;
     KWavefile& master = run.master;
@@ -122,6 +130,7 @@ void SynchroniseFiles(SyncRun& run) {
     const StoredPoints slavePoints(slave.ChangeExtension(""));
     if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
     if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
+    if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw SyncError(why);
     requireData(master, "master");
     requireData(slave, "slave");
 
