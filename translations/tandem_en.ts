@@ -351,6 +351,110 @@
         <source>あと%1分%2秒</source>
         <translation>%1 min %2 s left</translation>
     </message>
+    <message>
+        <source>拡張形式のfmtチャンクが短すぎます（%1 バイト）</source>
+        <translation>the extensible fmt chunk is too short (%1 bytes)</translation>
+    </message>
+    <message>
+        <source>サブフォーマットが不明な拡張形式のWAVEには対応していません</source>
+        <translation>extensible WAVE with an unknown sub-format is not supported</translation>
+    </message>
+    <message>
+        <source>%1 のサンプルを持つ拡張形式のWAVEには対応していません</source>
+        <translation>extensible WAVE with %1 samples is not supported</translation>
+    </message>
+    <message>
+        <source>フォーマット %1</source>
+        <translation>format %1</translation>
+    </message>
+    <message>
+        <source>%1 ビットの浮動小数点サンプルには対応していません</source>
+        <translation>%1-bit float samples are not supported</translation>
+    </message>
+    <message>
+        <source>%1 ビットのPCMサンプルには対応していません</source>
+        <translation>%1-bit PCM samples are not supported</translation>
+    </message>
+    <message>
+        <source>圧縮されたオーディオ（%1、フォーマット %2）には対応していません</source>
+        <translation>compressed audio (%1, format %2) is not supported</translation>
+    </message>
+    <message>
+        <source>フォーマット %1 には対応していません（対応しているのはPCMとIEEE浮動小数点です）</source>
+        <translation>format %1 is not supported (only PCM and IEEE float are)</translation>
+    </message>
+    <message>
+        <source>ファイルにチャンネルがありません</source>
+        <translation>the file has no channels</translation>
+    </message>
+    <message>
+        <source>サンプルレート %1 Hz には対応していません（対応しているのは %2～%3 Hz です）</source>
+        <translation>a sample rate of %1 Hz is not supported (%2 to %3 Hz are)</translation>
+    </message>
+    <message>
+        <source>fmtチャンクのブロックアライン（%1）が %2 チャンネル %3 ビットと合いません</source>
+        <translation>the fmt chunk&apos;s block align (%1) does not match %2 channels of %3 bits</translation>
+    </message>
+    <message>
+        <source>RIFF/WAVEファイルではありません（短すぎます）</source>
+        <translation>not a RIFF/WAVE file (too short)</translation>
+    </message>
+    <message>
+        <source>RIFF/WAVEファイルではありません</source>
+        <translation>not a RIFF/WAVE file</translation>
+    </message>
+    <message>
+        <source>RIFF/WAVEファイルではありません（WAVE形式がありません）</source>
+        <translation>not a RIFF/WAVE file (no WAVE form)</translation>
+    </message>
+    <message>
+        <source>RF64ファイルのds64チャンクが短すぎます</source>
+        <translation>the RF64 file&apos;s ds64 chunk is too short</translation>
+    </message>
+    <message>
+        <source>RF64ファイルのds64チャンクのサイズがありえない値です</source>
+        <translation>the RF64 file&apos;s ds64 chunk states impossible sizes</translation>
+    </message>
+    <message>
+        <source>fmtチャンクが短すぎます（%1 バイト）</source>
+        <translation>the fmt chunk is too short (%1 bytes)</translation>
+    </message>
+    <message>
+        <source>fmtチャンクがファイルの終わりを越えています</source>
+        <translation>the fmt chunk runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>dataチャンクがfmtチャンクより前にあります</source>
+        <translation>the data chunk comes before the fmt chunk</translation>
+    </message>
+    <message>
+        <source>RIFFサイズがファイルサイズと合いません（無視します）</source>
+        <translation>the RIFF size does not match the file size (ignored)</translation>
+    </message>
+    <message>
+        <source>dataチャンクは %1 バイトとしていますが、ファイルには %2 バイトしかありません。足りないフレームは無音として読みます</source>
+        <translation>the data chunk states %1 bytes but the file holds %2; the missing frames read as silence</translation>
+    </message>
+    <message>
+        <source>%1 チャンクがファイルの終わりを越えています</source>
+        <translation>the %1 chunk runs past the end of the file</translation>
+    </message>
+    <message>
+        <source>dataチャンクがありません</source>
+        <translation>no data chunk</translation>
+    </message>
+    <message>
+        <source>fmtチャンクがありません</source>
+        <translation>no fmt chunk</translation>
+    </message>
+    <message>
+        <source>%1 チャンネル：最初の2チャンネルだけを読みます</source>
+        <translation>%1 channels: only the first two are read</translation>
+    </message>
+    <message>
+        <source>基準ファイル（%1 Hz）と同期させるファイル（%2 Hz）のサンプルレートが違います</source>
+        <translation>the master (%1 Hz) and the slave (%2 Hz) have different sample rates</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
