@@ -6,14 +6,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/AtomicFile.h"
 #include "core/Log.h"
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
+#include "core/TimeBase.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
+#include "sync/WorkingImage.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -21,7 +24,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
-constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
+constexpr double kEdgeSeconds = 60.0;  // lead-in and tail kept
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
@@ -38,9 +41,10 @@ struct SegmentArgs {
     FrameIndex limit;
 };
 
-SegmentArgs segmentArgs(int j, int count) {
-    if (j == 0) return {-1, 0, 1, -kEdgeLimit};
-    if (j == count) return {count - 1, -1, count - 2, kEdgeLimit};
+// edgeLimit: the lead-in and tail kept, in master frames.
+SegmentArgs segmentArgs(int j, int count, FrameIndex edgeLimit) {
+    if (j == 0) return {-1, 0, 1, -edgeLimit};
+    if (j == count) return {count - 1, -1, count - 2, edgeLimit};
     return {j - 1, j, j, 0};
 }
 
@@ -56,7 +60,7 @@ struct BuiltSegment {
 // last point). Safe to run for several segments at once: both files are loaded and
 // unfiltered, and the settings store is shared.
 void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, int volume, BuiltSegment& out) {
-    SegmentArgs a = segmentArgs(j, count);
+    SegmentArgs a = segmentArgs(j, count, TimeBase(master.SampleRate).Seconds(kEdgeSeconds));
     out.error.clear();
     out.headerSize = 0;
     out.largestLeft = 0;
@@ -98,14 +102,36 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         check(out);
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
-        KWavefile slave(job.SlaveFile, kPlaceBoth, true);
-        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
-                                           std::tuple{&slave, job.SlaveFile, loaded.slave}}) {
+        KWavefile slaveFile(job.SlaveFile, kPlaceBoth, true);
+        for (KWavefile* file : {&master, &slaveFile})
             if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+        // A slave at another rate is resampled from its working image at the master's rate;
+        // its points are stored in its own frames.
+        const bool converted = slaveFile.SampleRate != master.SampleRate;
+        std::unique_ptr<KWavefile> madeImage;
+        KWavefile* slaveImage = nullptr;
+        if (converted) {
+            if (loaded.slaveImage && loaded.slaveImage->ChannelPlacement == kPlaceBoth &&
+                loaded.slaveImage->SampleRate == master.SampleRate && loaded.slaveImage->FileName == job.SlaveFile) {
+                slaveImage = loaded.slaveImage;
+            } else {
+                if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
+                std::string why;
+                madeImage = MakeWorkingImage(slaveFile, master.SampleRate, why);
+                if (!madeImage) throw std::runtime_error(why);
+                slaveImage = madeImage.get();
+            }
+            slaveFile.SetDataSource("");  // its own image is no longer needed
+        }
+        KWavefile& slave = slaveImage ? *slaveImage : slaveFile;
+        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
+                                           std::tuple{&slave, job.SlaveFile, converted ? nullptr : loaded.slave}}) {
             if (from) file->AdoptImage(*from);
             if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
-            file->DivisionPoints = StoredPoints(section).load(count);
+            const StoredPoints points = file == slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
+                                                           : StoredPoints(section);
+            file->DivisionPoints = points.load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
@@ -150,7 +176,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                     else
                         AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
                     if (!segment.error.empty()) {
-                        const SegmentArgs a = segmentArgs(j, count);
+                        const SegmentArgs a = segmentArgs(j, count, 0);
                         const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
                                                  std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
                                                  std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);

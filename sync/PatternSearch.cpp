@@ -8,6 +8,7 @@
 
 #include "core/Log.h"
 #include "core/Parallel.h"
+#include "core/TimeBase.h"
 #include "core/Text.h"
 #include "sync/StretchScore.h"
 #include "wave/KWavefile.h"
@@ -77,7 +78,7 @@ struct MasterChannels {
 double PatternScore(const double* a, const double* b, FrameIndex n) { return Dot(a, b, n) * kScoreScale; }
 
 FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
-    const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
+    const FrameIndex span = TimeBase(file.SampleRate).Frames(4 * static_cast<FrameIndex>(kSampleRate));  // 4 s
     WaveImage image;
     if (file.MakeWaveImage(start, start + span, image) == 0)
         throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));

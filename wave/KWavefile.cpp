@@ -382,21 +382,31 @@ bool KWavefile::loadImage() {
         FileImage.shrink_to_fit();
         return false;
     }
-    if (!DataSourceName.empty()) {
-        // An equalised copy is always 16-bit stereo whatever its source was: read it by
-        // its own header, not by the source's format fields.
-        const WaveLayout l = parseLayout(ByteSource(FileImage), false);
-        if (!l.usable) {
-            loadProblem_ = name + ": " + l.problem;
-            AddLog(loadProblem_);
-            FileImage.clear();
-            return false;
-        }
-        source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
-    }
+    if (!DataSourceName.empty() && !useSourceLayout()) return false;
     loadFailed_ = FileImage.empty();
     if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
     return !loadFailed_;
+}
+
+bool KWavefile::useSourceLayout() {
+    // An equalised copy is always 16-bit stereo whatever its source was: read it by its
+    // own header, not by the source's format fields.
+    const WaveLayout l = parseLayout(ByteSource(FileImage), false);
+    if (!l.usable) {
+        loadProblem_ = DataSourceName + ": " + l.problem;
+        AddLog(loadProblem_);
+        FileImage.clear();
+        loadFailed_ = true;
+        return false;
+    }
+    source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
+    return true;
+}
+
+void KWavefile::SetDataImage(const std::string& name, ByteImage image) {
+    SetDataSource(name);
+    FileImage = std::move(image);
+    useSourceLayout();
 }
 
 bool KWavefile::AdoptImage(KWavefile& from) {
@@ -462,10 +472,12 @@ FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) 
         AddLog("左チャンネルの位相反転");
         for (FrameIndex i = 0; i < n; ++i) dest[i].left = negate16(dest[i].left);
     }
+    // Designed for the file's own rate.
+    const int rate = SampleRate > 0 ? static_cast<int>(SampleRate) : kSampleRate;
     if (FilterLow > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass);
+        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass, rate);
     if (FilterHigh > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass);
+        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass, rate);
     return n;
 }
 

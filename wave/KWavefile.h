@@ -56,6 +56,9 @@ public:
     // (an in-memory file keeps its own bytes for the way back). The named file is read by
     // its own header. A source that cannot be loaded is not retried until the next call.
     void SetDataSource(const std::string& name);
+    // Frames are fetched from image, a whole WAVE file in memory that stands for the file
+    // name (read by its own header), from now on; SetDataSource("") goes back.
+    void SetDataImage(const std::string& name, ByteImage image);
     // "" -> FileName; otherwise FileName with its extension replaced by ext.
     std::string ChangeExtension(const std::string& ext) const;
     // Fills dest with end - start conditioned stereo frames; 0 <= start <= end <= FrameCount.
@@ -122,6 +125,7 @@ public:
 private:
     void parse(const detail::ByteSource& src);
     bool loadImage();
+    bool useSourceLayout();
     void measure(const std::string& section, const std::string& stamp);
     std::string fileBytesText() const;
     std::string fileTimeText() const;
