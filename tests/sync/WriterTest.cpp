@@ -118,6 +118,39 @@ TEST_F(Writer, lead_in_and_tail_are_kept_up_to_sixty_seconds) {
     EXPECT_EQ(o.frames.size(), static_cast<std::size_t>(60 * 44100 + 8820 + (frames.size() - (70 * 44100 + 8820))));
 }
 
+// Lag of right behind left, by the strongest correlation within +-30 frames.
+int rightLag(const std::vector<Frame>& f, std::size_t from, std::size_t length) {
+    int best = 0;
+    double bestScore = -1;
+    for (int lag = -30; lag <= 30; ++lag) {
+        double c = 0;
+        for (std::size_t i = from; i < from + length; ++i) c += static_cast<double>(f[i].left) * f[i + lag].right;
+        if (std::abs(c) > bestScore) bestScore = std::abs(c), best = lag;
+    }
+    return best;
+}
+
+TEST_F(Writer, lead_in_and_tail_borrow_the_ratio_of_seconds_not_of_one_quantised_segment) {
+    identicalPair(12);
+    std::vector<FrameIndex> points;
+    for (FrameIndex p = 4 * 44100; p <= 8 * 44100; p += 8820) points.push_back(p);
+    std::vector<FrameIndex> slavePoints = points;
+    slavePoints[1] += 1;  // the first and the last segment a frame long, as quantisation leaves them
+    slavePoints[slavePoints.size() - 2] -= 1;
+    for (auto [file, p] : {std::pair{master, points}, std::pair{slave, slavePoints}}) {
+        for (std::size_t i = 0; i < p.size(); ++i) SettingsWriteInt(file, "DP" + std::to_string(i), static_cast<int>(p[i]));
+        SettingsWriteInt(file, "Count", static_cast<int>(p.size()));
+    }
+    job.MasterFile = master;
+    job.SlaveFile = slave;
+    const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+    ASSERT_TRUE(r.written) << r.error;
+    const Output o = readOutput(r.file);
+    ASSERT_GE(o.frames.size(), static_cast<std::size_t>(12 * 44100 - 100));
+    EXPECT_EQ(rightLag(o.frames, 44100, 8820), 0) << "lead-in";
+    EXPECT_EQ(rightLag(o.frames, 10 * 44100, 8820), 0) << "tail";
+}
+
 TEST_F(Writer, master_phase_shift_inverts_only_the_master) {
     identicalPair(3);
     storePoints({44100, 88200});
