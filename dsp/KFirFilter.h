@@ -40,9 +40,8 @@ private:
     std::vector<float> history_;
 };
 
-// Filters both channels of n frames in place, each from rest, designed for sampleRate;
-// truncates and saturates to 16 bit; the last (taps - 1) / 2 frames come out 0.
-void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind,
-                     int sampleRate = kSampleRate);
+// Filters both channels of n frames in place, each from rest, 44100 Hz; truncates and
+// saturates to 16 bit; the last (taps - 1) / 2 frames come out 0.
+void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind);
 
 }  // namespace tandem

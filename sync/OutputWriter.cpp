@@ -13,7 +13,6 @@
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
-#include "core/TimeBase.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
 #include "sync/WorkingImage.h"
@@ -24,7 +23,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
-constexpr double kEdgeSeconds = 60.0;  // lead-in and tail kept
+constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
@@ -43,16 +42,14 @@ void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t 
 // within it.
 constexpr double kEdgeRatioSeconds = 3.0;
 
-// The neighbour indexes whose span gives the lead-in's and the tail's ratios, and the
-// frames of either edge kept.
+// The neighbour indexes whose span gives the lead-in's and the tail's ratios.
 struct EdgeNeighbours {
     int first = 1, last = 0;
-    FrameIndex keep = 0;
 };
 
 EdgeNeighbours edgeNeighbours(const std::vector<FrameIndex>& points, int count, std::uint32_t rate) {
     const auto span = static_cast<FrameIndex>(kEdgeRatioSeconds * rate);
-    EdgeNeighbours e{1, count - 2, TimeBase(rate).Seconds(kEdgeSeconds)};
+    EdgeNeighbours e{1, count - 2};
     if (count < 2 || static_cast<int>(points.size()) < count) return e;
     while (e.first < count - 1 && points[static_cast<std::size_t>(e.first)] - points[0] < span) ++e.first;
     while (e.last > 0 && points[static_cast<std::size_t>(count - 1)] - points[static_cast<std::size_t>(e.last)] < span)
@@ -66,8 +63,8 @@ struct SegmentArgs {
 };
 
 SegmentArgs segmentArgs(int j, int count, const EdgeNeighbours& edges) {
-    if (j == 0) return {-1, 0, edges.first, -edges.keep};
-    if (j == count) return {count - 1, -1, edges.last, edges.keep};
+    if (j == 0) return {-1, 0, edges.first, -kEdgeLimit};
+    if (j == count) return {count - 1, -1, edges.last, kEdgeLimit};
     return {j - 1, j, j, 0};
 }
 

@@ -157,7 +157,7 @@ public:
 
             if ((direction == 0 && G == -RE_) || direction != 0) {
                 AddLog("★limit check e=" + std::to_string(G) + " limit=" + std::to_string(count));
-                const int h = count / 2 - 5;
+                const int h = count / 2 - q_.extendWithin;
                 const int winner = -r_.worst >= r_.best ? r_.worstG : r_.bestG;
                 if (winner > h || winner < -h) {
                     direction = winner > h ? 1 : -1;

@@ -293,6 +293,7 @@ void SynchroniseFiles(SyncRun& run) {
             SegmentSearch q;
             q.rangeS = job.RangeS;
             q.rangeE = RE;
+            q.extendWithin = static_cast<int>(time.Frames(5));
             q.J = J;
             q.K = K;
             q.N = N;
@@ -321,7 +322,8 @@ void SynchroniseFiles(SyncRun& run) {
         }
 
         if (A > F) {
-            const bool suspicious = (-r.worst > r.best && r.worstG < -20) || (-r.worst < r.best && r.bestG > 20);
+            const int far = static_cast<int>(time.Frames(20));
+            const bool suspicious = (-r.worst > r.best && r.worstG < -far) || (-r.worst < r.best && r.bestG > far);
             if (suspicious) {
                 if (U < largestLookAhead) {
                     ++U;

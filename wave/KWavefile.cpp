@@ -472,12 +472,10 @@ FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) 
         AddLog("左チャンネルの位相反転");
         for (FrameIndex i = 0; i < n; ++i) dest[i].left = negate16(dest[i].left);
     }
-    // Designed for the file's own rate.
-    const int rate = SampleRate > 0 ? static_cast<int>(SampleRate) : kSampleRate;
     if (FilterLow > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass, rate);
+        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass);
     if (FilterHigh > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass, rate);
+        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass);
     return n;
 }
 
