@@ -2,7 +2,7 @@
 
 #include "core/TimeBase.h"
 #include "sync/SignalMatch.h"
-#include <gtest/gtest.h>
+#include "sync/SyncFixture.h"
 #include "sync/WorkingImage.h"
 
 namespace tandem::test {
@@ -63,6 +63,78 @@ TEST(WorkingImage, conversion_keeps_the_time_and_the_level_of_the_signal) {
             EXPECT_GT(snrDb, 85.0) << from << "->" << to << " " << hz << " Hz: 16-bit rounding on both sides";
         }
     }
+}
+
+class RatePair : public SyncFixture {
+protected:
+    SyntheticPair makePair(double masterRate, double slaveRate) {
+        SyntheticPairSpec spec;
+        spec.seconds = 15.0;
+        spec.ppm = 500.0;
+        spec.wobblePpm = 1500.0;
+        spec.wobblePeriodSeconds = 20.0;
+        spec.slaveNoiseDb = -55.0;
+        spec.seed = 5;
+        spec.masterRate = masterRate;
+        spec.slaveRate = slaveRate;
+        const SyntheticPair pair = MakeSyntheticPair(spec);
+        master = dir.file("master.wav");
+        slave = dir.file("slave.wav");
+        WriteStereoWave(master, pair.master, static_cast<std::uint32_t>(masterRate));
+        WriteStereoWave(slave, pair.slave, static_cast<std::uint32_t>(slaveRate));
+        return pair;
+    }
+
+    // Errors of the stored slave points (the slave's own frames), in 44.1 kHz frames.
+    std::vector<double> errorsAt44100(const SyntheticPair& pair) const {
+        std::vector<double> errors = pointErrors(pair);
+        for (double& e : errors) e *= 44100.0 / pair.spec.slaveRate;
+        return errors;
+    }
+};
+
+TEST_F(RatePair, pair_at_48000_hz_is_searched_in_its_own_time) {
+    const SyntheticPair pair = makePair(48000.0, 48000.0);
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+    // The division step is 0.2 s of the master's time: 9600 frames at 48 kHz.
+    EXPECT_EQ(point(master, 3) - point(master, 2), 9600);
+    const std::vector<double> errors = errorsAt44100(pair);
+    ASSERT_GT(errors.size(), 60u);
+    EXPECT_GE(shareWithin(errors, 2.0), 0.95);
+    EXPECT_TRUE(outcome.inStep) << outcome.checkSummary;
+}
+
+TEST_F(RatePair, mixed_pair_stores_points_in_each_files_own_frames_and_writes_from_them) {
+    // The common pair: a camera at 48 kHz as the master, a recorder at 44.1 kHz.
+    const SyntheticPair pair = makePair(48000.0, 44100.0);
+    const JobOutcome outcome = runJob(kOptResultCsv);
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+    EXPECT_EQ(point(master, 3) - point(master, 2), 9600);
+    const std::vector<double> errors = errorsAt44100(pair);
+    ASSERT_GT(errors.size(), 60u);
+    EXPECT_GE(shareWithin(errors, 2.0), 0.95);
+    EXPECT_TRUE(outcome.inStep) << outcome.checkSummary;
+
+    // Report rows count the slave in its own frames too: P of row A is near slave point A.
+    const std::vector<std::uint8_t> csv = ReadFileBytes(dir.file("slave.Result.csv"));
+    const std::string text(csv.begin(), csv.end());
+    const std::size_t row = text.find("\n5,");
+    ASSERT_NE(row, std::string::npos);
+    int A = 0;
+    long long K = 0, P = 0;
+    double seconds = 0.0;
+    ASSERT_EQ(std::sscanf(text.c_str() + row + 1, "%d,%lld,%lf,%lld,", &A, &K, &seconds, &P), 4);
+    EXPECT_EQ(K, point(master, 5));
+    EXPECT_NEAR(static_cast<double>(P), static_cast<double>(point(slave, 5)), 100.0);
+    EXPECT_NEAR(seconds, static_cast<double>(K) / 48000.0, 0.001);
+
+    // An output-only job reads the points back in each file's frames.
+    std::filesystem::remove(outcome.outputFile);
+    KSyncThread remix(job, progress, master, slave, kDefaultMix);
+    const JobOutcome rebuilt = remix.Execute();
+    ASSERT_TRUE(rebuilt.outputWritten) << rebuilt.error;
+    EXPECT_TRUE(rebuilt.inStep) << rebuilt.checkSummary;
 }
 
 }  // namespace
