@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/BigBuffer.h"
 #include "core/Log.h"
 #include "core/TimeBase.h"
 #include "wave/KWavefile.h"
@@ -100,9 +101,9 @@ std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate
     }
     AddLog("●" + slave.FileName + " : " + std::to_string(slave.SampleRate) + " Hz → " + std::to_string(rate) + " Hz");
     const std::size_t size = static_cast<std::size_t>(kHeader + 4 * target);
-    std::vector<std::uint8_t> bytes;
+    ByteImage bytes;
     try {
-        bytes.assign(size, 0);
+        bytes.resize(size);  // left uninitialised: every byte is written below
         putHeader(bytes.data(), rate, target);
         std::size_t written = 0;  // frames
         const auto put = [&](const Frame* f, std::size_t n) {
@@ -122,6 +123,7 @@ std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate
             converter.Feed(block.data(), static_cast<std::size_t>(n), put);
         }
         converter.Feed(nullptr, 0, put);
+        std::memset(bytes.data() + kHeader + written * 4, 0, (static_cast<std::size_t>(target) - written) * 4);
     } catch (const std::bad_alloc&) {
         why = "作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。";
         return nullptr;

@@ -415,12 +415,15 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
 }
 
 KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse)
+    : KWavefile(fileName, ByteImage(bytes.begin(), bytes.end()), placement, analyse) {}
+
+KWavefile::KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse)
     : FileName(fileName), ChannelPlacement(placement), fromMemory_(true) {
     AddLog("●open " + fileName);
-    FileSize = static_cast<std::int64_t>(bytes.size());
-    parse(ByteSource(bytes));
-    if (DataOffset > 0) headerBytes_.assign(bytes.begin(), bytes.begin() + DataOffset);
-    FileImage.assign(bytes.begin(), bytes.end());
+    FileSize = static_cast<std::int64_t>(image.size());
+    parse(ByteSource(image));
+    if (DataOffset > 0) headerBytes_.assign(image.begin(), image.begin() + DataOffset);
+    FileImage = std::move(image);
     if (analyse) CheckData();
 }
 

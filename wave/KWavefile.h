@@ -53,6 +53,8 @@ public:
     // Parses an in-memory file (tests, fuzzing); the bytes become the file image.
     // fileName names the settings section; the analysis cache sees no modification time.
     KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse);
+    // The same without a copy: the image becomes the file image.
+    KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse);
 
     KWavefile(const KWavefile&) = delete;
     KWavefile& operator=(const KWavefile&) = delete;
