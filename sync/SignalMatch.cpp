@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
 #include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
@@ -98,7 +99,8 @@ BandDecimator::BandDecimator(std::uint32_t rate) {
 }
 
 const BandDecimator& BandFor(std::uint32_t rate) {
-    thread_local std::vector<std::pair<std::uint32_t, BandDecimator>> made;
+    // A deque: references handed out stay valid when another rate is added.
+    thread_local std::deque<std::pair<std::uint32_t, BandDecimator>> made;
     for (const auto& [r, d] : made)
         if (r == rate) return d;
     made.emplace_back(rate, BandDecimator(rate));
