@@ -118,10 +118,12 @@ __attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, co
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d step = _mm256_set1_pd(4.0);
     const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
-    __m256d iv = lane;
+    // x = i * n, stepped by 4n (exact: integers below 2^53).
+    __m256d xv = _mm256_mul_pd(lane, vn);
+    const __m256d step4n = _mm256_mul_pd(step, vn);
     FrameIndex i = 0;
     for (; i + 4 <= L; i += 4) {
-        const __m256d pos = quotient4<kDivide>(_mm256_mul_pd(iv, vn), vL, vr);
+        const __m256d pos = quotient4<kDivide>(xv, vL, vr);
         const __m256d idx = trunc4(pos);
         const __m256d f = _mm256_sub_pd(pos, idx);
         const __m256d g = _mm256_sub_pd(one, f);
@@ -134,7 +136,7 @@ __attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, co
             br = gather4(mr + 1, at);
         } else {
             const FrameIndex first = static_cast<FrameIndex>(_mm256_cvtsd_f64(idx));
-            const __m256d expected = _mm256_add_pd(_mm256_permute4x64_pd(idx, 0), lane);
+            const __m256d expected = _mm256_add_pd(_mm256_broadcastsd_pd(_mm256_castpd256_pd128(idx)), lane);
             // -1.0 (sign set) where the element's neighbourhood is the shifted one, +0.0 elsewhere.
             const __m256d shifted = kSide > 0 ? _mm256_sub_pd(expected, idx) : _mm256_sub_pd(idx, expected);
             const double* pl = ml + first;
@@ -157,7 +159,7 @@ __attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, co
         const __m256d lv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl)));
         const __m256d rv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br)));
         out(i, _mm256_add_pd(lv, rv));
-        iv = _mm256_add_pd(iv, step);
+        xv = _mm256_add_pd(xv, step4n);
     }
     return i;
 }
