@@ -142,7 +142,7 @@ constexpr Entry kCatalogue[] = {
      QT_TRANSLATE_NOOP("Engine", "保存済みの分割点は基準の頭出し位置より前で終わっています。再開するものはありません")},
     {Msg::Resuming,
      QT_TRANSLATE_NOOP("Engine", "保存済みの分割点 %1 個の後から再開します：%2（基準）/ %3（同期）")},
-    {Msg::NotStereo16, QT_TRANSLATE_NOOP("Engine", "%1 は16ビット・ステレオのWAVEファイルではありません")},
+    {Msg::NotStereo, QT_TRANSLATE_NOOP("Engine", "%1 はステレオのWAVEファイルではありません")},
     {Msg::NoSampleRate, QT_TRANSLATE_NOOP("Engine", "サンプルレートがありません")},
     {Msg::CheckFailed, QT_TRANSLATE_NOOP("Engine", "同期確認: できませんでした（%1）")},
     {Msg::CheckTooShort, QT_TRANSLATE_NOOP("Engine", "同期確認: 短すぎて確認できません")},

@@ -130,7 +130,7 @@ enum class Msg {
     PointsBeforeLeadIn,
     Resuming,
     // The check of a synchronised file
-    NotStereo16,
+    NotStereo,
     NoSampleRate,
     CheckFailed,
     CheckTooShort,

@@ -284,10 +284,6 @@
         <translation>resuming after %1 stored division points, at %2 (master) / %3 (slave)</translation>
     </message>
     <message>
-        <source>%1 は16ビット・ステレオのWAVEファイルではありません</source>
-        <translation>%1 is not a 16-bit stereo WAVE file</translation>
-    </message>
-    <message>
         <source>サンプルレートがありません</source>
         <translation>no sample rate</translation>
     </message>
@@ -454,6 +450,10 @@
     <message>
         <source>基準ファイル（%1 Hz）と同期させるファイル（%2 Hz）のサンプルレートが違います</source>
         <translation>the master (%1 Hz) and the slave (%2 Hz) have different sample rates</translation>
+    </message>
+    <message>
+        <source>%1 はステレオのWAVEファイルではありません</source>
+        <translation>%1 is not a stereo WAVE file</translation>
     </message>
 </context>
 <context>
