@@ -5,13 +5,16 @@
 // WholeJob reports the realtime factor (seconds of audio per second of wall time) and
 // the job's peak resident memory against the two input files. SearchAgainstReference
 // times the optimised and the plain search on the same segments, alternating, and
-// reports their ratio. WholeJobAgainstReference runs the whole job again with the plain
+// reports their ratio, and times the score kernel on the same segments: the vector kernel
+// against the plain loop (kernel_speedup_x) and against itself with the position divided
+// (division_free_gain_x). WholeJobAgainstReference runs the whole job again with the plain
 // search in place of the optimised one and checks that every division point is the same.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,6 +29,7 @@
 #include "sync/KSyncThread.h"
 #include "sync/OutputCheck.h"
 #include "sync/PatternSearch.h"
+#include "sync/StretchScore.h"
 #include "sync/SyntheticPair.h"
 #include "wave/KWavefile.h"
 
@@ -157,6 +161,41 @@ void WholeJobAgainstReference(benchmark::State& state) {
     }
 }
 
+double ThreadSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Thread CPU time of the score kernel variants over the candidate lengths of one length
+// search, alternating: seconds[0] plain, [1] vector with division, [2] vector.
+void TimeKernels(const std::vector<Frame>& master, KWavefile& slave, const SegmentSearch& q, double seconds[3]) {
+    const FrameIndex n = static_cast<FrameIndex>(master.size());
+    std::vector<double> left(master.size() + 1 + kStretchPadBack), right(left.size());
+    for (std::size_t i = 0; i < master.size(); ++i) {
+        left[i + 1] = master[i].left;
+        right[i + 1] = master[i].right;
+    }
+    left[master.size() + 1] = left[master.size()];
+    right[master.size() + 1] = right[master.size()];
+    WaveImage window;
+    slave.MakeWaveImage(q.N, q.P + q.rangeE + 8, window);
+    std::vector<double> s(window.frames.size());
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = window.frames[i].left + window.frames[i].right;
+    const bool avx512 = Supports(StretchKernel::Avx512);
+    const StretchKernel kernels[3] = {StretchKernel::Plain, avx512 ? StretchKernel::Avx512Divide : StretchKernel::Avx2Divide,
+                                      avx512 ? StretchKernel::Avx512 : StretchKernel::Avx2};
+    double sink = 0.0;
+    for (FrameIndex L = q.P - q.N - q.rangeE; L <= q.P - q.N + q.rangeE; L += 4)
+        for (int k = 0; k < 3; ++k) {
+            if (!Supports(kernels[k])) continue;
+            const double t0 = ThreadSeconds();
+            sink += StretchScoreWith(kernels[k], left.data() + 1, right.data() + 1, n, L, s.data());
+            seconds[k] += ThreadSeconds() - t0;
+        }
+    benchmark::DoNotOptimize(sink);
+}
+
 // Segments spread over the pair: one start point search (offsets and lengths), the rest
 // length searches as every later segment runs them; the start point is reported apart.
 // Both searches get the same inputs.
@@ -178,6 +217,7 @@ void SearchAgainstReference(benchmark::State& state) {
     const FrameIndex length = p.expert.baseStep * kSampleRate / 10;
     const int segments = static_cast<int>(state.range(0));
     double fastSeconds = 0.0, plainSeconds = 0.0, fastStart = 0.0, plainStart = 0.0;
+    double kernelSeconds[3] = {0.0, 0.0, 0.0};
     using Clock = std::chrono::steady_clock;
     for (auto _ : state) {
         for (int k = 0; k < segments; ++k) {
@@ -209,6 +249,7 @@ void SearchAgainstReference(benchmark::State& state) {
                 state.SkipWithError("the optimised search disagrees with the plain one");
                 return;
             }
+            if (k > 0) TimeKernels(image.frames, slaveFile, q, kernelSeconds);
         }
     }
     SettingsReset();
@@ -220,6 +261,10 @@ void SearchAgainstReference(benchmark::State& state) {
     state.counters["start_fast_ms"] = 1000.0 * fastStart / runs;
     state.counters["start_plain_ms"] = 1000.0 * plainStart / runs;
     state.counters["start_speedup_x"] = plainStart / std::max(fastStart, 1e-9);
+    if (kernelSeconds[2] > 0.0) {
+        state.counters["kernel_speedup_x"] = kernelSeconds[0] / kernelSeconds[2];
+        state.counters["division_free_gain_x"] = kernelSeconds[1] / kernelSeconds[2];
+    }
 }
 
 }  // namespace

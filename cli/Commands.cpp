@@ -65,7 +65,8 @@ int RunInfo(const InfoArgs& args) {
                 wave.Channels, wave.SampleRate);
     std::printf(_("data            offset %lld, %lld frames (%s)\n"), static_cast<long long>(wave.DataOffset),
                 static_cast<long long>(wave.FrameCount), secondsText(wave.FrameCount).c_str());
-    if (!wave.Problem().empty()) std::printf(_("note            %s\n"), wave.Problem().c_str());
+    for (const std::string& note : {wave.Problem(), wave.FormatNote()})
+        if (!note.empty()) std::printf(_("note            %s\n"), note.c_str());
     std::printf(_("peak            %d (left %d at frame %d, right %d at frame %d)\n"), wave.Peak, wave.PeakL, wave.PointL,
                 wave.PeakR, wave.PointR);
     std::printf(_("peak mono       %d\n"), wave.PeakMono);

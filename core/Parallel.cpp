@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -32,9 +33,9 @@ public:
         const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
         const unsigned helpers = std::min(hw, 16u) - 1;
         for (unsigned i = 0; i < helpers; ++i) {
-            threads_.emplace_back([this, i, nice] {
+            threads_.emplace_back([this, nice] {
                 ::setpriority(PRIO_PROCESS, threadId(), nice);
-                work(i + 1);
+                work();
             });
         }
     }
@@ -49,32 +50,42 @@ public:
 
     unsigned width() const { return static_cast<unsigned>(threads_.size()) + 1; }
 
+    // The items are handed out from a shared counter in shrinking chunks (a quarter of
+    // what is left per thread, then less), so a helper that wakes late finds less to do
+    // and nobody waits long for the last chunk. Only helpers that joined before the
+    // items ran out are waited for.
     void run(std::size_t n, const std::function<void(std::size_t, std::size_t)>& fn) {
         std::lock_guard serial(callMutex_);
-        const unsigned parts = width();
         {
             std::lock_guard lock(mutex_);
             fn_ = &fn;
             n_ = n;
-            parts_ = parts;
-            pending_ = parts - 1;
+            next_.store(0, std::memory_order_relaxed);
             ++generation_;
         }
         wake_.notify_all();
-        slice(0);
+        take();
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return pending_ == 0; });
+        done_.wait(lock, [this] { return active_ == 0; });
         fn_ = nullptr;
     }
 
 private:
-    void slice(unsigned part) {
-        const std::size_t begin = n_ * part / parts_;
-        const std::size_t end = n_ * (part + 1) / parts_;
-        if (begin < end) (*fn_)(begin, end);
+    // Runs chunks until none are left.
+    void take() {
+        const std::size_t n = n_;
+        const std::size_t share = 2 * static_cast<std::size_t>(width());
+        std::size_t begin = next_.load(std::memory_order_relaxed);
+        while (begin < n) {
+            const std::size_t end = begin + std::max<std::size_t>(1, (n - begin) / share);
+            if (next_.compare_exchange_weak(begin, end, std::memory_order_relaxed)) {
+                (*fn_)(begin, end);
+                begin = next_.load(std::memory_order_relaxed);
+            }
+        }
     }
 
-    void work(unsigned part) {
+    void work() {
         std::uint64_t seen = 0;
         for (;;) {
             {
@@ -82,11 +93,13 @@ private:
                 wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
                 if (quit_) return;
                 seen = generation_;
+                if (fn_ == nullptr) continue;  // woke after the call had finished
+                ++active_;
             }
-            slice(part);
+            take();
             {
                 std::lock_guard lock(mutex_);
-                --pending_;
+                --active_;
             }
             done_.notify_one();
         }
@@ -98,8 +111,8 @@ private:
     std::condition_variable wake_, done_;
     const std::function<void(std::size_t, std::size_t)>* fn_ = nullptr;
     std::size_t n_ = 0;
-    unsigned parts_ = 1;
-    unsigned pending_ = 0;
+    std::atomic<std::size_t> next_{0};
+    unsigned active_ = 0;
     std::uint64_t generation_ = 0;
     bool quit_ = false;
 };

@@ -2,7 +2,8 @@
 //
 // ParallelFor(n, fn) calls fn(begin, end) on disjoint ranges covering [0, n), some on
 // the calling thread, and returns when all are done. Ranges are contiguous and in
-// order per call of fn; what each range computes must not depend on the others.
+// order per call of fn, of varying size, several per thread; what each range computes
+// must not depend on the others.
 //
 // The helper threads run at the caller's nice value: a caller lowered to the background
 // (setpriority on its thread) gets helpers as low as itself.

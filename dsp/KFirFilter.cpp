@@ -213,11 +213,11 @@ int KFirFilter::Filter(const float* in, FrameIndex n, float* out, FrameIndex& ou
     return tapCount_;
 }
 
-void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind) {
+void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind, int rate) {
     if (n <= 0) return;
     const std::size_t count = static_cast<std::size_t>(n);
     // Both channels get the same design; each is filtered from rest.
-    const KFirFilter filter(kSampleRate, firstEdge, secondEdge, attenuation, kind);
+    const KFirFilter filter(rate, firstEdge, secondEdge, attenuation, kind);
     const std::vector<float>& c = filter.Coefficients();
     const std::size_t d = (c.size() - 1) / 2;
 

@@ -40,8 +40,9 @@ private:
     std::vector<float> history_;
 };
 
-// Filters both channels of n frames in place, each from rest, 44100 Hz; truncates and
-// saturates to 16 bit; the last (taps - 1) / 2 frames come out 0.
-void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind);
+// Filters both channels of n frames in place, each from rest, designed for the given
+// rate; truncates and saturates to 16 bit; the last (taps - 1) / 2 frames come out 0.
+void ApplyBandFilter(Frame* frames, FrameIndex n, float attenuation, float firstEdge, float secondEdge, int kind,
+                     int rate = kSampleRate);
 
 }  // namespace tandem

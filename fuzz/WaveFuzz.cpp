@@ -87,7 +87,7 @@ void checkImage(KWavefile& w, FrameIndex start, FrameIndex end) {
     check(le32(h + 4) == static_cast<std::uint32_t>(header + 4 * static_cast<std::uint64_t>(n) - 8), "RIFF size field");
     check(le32(h + header - 4) == static_cast<std::uint32_t>(4 * n), "data size field");
     const std::uint8_t* f = h + w.FmtOffset;
-    check(f[2] == 2 && f[3] == 0 && f[14] == 16 && f[15] == 0 && le32(f + 4) == 44100, "patched format");
+    check(f[2] == 2 && f[3] == 0 && f[14] == 16 && f[15] == 0 && le32(f + 4) == w.SampleRate, "patched format");
 
     const FrameIndex first = std::max<FrameIndex>(start, 0);
     const FrameIndex last = std::min(start + n, w.FrameCount);

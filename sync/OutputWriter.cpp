@@ -14,6 +14,7 @@
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
+#include "sync/Synchronise.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -21,7 +22,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
-constexpr FrameIndex kEdgeLimit = 60 * static_cast<FrameIndex>(kSampleRate);  // lead-in and tail kept
+constexpr FrameIndex kEdgeSeconds = 60;  // of the lead-in and of the tail, at most
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
@@ -40,14 +41,16 @@ void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t 
 // within it.
 constexpr double kEdgeRatioSeconds = 3.0;
 
-// The neighbour indexes whose span gives the lead-in's and the tail's ratios.
+// The neighbour indexes whose span gives the lead-in's and the tail's ratios, and the
+// frames of lead-in and of tail kept (kEdgeSeconds at the master's rate).
 struct EdgeNeighbours {
     int first = 1, last = 0;
+    FrameIndex limit = 0;
 };
 
 EdgeNeighbours edgeNeighbours(const std::vector<FrameIndex>& points, int count, std::uint32_t rate) {
     const auto span = static_cast<FrameIndex>(kEdgeRatioSeconds * rate);
-    EdgeNeighbours e{1, count - 2};
+    EdgeNeighbours e{1, count - 2, kEdgeSeconds * rate};
     if (count < 2 || static_cast<int>(points.size()) < count) return e;
     while (e.first < count - 1 && points[static_cast<std::size_t>(e.first)] - points[0] < span) ++e.first;
     while (e.last > 0 && points[static_cast<std::size_t>(count - 1)] - points[static_cast<std::size_t>(e.last)] < span)
@@ -61,8 +64,8 @@ struct SegmentArgs {
 };
 
 SegmentArgs segmentArgs(int j, int count, const EdgeNeighbours& edges) {
-    if (j == 0) return {-1, 0, edges.first, -kEdgeLimit};
-    if (j == count) return {count - 1, -1, edges.last, kEdgeLimit};
+    if (j == 0) return {-1, 0, edges.first, -edges.limit};
+    if (j == count) return {count - 1, -1, edges.last, edges.limit};
     return {j - 1, j, j, 0};
 }
 
@@ -131,6 +134,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             file->DivisionPoints = StoredPoints(section).load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
+        if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw std::runtime_error(why);
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
 

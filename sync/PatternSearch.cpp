@@ -78,14 +78,20 @@ double PatternScore(const double* a, const double* b, FrameIndex n) { return Dot
 
 FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
     const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
-    WaveImage image;
-    if (file.MakeWaveImage(start, start + span, image) == 0)
-        throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+    // The division looks for an onset after every point, and it mostly lies within the
+    // first frames: the span is read in pieces of 1/40 of it, not copied whole each
+    // time. A band filter works per read, so a filtered file is still read in one piece.
+    const FrameIndex piece = file.FilterLow > 0 || file.FilterHigh > 0 ? span : std::max<FrameIndex>(1, span / 40);
     const int threshold = static_cast<int>(static_cast<std::int64_t>(file.Average) * percent / 100);
-    for (std::size_t i = 0; i < image.frames.size(); ++i) {
-        const Frame f = image.frames[i];
-        if (f.left < -threshold || f.left > threshold || f.right < -threshold || f.right > threshold)
-            return start + static_cast<FrameIndex>(i);
+    WaveImage image;
+    for (FrameIndex from = 0; from < span; from += piece) {
+        if (file.MakeWaveImage(start + from, start + std::min(from + piece, span), image) == 0)
+            throw SyncError("cannot read " + file.FileName + (file.Problem().empty() ? "" : ": " + file.Problem()));
+        for (std::size_t i = 0; i < image.frames.size(); ++i) {
+            const Frame f = image.frames[i];
+            if (f.left < -threshold || f.left > threshold || f.right < -threshold || f.right > threshold)
+                return start + from + static_cast<FrameIndex>(i);
+        }
     }
     return start + span;
 }
@@ -237,7 +243,7 @@ private:
 
     void record(int G, int O, double v, double& maxAbs, int& argmax, const CsvFile& out) {
         if (debug_) progress_.SetMessageLine(std::to_string(O) + " " + std::to_string(G), 1);
-        WriteReport(out, std::to_string(O) + "," + Fixed(v) + "\n");
+        if (out) WriteReport(out, std::to_string(O) + "," + Fixed(v) + "\n");
         if (v > r_.best) {
             r_.best = v;
             r_.bestO = O;
@@ -256,10 +262,12 @@ private:
     // Scores length G over the offsets; returns the largest score magnitude.
     double evaluate(int G) {
         const FrameIndex L = lengthOf(G);
-        WriteReport(segmentCsv_, std::to_string(G) + ",");
+        if (segmentCsv_) WriteReport(segmentCsv_, std::to_string(G) + ",");
         CsvFile lengthCsv;
-        const std::string lengthCsvPath = q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv";
-        if (startCsv_ && T_[1] != -2.0) lengthCsv = CreateReport(lengthCsvPath);
+        const bool lengthReport = startCsv_ && T_[1] != -2.0;
+        const std::string lengthCsvPath =
+            lengthReport ? q_.reportBase + "-" + std::to_string(q_.F) + "-E" + std::to_string(G) + ".csv" : std::string();
+        if (lengthReport) lengthCsv = CreateReport(lengthCsvPath);
         const double maxAbs = scoreLength(G, L, segmentCsv_ ? segmentCsv_ : lengthCsv);
         FinishReport(lengthCsv, lengthCsvPath);
         return maxAbs;

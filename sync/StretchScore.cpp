@@ -15,8 +15,14 @@
 namespace tandem {
 namespace {
 
+inline double positionAt(double n, double L, FrameIndex i) { return static_cast<double>(i) * n / L; }
+
+void positionsPlainFrom(FrameIndex n, FrameIndex L, FrameIndex i, double* pos) {
+    for (; i < L; ++i) pos[i] = positionAt(static_cast<double>(n), static_cast<double>(L), i);
+}
+
 inline double stretchedAt(const double* ml, const double* mr, double n, double L, FrameIndex i) {
-    const double pos = static_cast<double>(i) * n / L;
+    const double pos = positionAt(n, L, i);
     const std::int32_t idx = static_cast<std::int32_t>(pos);
     const double f = pos - static_cast<double>(idx);
     const double lv = static_cast<double>(static_cast<std::int32_t>((1.0 - f) * ml[idx] + f * ml[idx + 1]));
@@ -39,6 +45,28 @@ double scorePlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L
     return finish(ml, mr, n, L, s, 0, lanes);
 }
 
+// The position i * n / L without a division. x = i * n is exact (below 2^53), r =
+// RN(1 / L), q0 = RN(x * r) lies within 4 ulp of x / L, and the remainder x - q0 * L is
+// a multiple of ulp(q0) below 2^53 of them, so the FMA gives it exactly. q0 + rem * r
+// then misses x / L by at most 4 ulp * 2^-53. x / L is never a rounding boundary
+// itself and lies at least ulp / (4 L) from every one (its denominator divides L,
+// a midpoint's is a power of two of at least 2^54 / ulp); for L < 2^40 the error is far
+// below that, so the last FMA rounds to RN(x / L), the quotient the division gives.
+// StretchPositionsWith exposes it for the exhaustive check in the benchmarks.
+template <bool kDivide>
+__attribute__((target("avx2,fma"))) inline __m256d quotient4(__m256d x, __m256d L, __m256d r) {
+    if constexpr (kDivide) return _mm256_div_pd(x, L);
+    const __m256d q0 = _mm256_mul_pd(x, r);
+    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q0, L, x), r, q0);
+}
+
+template <bool kDivide>
+__attribute__((target("avx512f"))) inline __m512d quotient8(__m512d x, __m512d L, __m512d r) {
+    if constexpr (kDivide) return _mm512_div_pd(x, L);
+    const __m512d q0 = _mm512_mul_pd(x, r);
+    return _mm512_fmadd_pd(_mm512_fnmadd_pd(q0, L, x), r, q0);
+}
+
 __attribute__((target("avx2"))) inline __m256d gather4(const double* base, __m128i idx) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, idx, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
 }
@@ -49,75 +77,119 @@ __attribute__((target("avx2"))) inline __m256d trunc4(__m256d v) {
     return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
 }
 
-__attribute__((target("avx2"))) double scoreAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
-                                                 const double* s) {
+// What the vector walks do with each group of stretched values: add their products with
+// the slave into the four lanes (in order), or store them.
+struct Accumulate4 {
+    const double* s;
+    __m256d acc;
+    __attribute__((target("avx2"))) void operator()(FrameIndex i, __m256d v) {
+        acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_loadu_pd(s + i), v));
+    }
+};
+struct Store4 {
+    double* m;
+    __attribute__((target("avx2"))) void operator()(FrameIndex i, __m256d v) { _mm256_storeu_pd(m + i, v); }
+};
+struct Accumulate8 {
+    const double* s;
+    __m256d acc;
+    __attribute__((target("avx512f"))) void operator()(FrameIndex i, __m512d v) {
+        const __m512d prod = _mm512_mul_pd(_mm512_loadu_pd(s + i), v);
+        acc = _mm256_add_pd(acc, _mm512_castpd512_pd256(prod));
+        acc = _mm256_add_pd(acc, _mm512_extractf64x4_pd(prod, 1));
+    }
+};
+struct Store8 {
+    double* m;
+    __attribute__((target("avx512f"))) void operator()(FrameIndex i, __m512d v) { _mm512_storeu_pd(m + i, v); }
+};
+
+// Four elements per step. The position's integer part is floor(i * n / L) exactly
+// (x / L is an integer or at least 1 / L from one, far more than its rounding error),
+// so over four elements idx_k - idx_0 - k lies in {0, 1} when L <= n < 4L / 3 (kSide
+// +1) and in {-1, 0} when 2L / 3 < n < L (kSide -1): one blend per value between two
+// shifted loads picks the neighbourhoods. Any other stretch (kSide 0) gathers them.
+template <bool kDivide, int kSide, class Out>
+__attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, const double* mr, FrameIndex n,
+                                                           FrameIndex L, Out& out) {
     const __m256d vn = _mm256_set1_pd(static_cast<double>(n));
     const __m256d vL = _mm256_set1_pd(static_cast<double>(L));
+    const __m256d vr = _mm256_set1_pd(1.0 / static_cast<double>(L));
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d step = _mm256_set1_pd(4.0);
-    __m256d iv = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
-    __m256d acc = _mm256_setzero_pd();
+    const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
+    // x = i * n, stepped by 4n (exact: integers below 2^53).
+    __m256d xv = _mm256_mul_pd(lane, vn);
+    const __m256d step4n = _mm256_mul_pd(step, vn);
     FrameIndex i = 0;
-    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
-    const __m128i minusOne = _mm_set1_epi32(-1), plusOne = _mm_set1_epi32(1);
     for (; i + 4 <= L; i += 4) {
-        const __m256d pos = _mm256_div_pd(_mm256_mul_pd(iv, vn), vL);
-        const __m128i idx = _mm256_cvttpd_epi32(pos);
-        const __m256d f = _mm256_sub_pd(pos, _mm256_cvtepi32_pd(idx));
+        const __m256d pos = quotient4<kDivide>(xv, vL, vr);
+        const __m256d idx = trunc4(pos);
+        const __m256d f = _mm256_sub_pd(pos, idx);
         const __m256d g = _mm256_sub_pd(one, f);
-        // The lengths differ by a few percent at most, so the four indexes are i + c + k
-        // give or take one: pick them from shifted loads instead of gathering.
-        const int c = _mm_cvtsi128_si32(idx) - static_cast<int>(i);
-        const __m128i delta = _mm_sub_epi32(idx, _mm_add_epi32(_mm_set1_epi32(static_cast<int>(i) + c), lane));
-        const __m128i isMinus = _mm_cmpeq_epi32(delta, minusOne), isPlus = _mm_cmpeq_epi32(delta, plusOne);
         __m256d al, bl, ar, br;
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isMinus, isPlus), _mm_cmpeq_epi32(delta, _mm_setzero_si128()))) ==
-            0xFFFF) {
-            const __m256d mMinus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isMinus));
-            const __m256d mPlus = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(isPlus));
-            const double* pl = ml + i + c;
-            const double* pr = mr + i + c;
-            const __m256d l0 = _mm256_loadu_pd(pl - 1), l1 = _mm256_loadu_pd(pl), l2 = _mm256_loadu_pd(pl + 1),
-                          l3 = _mm256_loadu_pd(pl + 2);
-            const __m256d r0 = _mm256_loadu_pd(pr - 1), r1 = _mm256_loadu_pd(pr), r2 = _mm256_loadu_pd(pr + 1),
-                          r3 = _mm256_loadu_pd(pr + 2);
-            al = _mm256_blendv_pd(_mm256_blendv_pd(l1, l0, mMinus), l2, mPlus);
-            bl = _mm256_blendv_pd(_mm256_blendv_pd(l2, l1, mMinus), l3, mPlus);
-            ar = _mm256_blendv_pd(_mm256_blendv_pd(r1, r0, mMinus), r2, mPlus);
-            br = _mm256_blendv_pd(_mm256_blendv_pd(r2, r1, mMinus), r3, mPlus);
+        if constexpr (kSide == 0) {
+            const __m128i at = _mm256_cvttpd_epi32(idx);
+            al = gather4(ml, at);
+            bl = gather4(ml + 1, at);
+            ar = gather4(mr, at);
+            br = gather4(mr + 1, at);
         } else {
-            al = gather4(ml, idx);
-            bl = gather4(ml + 1, idx);
-            ar = gather4(mr, idx);
-            br = gather4(mr + 1, idx);
+            const FrameIndex first = static_cast<FrameIndex>(_mm256_cvtsd_f64(idx));
+            const __m256d expected = _mm256_add_pd(_mm256_broadcastsd_pd(_mm256_castpd256_pd128(idx)), lane);
+            // -1.0 (sign set) where the element's neighbourhood is the shifted one, +0.0 elsewhere.
+            const __m256d shifted = kSide > 0 ? _mm256_sub_pd(expected, idx) : _mm256_sub_pd(idx, expected);
+            const double* pl = ml + first;
+            const double* pr = mr + first;
+            if constexpr (kSide > 0) {
+                const __m256d l1 = _mm256_loadu_pd(pl + 1), r1 = _mm256_loadu_pd(pr + 1);
+                al = _mm256_blendv_pd(_mm256_loadu_pd(pl), l1, shifted);
+                bl = _mm256_blendv_pd(l1, _mm256_loadu_pd(pl + 2), shifted);
+                ar = _mm256_blendv_pd(_mm256_loadu_pd(pr), r1, shifted);
+                br = _mm256_blendv_pd(r1, _mm256_loadu_pd(pr + 2), shifted);
+            } else {
+                const __m256d l0 = _mm256_loadu_pd(pl), r0 = _mm256_loadu_pd(pr);
+                al = _mm256_blendv_pd(l0, _mm256_loadu_pd(pl - 1), shifted);
+                bl = _mm256_blendv_pd(_mm256_loadu_pd(pl + 1), l0, shifted);
+                ar = _mm256_blendv_pd(r0, _mm256_loadu_pd(pr - 1), shifted);
+                br = _mm256_blendv_pd(_mm256_loadu_pd(pr + 1), r0, shifted);
+            }
         }
+        // Products and sum rounded one by one (no FMA): the plain loop's arithmetic.
         const __m256d lv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl)));
         const __m256d rv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br)));
-        acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_loadu_pd(s + i), _mm256_add_pd(lv, rv)));
-        iv = _mm256_add_pd(iv, step);
+        out(i, _mm256_add_pd(lv, rv));
+        xv = _mm256_add_pd(xv, step4n);
     }
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, acc);
-    return finish(ml, mr, n, L, s, i, lanes);
+    return i;
+}
+
+// Hands the stretched values of elements 0 .. 4k - 1 to out; returns 4k.
+template <bool kDivide, class Out>
+__attribute__((target("avx2,fma"))) FrameIndex walkAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                                                       Out& out) {
+    if (L <= n && 3 * n < 4 * L) return walkAvx2Side<kDivide, 1>(ml, mr, n, L, out);
+    if (n < L && 3 * n > 2 * L) return walkAvx2Side<kDivide, -1>(ml, mr, n, L, out);
+    return walkAvx2Side<kDivide, 0>(ml, mr, n, L, out);
 }
 
 // Eight elements per step. Their neighbourhoods lie within 16 values of the first
 // index unless the stretch is extreme: two loads and a two-source permute pick them.
-// The eight products go into the four lanes as two steps of four, in order.
-__attribute__((target("avx512f,avx2"))) double scoreAvx512(const double* ml, const double* mr, FrameIndex n,
-                                                           FrameIndex L, const double* s) {
+template <bool kDivide, class Out>
+__attribute__((target("avx512f,avx2"))) FrameIndex walkAvx512(const double* ml, const double* mr, FrameIndex n,
+                                                             FrameIndex L, Out& out) {
     const __m512d vn = _mm512_set1_pd(static_cast<double>(n));
     const __m512d vL = _mm512_set1_pd(static_cast<double>(L));
+    const __m512d vr = _mm512_set1_pd(1.0 / static_cast<double>(L));
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d step = _mm512_set1_pd(8.0);
     const __m512i next = _mm512_set1_epi64(1);
     const __m256i lastSafe = _mm256_set1_epi32(14);
     constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
     __m512d iv = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
-    __m256d acc = _mm256_setzero_pd();
     FrameIndex i = 0;
     for (; i + 8 <= L; i += 8) {
-        const __m512d pos = _mm512_div_pd(_mm512_mul_pd(iv, vn), vL);
+        const __m512d pos = quotient8<kDivide>(_mm512_mul_pd(iv, vn), vL, vr);
         const __m256i idx = _mm512_cvttpd_epi32(pos);
         const __m512d f = _mm512_sub_pd(pos, _mm512_cvtepi32_pd(idx));
         const __m512d g = _mm512_sub_pd(one, f);
@@ -141,19 +213,105 @@ __attribute__((target("avx512f,avx2"))) double scoreAvx512(const double* ml, con
         }
         const __m512d lv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, al), _mm512_mul_pd(f, bl)), kTrunc);
         const __m512d rv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, ar), _mm512_mul_pd(f, br)), kTrunc);
-        const __m512d prod = _mm512_mul_pd(_mm512_loadu_pd(s + i), _mm512_add_pd(lv, rv));
-        acc = _mm256_add_pd(acc, _mm512_castpd512_pd256(prod));
-        acc = _mm256_add_pd(acc, _mm512_extractf64x4_pd(prod, 1));
+        out(i, _mm512_add_pd(lv, rv));
         iv = _mm512_add_pd(iv, step);
     }
+    return i;
+}
+
+template <bool kDivide>
+__attribute__((target("avx2,fma"))) double scoreAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                                                    const double* s) {
+    Accumulate4 out{s, _mm256_setzero_pd()};
+    const FrameIndex i = walkAvx2<kDivide>(ml, mr, n, L, out);
     alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, acc);
+    _mm256_store_pd(lanes, out.acc);
     return finish(ml, mr, n, L, s, i, lanes);
 }
 
+// The eight products go into the four lanes as two steps of four, in order.
+template <bool kDivide>
+__attribute__((target("avx512f,avx2"))) double scoreAvx512(const double* ml, const double* mr, FrameIndex n,
+                                                           FrameIndex L, const double* s) {
+    Accumulate8 out{s, _mm256_setzero_pd()};
+    const FrameIndex i = walkAvx512<kDivide>(ml, mr, n, L, out);
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, out.acc);
+    return finish(ml, mr, n, L, s, i, lanes);
+}
+
+void stretchPlainFrom(const double* ml, const double* mr, FrameIndex n, FrameIndex L, FrameIndex i, double* m) {
+    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
+    for (; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
+}
+
+template <bool kDivide>
+__attribute__((target("avx2,fma"))) void stretchAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                                                    double* m) {
+    Store4 out{m};
+    stretchPlainFrom(ml, mr, n, L, walkAvx2<kDivide>(ml, mr, n, L, out), m);
+}
+
+template <bool kDivide>
+__attribute__((target("avx512f,avx2"))) void stretchAvx512(const double* ml, const double* mr, FrameIndex n,
+                                                           FrameIndex L, double* m) {
+    Store8 out{m};
+    stretchPlainFrom(ml, mr, n, L, walkAvx512<kDivide>(ml, mr, n, L, out), m);
+}
+
+template <bool kDivide>
+__attribute__((target("avx2,fma"))) void positionsAvx2(FrameIndex n, FrameIndex L, double* pos) {
+    const __m256d vn = _mm256_set1_pd(static_cast<double>(n)), vL = _mm256_set1_pd(static_cast<double>(L));
+    const __m256d vr = _mm256_set1_pd(1.0 / static_cast<double>(L));
+    __m256d iv = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
+    FrameIndex i = 0;
+    for (; i + 4 <= L; i += 4, iv = _mm256_add_pd(iv, _mm256_set1_pd(4.0)))
+        _mm256_storeu_pd(pos + i, quotient4<kDivide>(_mm256_mul_pd(iv, vn), vL, vr));
+    positionsPlainFrom(n, L, i, pos);
+}
+
+template <bool kDivide>
+__attribute__((target("avx512f"))) void positionsAvx512(FrameIndex n, FrameIndex L, double* pos) {
+    const __m512d vn = _mm512_set1_pd(static_cast<double>(n)), vL = _mm512_set1_pd(static_cast<double>(L));
+    const __m512d vr = _mm512_set1_pd(1.0 / static_cast<double>(L));
+    __m512d iv = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
+    FrameIndex i = 0;
+    for (; i + 8 <= L; i += 8, iv = _mm512_add_pd(iv, _mm512_set1_pd(8.0)))
+        _mm512_storeu_pd(pos + i, quotient8<kDivide>(_mm512_mul_pd(iv, vn), vL, vr));
+    positionsPlainFrom(n, L, i, pos);
+}
+
+void stretchPlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
+    stretchPlainFrom(ml, mr, n, L, 0, m);
+}
+
+void positionsPlain(FrameIndex n, FrameIndex L, double* pos) { positionsPlainFrom(n, L, 0, pos); }
+
+struct Variant {
+    double (*score)(const double*, const double*, FrameIndex, FrameIndex, const double*);
+    void (*stretch)(const double*, const double*, FrameIndex, FrameIndex, double*);
+    void (*positions)(FrameIndex, FrameIndex, double*);
+};
+
+// In the order of StretchKernel.
+const Variant kVariants[] = {{scorePlain, stretchPlain, positionsPlain},
+                             {scoreAvx2<true>, stretchAvx2<true>, positionsAvx2<true>},
+                             {scoreAvx2<false>, stretchAvx2<false>, positionsAvx2<false>},
+                             {scoreAvx512<true>, stretchAvx512<true>, positionsAvx512<true>},
+                             {scoreAvx512<false>, stretchAvx512<false>, positionsAvx512<false>}};
+
+const Variant& variant(StretchKernel kernel) { return kVariants[static_cast<int>(kernel)]; }
+
+bool runs(StretchKernel kernel) {
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (kernel == StretchKernel::Avx512 || kernel == StretchKernel::Avx512Divide)
+        return avx2 && __builtin_cpu_supports("avx512f");
+    return kernel == StretchKernel::Plain || avx2;
+}
+
 StretchKernel detect() {
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2")) return StretchKernel::Avx512;
-    if (__builtin_cpu_supports("avx2")) return StretchKernel::Avx2;
+    if (runs(StretchKernel::Avx512)) return StretchKernel::Avx512;
+    if (runs(StretchKernel::Avx2)) return StretchKernel::Avx2;
     return StretchKernel::Plain;
 }
 
@@ -161,29 +319,27 @@ const StretchKernel kBest = detect();
 
 }  // namespace
 
-bool Supports(StretchKernel kernel) { return static_cast<int>(kernel) <= static_cast<int>(kBest); }
+bool Supports(StretchKernel kernel) { return runs(kernel); }
 
 double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                         const double* s) {
-    switch (kernel) {
-        case StretchKernel::Avx512:
-            return scoreAvx512(ml, mr, n, L, s);
-        case StretchKernel::Avx2:
-            return scoreAvx2(ml, mr, n, L, s);
-        case StretchKernel::Plain:
-            break;
-    }
-    return scorePlain(ml, mr, n, L, s);
+    return variant(kernel).score(ml, mr, n, L, s);
 }
 
 double StretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
     return StretchScoreWith(kBest, ml, mr, n, L, s);
 }
 
-TANDEM_CLONES("avx2")
+void StretchIntoWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
+    variant(kernel).stretch(ml, mr, n, L, m);
+}
+
 void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {
-    const double dn = static_cast<double>(n), dL = static_cast<double>(L);
-    for (FrameIndex i = 0; i < L; ++i) m[i] = stretchedAt(ml, mr, dn, dL, i);
+    StretchIntoWith(kBest, ml, mr, n, L, m);
+}
+
+void StretchPositionsWith(StretchKernel kernel, FrameIndex n, FrameIndex L, double* pos) {
+    variant(kernel).positions(n, L, pos);
 }
 
 TANDEM_CLONES("avx2")

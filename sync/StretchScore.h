@@ -24,7 +24,9 @@ constexpr std::size_t kStretchPadBack = 16;
 // product again / 32767^2).
 constexpr double kSumScale = 1.0 / (32767.0 * 32767.0 * 32767.0 * 32767.0);
 
-enum class StretchKernel { Plain, Avx2, Avx512 };
+// The vector variants find the position i * n / L by a reciprocal and one correction
+// (exact, see the source); the Divide ones by a division, as before (reference only).
+enum class StretchKernel { Plain, Avx2Divide, Avx2, Avx512Divide, Avx512 };
 
 // Whether this processor runs the variant.
 bool Supports(StretchKernel kernel);
@@ -36,6 +38,9 @@ double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr
 
 // The stretched master itself, for scoring one length at many offsets.
 void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m);
+void StretchIntoWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m);
+// The positions i * n / L, i = 0 .. L - 1, as the variant computes them.
+void StretchPositionsWith(StretchKernel kernel, FrameIndex n, FrameIndex L, double* pos);
 // Unscaled dot product with the same four partial sums.
 double Dot(const double* a, const double* b, FrameIndex n);
 

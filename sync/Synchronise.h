@@ -26,6 +26,10 @@ struct SyncRun {
 
 void SynchroniseFiles(SyncRun& run);
 
+// Why a job cannot pair these two usable files ("" when it can). The one place where a
+// job refuses a pair for its formats: the search and the writer both ask here.
+std::string PairFormatProblem(const KWavefile& master, const KWavefile& slave);
+
 // Scales master frames to the slave's level (x * slaveAverage / masterAverage).
 // Saturates: keeping the low 16 bits scrambles loud passages when the slave is denser.
 void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage);

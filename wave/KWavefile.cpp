@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +114,65 @@ FrameIndex firstAt(const Frame* f, FrameIndex n, std::int32_t level, bool left) 
     return 0;
 }
 
+// One sample scaled to the 16-bit range: deeper integers keep their top 16 bits (rounded
+// down), floats are scaled by 32768 and rounded down the same way, then saturated, so
+// that a 24-bit sample and the float holding the same value give the same result.
+template <int Bits, bool IsFloat>
+std::int16_t sample16(const std::uint8_t* p) {
+    if constexpr (IsFloat) {
+        double x;
+        if constexpr (Bits == 32) {
+            x = std::bit_cast<float>(le32(p));
+        } else {
+            x = std::bit_cast<double>(static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32);
+        }
+        x = std::floor(x * 32768.0);
+        if (!(x > -32768.0)) return x == x ? -32768 : 0;  // NaN is silence
+        return x >= 32767.0 ? 32767 : static_cast<std::int16_t>(x);
+    } else if constexpr (Bits == 8) {
+        return static_cast<std::int16_t>((p[0] - 128) * 256);
+    } else {
+        return static_cast<std::int16_t>(le16(p + Bits / 8 - 2));
+    }
+}
+
+template <int Bits, bool IsFloat>
+void decodeFrames(const std::uint8_t* p, FrameIndex n, int channels, int align, bool placeLeft, Frame* dest) {
+    constexpr int kBytes = Bits / 8;
+    for (FrameIndex i = 0; i < n; ++i, p += align) {
+        std::int16_t l = sample16<Bits, IsFloat>(p);
+        std::int16_t r = channels >= 2 ? sample16<Bits, IsFloat>(p + kBytes) : l;
+        if (channels == 1) {
+            if (placeLeft) {
+                r = 0;
+            } else {
+                l = static_cast<std::int16_t>(l / 2);
+                r = l;
+            }
+        }
+        dest[i] = Frame{l, r};
+    }
+}
+
+// The first two channels of n frames of any readable layout, scaled to 16 bits; a mono
+// sample is placed as the placement code says.
+void DecodeFrames(const std::uint8_t* p, FrameIndex n, int channels, int bits, int blockAlign, SampleKind kind,
+                  bool placeLeft, Frame* dest) {
+    if (kind == SampleKind::Float) {
+        if (bits == 64)
+            decodeFrames<64, true>(p, n, channels, blockAlign, placeLeft, dest);
+        else
+            decodeFrames<32, true>(p, n, channels, blockAlign, placeLeft, dest);
+        return;
+    }
+    switch (bits) {
+        case 8: decodeFrames<8, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        case 16: decodeFrames<16, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        case 24: decodeFrames<24, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        default: decodeFrames<32, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+    }
+}
+
 }  // namespace
 
 namespace detail {
@@ -155,9 +216,79 @@ struct WaveLayout {
     std::uint16_t formatTag = 0, channels = 0, bits = 0, blockAlign = 1;
     std::uint32_t sampleRate = 0, avgBytesPerSec = 0;
     std::int64_t riffSize = 0, fmtOffset = 0, dataOffset = 0, dataBytes = 0;
+    SampleKind kind = SampleKind::Integer;
+    std::uint16_t validBits = 0;  // the extensible header's valid bits, else bits
+    bool rf64 = false;            // RF64/BW64 with its sizes in a ds64 chunk
     std::string problem;  // why unusable, or what was repaired
     bool usable = false;
 };
+
+constexpr std::uint16_t kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE;
+constexpr std::uint32_t kLowestRate = 8000, kHighestRate = 192000;
+
+// Names of the formats Tandem is most often handed and cannot read.
+const char* formatName(std::uint16_t tag) {
+    switch (tag) {
+        case 0x0002: return "Microsoft ADPCM";
+        case 0x0006: return "A-law";
+        case 0x0007: return "µ-law";
+        case 0x0011: return "IMA ADPCM";
+        case 0x0031: return "GSM 6.10";
+        case 0x0050: return "MPEG";
+        case 0x0055: return "MPEG Layer 3 (MP3)";
+        case 0x00FF: case 0x1610: return "AAC";
+        case 0x0092: return "Dolby AC-3";
+        case 0xF1AC: return "FLAC";
+        default: return nullptr;
+    }
+}
+
+std::string tagText(std::uint16_t tag) {
+    char b[8];
+    std::snprintf(b, sizeof b, "0x%04X", tag);
+    return b;
+}
+
+// The sample layouts Tandem reads; every refusal of a format is worded here. fmt is the
+// chunk's body (size bytes, at least 16). Fills kind and validBits.
+std::string formatProblem(WaveLayout& l, const std::uint8_t* fmt, std::int64_t size) {
+    std::uint16_t tag = l.formatTag;
+    l.validBits = l.bits;
+    if (tag == kFormatExtensible) {
+        // The sub-format GUID: the real format code followed by a fixed tail.
+        static const std::uint8_t kTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        if (size < 40) return "the extensible fmt chunk is too short (" + std::to_string(size) + " bytes)";
+        if (std::memcmp(fmt + 26, kTail, sizeof kTail) != 0) return "extensible WAVE with an unknown sub-format is not supported";
+        tag = le16(fmt + 24);
+        if (le16(fmt + 18) != 0) l.validBits = le16(fmt + 18);
+        if (tag != kFormatPcm && tag != kFormatFloat) {
+            const char* name = formatName(tag);
+            return std::string("extensible WAVE with ") + (name ? name : "format " + tagText(tag)) + " samples is not supported";
+        }
+    }
+    if (tag == kFormatFloat) {
+        l.kind = SampleKind::Float;
+        if (l.bits != 32 && l.bits != 64) return std::to_string(l.bits) + "-bit float samples are not supported";
+    } else if (tag == kFormatPcm) {
+        l.kind = SampleKind::Integer;
+        if (l.bits != 8 && l.bits != 16 && l.bits != 24 && l.bits != 32)
+            return std::to_string(l.bits) + "-bit PCM samples are not supported";
+    } else {
+        const char* name = formatName(tag);
+        return name ? std::string("compressed audio (") + name + ", format " + tagText(tag) + ") is not supported"
+                    : "format " + tagText(tag) + " is not supported (only PCM and IEEE float are)";
+    }
+    if (l.validBits == 0 || l.validBits > l.bits) l.validBits = l.bits;
+    if (l.channels == 0) return "the file has no channels";
+    if (l.sampleRate < kLowestRate || l.sampleRate > kHighestRate)
+        return "a sample rate of " + std::to_string(l.sampleRate) + " Hz is not supported (" + std::to_string(kLowestRate) +
+               " to " + std::to_string(kHighestRate) + " Hz are)";
+    if (l.blockAlign != l.channels * (l.bits / 8))
+        return "the fmt chunk's block align (" + std::to_string(l.blockAlign) + ") does not match " +
+               std::to_string(l.channels) + " channels of " + std::to_string(l.bits) + " bits";
+    return "";
+}
 
 // Walks the chunks. Never trusts a size beyond the source's end; an unusable file gets a
 // reason. log: whether to write the trace lines (only for the file itself).
@@ -168,7 +299,8 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
         l.problem = src.size() == 0 ? "the file is empty" : "not a RIFF/WAVE file (too short)";
         return l;
     }
-    if (std::memcmp(head, "RIFF", 4) != 0) {
+    l.rf64 = std::memcmp(head, "RF64", 4) == 0 || std::memcmp(head, "BW64", 4) == 0;
+    if (std::memcmp(head, "RIFF", 4) != 0 && !l.rf64) {
         l.problem = "not a RIFF/WAVE file";
         return l;
     }
@@ -178,7 +310,7 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
         l.problem = "not a RIFF/WAVE file (no WAVE form)";
         return l;
     }
-    if (l.riffSize + 8 != src.size()) l.problem = "the RIFF size does not match the file size (ignored)";
+    std::int64_t ds64Data = -1;  // the data size an RF64 file keeps in its ds64 chunk
     bool haveFmt = false;
     std::int64_t pos = 12;
     // The walk is bounded by the file, not by the RIFF size: a RIFF size of 0 or one
@@ -198,13 +330,27 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
         const std::string id(reinterpret_cast<const char*>(ch), 4);
         if (log) AddLog("  WAVE-" + id + " size=0x" + hex4(static_cast<std::uint32_t>(size)));
         const std::int64_t body = pos + 8;
-        if (id == "fmt ") {
+        if (id == "ds64" && l.rf64 && pos == 12) {
+            std::uint8_t d[24];
+            if (size < 24 || !src.read(body, 24, d)) {
+                l.problem = "the RF64 file's ds64 chunk is too short";
+                return l;
+            }
+            const std::uint64_t riff = le32(d) | static_cast<std::uint64_t>(le32(d + 4)) << 32;
+            const std::uint64_t data = le32(d + 8) | static_cast<std::uint64_t>(le32(d + 12)) << 32;
+            if (riff > (std::uint64_t{1} << 62) || data > (std::uint64_t{1} << 62)) {
+                l.problem = "the RF64 file's ds64 chunk states impossible sizes";
+                return l;
+            }
+            l.riffSize = static_cast<std::int64_t>(riff);
+            ds64Data = static_cast<std::int64_t>(data);
+        } else if (id == "fmt ") {
             if (size < 16) {
                 l.problem = "the fmt chunk is too short (" + std::to_string(size) + " bytes)";
                 return l;
             }
-            std::uint8_t f[16];
-            if (!src.read(body, 16, f)) {
+            std::uint8_t f[40] = {};
+            if (!src.read(body, static_cast<std::size_t>(std::min<std::int64_t>(size, 40)), f)) {
                 l.problem = "the fmt chunk runs past the end of the file";
                 return l;
             }
@@ -218,27 +364,8 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
             if (log)
                 AddLog("  format=" + std::to_string(l.formatTag) + "  " + std::to_string(l.bits) + "bits  " +
                        std::to_string(l.channels) + "ch  " + std::to_string(l.sampleRate) + "Hz");
-            if (l.formatTag != 1) {
-                l.problem = "not integer PCM (format " + std::to_string(l.formatTag) + ")";
-                return l;
-            }
-            if (l.bits != 8 && l.bits != 16) {
-                l.problem = std::to_string(l.bits) + "-bit samples are not supported";
-                return l;
-            }
-            if (l.channels != 1 && l.channels != 2) {
-                l.problem = std::to_string(l.channels) + " channels are not supported";
-                return l;
-            }
-            if (l.sampleRate != 44100) {
-                l.problem = "not a 44100 Hz file (" + std::to_string(l.sampleRate) + " Hz)";
-                return l;
-            }
-            if (l.blockAlign != l.channels * (l.bits / 8)) {
-                l.problem = "the fmt chunk's block align (" + std::to_string(l.blockAlign) + ") does not match " +
-                            std::to_string(l.channels) + " channels of " + std::to_string(l.bits) + " bits";
-                return l;
-            }
+            l.problem = formatProblem(l, f, size);
+            if (!l.problem.empty()) return l;
             haveFmt = true;
         } else if (id == "data") {
             if (!haveFmt) {
@@ -246,9 +373,10 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
                 return l;
             }
             l.dataOffset = body;
-            l.dataBytes = size;
-            if (body + size > src.size())
-                l.problem = "the data chunk states " + std::to_string(size) + " bytes but the file holds " +
+            l.dataBytes = l.rf64 && size == 0xFFFFFFFF && ds64Data >= 0 ? ds64Data : size;
+            if (l.riffSize + 8 != src.size()) l.problem = "the RIFF size does not match the file size (ignored)";
+            if (body + l.dataBytes > src.size())
+                l.problem = "the data chunk states " + std::to_string(l.dataBytes) + " bytes but the file holds " +
                             std::to_string(std::max<std::int64_t>(0, src.size() - body)) +
                             "; the missing frames read as silence";
             l.usable = true;
@@ -299,6 +427,7 @@ KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> byte
 void KWavefile::parse(const detail::ByteSource& src) {
     const WaveLayout l = parseLayout(src, true);
     RiffSize = l.riffSize;
+    Rf64 = l.rf64;
     problem_ = l.problem;
     if (l.fmtOffset > 0) {
         FormatTag = l.formatTag;
@@ -307,6 +436,8 @@ void KWavefile::parse(const detail::ByteSource& src) {
         AvgBytesPerSec = l.avgBytesPerSec;
         BlockAlign = l.blockAlign;
         BitsPerSample = l.bits;
+        Kind = l.kind;
+        ValidBits = l.validBits;
         FmtOffset = l.fmtOffset;
     }
     if (l.usable) {
@@ -315,10 +446,16 @@ void KWavefile::parse(const detail::ByteSource& src) {
         source_ = ownSource();
     }
     if (!problem_.empty()) AddLog("  " + problem_);
+    if (const std::string note = FormatNote(); !note.empty()) AddLog("  " + note);
+}
+
+std::string KWavefile::FormatNote() const {
+    if (!Usable() || Channels <= 2) return "";
+    return std::to_string(Channels) + " channels: only the first two are read";
 }
 
 KWavefile::Source KWavefile::ownSource() const {
-    return {Channels, BitsPerSample, BlockAlign, DataOffset, FrameCount * BlockAlign};
+    return {Channels, BitsPerSample, BlockAlign, Kind, DataOffset, FrameCount * BlockAlign};
 }
 
 void KWavefile::SetDataSource(const std::string& name) {
@@ -392,7 +529,7 @@ bool KWavefile::loadImage() {
             FileImage.clear();
             return false;
         }
-        source_ = {l.channels, l.bits, l.blockAlign, l.dataOffset, l.dataBytes};
+        source_ = {l.channels, l.bits, l.blockAlign, l.kind, l.dataOffset, l.dataBytes};
     }
     loadFailed_ = FileImage.empty();
     if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
@@ -426,31 +563,10 @@ FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) 
     if (first < dataEnd) available = std::min<FrameIndex>(n, (dataEnd - first) / align);
     const std::uint8_t* p = image + (available > 0 ? first : 0);
     const bool placeLeft = ChannelPlacement == kPlaceLeft;
-    if (source_.bits == 16 && source_.channels == 2) {
+    if (source_.bits == 16 && source_.channels == 2 && source_.kind == SampleKind::Integer) {
         std::memcpy(dest, p, static_cast<std::size_t>(available) * 4);
     } else {
-        for (FrameIndex i = 0; i < available; ++i) {
-            std::int16_t l, r;
-            if (source_.bits == 16) {  // mono
-                l = static_cast<std::int16_t>(le16(p + 2 * i));
-                r = l;
-            } else if (source_.channels == 2) {
-                l = static_cast<std::int16_t>((p[2 * i] - 128) * 256);
-                r = static_cast<std::int16_t>((p[2 * i + 1] - 128) * 256);
-            } else {
-                l = static_cast<std::int16_t>((p[i] - 128) * 256);
-                r = l;
-            }
-            if (source_.channels == 1) {
-                if (placeLeft) {
-                    r = 0;
-                } else {
-                    l = static_cast<std::int16_t>(l / 2);
-                    r = l;
-                }
-            }
-            dest[i] = Frame{l, r};
-        }
+        DecodeFrames(p, available, source_.channels, source_.bits, source_.blockAlign, source_.kind, placeLeft, dest);
     }
     std::fill(dest + available, dest + n, Frame{});
 
@@ -463,9 +579,9 @@ FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) 
         for (FrameIndex i = 0; i < n; ++i) dest[i].left = negate16(dest[i].left);
     }
     if (FilterLow > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass);
+        ApplyBandFilter(dest, n, FilterAttenuation, (1.0f - FilterWidth) * FilterLow, FilterLow, kHighPass, static_cast<int>(SampleRate));
     if (FilterHigh > 0)
-        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass);
+        ApplyBandFilter(dest, n, FilterAttenuation, FilterHigh, (1.0f + FilterWidth) * FilterHigh, kLowPass, static_cast<int>(SampleRate));
     return n;
 }
 
@@ -522,7 +638,7 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
         ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
         return 0;
     }
-    MakeHeader(image.header.data(), 2, 16, kSampleRate, frames);
+    MakeHeader(image.header.data(), 2, 16, static_cast<int>(SampleRate), frames);
     FrameIndex at = 0;  // where frame `start` goes in the image
     if (start < 0) {
         at = -start;
@@ -582,6 +698,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
         return;
     }
     FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
+    const std::int64_t second = SampleRate;  // frames
     std::int64_t sumL = 0, sumR = 0, sumLR = 0, k = 0;
     std::int64_t aveL = 0, aveR = 0, ave = 0, seconds = 0;
     // Leading silence ends at the first frame that is not (0, 0); trailing silence is
@@ -593,11 +710,11 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
             ShowAlert("Data may be broken.");
             break;
         }
-        if (Channels != 2)
+        if (Channels == 1)
             for (FrameIndex i = 0; i < e - b; ++i) work[static_cast<std::size_t>(i)].right = work[static_cast<std::size_t>(i)].left;
-        // Runs that end where a second of 44100 frames completes.
+        // Runs that end where a second of the file's frames completes.
         for (FrameIndex i = 0; i < e - b;) {
-            const FrameIndex n = std::min<FrameIndex>(e - b - i, 44100 - k);
+            const FrameIndex n = std::min<FrameIndex>(e - b - i, second - k);
             const RunLevels r = runLevels(work.data() + i, n);
             if (r.peakL > PeakL) {
                 PeakL = r.peakL;
@@ -625,10 +742,10 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
             sumLR += r.sumL + r.sumR;
             k += n;
             i += n;
-            if (k == 44100) {
-                aveL += sumL / 44100;
-                aveR += sumR / 44100;
-                ave += (sumLR / 44100) / 2;
+            if (k == second) {
+                aveL += sumL / second;
+                aveR += sumR / second;
+                ave += (sumLR / second) / 2;
                 ++seconds;
                 sumL = sumR = sumLR = k = 0;
             }
@@ -647,7 +764,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     BackNull = static_cast<std::int32_t>(std::min<std::int64_t>(back, INT32_MAX));
     int aveLeft = 0, aveRight = 0;
     if (seconds >= 1) {
-        double d = static_cast<double>(seconds) - static_cast<double>(front + back) / 44100.0;
+        double d = static_cast<double>(seconds) - static_cast<double>(front + back) / static_cast<double>(second);
         // Nothing but silence in whole seconds leaves no duration to divide by; the sums
         // are 0 then, and dividing by all seconds keeps them 0.
         if (d <= 0.0) d = static_cast<double>(seconds);

@@ -1,12 +1,14 @@
-// KWavefile: one opened WAVE file (RIFF/WAVE, integer PCM, 8 or 16 bit, mono or stereo,
-// 44100 Hz). Opening parses the header and optionally runs the level analysis, whose
-// results are cached in the settings store under the file's own path. Frames are
-// handed out as 16-bit stereo, conditioned (phase inversion, band filter) on the way.
-// The whole data source is loaded into memory on the first fetch.
+// KWavefile: one opened WAVE file (RIFF/WAVE or RF64/BW64; PCM of 8, 16, 24 or 32 bits or
+// IEEE float of 32 or 64 bits, plain or extensible; 8 kHz to 192 kHz; of more than two
+// channels the first two are read). Opening parses the header and optionally runs the
+// level analysis, whose results are cached in the settings store under the file's own
+// path. Frames are handed out as 16-bit stereo (deeper samples scaled to the 16-bit
+// range), conditioned (phase inversion, band filter) on the way. The whole data source is
+// loaded into memory on the first fetch.
 //
 // Unusable files are not errors: DataOffset stays 0 and Problem() says why in words a
-// user understands ("not a 44100 Hz file (48000 Hz)", "24-bit samples are not
-// supported"). A file that cannot be opened at all throws WaveFileError.
+// user understands ("compressed audio (A-law, format 0x0006) is not supported"). A file
+// that cannot be opened at all throws WaveFileError.
 //
 // Thread safety: an object belongs to the thread that uses it.
 #pragma once
@@ -31,6 +33,9 @@ class WaveFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// How the samples are coded: integers (8-bit offset binary, else signed) or IEEE float.
+enum class SampleKind : std::uint8_t { Integer, Float };
 
 // ChannelFlags bits.
 constexpr std::uint32_t kInvertRight = 0x0400;
@@ -93,6 +98,8 @@ public:
     bool Usable() const { return DataOffset > 0; }
     // Why the file is unusable ("" when usable), or what was repaired while reading.
     const std::string& Problem() const { return problem_; }
+    // What is left out of a usable file ("" when nothing): the channels past the second.
+    std::string FormatNote() const;
 
     // Fields, public as callers set the conditioning and mix fields directly.
     ByteImage FileImage;  // empty until the first fetch
@@ -104,6 +111,9 @@ public:
     std::uint32_t AvgBytesPerSec = 0;
     std::uint16_t BlockAlign = 1;
     std::uint16_t BitsPerSample = 0;
+    SampleKind Kind = SampleKind::Integer;  // from the format code or the extensible sub-format
+    std::uint16_t ValidBits = 0;            // the extensible header's valid bits, else BitsPerSample
+    bool Rf64 = false;                      // RF64/BW64: the sizes stand in a ds64 chunk
     std::int64_t FileSize = 0;
     std::int64_t RiffSize = 0;
     std::int64_t DataOffset = 0;
@@ -130,6 +140,7 @@ private:
     // the equalised copy's (always 16-bit stereo) after SetDataSource.
     struct Source {
         std::uint16_t channels = 0, bits = 0, blockAlign = 1;
+        SampleKind kind = SampleKind::Integer;
         std::int64_t dataOffset = 0, dataBytes = 0;
     };
     Source source_;

@@ -32,35 +32,57 @@ struct WaveSpec {
     int channels = 2;
     int bits = 16;
     int rate = 44100;
-    int formatTag = 1;
+    int formatTag = 1;                     // the sub-format when extensible
+    bool extensible = false;               // WAVE_FORMAT_EXTENSIBLE header (fmt of 40 bytes)
+    int validBits = 0;                     // extensible only; 0 = bits
+    bool rf64 = false;                     // RF64 with a ds64 chunk; RIFF and data sizes 0xFFFFFFFF
     std::vector<std::uint8_t> extraChunk;  // whole chunk (id, size, body) placed before data
 };
 
 // A WAVE file of the given raw data bytes.
 inline std::vector<std::uint8_t> MakeWaveBytes(const WaveSpec& spec, const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> b;
-    b.reserve(44 + spec.extraChunk.size() + data.size());
-    putId(b, "RIFF");
+    b.reserve(100 + spec.extraChunk.size() + data.size());
+    putId(b, spec.rf64 ? "RF64" : "RIFF");
     put32(b, 0);
     putId(b, "WAVE");
+    std::size_t ds64 = 0;
+    if (spec.rf64) {
+        putId(b, "ds64");
+        put32(b, 28);
+        ds64 = b.size();
+        b.resize(b.size() + 28, 0);
+    }
     putId(b, "fmt ");
-    put32(b, 16);
+    put32(b, spec.extensible ? 40 : 16);
     const int blockAlign = spec.channels * (spec.bits / 8);
-    put16(b, spec.formatTag);
+    put16(b, spec.extensible ? 0xFFFE : spec.formatTag);
     put16(b, spec.channels);
     put32(b, spec.rate);
     put32(b, spec.rate * blockAlign);
     put16(b, blockAlign);
     put16(b, spec.bits);
+    if (spec.extensible) {
+        put16(b, 22);
+        put16(b, spec.validBits ? spec.validBits : spec.bits);
+        put32(b, spec.channels == 1 ? 4 : (1u << spec.channels) - 1);
+        put16(b, spec.formatTag);
+        for (std::uint8_t byte : {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+            b.push_back(byte);
+    }
     for (std::uint8_t byte : spec.extraChunk) b.push_back(byte);
     putId(b, "data");
-    put32(b, static_cast<std::uint32_t>(data.size()));
+    put32(b, spec.rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(data.size()));
     b.insert(b.end(), data.begin(), data.end());
-    const std::uint32_t riff = static_cast<std::uint32_t>(b.size() - 8);
-    b[4] = riff & 0xff;
-    b[5] = (riff >> 8) & 0xff;
-    b[6] = (riff >> 16) & 0xff;
-    b[7] = (riff >> 24) & 0xff;
+    const auto at = [&](std::size_t offset, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    at(4, spec.rf64 ? 0xFFFFFFFFu : b.size() - 8, 4);
+    if (spec.rf64) {
+        at(ds64, b.size() - 8, 8);
+        at(ds64 + 8, data.size(), 8);
+        at(ds64 + 16, data.size() / static_cast<std::size_t>(blockAlign), 8);
+    }
     return b;
 }
 

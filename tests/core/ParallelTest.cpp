@@ -3,9 +3,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "core/Parallel.h"
 
@@ -15,19 +18,44 @@ namespace {
 
 int threadNice() { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); }
 
-// The nice values of the threads that ran the slices of one call.
+// The nice values of the threads that ran the slices of one call. Each range waits
+// (a few seconds at most) until every thread of the pool has taken one, so that a helper
+// woken late still gets its share.
 std::set<int> sliceNices() {
     std::mutex mutex;
     std::set<int> nices;
+    std::set<std::thread::id> threads;
     ParallelFor(ParallelWidth() * 4, [&](std::size_t, std::size_t) {
         const int n = threadNice();
-        std::lock_guard lock(mutex);
-        nices.insert(n);
+        {
+            std::lock_guard lock(mutex);
+            nices.insert(n);
+            threads.insert(std::this_thread::get_id());
+        }
+        for (int wait = 0; wait < 5000; ++wait) {
+            {
+                std::lock_guard lock(mutex);
+                if (threads.size() >= ParallelWidth()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
     return nices;
 }
 
 }  // namespace
+
+TEST(Parallel, every_index_is_handed_out_exactly_once) {
+    for (std::size_t n : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{101}, std::size_t{5000}}) {
+        std::vector<std::atomic<int>> seen(n);
+        ParallelFor(n, [&](std::size_t b, std::size_t e) {
+            ASSERT_LT(b, e);
+            ASSERT_LE(e, n);
+            for (std::size_t i = b; i < e; ++i) seen[i].fetch_add(1);
+        });
+        for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(seen[i].load(), 1) << "index " << i << " of " << n;
+    }
+}
 
 TEST(Parallel, helpers_run_at_the_priority_of_the_caller) {
     if (ParallelWidth() < 2) GTEST_SKIP() << "one core: no helper threads";

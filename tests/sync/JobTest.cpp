@@ -162,13 +162,22 @@ TEST_F(Job, silent_master_is_an_error_not_a_result) {
 TEST_F(Job, unusable_slave_is_named_with_its_reason) {
     writePair(MakeSyntheticPair(shortPair(4.0)));
     std::vector<std::uint8_t> bytes = ReadFileBytes(slave);
-    bytes[24] = 0x80;  // 48000 Hz
-    bytes[25] = 0xBB;
+    bytes[24] = 0xA0;  // 4000 Hz
+    bytes[25] = 0x0F;
     WriteFile(slave, bytes);
-    const JobOutcome outcome = runJob();
+    JobOutcome outcome = runJob();
     EXPECT_FALSE(outcome.outputWritten);
     EXPECT_NE(outcome.error.find(slave), std::string::npos) << outcome.error;
-    EXPECT_NE(outcome.error.find("44100"), std::string::npos) << outcome.error;
+    EXPECT_NE(outcome.error.find("4000 Hz"), std::string::npos) << outcome.error;
+
+    bytes[24] = 0x80;  // 48000 Hz: readable, but not at the master's rate
+    bytes[25] = 0xBB;
+    WriteFile(slave, bytes);
+    outcome = runJob();
+    EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_EQ(count(slave), 0);
+    EXPECT_NE(outcome.error.find("44100 Hz"), std::string::npos) << outcome.error;
+    EXPECT_NE(outcome.error.find("48000 Hz"), std::string::npos) << outcome.error;
 }
 
 TEST_F(Job, debug_log_traces_the_job_and_the_processing_time) {

@@ -124,6 +124,28 @@ TEST_F(Search, start_point_offsets_go_coarse_to_fine_and_find_the_shift) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("s-1-E0.csv"))) << "lengths of the first pass get no file";
 }
 
+// The onset is the first frame above the average within four seconds, wherever it lies
+// among the pieces the span is read in, and past the file's end only silence is found.
+TEST_F(Search, sound_onset_is_the_first_frame_above_the_average) {
+    const FrameIndex span = 4 * 44100, piece = span / 40;
+    std::vector<Frame> frames(static_cast<std::size_t>(3 * span), Frame{10, -10});
+    KWavefile empty(dir.file("quiet.wav"), StereoWave(frames), kPlaceBoth, false);
+    empty.Average = 100;
+    EXPECT_EQ(FindSoundOnset(empty, 5, 100), 5 + span) << "silence";
+    EXPECT_EQ(FindSoundOnset(empty, -span / 2, 100), span / 2) << "from before the start";
+    for (FrameIndex at : {FrameIndex{0}, piece - 1, piece, piece + 1, 17 * piece + 3, span - 1}) {
+        std::vector<Frame> loud = frames;
+        loud[static_cast<std::size_t>(1000 + at)] = Frame{0, -101};
+        loud[static_cast<std::size_t>(1000 + at + 1)] = Frame{400, 400};
+        KWavefile file(dir.file("onset.wav"), StereoWave(loud), kPlaceBoth, false);
+        file.Average = 100;
+        EXPECT_EQ(FindSoundOnset(file, 1000, 100), 1000 + at) << at;
+        EXPECT_EQ(FindSoundOnset(file, 1000, 200), 1000 + at + 1) << "percent raises the threshold, " << at;
+        EXPECT_EQ(FindSoundOnset(file, 1000 + at - span + 1, 100), 1000 + at) << "last frame of the span, " << at;
+    }
+    EXPECT_EQ(FindSoundOnset(empty, 3 * span - 10, 100), 4 * span - 10) << "past the end";
+}
+
 TEST(MatchLevel, saturates_instead_of_wrapping) {
     std::vector<Frame> frames{{1000, -1000}, {20000, -20000}, {-32768, 32767}};
     MatchLevel(frames, 3500, 1000);
@@ -133,6 +155,20 @@ TEST(MatchLevel, saturates_instead_of_wrapping) {
     EXPECT_EQ(frames[1].right, -32768);
     EXPECT_EQ(frames[2].left, -32768);
     EXPECT_EQ(frames[2].right, 32767);
+}
+
+TEST(MatchLevel, is_the_truncating_integer_division_for_every_sample) {
+    std::vector<Frame> frames;
+    for (int x = -32768; x <= 32767; ++x) frames.push_back({static_cast<std::int16_t>(x), static_cast<std::int16_t>(-1 - x)});
+    for (const auto& [slaveAverage, masterAverage] :
+         std::vector<std::pair<int, int>>{{3500, 1000}, {1, 3}, {2858, 2917}, {2917, 2858}, {32767, 1}, {1, 32767}, {7, 7}}) {
+        std::vector<Frame> matched = frames;
+        MatchLevel(matched, slaveAverage, masterAverage);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            for (const auto& [in, out] : {std::pair{frames[i].left, matched[i].left}, std::pair{frames[i].right, matched[i].right}})
+                ASSERT_EQ(out, std::clamp<std::int64_t>(std::int64_t{in} * slaveAverage / masterAverage, -32768, 32767))
+                    << in << " * " << slaveAverage << " / " << masterAverage;
+    }
 }
 
 TEST(EndPoint, formats_hours_minutes_seconds_and_milliseconds) {

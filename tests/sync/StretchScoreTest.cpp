@@ -35,8 +35,10 @@ struct Material {
     const double* mr() const { return right.data() + 1; }
 };
 
+const StretchKernel kVectorKernels[] = {StretchKernel::Avx2Divide, StretchKernel::Avx2, StretchKernel::Avx512Divide,
+                                        StretchKernel::Avx512};
+
 TEST(StretchScore, every_kernel_matches_the_plain_loop_bit_for_bit) {
-    const StretchKernel kernels[] = {StretchKernel::Avx2, StretchKernel::Avx512};
     // Search-sized stretches, extreme ones (the vector kernels' fallback paths) and
     // lengths that leave every possible tail.
     const Material big(8820, 40000, 1);
@@ -45,17 +47,44 @@ TEST(StretchScore, every_kernel_matches_the_plain_loop_bit_for_bit) {
     for (FrameIndex L : {1, 2, 3, 5, 8, 9, 15, 17, 100, 2205, 3001, 4410, 17640, 35280}) lengths.push_back(L);
     const Material small(13, 64, 2);
 
-    for (StretchKernel kernel : kernels) {
+    for (StretchKernel kernel : kVectorKernels) {
         if (!Supports(kernel)) continue;
-        for (FrameIndex L : lengths) {
-            const double plain = StretchScoreWith(StretchKernel::Plain, big.ml(), big.mr(), big.n, L, big.slave.data());
-            ASSERT_EQ(StretchScoreWith(kernel, big.ml(), big.mr(), big.n, L, big.slave.data()), plain)
+        const auto check = [&](const Material& m, FrameIndex L) {
+            std::vector<double> plain(static_cast<std::size_t>(L)), vector(plain.size());
+            StretchIntoWith(StretchKernel::Plain, m.ml(), m.mr(), m.n, L, plain.data());
+            StretchIntoWith(kernel, m.ml(), m.mr(), m.n, L, vector.data());
+            ASSERT_EQ(vector, plain) << "kernel " << static_cast<int>(kernel) << " length " << L;
+            ASSERT_EQ(StretchScoreWith(kernel, m.ml(), m.mr(), m.n, L, m.slave.data()),
+                      StretchScoreWith(StretchKernel::Plain, m.ml(), m.mr(), m.n, L, m.slave.data()))
                 << "kernel " << static_cast<int>(kernel) << " length " << L;
+        };
+        for (FrameIndex L : lengths) check(big, L);
+        for (FrameIndex L = 1; L <= 60; ++L) check(small, L);
+    }
+}
+
+// The division-free position must be the correctly rounded quotient for every element:
+// exact quotients (L divides i * n), long look-ahead spans whose i * n passes 2^32,
+// coprime and power-of-two lengths, and random pairs around the search's ratios.
+TEST(StretchScore, vector_positions_are_the_divided_quotient_bit_for_bit) {
+    std::vector<std::pair<FrameIndex, FrameIndex>> cases = {
+        {8820, 8820}, {8820, 4410}, {4410, 8820}, {1, 7}, {7, 1}, {3, 1024}, {1024, 3}, {65536, 65537}, {262144, 262147},
+        {529200, 529151}, {529200, 529649}, {13230, 13230 + 150}};
+    std::mt19937 rng(4);
+    for (int k = 0; k < 24; ++k) {
+        const FrameIndex n = 100 + static_cast<FrameIndex>(rng() % 30000);
+        cases.emplace_back(n, n + static_cast<FrameIndex>(rng() % 1001) - 500);
+    }
+    for (StretchKernel kernel : kVectorKernels) {
+        if (!Supports(kernel)) continue;
+        for (const auto& [n, L] : cases) {
+            std::vector<double> plain(static_cast<std::size_t>(L)), vector(plain.size());
+            StretchPositionsWith(StretchKernel::Plain, n, L, plain.data());
+            StretchPositionsWith(kernel, n, L, vector.data());
+            for (FrameIndex i = 0; i < L; ++i)
+                ASSERT_EQ(vector[static_cast<std::size_t>(i)], plain[static_cast<std::size_t>(i)])
+                    << "kernel " << static_cast<int>(kernel) << " n " << n << " L " << L << " i " << i;
         }
-        for (FrameIndex L = 1; L <= 60; ++L)
-            ASSERT_EQ(StretchScoreWith(kernel, small.ml(), small.mr(), small.n, L, small.slave.data()),
-                      StretchScoreWith(StretchKernel::Plain, small.ml(), small.mr(), small.n, L, small.slave.data()))
-                << "kernel " << static_cast<int>(kernel) << " length " << L;
     }
 }
 

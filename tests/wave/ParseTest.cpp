@@ -1,5 +1,11 @@
+#include <bit>
+#include <limits>
+
 #include "core/Log.h"
 #include "wave/WaveFixture.h"
+
+// Layouts are written as designated initializers of WaveSpec that name only what differs.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace tandem::test {
 namespace {
@@ -69,18 +75,24 @@ TEST_F(WaveParse, unusable_files_say_why_and_never_read) {
     std::vector<std::uint8_t> b = StereoWave(Ramp(10));
     b[0] = 'X';
     cases.push_back({"not riff", b, "not a RIFF/WAVE"});
-    WaveSpec s24;
-    s24.bits = 24;
-    cases.push_back({"24 bit", MakeWaveBytes(s24, std::vector<std::uint8_t>(60)), "24-bit samples are not supported"});
-    WaveSpec s48;
-    s48.rate = 48000;
-    cases.push_back({"48 kHz", MakeWaveBytes(s48, std::vector<std::uint8_t>(40)), "not a 44100 Hz file (48000 Hz)"});
-    WaveSpec sFloat;
-    sFloat.formatTag = 3;
-    cases.push_back({"float", MakeWaveBytes(sFloat, std::vector<std::uint8_t>(40)), "format 3"});
-    WaveSpec s6;
-    s6.channels = 6;
-    cases.push_back({"6 ch", MakeWaveBytes(s6, std::vector<std::uint8_t>(48)), "6 channels"});
+    const auto refused = [&](const char* what, WaveSpec spec, std::size_t bytes, const char* reason) {
+        cases.push_back({what, MakeWaveBytes(spec, std::vector<std::uint8_t>(bytes)), reason});
+    };
+    refused("12 bit", {.bits = 12}, 60, "12-bit PCM samples are not supported");
+    refused("4 kHz", {.rate = 4000}, 40, "sample rate of 4000 Hz is not supported (8000 to 192000 Hz are)");
+    refused("384 kHz", {.rate = 384000}, 40, "384000 Hz is not supported");
+    refused("16-bit float", {.formatTag = 3}, 40, "16-bit float samples are not supported");
+    refused("a-law", {.bits = 8, .formatTag = 6}, 40, "compressed audio (A-law, format 0x0006) is not supported");
+    refused("mp3", {.formatTag = 0x55}, 40, "MPEG Layer 3 (MP3)");
+    refused("unknown", {.formatTag = 0x1234}, 40, "format 0x1234 is not supported (only PCM and IEEE float are)");
+    refused("extensible a-law", {.bits = 8, .formatTag = 6, .extensible = true}, 40, "extensible WAVE with A-law samples");
+    refused("no channels", {.channels = 0}, 40, "the file has no channels");
+    b = MakeWaveBytes({.extensible = true}, std::vector<std::uint8_t>(40));
+    b[50] = 0x11;  // not the GUID tail of a format code
+    cases.push_back({"unknown sub-format", b, "unknown sub-format"});
+    b = MakeWaveBytes({.extensible = true}, std::vector<std::uint8_t>(40));
+    b[16] = 18;  // extensible fmt of 18 bytes: the rest reads as a chunk
+    cases.push_back({"short extensible", b, "extensible fmt chunk is too short (18 bytes)"});
     b = StereoWave(Ramp(10));
     b[32] = 0;  // block align 0
     b[33] = 0;
@@ -262,6 +274,56 @@ TEST_F(WaveParse, frames_past_the_data_chunk_are_silent_not_the_next_chunk) {
     ASSERT_EQ(w.ReadFrames(f.data(), 2, 10), 8);
     EXPECT_EQ(f[1].left, 40);
     for (std::size_t i = 2; i < f.size(); ++i) EXPECT_TRUE(f[i].left == 0 && f[i].right == 0) << i;
+}
+
+// Raw samples, little-endian, of any width.
+void putSample(std::vector<std::uint8_t>& b, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint64_t f32(float x) { return std::bit_cast<std::uint32_t>(x); }
+std::uint64_t f64(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+struct Layout {
+    const char* what;
+    WaveSpec spec;
+    std::vector<std::uint64_t> samples;  // interleaved, spec.bits wide
+    std::vector<Frame> expected;         // as fetched with placement "both"
+};
+
+TEST_F(WaveParse, deeper_extensible_float_rf64_and_multichannel_layouts_read_as_16_bit_frames) {
+    const std::uint64_t nan = f32(std::numeric_limits<float>::quiet_NaN());
+    const std::vector<Layout> layouts = {
+        {"48 kHz", {.rate = 48000}, {0x1234, 0xFFFF}, {{0x1234, -1}}},
+        {"extensible 16", {.extensible = true}, {0x1234, 0x8000}, {{0x1234, -32768}}},
+        {"24 bit", {.bits = 24, .rate = 96000}, {0x123456, 0xFFFFFF, 0x800000, 0x7FFFFF}, {{0x1234, -1}, {-32768, 32767}}},
+        {"24 bit mono, odd chunk", {.channels = 1, .bits = 24, .extraChunk = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 'x'}},
+         {0x123456, 0xFEDCBA}, {{0x1234 / 2, 0x1234 / 2}, {-0x0124 / 2, -0x0124 / 2}}},
+        {"32 bit", {.bits = 32}, {0x12345678, 0x80000000}, {{0x1234, -32768}}},
+        {"24 in 32, extensible", {.bits = 32, .extensible = true, .validBits = 24}, {0x12345600, 0xFFFFFF00}, {{0x1234, -1}}},
+        {"float 32", {.bits = 32, .formatTag = 3}, {f32(0.5f), f32(-1.0f), f32(1.5f), nan}, {{16384, -32768}, {32767, 0}}},
+        {"float 64, extensible", {.bits = 64, .formatTag = 3, .extensible = true}, {f64(-0.25), f64(1.0 / 65536)},
+         {{-8192, 0}}},
+        {"float rounds down like 24 bit", {.bits = 32, .formatTag = 3}, {f32(-1.0f / 65536), f32(0x123456 / 8388608.0f)},
+         {{-1, 0x1234}}},
+        {"6 channels: the first two", {.channels = 6, .bits = 24}, {0x000100, 0x000200, 0x7FFFFF, 4, 5, 6}, {{1, 2}}},
+        {"RF64", {.rf64 = true}, {0x1111, 0x2222, 0x3333, 0x4444}, {{0x1111, 0x2222}, {0x3333, 0x4444}}},
+    };
+    for (const Layout& c : layouts) {
+        std::vector<std::uint8_t> data;
+        for (std::uint64_t v : c.samples) putSample(data, v, c.spec.bits / 8);
+        KWavefile w = open(MakeWaveBytes(c.spec, data));
+        ASSERT_TRUE(w.Usable()) << c.what << ": " << w.Problem();
+        EXPECT_TRUE(w.Problem().empty()) << c.what << ": " << w.Problem();
+        EXPECT_EQ(w.SampleRate, static_cast<std::uint32_t>(c.spec.rate)) << c.what;
+        EXPECT_EQ(w.Rf64, c.spec.rf64) << c.what;
+        EXPECT_EQ(w.FormatNote().empty(), c.spec.channels <= 2) << c.what;
+        ASSERT_EQ(w.FrameCount, static_cast<FrameIndex>(c.expected.size())) << c.what;
+        const std::vector<Frame> f = Fetch(w, 0, w.FrameCount);
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            EXPECT_EQ(f[i].left, c.expected[i].left) << c.what << " frame " << i;
+            EXPECT_EQ(f[i].right, c.expected[i].right) << c.what << " frame " << i;
+        }
+    }
 }
 
 }  // namespace
