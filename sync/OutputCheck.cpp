@@ -375,9 +375,18 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
     AlignmentCheck failed;
     try {
         KWavefile wave(path, kPlaceBoth, false);
-        if (!wave.Usable() || wave.Channels != 2 || wave.BitsPerSample != 16 || wave.DataOffset % 2 != 0) {
-            failed.error = path + " is not a 16-bit stereo WAVE file" + (wave.Problem().empty() ? "" : ": " + wave.Problem());
+        if (!wave.Usable() || wave.Channels != 2) {
+            failed.error = path + " is not a stereo WAVE file" + (wave.Problem().empty() ? "" : ": " + wave.Problem());
             return failed;
+        }
+        if (wave.BitsPerSample != 16 || wave.Kind != SampleKind::Integer || wave.DataOffset % 2 != 0) {
+            // A file in a deeper format (the master's) is looked at as 16-bit frames.
+            std::vector<Frame> frames(static_cast<std::size_t>(wave.FrameCount));
+            if (!wave.LoadData() || (wave.FrameCount > 0 && wave.ReadFrames(frames.data(), 0, wave.FrameCount) == 0)) {
+                failed.error = "cannot read " + path + ": " + wave.LoadProblem();
+                return failed;
+            }
+            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate));
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {

@@ -1,6 +1,7 @@
 #include "sync/OutputWriter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <bit>
 #include <tuple>
 #include <cerrno>
@@ -23,15 +24,10 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
 constexpr FrameIndex kEdgeSeconds = 60;  // of the lead-in and of the tail, at most
-constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
 void check(const AtomicFile& out) {
     if (!out.Ok()) throw std::runtime_error(out.Problem());
-}
-
-void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) header[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The lead-in and the tail have no points of their own and borrow a ratio from the
@@ -95,6 +91,9 @@ void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, const E
     }
     if (out.headerSize == 0) return;
     for (const Frame& f : out.image.frames) out.largestLeft = std::max(out.largestLeft, f.left < 0 ? -static_cast<int>(f.left) : static_cast<int>(f.left));
+    float wideLeft = 0;
+    for (const WideFrame& f : out.image.wide) wideLeft = std::max(wideLeft, std::fabs(f.left));
+    out.largestLeft = std::max(out.largestLeft, static_cast<int>(std::min(wideLeft, 2.0e9f)));
 }
 
 }  // namespace
@@ -145,18 +144,18 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         bar.Max.store(2 * count);
         bool failed = false;
         std::vector<std::uint8_t> header;
+        bool rf64 = false;  // the file passes 4 GiB: written in RF64 form
         // Segments are built ahead on all cores, a batch at a time, and then taken in
         // order. With the debug log shown they are built one by one, so that the log
-        // reads in segment order.
-        const std::size_t batch = LogIsShown() ? 1 : 64;
+        // reads in segment order. Full-precision segments take twice the memory.
+        const std::size_t batch = LogIsShown() ? 1 : master.KeepsDepth() ? 32 : 64;
         std::vector<BuiltSegment> built(batch);
 
         for (int pass = 0; pass < 2 && !failed; ++pass) {
             if (pass == 1) {
-                const std::uint64_t riff = 44 + 4 * static_cast<std::uint64_t>(measuredFrames);
-                if (riff > kMaxRiffSize)
-                    throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files (" +
-                                             std::to_string(measuredFrames) + " frames)");
+                const std::uint64_t frameBytes = master.KeepsDepth() ? 2u * (master.BitsPerSample / 8u) : 4u;
+                rf64 = NeedsRf64(static_cast<std::size_t>(master.DataOffset), frameBytes * static_cast<std::uint64_t>(measuredFrames));
+                if (rf64) AddLog("●" + std::to_string(measuredFrames) + " frames pass 4 GiB: the file is written as RF64");
             }
             const int volume = pass == 0 ? 1000 : level;
             for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
@@ -197,14 +196,21 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                     } else {
                         result.frames += image.frameCount();
                         header = image.header;
-                        const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
-                        if (header.size() + dataBytes - 8 > kMaxRiffSize)
-                            throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
-                        put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
-                        put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
+                        const auto frameBytes = static_cast<std::uint64_t>(image.bytesPerFrame());
+                        const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(result.frames);
+                        if (rf64)
+                            SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(result.frames));
+                        else if (!SetRiffSizes(header.data(), header.size(), dataBytes, static_cast<std::uint64_t>(result.frames)))
+                            throw std::runtime_error("the synchronised file grew past the 4 GiB it was measured at");
                         const off_t dataStart = static_cast<off_t>(header.size());
-                        const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
-                        out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        const off_t appendAt =
+                            dataStart + static_cast<off_t>(frameBytes * static_cast<std::uint64_t>(result.frames - image.frameCount()));
+                        if (image.isWide()) {
+                            const std::vector<std::uint8_t> bytes = image.frameBytes();
+                            out.WriteAt(bytes.data(), bytes.size(), appendAt);
+                        } else {
+                            out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        }
                         out.WriteAt(header.data(), header.size(), 0);
                         check(out);
                     }
