@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/AtomicFile.h"
 #include "core/Log.h"
@@ -15,7 +16,7 @@
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
-#include "sync/Synchronise.h"
+#include "sync/WorkingImage.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -123,17 +124,38 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         check(out);
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
-        KWavefile slave(job.SlaveFile, kPlaceBoth, true);
-        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
-                                           std::tuple{&slave, job.SlaveFile, loaded.slave}}) {
+        KWavefile slaveFile(job.SlaveFile, kPlaceBoth, true);
+        for (KWavefile* file : {&master, &slaveFile})
             if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+        // A slave at another rate is resampled from its working image at the master's rate;
+        // its points are stored in its own frames.
+        const bool converted = slaveFile.SampleRate != master.SampleRate;
+        std::unique_ptr<KWavefile> madeImage;
+        KWavefile* slaveImage = nullptr;
+        if (converted) {
+            if (loaded.slaveImage && loaded.slaveImage->ChannelPlacement == kPlaceBoth &&
+                loaded.slaveImage->SampleRate == master.SampleRate && loaded.slaveImage->FileName == job.SlaveFile) {
+                slaveImage = loaded.slaveImage;
+            } else {
+                if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
+                std::string why;
+                madeImage = MakeWorkingImage(slaveFile, master.SampleRate, why);
+                if (!madeImage) throw std::runtime_error(why);
+                slaveImage = madeImage.get();
+            }
+            slaveFile.SetDataSource("");  // its own image is no longer needed
+        }
+        KWavefile& slave = slaveImage ? *slaveImage : slaveFile;
+        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
+                                           std::tuple{&slave, job.SlaveFile, converted ? nullptr : loaded.slave}}) {
             if (from) file->AdoptImage(*from);
             if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
-            file->DivisionPoints = StoredPoints(section).load(count);
+            const StoredPoints points = file == slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
+                                                           : StoredPoints(section);
+            file->DivisionPoints = points.load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
-        if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw std::runtime_error(why);
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
 

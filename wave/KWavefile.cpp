@@ -436,12 +436,15 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
 }
 
 KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse)
+    : KWavefile(fileName, ByteImage(bytes.begin(), bytes.end()), placement, analyse) {}
+
+KWavefile::KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse)
     : FileName(fileName), ChannelPlacement(placement), fromMemory_(true) {
     AddLog("●open " + fileName);
-    FileSize = static_cast<std::int64_t>(bytes.size());
-    parse(ByteSource(bytes));
-    if (DataOffset > 0) headerBytes_.assign(bytes.begin(), bytes.begin() + DataOffset);
-    FileImage.assign(bytes.begin(), bytes.end());
+    FileSize = static_cast<std::int64_t>(image.size());
+    parse(ByteSource(image));
+    if (DataOffset > 0) headerBytes_.assign(image.begin(), image.begin() + DataOffset);
+    FileImage = std::move(image);
     if (analyse) CheckData();
 }
 
@@ -540,21 +543,31 @@ bool KWavefile::loadImage() {
         FileImage.shrink_to_fit();
         return false;
     }
-    if (!DataSourceName.empty()) {
-        // An equalised copy is always 16-bit stereo whatever its source was: read it by
-        // its own header, not by the source's format fields.
-        const WaveLayout l = parseLayout(ByteSource(FileImage), false);
-        if (!l.usable) {
-            loadProblem_ = name + ": " + l.problem;
-            AddLog(loadProblem_);
-            FileImage.clear();
-            return false;
-        }
-        source_ = {l.channels, l.bits, l.blockAlign, l.kind, l.dataOffset, l.dataBytes};
-    }
+    if (!DataSourceName.empty() && !useSourceLayout()) return false;
     loadFailed_ = FileImage.empty();
     if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
     return !loadFailed_;
+}
+
+bool KWavefile::useSourceLayout() {
+    // An equalised copy is always 16-bit stereo whatever its source was: read it by its
+    // own header, not by the source's format fields.
+    const WaveLayout l = parseLayout(ByteSource(FileImage), false);
+    if (!l.usable) {
+        loadProblem_ = DataSourceName + ": " + l.problem;
+        AddLog(loadProblem_);
+        FileImage.clear();
+        loadFailed_ = true;
+        return false;
+    }
+    source_ = {l.channels, l.bits, l.blockAlign, l.kind, l.dataOffset, l.dataBytes};
+    return true;
+}
+
+void KWavefile::SetDataImage(const std::string& name, ByteImage image) {
+    SetDataSource(name);
+    FileImage = std::move(image);
+    useSourceLayout();
 }
 
 bool KWavefile::AdoptImage(KWavefile& from) {

@@ -50,6 +50,8 @@ public:
     // Parses an in-memory file (tests, fuzzing); the bytes become the file image.
     // fileName names the settings section; the analysis cache sees no modification time.
     KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse);
+    // The same without a copy: the image becomes the file image.
+    KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse);
 
     KWavefile(const KWavefile&) = delete;
     KWavefile& operator=(const KWavefile&) = delete;
@@ -58,6 +60,9 @@ public:
     // (an in-memory file keeps its own bytes for the way back). The named file is read by
     // its own header. A source that cannot be loaded is not retried until the next call.
     void SetDataSource(const std::string& name);
+    // Frames are fetched from image, a whole WAVE file in memory that stands for the file
+    // name (read by its own header), from now on; SetDataSource("") goes back.
+    void SetDataImage(const std::string& name, ByteImage image);
     // "" -> FileName; otherwise FileName with its extension replaced by ext.
     std::string ChangeExtension(const std::string& ext) const;
     // Fills dest with end - start conditioned stereo frames; 0 <= start <= end <= FrameCount.
@@ -140,6 +145,7 @@ private:
     // holds; nullptr when nothing could be loaded.
     const std::uint8_t* sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available);
     bool loadImage();
+    bool useSourceLayout();
     void measure(const std::string& section, const std::string& stamp);
     std::string fileBytesText() const;
     std::string fileTimeText() const;
