@@ -1,5 +1,7 @@
 #include "app/ExcerptPlayer.h"
 
+#include <algorithm>
+
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -16,7 +18,7 @@ void AudioExcerptPlayer::Play(const WaveImage& image) {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) return;
     QAudioFormat format;
-    format.setSampleRate(kSampleRate);
+    format.setSampleRate(image.rate);
     format.setChannelCount(2);
     format.setSampleFormat(QAudioFormat::Int16);
     if (!device.isFormatSupported(format)) return;
@@ -31,7 +33,7 @@ void AudioExcerptPlayer::Play(const WaveImage& image) {
         if (state == QAudio::IdleState || state == QAudio::StoppedState) loop.quit();
     });
     // A sink that never reports its end must not hold the window for good.
-    const auto playMs = static_cast<int>(image.frames.size() * 1000 / kSampleRate);
+    const auto playMs = static_cast<int>(image.frames.size() * 1000 / static_cast<std::size_t>(std::max(image.rate, 1)));
     QTimer::singleShot(playMs + 3000, &loop, &QEventLoop::quit);
     sink.start(&source);
     if (sink.error() != QAudio::NoError || sink.state() == QAudio::StoppedState) return;

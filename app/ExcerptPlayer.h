@@ -1,6 +1,6 @@
 // The excerpt player of the desktop program: plays a WAVE image through Qt Multimedia
 // and returns when it has been played, as the listening buttons expect. Without an
-// audio output device (or one that cannot take 16-bit stereo 44100 Hz) it plays
+// audio output device (or one that cannot take 16-bit stereo at the image's rate) it plays
 // nothing, says nothing and returns at once.
 //
 // Thread safety: main thread only. While the excerpt plays, timers keep running but

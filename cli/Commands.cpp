@@ -29,7 +29,9 @@ bool resolveInput(const std::string& name, const char* role, std::string& path) 
     return true;
 }
 
-std::string secondsText(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate) + " s"; }
+std::string secondsText(FrameIndex frames, std::uint32_t rate) {
+    return Fixed(static_cast<double>(frames) / rate) + " s";
+}
 
 int report(const JobOutcome& outcome, const std::string& what) {
     if (!outcome.error.empty()) {
@@ -61,18 +63,23 @@ int RunInfo(const InfoArgs& args) {
         std::fprintf(stderr, _("tandem-cli: %s is not usable: %s\n"), path.c_str(), wave.Problem().c_str());
         return 1;
     }
-    std::printf(_("format          %u (PCM), %u bit, %u channel(s), %u Hz\n"), wave.FormatTag, wave.BitsPerSample,
+    const bool extensible = wave.FormatTag == 0xFFFE;
+    const char* coding = wave.Kind == SampleKind::Float ? (extensible ? _("extensible, IEEE float") : _("IEEE float"))
+                                                        : (extensible ? _("extensible, PCM") : _("PCM"));
+    std::printf(_("format          %u (%s), %u bit, %u channel(s), %u Hz\n"), wave.FormatTag, coding, wave.BitsPerSample,
                 wave.Channels, wave.SampleRate);
+    if (wave.ValidBits != wave.BitsPerSample) std::printf(_("valid bits      %u\n"), wave.ValidBits);
+    if (wave.Rf64) std::printf("%s\n", _("container       RF64 (sizes in the ds64 chunk)"));
+    if (wave.Channels > 2) std::printf("%s\n", _("channels used   the first two"));
     std::printf(_("data            offset %lld, %lld frames (%s)\n"), static_cast<long long>(wave.DataOffset),
-                static_cast<long long>(wave.FrameCount), secondsText(wave.FrameCount).c_str());
-    for (const std::string& note : {wave.Problem(), wave.FormatNote()})
-        if (!note.empty()) std::printf(_("note            %s\n"), note.c_str());
+                static_cast<long long>(wave.FrameCount), secondsText(wave.FrameCount, wave.SampleRate).c_str());
+    if (!wave.Problem().empty()) std::printf(_("note            %s\n"), wave.Problem().c_str());
     std::printf(_("peak            %d (left %d at frame %d, right %d at frame %d)\n"), wave.Peak, wave.PeakL, wave.PointL,
                 wave.PeakR, wave.PointR);
     std::printf(_("peak mono       %d\n"), wave.PeakMono);
     std::printf(_("max distance    %d\n"), wave.MaxDistance);
-    std::printf(_("lead-in silence %d frames (%s)\n"), wave.FrontNull, secondsText(wave.FrontNull).c_str());
-    std::printf(_("tail silence    %d frames (%s)\n"), wave.BackNull, secondsText(wave.BackNull).c_str());
+    std::printf(_("lead-in silence %d frames (%s)\n"), wave.FrontNull, secondsText(wave.FrontNull, wave.SampleRate).c_str());
+    std::printf(_("tail silence    %d frames (%s)\n"), wave.BackNull, secondsText(wave.BackNull, wave.SampleRate).c_str());
     std::printf(_("average level   %d\n"), wave.Average);
     return 0;
 }

@@ -7,9 +7,9 @@
 
 namespace tandem {
 
-FrameSpan SkipPointExcerpt(int skipCount) {
-    const FrameIndex start = static_cast<FrameIndex>(skipCount) * kTenthFrames;
-    return {start, start + kExcerptFrames};
+FrameSpan SkipPointExcerpt(int skipCount, int rate) {
+    const FrameIndex start = static_cast<FrameIndex>(skipCount) * rate / 10;
+    return {start, start + kExcerptSeconds * rate};
 }
 
 std::size_t MakeExcerptImage(const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz, int highHz,
@@ -44,7 +44,14 @@ void PlayExcerpt(ExcerptPlayer& player, const std::string& fileName, FrameIndex 
 }
 
 void PlaySkipPoint(ExcerptPlayer& player, const std::string& fileName, int skipCount, int bandLow, int bandHigh) {
-    const FrameSpan span = SkipPointExcerpt(skipCount);
+    int rate = kSampleRate;
+    try {
+        const KWavefile probe(fileName, kPlaceBoth, false);
+        if (probe.Usable()) rate = static_cast<int>(probe.SampleRate);
+    } catch (const std::exception&) {
+        // Unreadable: PlayExcerpt finds it so and stays silent.
+    }
+    const FrameSpan span = SkipPointExcerpt(skipCount, rate);
     PlayExcerpt(player, fileName, span.start, span.end, bandLow, bandHigh);
 }
 

@@ -14,7 +14,7 @@
 
 namespace tandem {
 
-constexpr FrameIndex kExcerptFrames = 5 * kSampleRate;  // 220500
+constexpr FrameIndex kExcerptSeconds = 5;
 
 struct FrameSpan {
     FrameIndex start = 0;
@@ -22,7 +22,8 @@ struct FrameSpan {
 };
 
 // The excerpt of a lead-in of skipCount tenths of a second: [s × 4410, s × 4410 + 220500).
-FrameSpan SkipPointExcerpt(int skipCount);
+// At another rate than 44100 Hz the tenths and the five seconds are the file's.
+FrameSpan SkipPointExcerpt(int skipCount, int rate = kSampleRate);
 
 // Plays an image from memory and returns when it has been played. A player without a
 // sound device plays nothing and returns at once.

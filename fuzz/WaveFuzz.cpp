@@ -2,13 +2,16 @@
 //
 // The input is a WAVE file followed by kControlBytes control bytes: how to open
 // it, which spans to fetch and image, the division points the settings store hands to
-// the segment mix. Spans stay small so that no legitimate image needs much memory, but
+// the segment mix. One control bit makes the input's bytes the samples of a header the
+// control bytes lay out (plain or extensible, PCM, float or compressed, of any depth,
+// channel count and rate, RIFF or RF64), so that every reader is reached at once. Spans stay small so that no legitimate image needs much memory, but
 // they reach before, across and beyond the file's ends, and a few sit at the extremes
 // of the frame range. Every result is checked against what the engine promises.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +60,83 @@ bool silent(const Frame* f, FrameIndex n) {
 
 bool same(const Frame* a, const Frame* b, FrameIndex n) {
     return n == 0 || std::memcmp(a, b, static_cast<std::size_t>(n) * sizeof(Frame)) == 0;
+}
+
+void put(std::vector<std::uint8_t>& b, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A header laid out by the control bytes, then samples as the data chunk's body.
+std::vector<std::uint8_t> laidOut(FuzzedDataProvider& in, const std::vector<std::uint8_t>& samples) {
+    static constexpr std::uint16_t kTags[] = {1, 3, 6, 0x55, 0x1234};
+    static constexpr std::uint16_t kBits[] = {8, 16, 24, 32, 64, 12, 0};
+    static constexpr std::uint32_t kRates[] = {8000, 44100, 48000, 96000, 192000, 7999, 192001};
+    const std::uint16_t tag = kTags[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kTags) - 1)];
+    const std::uint16_t bits = kBits[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kBits) - 1)];
+    const std::uint16_t channels = in.ConsumeIntegralInRange<std::uint16_t>(0, 8);
+    const std::uint32_t rate = in.ConsumeBool() ? kRates[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kRates) - 1)]
+                                                : in.ConsumeIntegral<std::uint32_t>();
+    const bool extensible = in.ConsumeBool(), rf64 = in.ConsumeBool();
+    const std::uint16_t validBits = in.ConsumeIntegralInRange<std::uint16_t>(0, 70);
+    const std::uint16_t align = static_cast<std::uint16_t>(channels * (bits / 8));
+    std::vector<std::uint8_t> b;
+    const char* form = rf64 ? "RF64" : "RIFF";
+    b.insert(b.end(), form, form + 4);
+    put(b, 0, 4);
+    b.insert(b.end(), {'W', 'A', 'V', 'E'});
+    std::size_t ds64 = 0;
+    if (rf64) {
+        b.insert(b.end(), {'d', 's', '6', '4'});
+        put(b, 28, 4);
+        ds64 = b.size();
+        b.resize(b.size() + 28, 0);
+    }
+    b.insert(b.end(), {'f', 'm', 't', ' '});
+    put(b, extensible ? 40 : 16, 4);
+    put(b, extensible ? 0xFFFE : tag, 2);
+    put(b, channels, 2);
+    put(b, rate, 4);
+    put(b, static_cast<std::uint64_t>(rate) * align, 4);
+    put(b, align, 2);
+    put(b, bits, 2);
+    if (extensible) {
+        put(b, 22, 2);
+        put(b, validBits, 2);
+        put(b, 3, 4);
+        put(b, tag, 2);
+        b.insert(b.end(), {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    }
+    b.insert(b.end(), {'d', 'a', 't', 'a'});
+    put(b, rf64 ? 0xFFFFFFFFu : samples.size(), 4);
+    b.insert(b.end(), samples.begin(), samples.end());
+    for (int i = 0; i < 4; ++i) b[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((rf64 ? 0xFFFFFFFFu : b.size() - 8) >> (8 * i));
+    if (rf64) {
+        std::vector<std::uint8_t> sizes;
+        put(sizes, b.size() - 8, 8);
+        put(sizes, in.ConsumeBool() ? samples.size() : in.ConsumeIntegral<std::uint32_t>(), 8);
+        std::copy(sizes.begin(), sizes.end(), b.begin() + static_cast<std::ptrdiff_t>(ds64));
+    }
+    return b;
+}
+
+// The full-precision image: in the file's own format when it is deeper than 16 bits,
+// its frames within one 16-bit step of the 16-bit ones (where those do not saturate).
+void checkWideImage(KWavefile& w, FrameIndex start, FrameIndex end) {
+    WaveImage image, narrow;
+    const std::size_t header = w.MakeWaveImage(start, end, image, true);
+    if (header == 0 || w.MakeWaveImage(start, end, narrow) == 0) return;
+    check(image.isWide() == w.KeepsDepth(), "a deeper file's image did not keep its depth");
+    check(image.frameCount() == narrow.frameCount(), "wide and 16-bit images differ in length");
+    if (!image.isWide()) return;
+    check(image.bits == w.BitsPerSample && image.kind == w.Kind, "the image's format is not the file's");
+    for (std::size_t i = 0; i < image.wide.size(); ++i) {
+        const WideFrame& a = image.wide[i];
+        const Frame& b = narrow.frames[i];
+        if (std::fabs(a.left) < 32767 && std::fabs(a.right) < 32767)
+            check(std::fabs(a.left - b.left) <= 1 && std::fabs(a.right - b.right) <= 1, "wide frame far from the 16-bit one");
+    }
+    check(image.bytes().size() == header + image.wide.size() * static_cast<std::size_t>(image.bytesPerFrame()),
+          "coded frames of the wrong size");
 }
 
 void conditioning(FuzzedDataProvider& in, KWavefile& w) {
@@ -170,6 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes.resize(split);
     }
 
+    if (mode & 4) bytes = laidOut(ctl, bytes);
+
     const std::string baseName = scratch + "base.wav";
     KWavefile base(baseName, bytes, placement, false);
     // A stale cache entry: the analysis must measure this file.
@@ -197,6 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const FrameIndex s = ctl.ConsumeIntegralInRange<FrameIndex>(0, base.FrameCount);
         const FrameIndex e = std::min(base.FrameCount, s + ctl.ConsumeIntegralInRange<FrameIndex>(0, kMaxSpan));
         checkImage(base, s, e);
+        checkWideImage(base, s, e);
         std::vector<Frame> own(static_cast<std::size_t>(e - s));
         if (e > s) check(base.ReadFrames(own.data(), s, e) == e - s, "in-range fetch failed");
 

@@ -3,18 +3,33 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/TimeBase.h"
 #include "sync/SignalMatch.h"
+#include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
 
-constexpr FrameIndex kAround = 8820;      // +-0.2 s of master around the end
-constexpr int kReach = 64;                // frames either side of the chain's end
-constexpr FrameIndex kQuickAround = 2205; // the quick look: +-50 ms
 constexpr double kQuickMinR = 0.3;
-constexpr double kQuickShift = 1.5;       // estimated distance of the peak that calls for the full search
 constexpr double kMinR = 0.5;
-constexpr int kMinShift = 3;
+
+// Lengths in frames at 44.1 kHz, taken at the master's rate.
+struct EndFrames {
+    FrameIndex around;       // +-0.2 s of master around the end
+    int reach;               // 64 frames either side of the chain's end
+    FrameIndex quickAround;  // the quick look: +-50 ms
+    double quickShift;       // 1.5 frames: estimated distance of the peak that calls for the full search
+    int minShift;            // 3 frames
+
+    explicit EndFrames(const KWavefile& master) {
+        const TimeBase time(master.SampleRate);
+        around = time.Frames(8820);
+        reach = static_cast<int>(time.Frames(64));
+        quickAround = time.Frames(2205);
+        quickShift = time.Scale(1.5);
+        minShift = static_cast<int>(time.Frames(3));
+    }
+};
 
 // The master around K, stretched by the segment's rate about K: pattern value i lies
 // at slave frame P - half + i when the chain's end is right; the slave from P - half -
@@ -42,13 +57,14 @@ EndAnchor AnchorSegmentEnd(KWavefile& master, KWavefile& slave, FrameIndex J, Fr
                            FrameIndex P) {
     EndAnchor anchor;
     if (K <= J || P <= N) return anchor;
-    const EndPair spans = spansAround(master, slave, K, P, segmentRate(J, K, N, P), kAround, kReach);
-    LagPeak peak = BestCorrelation(spans.pattern, spans.region, 2 * kReach + 1);
-    peak.lag -= kReach;
+    const EndFrames f(master);
+    const EndPair spans = spansAround(master, slave, K, P, segmentRate(J, K, N, P), f.around, f.reach);
+    LagPeak peak = BestCorrelation(spans.pattern, spans.region, 2 * f.reach + 1);
+    peak.lag -= f.reach;
     // A peak at the edge of the reach may belong to a match beyond it.
-    if (std::fabs(peak.lag) >= kReach) return anchor;
+    if (std::fabs(peak.lag) >= f.reach) return anchor;
     const int shift = static_cast<int>(std::lround(peak.lag));
-    if (std::fabs(peak.r) < kMinR || std::abs(shift) < kMinShift) return anchor;
+    if (std::fabs(peak.r) < kMinR || std::abs(shift) < f.minShift) return anchor;
     anchor.shift = shift;
     anchor.r = peak.r;
     return anchor;
@@ -59,13 +75,14 @@ EndAnchor CheckSegmentEnd(KWavefile& master, KWavefile& slave, FrameIndex J, Fra
     if (K <= J || P <= N) return {};
     // |r| one frame either side of the end: a parabola through them says how far the
     // peak lies, and whether the full search is worth its time.
-    const std::vector<double> r = EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), kQuickAround, 1);
+    const EndFrames f(master);
+    const std::vector<double> r = EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), f.quickAround, 1);
     const double y0 = std::fabs(r[0]), y1 = std::fabs(r[1]), y2 = std::fabs(r[2]);
     EndAnchor quick;
     quick.endR = y1;
     if (std::max({y0, y1, y2}) < kQuickMinR) return quick;
     const double d = y0 - 2.0 * y1 + y2;
-    if (d < 0.0 && std::fabs(0.5 * (y0 - y2) / d) < kQuickShift) return quick;
+    if (d < 0.0 && std::fabs(0.5 * (y0 - y2) / d) < f.quickShift) return quick;
     EndAnchor full = AnchorSegmentEnd(master, slave, J, K, N, P);
     full.endR = full.shift != 0 ? EndCorrelation(master, slave, J, K, N, P + full.shift) : y1;
     return full;
@@ -73,7 +90,7 @@ EndAnchor CheckSegmentEnd(KWavefile& master, KWavefile& slave, FrameIndex J, Fra
 
 double EndCorrelation(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
     if (K <= J || P <= N) return 0.0;
-    return std::fabs(EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), kQuickAround, 1)[1]);
+    return std::fabs(EndCorrelations(master, slave, K, P, segmentRate(J, K, N, P), EndFrames(master).quickAround, 1)[1]);
 }
 
 std::vector<double> EndCorrelations(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate,
@@ -84,16 +101,17 @@ std::vector<double> EndCorrelations(KWavefile& master, KWavefile& slave, FrameIn
 
 EndMatch FindEndNear(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex centre, double rate, FrameIndex around,
                      FrameIndex reach, double nearEqual) {
-    const FrameIndex R = (std::max<FrameIndex>(reach, kDecimation) + kDecimation - 1) / kDecimation * kDecimation;
+    const BandDecimator& band = BandFor(master.SampleRate);
+    const FrameIndex dec = band.Decimation(), margin = band.Margin();
+    const FrameIndex R = (std::max<FrameIndex>(reach, dec) + dec - 1) / dec * dec;
     const FrameIndex half = std::llround(static_cast<double>(around) * rate);
-    const FrameIndex masterAround = around + static_cast<FrameIndex>(std::ceil(kBandMargin / rate)) + 2;
+    const FrameIndex masterAround = around + static_cast<FrameIndex>(std::ceil(static_cast<double>(margin) / rate)) + 2;
     const std::vector<double> masterSpan = ReadMono(master, K - masterAround, K + masterAround);
-    const double from = static_cast<double>(masterAround) - static_cast<double>(half + kBandMargin) / rate;
+    const double from = static_cast<double>(masterAround) - static_cast<double>(half + margin) / rate;
     const std::vector<double> pattern =
-        BandDecimate(Stretch(masterSpan, from, 1.0 / rate, static_cast<std::size_t>(2 * (half + kBandMargin))));
-    const std::vector<double> region =
-        BandDecimate(ReadMono(slave, centre - half - R - kBandMargin, centre + half + R + kBandMargin));
-    const int lags = static_cast<int>(2 * R / kDecimation + 1);
+        band.Apply(Stretch(masterSpan, from, 1.0 / rate, static_cast<std::size_t>(2 * (half + margin))));
+    const std::vector<double> region = band.Apply(ReadMono(slave, centre - half - R - margin, centre + half + R + margin));
+    const int lags = static_cast<int>(2 * R / dec + 1);
     EndMatch match{centre, 0.0};
     if (pattern.empty() || region.size() + 1 < pattern.size() + static_cast<std::size_t>(lags)) return match;
     const std::vector<double> r = Correlations(pattern, region, lags);
@@ -108,12 +126,12 @@ EndMatch FindEndNear(KWavefile& master, KWavefile& slave, FrameIndex K, FrameInd
                           (i + 1 == lags || v >= std::fabs(r[static_cast<std::size_t>(i + 1)]));
         if (peak && v >= nearEqual * top && (pick < 0 || std::abs(i - middle) < std::abs(pick - middle))) pick = i;
     }
-    const FrameIndex coarse = centre - R + kDecimation * pick;
-    const std::vector<double> fine = EndCorrelations(master, slave, K, coarse, rate, around, kDecimation);
+    const FrameIndex coarse = centre - R + dec * pick;
+    const std::vector<double> fine = EndCorrelations(master, slave, K, coarse, rate, around, static_cast<int>(dec));
     int best = 0;
     for (int i = 1; i < static_cast<int>(fine.size()); ++i)
         if (std::fabs(fine[static_cast<std::size_t>(i)]) > std::fabs(fine[static_cast<std::size_t>(best)])) best = i;
-    match.slaveEnd = coarse + best - kDecimation;
+    match.slaveEnd = coarse + best - dec;
     match.r = std::fabs(fine[static_cast<std::size_t>(best)]);
     return match;
 }

@@ -21,6 +21,7 @@
 #include "sync/PairLock.h"
 #include "sync/StoredPoints.h"
 #include "sync/Synchronise.h"
+#include "sync/WorkingImage.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -207,6 +208,24 @@ std::string searchNotes(const SyncJob& job, SyncProgress& progress) {
     return notes;
 }
 
+// The slave's working image at the master's rate, and the image of its equalised copy
+// (when there is one) into eqImage. The slave file's own image is released. Throws
+// std::runtime_error with the reason when either cannot be made.
+std::unique_ptr<KWavefile> convertSlave(KWavefile& slave, const std::string& eqCopy, std::uint32_t rate,
+                                        ByteImage& eqImage) {
+    std::string why;
+    std::unique_ptr<KWavefile> image = MakeWorkingImage(slave, rate, why);
+    if (!image) throw std::runtime_error(why);
+    slave.SetDataSource("");
+    if (!eqCopy.empty()) {
+        KWavefile copy(eqCopy, slave.ChannelPlacement, false);
+        std::unique_ptr<KWavefile> copyImage = copy.Usable() ? MakeWorkingImage(copy, rate, why) : nullptr;
+        if (!copyImage) throw std::runtime_error(copy.Usable() ? why : eqCopy + ": " + copy.Problem());
+        eqImage = std::move(copyImage->FileImage);
+    }
+    return image;
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::runSync() {
@@ -272,6 +291,8 @@ JobOutcome KSyncThread::runSync() {
     const std::int64_t started = TickCountMs();
     // Kept until the output is written, which takes over their images of the files.
     std::unique_ptr<KWavefile> master, slave;
+    std::unique_ptr<KWavefile> slaveImage;  // the slave at the master's rate, when it has another
+    ByteImage slaveEqImage;                 // and its equalised copy at that rate
     if (ready) {
         const int placement = request_.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
         // Both files are read and analysed at once, the slave on a thread of its own.
@@ -309,6 +330,14 @@ JobOutcome KSyncThread::runSync() {
                 noteError(outcome, progress_, e.what());
             }
         }
+        if (master && slave && master->Usable() && slave->Usable() && slave->SampleRate != master->SampleRate) {
+            try {
+                slaveImage = convertSlave(*slave, slaveCopy, master->SampleRate, slaveEqImage);
+            } catch (const std::exception& e) {
+                noteError(outcome, progress_, e.what());
+                slave.reset();
+            }
+        }
         if (master && slave) {
             const StoredPoints masterPoints(request_.master), slavePoints(request_.slave);
             try {
@@ -316,7 +345,11 @@ JobOutcome KSyncThread::runSync() {
                     masterPoints, slavePoints,
                     PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
                 if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
-                SyncRun run{job_, *master, *slave, masterCopy, slaveCopy, request_.mode, progress_};
+                SyncRun run{job_, *master, slaveImage ? *slaveImage : *slave, masterCopy, slaveCopy, request_.mode, progress_, 0, {}};
+                if (slaveImage) {
+                    run.slaveFileRate = slave->SampleRate;
+                    run.slaveEqImage = std::move(slaveEqImage);
+                }
                 SynchroniseFiles(run);
                 if (masterPoints.count() > 0) {
                     masterPoints.setRecordStart(masterPoints.at(0));
@@ -328,7 +361,7 @@ JobOutcome KSyncThread::runSync() {
             outcome.notes = searchNotes(job_, progress_);
             // Back from the equalised copies; without them the loaded images are the files'.
             if (!masterCopy.empty()) master->SetDataSource("");
-            if (!slaveCopy.empty()) slave->SetDataSource("");
+            if (!slaveCopy.empty()) (slaveImage ? *slaveImage : *slave).SetDataSource("");
         }
     }
     progress_.StageBar(1).Marker.store(kStageFinished);
@@ -352,9 +385,11 @@ JobOutcome KSyncThread::runSync() {
                       "synchronised file was made");
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get()}), progress_);
+        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()}),
+                      progress_);
         master.reset();
         slave.reset();
+        slaveImage.reset();
         checkOutput(outcome, progress_, request_.slave);
     }
     std::string why;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/TimeBase.h"
 #include "sync/EndAnchor.h"
 #include "sync/RobustStart.h"
 #include "sync/SignalMatch.h"
@@ -39,7 +40,7 @@ constexpr double kRefineSeconds = 0.05;    // the envelope's 10 ms hops, the wav
 // the prediction wins.
 constexpr double kNearEqual = 0.9;
 constexpr double kConfidentR = 0.5;
-constexpr FrameIndex kSameEnd = 3;  // a re-searched end this close to the chain's keeps the chain's
+constexpr FrameIndex kSameEnd = 3;  // frames at 44.1 kHz: a re-searched end this close to the chain's keeps the chain's
 // Re-acquisition: the window around the prediction is 1 s (dropouts), then 10 s (pauses
 // of several seconds, lost material); at its widest it is tried once per second of master.
 constexpr double kFirstReachSeconds = 1.0;
@@ -56,7 +57,10 @@ double median(std::vector<double> v) {
 }  // namespace
 
 LockGuard::LockGuard(KWavefile& master, KWavefile& slave)
-    : master_(master), slave_(slave), fs_(master.SampleRate > 0 ? master.SampleRate : kSampleRate) {}
+    : master_(master),
+      slave_(slave),
+      fs_(TimeBase(master.SampleRate).Rate()),
+      sameEnd_(TimeBase(master.SampleRate).Frames(kSameEnd)) {}
 
 void LockGuard::Start(FrameIndex masterFrame, FrameIndex slaveFrame) {
     recent_.clear();
@@ -126,7 +130,7 @@ GuardJudgement LockGuard::Judge(FrameIndex J, FrameIndex K, FrameIndex N, FrameI
         FindEndNear(master_, slave_, K, predicted, useRate, std::llround(kAroundSeconds * fs_), reach, kNearEqual);
     const bool confident = found.r >= kConfidentR && consistent(found.r, typical);
     if (confident && !pastEnd) {
-        if (std::llabs(found.slaveEnd - P) <= kSameEnd) return j;
+        if (std::llabs(found.slaveEnd - P) <= sameEnd_) return j;
         j.kind = GuardJudgement::Kind::Corrected;
         j.slaveEnd = found.slaveEnd;
         j.r = EndCorrelation(master_, slave_, J, K, N, found.slaveEnd);
@@ -134,7 +138,7 @@ GuardJudgement LockGuard::Judge(FrameIndex J, FrameIndex K, FrameIndex N, FrameI
         return j;
     }
     // A weak end that the chain and the prediction agree on is the material's, not a lost lock.
-    if (!strayed && !pastEnd && std::llabs(found.slaveEnd - P) <= kSameEnd) return j;
+    if (!strayed && !pastEnd && std::llabs(found.slaveEnd - P) <= sameEnd_) return j;
     j.kind = GuardJudgement::Kind::Held;
     j.slaveEnd = predicted;
     j.r = 0.0;

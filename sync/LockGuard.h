@@ -88,6 +88,7 @@ private:
     KWavefile& master_;
     KWavefile& slave_;
     double fs_;
+    FrameIndex sameEnd_;
     std::deque<Point> recent_;
     bool lost_ = false;
     int attempts_ = 0;

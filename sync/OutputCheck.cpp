@@ -14,6 +14,7 @@
 #include "core/Clones.h"
 #include "core/Parallel.h"
 #include "core/Text.h"
+#include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
 #include "sync/SignalMatch.h"
 #include "wave/KWavefile.h"
@@ -39,7 +40,7 @@ constexpr double kWeak = 0.3;
 constexpr double kSure = 0.6;
 // Peaks within this of the best are a tie (a sustained tone): the one nearest 0 is taken.
 constexpr double kTie = 0.005;
-constexpr double kInStepFrames = 2.0;
+constexpr double kInStepFrames = 2.0;  // frames at 44.1 kHz
 // The verdict: at least this share of the measured windows within +-1 ms ...
 constexpr double kInStepShare = 0.90;
 // ... and at least this share of the windows where both channels hold sound measurable.
@@ -107,8 +108,8 @@ double vertexOffset(double y0, double y1, double y2) {
 // One window's worth of work; the buffers are reused from window to window.
 class WindowMeter {
 public:
-    WindowMeter(const Frame* frames, FrameIndex count, FrameIndex window, FrameIndex wide, int near)
-        : frames_(frames), count_(count), W_(window), D_(wide), K_(near) {}
+    WindowMeter(const Frame* frames, FrameIndex count, FrameIndex window, FrameIndex wide, int near, const BandDecimator& band)
+        : frames_(frames), count_(count), W_(window), D_(wide), K_(near), band_(band) {}
 
     // Left of the window at t into the buffer; returns its energy.
     double loadLeft(FrameIndex t) {
@@ -134,12 +135,12 @@ public:
 
     // The best lag within +-D on band-limited, decimated copies; its |r| at that rate.
     FrameIndex wideCandidate(FrameIndex t) {
-        const FrameIndex M = kBandMargin;
+        const FrameIndex M = band_.Margin();
         std::vector<double>& a = wideA_;
         std::vector<double>& b = wideB_;
         load(t - M, W_ + 2 * M, true, a);
         load(t - D_ - M, W_ + 2 * D_ + 2 * M, false, b);
-        const std::vector<double> da = BandDecimate(a), db = BandDecimate(b);
+        const std::vector<double> da = band_.Apply(a), db = band_.Apply(b);
         const std::size_t na = da.size(), nb = db.size();
         if (na == 0 || nb <= na) return 0;
         std::size_t n = 1;
@@ -178,7 +179,7 @@ public:
         // their distance from 0.
         const double sign = r[best] < 0.0 ? -1.0 : 1.0;
         const double top = sign * r[best];
-        const FrameIndex zero = D_ / kDecimation;
+        const FrameIndex zero = D_ / band_.Decimation();
         std::size_t chosen = best;
         if (top >= 0.5) {
             for (std::size_t j = 1; j + 1 < lags; ++j) {
@@ -188,7 +189,7 @@ public:
                     chosen = j;
             }
         }
-        return static_cast<FrameIndex>(chosen) * kDecimation - D_;
+        return static_cast<FrameIndex>(chosen) * band_.Decimation() - D_;
     }
 
 private:
@@ -246,6 +247,7 @@ private:
     FrameIndex count_;
     FrameIndex W_, D_;
     int K_;
+    const BandDecimator& band_;
     double leftEnergy_ = 0.0;
     double rightEnergyAtZero_ = 0.0;
     std::vector<float> left_, right_;
@@ -266,12 +268,13 @@ void summarise(AlignmentCheck& check) {
     std::vector<double> lags;
     int within2 = 0, within1Ms = 0;
     const double oneMs = check.sampleRate / 1000.0;
+    const double inStepFrames = TimeBase(static_cast<std::uint32_t>(check.sampleRate)).Scale(kInStepFrames);
     for (const CheckWindow& w : check.windows) {
         if (w.state != CheckState::Quiet) ++check.sounding;
         if (w.state != CheckState::Measured) continue;
         const double a = std::fabs(w.lagFrames);
         lags.push_back(a);
-        within2 += a <= kInStepFrames;
+        within2 += a <= inStepFrames;
         within1Ms += a <= oneMs;
     }
     check.measured = static_cast<int>(lags.size());
@@ -287,7 +290,7 @@ void summarise(AlignmentCheck& check) {
     bool open = false;
     for (const CheckWindow& w : check.windows) {
         if (w.state != CheckState::Measured) continue;
-        const bool failing = std::fabs(w.lagFrames) > kInStepFrames;
+        const bool failing = std::fabs(w.lagFrames) > inStepFrames;
         if (!failing) {
             open = false;
             continue;
@@ -325,6 +328,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     const FrameIndex W = std::llround(kWindowSeconds * sampleRate), H = std::llround(kHopSeconds * sampleRate);
     const FrameIndex D = std::llround(kWideSeconds * sampleRate);
     const int K = std::max(2, static_cast<int>(std::lround(kNearSeconds * sampleRate)));
+    const BandDecimator band(static_cast<std::uint32_t>(sampleRate));
     for (FrameIndex t = D; t + W + D <= count; t += H) check.windows.push_back({t, CheckState::Quiet, 0.0, 0.0});
     const std::size_t n = check.windows.size();
 
@@ -333,7 +337,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     std::vector<double> leftRms(n), rightRms(n);
     std::vector<Peak> nearZero(n);
     ParallelFor(n, [&](std::size_t b, std::size_t e) {
-        WindowMeter meter(frames, count, W, D, K);
+        WindowMeter meter(frames, count, W, D, K, band);
         for (std::size_t i = b; i < e; ++i) {
             const FrameIndex t = check.windows[i].start;
             leftRms[i] = std::sqrt(meter.loadLeft(t) / static_cast<double>(W));
@@ -347,7 +351,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     const double floor = heard.empty() ? 1.0 : median(heard) * std::pow(10.0, -kQuietDb / 20.0);
 
     ParallelFor(n, [&](std::size_t b, std::size_t e) {
-        WindowMeter meter(frames, count, W, D, K);
+        WindowMeter meter(frames, count, W, D, K, band);
         for (std::size_t i = b; i < e; ++i) {
             CheckWindow& w = check.windows[i];
             if (leftRms[i] < floor || rightRms[i] < floor) continue;
@@ -375,9 +379,18 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
     AlignmentCheck failed;
     try {
         KWavefile wave(path, kPlaceBoth, false);
-        if (!wave.Usable() || wave.Channels != 2 || wave.BitsPerSample != 16 || wave.DataOffset % 2 != 0) {
-            failed.error = path + " is not a 16-bit stereo WAVE file" + (wave.Problem().empty() ? "" : ": " + wave.Problem());
+        if (!wave.Usable() || wave.Channels != 2) {
+            failed.error = path + " is not a stereo WAVE file" + (wave.Problem().empty() ? "" : ": " + wave.Problem());
             return failed;
+        }
+        if (wave.BitsPerSample != 16 || wave.Kind != SampleKind::Integer || wave.DataOffset % 2 != 0) {
+            // A file in a deeper format (the master's) is looked at as 16-bit frames.
+            std::vector<Frame> frames(static_cast<std::size_t>(wave.FrameCount));
+            if (!wave.LoadData() || (wave.FrameCount > 0 && wave.ReadFrames(frames.data(), 0, wave.FrameCount) == 0)) {
+                failed.error = "cannot read " + path + ": " + wave.LoadProblem();
+                return failed;
+            }
+            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate));
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {

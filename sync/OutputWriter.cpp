@@ -1,11 +1,13 @@
 #include "sync/OutputWriter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <bit>
 #include <tuple>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "core/AtomicFile.h"
 #include "core/Log.h"
@@ -14,7 +16,7 @@
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/StoredPoints.h"
-#include "sync/Synchronise.h"
+#include "sync/WorkingImage.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -23,15 +25,10 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "frames are written as they lie in memory");
 
 constexpr FrameIndex kEdgeSeconds = 60;  // of the lead-in and of the tail, at most
-constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
 // Throws the writer's problem: a full disk or a size limit ends the job.
 void check(const AtomicFile& out) {
     if (!out.Ok()) throw std::runtime_error(out.Problem());
-}
-
-void put32(std::vector<std::uint8_t>& header, std::size_t offset, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) header[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // The lead-in and the tail have no points of their own and borrow a ratio from the
@@ -95,6 +92,9 @@ void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, const E
     }
     if (out.headerSize == 0) return;
     for (const Frame& f : out.image.frames) out.largestLeft = std::max(out.largestLeft, f.left < 0 ? -static_cast<int>(f.left) : static_cast<int>(f.left));
+    float wideLeft = 0;
+    for (const WideFrame& f : out.image.wide) wideLeft = std::max(wideLeft, std::fabs(f.left));
+    out.largestLeft = std::max(out.largestLeft, static_cast<int>(std::min(wideLeft, 2.0e9f)));
 }
 
 }  // namespace
@@ -124,17 +124,38 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         check(out);
 
         KWavefile master(job.MasterFile, kPlaceBoth, true);
-        KWavefile slave(job.SlaveFile, kPlaceBoth, true);
-        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
-                                           std::tuple{&slave, job.SlaveFile, loaded.slave}}) {
+        KWavefile slaveFile(job.SlaveFile, kPlaceBoth, true);
+        for (KWavefile* file : {&master, &slaveFile})
             if (!file->Usable()) throw std::runtime_error(file->FileName + " is not usable: " + file->Problem());
+        // A slave at another rate is resampled from its working image at the master's rate;
+        // its points are stored in its own frames.
+        const bool converted = slaveFile.SampleRate != master.SampleRate;
+        std::unique_ptr<KWavefile> madeImage;
+        KWavefile* slaveImage = nullptr;
+        if (converted) {
+            if (loaded.slaveImage && loaded.slaveImage->ChannelPlacement == kPlaceBoth &&
+                loaded.slaveImage->SampleRate == master.SampleRate && loaded.slaveImage->FileName == job.SlaveFile) {
+                slaveImage = loaded.slaveImage;
+            } else {
+                if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
+                std::string why;
+                madeImage = MakeWorkingImage(slaveFile, master.SampleRate, why);
+                if (!madeImage) throw std::runtime_error(why);
+                slaveImage = madeImage.get();
+            }
+            slaveFile.SetDataSource("");  // its own image is no longer needed
+        }
+        KWavefile& slave = slaveImage ? *slaveImage : slaveFile;
+        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
+                                           std::tuple{&slave, job.SlaveFile, converted ? nullptr : loaded.slave}}) {
             if (from) file->AdoptImage(*from);
             if (!file->LoadData()) throw std::runtime_error(file->FileName + " cannot be loaded: " + file->LoadProblem());
             file->ChannelFlags = kRemix;
-            file->DivisionPoints = StoredPoints(section).load(count);
+            const StoredPoints points = file == slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
+                                                           : StoredPoints(section);
+            file->DivisionPoints = points.load(count);
             if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
-        if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw std::runtime_error(why);
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
 
@@ -145,18 +166,18 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         bar.Max.store(2 * count);
         bool failed = false;
         std::vector<std::uint8_t> header;
+        bool rf64 = false;  // the file passes 4 GiB: written in RF64 form
         // Segments are built ahead on all cores, a batch at a time, and then taken in
         // order. With the debug log shown they are built one by one, so that the log
-        // reads in segment order.
-        const std::size_t batch = LogIsShown() ? 1 : 64;
+        // reads in segment order. Full-precision segments take twice the memory.
+        const std::size_t batch = LogIsShown() ? 1 : master.KeepsDepth() ? 32 : 64;
         std::vector<BuiltSegment> built(batch);
 
         for (int pass = 0; pass < 2 && !failed; ++pass) {
             if (pass == 1) {
-                const std::uint64_t riff = 44 + 4 * static_cast<std::uint64_t>(measuredFrames);
-                if (riff > kMaxRiffSize)
-                    throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files (" +
-                                             std::to_string(measuredFrames) + " frames)");
+                const std::uint64_t frameBytes = master.KeepsDepth() ? 2u * (master.BitsPerSample / 8u) : 4u;
+                rf64 = NeedsRf64(static_cast<std::size_t>(master.DataOffset), frameBytes * static_cast<std::uint64_t>(measuredFrames));
+                if (rf64) AddLog("●" + std::to_string(measuredFrames) + " frames pass 4 GiB: the file is written as RF64");
             }
             const int volume = pass == 0 ? 1000 : level;
             for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
@@ -197,14 +218,21 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                     } else {
                         result.frames += image.frameCount();
                         header = image.header;
-                        const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(result.frames);
-                        if (header.size() + dataBytes - 8 > kMaxRiffSize)
-                            throw std::runtime_error("the synchronised file would exceed the 4 GiB size limit of WAVE files");
-                        put32(header, 4, static_cast<std::uint32_t>(header.size() + dataBytes - 8));
-                        put32(header, header.size() - 4, static_cast<std::uint32_t>(dataBytes));
+                        const auto frameBytes = static_cast<std::uint64_t>(image.bytesPerFrame());
+                        const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(result.frames);
+                        if (rf64)
+                            SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(result.frames));
+                        else if (!SetRiffSizes(header.data(), header.size(), dataBytes, static_cast<std::uint64_t>(result.frames)))
+                            throw std::runtime_error("the synchronised file grew past the 4 GiB it was measured at");
                         const off_t dataStart = static_cast<off_t>(header.size());
-                        const off_t appendAt = dataStart + static_cast<off_t>(4 * (result.frames - image.frameCount()));
-                        out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        const off_t appendAt =
+                            dataStart + static_cast<off_t>(frameBytes * static_cast<std::uint64_t>(result.frames - image.frameCount()));
+                        if (image.isWide()) {
+                            const std::vector<std::uint8_t> bytes = image.frameBytes();
+                            out.WriteAt(bytes.data(), bytes.size(), appendAt);
+                        } else {
+                            out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+                        }
                         out.WriteAt(header.data(), header.size(), 0);
                         check(out);
                     }

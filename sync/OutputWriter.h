@@ -33,6 +33,7 @@ class KWavefile;
 struct LoadedFiles {
     KWavefile* master = nullptr;
     KWavefile* slave = nullptr;
+    KWavefile* slaveImage = nullptr;  // the slave's working image at the master's rate (WorkingImage.h)
 };
 
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress,

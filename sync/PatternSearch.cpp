@@ -8,6 +8,7 @@
 
 #include "core/Log.h"
 #include "core/Parallel.h"
+#include "core/TimeBase.h"
 #include "core/Text.h"
 #include "sync/StretchScore.h"
 #include "wave/KWavefile.h"
@@ -77,7 +78,7 @@ struct MasterChannels {
 double PatternScore(const double* a, const double* b, FrameIndex n) { return Dot(a, b, n) * kScoreScale; }
 
 FrameIndex FindSoundOnset(KWavefile& file, FrameIndex start, int percent) {
-    const FrameIndex span = 4 * static_cast<FrameIndex>(kSampleRate);
+    const FrameIndex span = TimeBase(file.SampleRate).Frames(4 * static_cast<FrameIndex>(kSampleRate));  // 4 s
     // The division looks for an onset after every point, and it mostly lies within the
     // first frames: the span is read in pieces of 1/40 of it, not copied whole each
     // time. A band filter works per read, so a filtered file is still read in one piece.
@@ -162,7 +163,7 @@ public:
 
             if ((direction == 0 && G == -RE_) || direction != 0) {
                 AddLog("★limit check e=" + std::to_string(G) + " limit=" + std::to_string(count));
-                const int h = count / 2 - 5;
+                const int h = count / 2 - q_.extendWithin;
                 const int winner = -r_.worst >= r_.best ? r_.worstG : r_.bestG;
                 if (winner > h || winner < -h) {
                     direction = winner > h ? 1 : -1;

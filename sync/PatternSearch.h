@@ -62,6 +62,7 @@ struct SearchResult {
 struct SegmentSearch {
     int rangeS = 0;  // offset half-width
     int rangeE = 1;  // length half-width (at least 1)
+    int extendWithin = 5;  // a winner this close to the edge of the lengths extends them
     FrameIndex J = 0, K = 0, N = 0, P = 0;
     int A = 0, F = 0;  // this segment's index and the first segment's (A == F: start point)
     int stage = 0;

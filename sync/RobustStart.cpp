@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "core/Text.h"
+#include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
 #include "sync/SignalMatch.h"
 #include "wave/KWavefile.h"
@@ -13,21 +14,12 @@
 namespace tandem {
 namespace {
 
-constexpr int kHop = 441;          // 10 ms
-constexpr int kFftSize = 1024;
-constexpr int kLowBin = 3;         // ~130 Hz
-constexpr int kHighBin = 93;       // ~4000 Hz
 constexpr int kMasterHops = 500;   // 5 s of master
-constexpr FrameIndex kStartReach = 800 * kHop;  // slave within +-8 s of its onset
+constexpr int kStartReachHops = 800;  // slave within +-8 s of its onset
 constexpr std::size_t kCandidates = 5;
 constexpr int kMinPeakGap = 3;     // hops between two candidates
 
 constexpr int kWindows = 6;  // six windows cover the 5 s matched
-constexpr FrameIndex kWindowFrames = kSampleRate / 2;
-constexpr FrameIndex kWindowSpacing = 39690;  // 0.9 s
-constexpr FrameIndex kCheckReach = 660;       // +-15 ms around the candidate, a multiple of kDecimation
-
-constexpr FrameIndex kSamePlace = 441;  // estimates closer than this are one estimate
 constexpr double kClearScore = 0.4;
 constexpr double kClearRatio = 1.3;
 constexpr double kClearMatchedScore = 0.6;
@@ -42,38 +34,69 @@ struct RateSweep {
 // Recorders' clocks differ by at most a few percent: the start sweeps 0.98 .. 1.02.
 constexpr RateSweep kStartSweep{0.98, 0.0025, 17};
 
-std::vector<double> onsetEnvelope(const std::vector<double>& mono, int hops) {
+// Lengths given in frames at 44.1 kHz, taken at the master's rate (the slave's working
+// image runs at it too).
+struct StartFrames {
+    int hop;                     // 441: 10 ms
+    int fftSize;                 // 1024: the power of two nearest 23 ms
+    int lowBin, highBin;         // 3 and 93 of 1024: ~130 Hz and ~4000 Hz
+    FrameIndex windowFrames;     // 22050: 0.5 s
+    FrameIndex windowSpacing;    // 39690: 0.9 s
+    FrameIndex checkReach;       // 660: +-15 ms around the candidate, a multiple of the decimation
+    FrameIndex samePlace;        // 441: estimates closer than this are one estimate
+    FrameIndex tenth;            // 4410
+    const BandDecimator& band;
+
+    explicit StartFrames(std::uint32_t rate) : band(BandFor(rate)) {
+        const TimeBase time(rate);
+        hop = static_cast<int>(time.Frames(441));
+        fftSize = 1 << static_cast<int>(std::lround(std::log2(time.Scale(1024.0))));
+        // Bin k of 1024 at 44.1 kHz lies at k * 44100 / 1024 Hz.
+        const double binScale = 44100.0 * fftSize / (1024.0 * time.Rate());
+        lowBin = std::max(1, static_cast<int>(std::lround(3 * binScale)));
+        highBin = std::min(fftSize / 2 - 1, static_cast<int>(std::lround(93 * binScale)));
+        windowFrames = time.Frames(22050);
+        windowSpacing = time.Frames(39690);
+        const FrameIndex dec = band.Decimation();
+        checkReach = (time.Frames(660) + dec / 2) / dec * dec;
+        samePlace = time.Frames(441);
+        tenth = time.Tenths(1);
+    }
+};
+
+std::vector<double> onsetEnvelope(const std::vector<double>& mono, int hops, const StartFrames& scale) {
     std::vector<double> env(static_cast<std::size_t>(std::max(hops, 0)), 0.0);
     double energy = 0.0;
     for (double v : mono) energy += v * v;
     if (mono.empty() || energy <= 0.0) return env;
-    static const std::vector<double> window = [] {
-        std::vector<double> w(kFftSize);
-        for (int i = 0; i < kFftSize; ++i) w[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / kFftSize);
-        return w;
-    }();
+    const int fftSize = scale.fftSize, hop = scale.hop, lowBin = scale.lowBin, highBin = scale.highBin;
+    thread_local std::vector<double> window;
+    if (window.size() != static_cast<std::size_t>(fftSize)) {
+        window.resize(static_cast<std::size_t>(fftSize));
+        for (int i = 0; i < fftSize; ++i) window[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / fftSize);
+    }
     // Log compression relative to the mean bin magnitude of the region, so that the
     // envelope does not depend on the level.
-    const double level = std::sqrt(energy / static_cast<double>(mono.size()) * kFftSize * 0.375);
+    const double level = std::sqrt(energy / static_cast<double>(mono.size()) * fftSize * 0.375);
     // Log magnitudes of frames -1 .. hops - 1, two real frames per complex FFT.
-    constexpr int bins = kHighBin - kLowBin + 1;
+    const int bins = highBin - lowBin + 1;
     const int frames = hops + 1;
     std::vector<double> logMag(static_cast<std::size_t>(frames) * bins);
-    std::vector<std::complex<double>> buf(kFftSize);
+    std::vector<std::complex<double>> buf(fftSize);
     auto sample = [&](int frame, std::size_t i) {
-        const std::size_t at = static_cast<std::size_t>(frame) * kHop + i;
+        const std::size_t at = static_cast<std::size_t>(frame) * hop + i;
         return at < mono.size() ? mono[at] * window[i] : 0.0;
     };
     for (int f = 0; f < frames; f += 2) {
-        for (std::size_t i = 0; i < kFftSize; ++i) buf[i] = {sample(f, i), f + 1 < frames ? sample(f + 1, i) : 0.0};
+        for (std::size_t i = 0; i < static_cast<std::size_t>(fftSize); ++i) buf[i] = {sample(f, i), f + 1 < frames ? sample(f + 1, i) : 0.0};
         Fft(buf);
-        for (int k = kLowBin; k <= kHighBin; ++k) {
+        for (int k = lowBin; k <= highBin; ++k) {
             const std::complex<double> z = buf[static_cast<std::size_t>(k)];
-            const std::complex<double> zc = std::conj(buf[static_cast<std::size_t>(kFftSize - k)]);
+            const std::complex<double> zc = std::conj(buf[static_cast<std::size_t>(fftSize - k)]);
             const double first = 0.5 * std::sqrt((z.real() + zc.real()) * (z.real() + zc.real()) + (z.imag() + zc.imag()) * (z.imag() + zc.imag()));
             const double second = 0.5 * std::sqrt((z.real() - zc.real()) * (z.real() - zc.real()) + (z.imag() - zc.imag()) * (z.imag() - zc.imag()));
-            logMag[static_cast<std::size_t>(f * bins + k - kLowBin)] = std::log1p(10.0 * first / level);
-            if (f + 1 < frames) logMag[static_cast<std::size_t>((f + 1) * bins + k - kLowBin)] = std::log1p(10.0 * second / level);
+            logMag[static_cast<std::size_t>(f * bins + k - lowBin)] = std::log1p(10.0 * first / level);
+            if (f + 1 < frames) logMag[static_cast<std::size_t>((f + 1) * bins + k - lowBin)] = std::log1p(10.0 * second / level);
         }
     }
     for (int h = 0; h < hops; ++h) {
@@ -94,11 +117,11 @@ std::vector<double> onsetEnvelope(const std::vector<double>& mono, int hops) {
     return out;
 }
 
-// Envelope of the file around frames centre + h * kHop for h = 0 .. hops - 1.
-std::vector<double> envelopeAt(KWavefile& file, FrameIndex centre, int hops) {
-    const FrameIndex from = centre - kFftSize / 2 - kHop;
-    const std::vector<double> mono = ReadMono(file, from, from + static_cast<FrameIndex>(hops + 1) * kHop + kFftSize);
-    return onsetEnvelope(mono, hops);
+// Envelope of the file around frames centre + h * hop for h = 0 .. hops - 1.
+std::vector<double> envelopeAt(KWavefile& file, FrameIndex centre, int hops, const StartFrames& f) {
+    const FrameIndex from = centre - f.fftSize / 2 - f.hop;
+    const std::vector<double> mono = ReadMono(file, from, from + static_cast<FrameIndex>(hops + 1) * f.hop + f.fftSize);
+    return onsetEnvelope(mono, hops, f);
 }
 
 struct Candidate {
@@ -110,7 +133,7 @@ struct Candidate {
 // Best envelope matches: master envelope m stretched by each rate of the sweep against
 // the slave envelope s (which starts at slave frame sBase), Pearson r at every lag.
 std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const std::vector<double>& s, FrameIndex sBase,
-                                          const RateSweep& sweep) {
+                                          const RateSweep& sweep, int hop) {
     const int rates = sweep.count;
     const int H = static_cast<int>(m.size());
     double mean = 0.0;
@@ -185,7 +208,7 @@ std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const st
         if (k > 0 && k + 1 < rates)
             rateStep += vertex(corr[static_cast<std::size_t>((k - 1) * lags + l)], corr[static_cast<std::size_t>(k * lags + l)],
                                corr[static_cast<std::size_t>((k + 1) * lags + l)]);
-        out.push_back({static_cast<double>(sBase) + lag * kHop, sweep.at(rateStep), best[i]});
+        out.push_back({static_cast<double>(sBase) + lag * hop, sweep.at(rateStep), best[i]});
     }
     return out;
 }
@@ -196,12 +219,14 @@ std::vector<Candidate> envelopeCandidates(const std::vector<double>& m, const st
 // slave within +-15 ms of where the candidate puts them. Score: the mean |r|; the
 // start and rate come from a line through the offsets of the windows that matched.
 StartEstimate checkOnWaveform(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex slaveOnset,
-                              const Candidate& c, int windows) {
+                              const Candidate& c, int windows, const StartFrames& f) {
+    const FrameIndex bandMargin = f.band.Margin();
+    const int decimation = f.band.Decimation();
     StartEstimate e;
     e.slaveStart = std::llround(c.position);
     e.rate = c.rate;
     const double from = c.position < static_cast<double>(slaveOnset) ? (static_cast<double>(slaveOnset) - c.position) / c.rate : 0.0;
-    const double margin = kBandMargin;
+    const double margin = bandMargin;
     struct Window {
         double masterOffset, offset, r;
     };
@@ -209,26 +234,26 @@ StartEstimate checkOnWaveform(KWavefile& master, KWavefile& slave, FrameIndex J,
     double sumR = 0.0;
     int used = 0;
     for (int w = 0; w < windows; ++w) {
-        const double mOff = from + static_cast<double>(w * kWindowSpacing);
+        const double mOff = from + static_cast<double>(w * f.windowSpacing);
         const double mFrom = static_cast<double>(J) + mOff - margin / c.rate;
         const FrameIndex mRead = static_cast<FrameIndex>(std::floor(mFrom)) - 2;
-        const FrameIndex mEnd = static_cast<FrameIndex>(std::ceil(mFrom + (kWindowFrames + 2 * margin) / c.rate)) + 2;
-        const std::size_t length = static_cast<std::size_t>(kWindowFrames + 2 * kBandMargin);
+        const FrameIndex mEnd = static_cast<FrameIndex>(std::ceil(mFrom + (f.windowFrames + 2 * margin) / c.rate)) + 2;
+        const std::size_t length = static_cast<std::size_t>(f.windowFrames + 2 * bandMargin);
         const std::vector<double> pattern =
-            BandDecimate(Stretch(ReadMono(master, mRead, mEnd), mFrom - static_cast<double>(mRead), 1.0 / c.rate, length));
+            f.band.Apply(Stretch(ReadMono(master, mRead, mEnd), mFrom - static_cast<double>(mRead), 1.0 / c.rate, length));
         double energy = 0.0;
         for (double v : pattern) energy += v * v;
         if (pattern.empty() || energy < static_cast<double>(pattern.size())) continue;  // silent master window
 
         const double p = c.position + mOff * c.rate;
-        const FrameIndex base = static_cast<FrameIndex>(std::floor(p)) - kCheckReach;
+        const FrameIndex base = static_cast<FrameIndex>(std::floor(p)) - f.checkReach;
         const std::vector<double> region =
-            BandDecimate(ReadMono(slave, base - kBandMargin, base + kWindowFrames + 2 * kCheckReach + kBandMargin));
-        const int lags = static_cast<int>(2 * kCheckReach / kDecimation + 1);
+            f.band.Apply(ReadMono(slave, base - bandMargin, base + f.windowFrames + 2 * f.checkReach + bandMargin));
+        const int lags = static_cast<int>(2 * f.checkReach / decimation + 1);
         const LagPeak peak = BestCorrelation(pattern, region, lags);
         ++used;
         sumR += std::fabs(peak.r);
-        matched.push_back({mOff, static_cast<double>(base) + peak.lag * kDecimation - p, std::fabs(peak.r)});
+        matched.push_back({mOff, static_cast<double>(base) + peak.lag * decimation - p, std::fabs(peak.r)});
     }
     if (used < 3) return e;
     e.score = sumR / used;
@@ -279,7 +304,8 @@ bool ClearWinner(double winner, double runnerUp) {
 
 MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest& q) {
     MatchResult result;
-    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - q.masterStart) / kHop));
+    const StartFrames f(master.SampleRate);
+    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - q.masterStart) / f.hop));
     if (hops < kMasterHops / 5) return result;
     const RateSweep sweep = q.rateSpread > 0.0
                                 ? RateSweep{q.rate - q.rateSpread, q.rateSpread / 4.0, 9}
@@ -287,21 +313,21 @@ MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest&
     // Each master window of the envelope is matched on its own; its candidates are
     // carried back to the master start at their own rate, so that windows further into
     // the music vote for the same start.
-    const FrameIndex windowFrames = static_cast<FrameIndex>(hops) * kHop;
+    const FrameIndex windowFrames = static_cast<FrameIndex>(hops) * f.hop;
     std::vector<Candidate> pooled;
     for (int w = 0; w < std::max(q.windows, 1); ++w) {
         const FrameIndex mStart = q.masterStart + w * windowFrames;
         if (mStart + windowFrames > master.FrameCount) break;
-        const std::vector<double> m = envelopeAt(master, mStart, hops);
+        const std::vector<double> m = envelopeAt(master, mStart, hops, f);
         const FrameIndex sFrom = q.slaveCentre - q.reach + static_cast<FrameIndex>(std::floor(static_cast<double>(w * windowFrames) * sweep.low));
         const FrameIndex sTo = q.slaveCentre + q.reach +
-                               static_cast<FrameIndex>(std::ceil(static_cast<double>((w + 1) * windowFrames) * sweep.high())) + 2 * kHop;
-        const std::vector<double> s = envelopeAt(slave, sFrom, static_cast<int>((sTo - sFrom) / kHop));
-        for (Candidate c : envelopeCandidates(m, s, sFrom, sweep)) {
+                               static_cast<FrameIndex>(std::ceil(static_cast<double>((w + 1) * windowFrames) * sweep.high())) + 2 * f.hop;
+        const std::vector<double> s = envelopeAt(slave, sFrom, static_cast<int>((sTo - sFrom) / f.hop), f);
+        for (Candidate c : envelopeCandidates(m, s, sFrom, sweep, f.hop)) {
             c.position -= static_cast<double>(w * windowFrames) * c.rate;
-            if (std::fabs(c.position - static_cast<double>(q.slaveCentre)) > static_cast<double>(q.reach + kSamePlace)) continue;
+            if (std::fabs(c.position - static_cast<double>(q.slaveCentre)) > static_cast<double>(q.reach + f.samePlace)) continue;
             const bool known = std::any_of(pooled.begin(), pooled.end(), [&](const Candidate& p) {
-                return std::fabs(p.position - c.position) <= static_cast<double>(kSamePlace);
+                return std::fabs(p.position - c.position) <= static_cast<double>(f.samePlace);
             });
             if (!known) pooled.push_back(c);
         }
@@ -310,7 +336,7 @@ MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest&
     std::stable_sort(pooled.begin(), pooled.end(), [](const Candidate& a, const Candidate& b) { return a.r > b.r; });
     if (pooled.size() > kCandidates) pooled.resize(kCandidates);
     for (const Candidate& c : pooled) {
-        StartEstimate e = checkOnWaveform(master, slave, q.masterStart, q.slaveSoundFrom, c, q.checkWindows);
+        StartEstimate e = checkOnWaveform(master, slave, q.masterStart, q.slaveSoundFrom, c, q.checkWindows, f);
         if (e.score > 0.0) result.checked.push_back(e);
     }
     std::stable_sort(result.checked.begin(), result.checked.end(),
@@ -318,7 +344,7 @@ MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest&
     if (result.checked.empty()) return result;
     const StartEstimate& winner = result.checked.front();
     for (const StartEstimate& e : result.checked)
-        if (std::llabs(e.slaveStart - winner.slaveStart) > kSamePlace) {
+        if (std::llabs(e.slaveStart - winner.slaveStart) > f.samePlace) {
             result.runnerUp = e.score;
             break;
         }
@@ -328,11 +354,12 @@ MatchResult MatchAround(KWavefile& master, KWavefile& slave, const MatchRequest&
 
 RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex N0, int startRange) {
     RobustStart result;
+    const StartFrames f(master.SampleRate);
     result.masterStart = J;
     result.slaveStart = N0;
     result.onset.slaveStart = N0;
 
-    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - J) / kHop));
+    const int hops = static_cast<int>(std::min<FrameIndex>(kMasterHops, (master.FrameCount - J) / f.hop));
     if (hops < kMasterHops / 5) {
         AddLog("◎開始点推定：基準の残りが短すぎるため立上りのまま");
         return result;
@@ -340,7 +367,7 @@ RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, F
     MatchRequest q;
     q.masterStart = J;
     q.slaveCentre = N0;
-    q.reach = kStartReach;
+    q.reach = static_cast<FrameIndex>(kStartReachHops) * f.hop;
     q.rate = 1.0;
     q.rateSpread = 0.02;
     q.slaveSoundFrom = N0;
@@ -354,7 +381,7 @@ RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, F
         q.windows = stage[0];
         q.checkWindows = stage[1];
         match = MatchAround(master, slave, q);
-        result.onset = checkOnWaveform(master, slave, J, N0, {static_cast<double>(N0), match.firstRate, 0.0}, q.checkWindows);
+        result.onset = checkOnWaveform(master, slave, J, N0, {static_cast<double>(N0), match.firstRate, 0.0}, q.checkWindows, f);
         result.onset.slaveStart = N0;
         // The onset competes too: a candidate must beat it as clearly as any other.
         all = match.checked;
@@ -362,7 +389,7 @@ RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, F
         std::stable_sort(all.begin(), all.end(), [](const StartEstimate& a, const StartEstimate& b) { return a.score > b.score; });
         result.runnerUp = 0.0;
         for (const StartEstimate& e : all)
-            if (std::llabs(e.slaveStart - all.front().slaveStart) > kSamePlace) {
+            if (std::llabs(e.slaveStart - all.front().slaveStart) > f.samePlace) {
                 result.runnerUp = e.score;
                 break;
             }
@@ -384,7 +411,7 @@ RobustStart FindRobustStart(KWavefile& master, KWavefile& slave, FrameIndex J, F
     result.slaveStart = winner.slaveStart;
     if (winner.slaveStart < N0) {
         // The slave lacks the master's beginning: start the master where the slave's sound begins.
-        const double skip = static_cast<double>(N0 + kTenthFrames - winner.slaveStart) / winner.rate;
+        const double skip = static_cast<double>(N0 + f.tenth - winner.slaveStart) / winner.rate;
         result.masterStart = FindSoundOnset(master, J + static_cast<FrameIndex>(std::ceil(skip)), 100);
         result.slaveStart =
             winner.slaveStart + std::llround(static_cast<double>(result.masterStart - J) * winner.rate);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 
+#include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
 #include "wave/KWavefile.h"
 
@@ -76,52 +78,61 @@ void sums4(const double* x, std::size_t n, double& sum, double& sq) {
     sq = (q[0] + q[1]) + (q[2] + q[3]);
 }
 
-constexpr int kTapsHalf = 32;
-constexpr int kBoxHalf = 55;  // 10 ms at the decimated rate
-static_assert(kTapsHalf + kDecimation * kBoxHalf <= kBandMargin, "the margin covers filter and box");
-
-std::vector<double> lowPassTaps() {
-    const double fc = 4000.0 / kSampleRate;
-    std::vector<double> h(2 * kTapsHalf + 1);
-    double sum = 0.0;
-    for (int j = -kTapsHalf; j <= kTapsHalf; ++j) {
-        const double sinc = j == 0 ? 2.0 * fc : std::sin(2.0 * M_PI * fc * j) / (M_PI * j);
-        const double w = 0.42 + 0.5 * std::cos(M_PI * j / kTapsHalf) + 0.08 * std::cos(2.0 * M_PI * j / kTapsHalf);
-        h[static_cast<std::size_t>(j + kTapsHalf)] = sinc * w;
-        sum += sinc * w;
-    }
-    for (double& v : h) v /= sum;
-    return h;
-}
-
 }  // namespace
 
-std::vector<double> BandDecimate(const std::vector<double>& x) {
-    static const std::vector<double> taps = lowPassTaps();
+BandDecimator::BandDecimator(std::uint32_t rate) {
+    const TimeBase time(rate);
+    decimation_ = std::max(1, static_cast<int>(std::lround(time.Scale(4.0))));
+    tapsHalf_ = std::max(1, static_cast<int>(std::lround(time.Scale(32.0))));
+    boxHalf_ = static_cast<int>(std::lround(0.005 * time.Rate() / decimation_));  // 10 ms at the decimated rate
+    margin_ = std::max(static_cast<int>(time.Frames(256)), tapsHalf_ + decimation_ * boxHalf_);
+    const double fc = 4000.0 / time.Rate();
+    taps_.resize(static_cast<std::size_t>(2 * tapsHalf_ + 1));
+    double sum = 0.0;
+    for (int j = -tapsHalf_; j <= tapsHalf_; ++j) {
+        const double sinc = j == 0 ? 2.0 * fc : std::sin(2.0 * M_PI * fc * j) / (M_PI * j);
+        const double w = 0.42 + 0.5 * std::cos(M_PI * j / tapsHalf_) + 0.08 * std::cos(2.0 * M_PI * j / tapsHalf_);
+        taps_[static_cast<std::size_t>(j + tapsHalf_)] = sinc * w;
+        sum += sinc * w;
+    }
+    for (double& v : taps_) v /= sum;
+}
+
+const BandDecimator& BandFor(std::uint32_t rate) {
+    // A deque: references handed out stay valid when another rate is added.
+    thread_local std::deque<std::pair<std::uint32_t, BandDecimator>> made;
+    for (const auto& [r, d] : made)
+        if (r == rate) return d;
+    made.emplace_back(rate, BandDecimator(rate));
+    return made.back().second;
+}
+
+std::vector<double> BandDecimator::Apply(const std::vector<double>& x) const {
     const FrameIndex n = static_cast<FrameIndex>(x.size());
-    if (n <= 2 * kBandMargin) return {};
-    const FrameIndex outCount = (n - 2 * kBandMargin + kDecimation - 1) / kDecimation;
-    // Low-passed values for k = -kBoxHalf .. outCount + kBoxHalf - 1.
-    std::vector<double> lp(static_cast<std::size_t>(outCount + 2 * kBoxHalf));
+    const FrameIndex dec = decimation_, margin = margin_;
+    if (n <= 2 * margin) return {};
+    const FrameIndex outCount = (n - 2 * margin + dec - 1) / dec;
+    // Low-passed values for k = -boxHalf .. outCount + boxHalf - 1.
+    std::vector<double> lp(static_cast<std::size_t>(outCount + 2 * boxHalf_));
     for (std::size_t k = 0; k < lp.size(); ++k) {
-        const FrameIndex c = kBandMargin + kDecimation * (static_cast<FrameIndex>(k) - kBoxHalf);
-        if (c - kTapsHalf >= 0 && c + kTapsHalf < n) {
-            lp[k] = dot4(taps.data(), x.data() + (c - kTapsHalf), taps.size());
+        const FrameIndex c = margin + dec * (static_cast<FrameIndex>(k) - boxHalf_);
+        if (c - tapsHalf_ >= 0 && c + tapsHalf_ < n) {
+            lp[k] = dot4(taps_.data(), x.data() + (c - tapsHalf_), taps_.size());
             continue;
         }
         double acc = 0.0;
-        for (int j = -kTapsHalf; j <= kTapsHalf; ++j) {
+        for (int j = -tapsHalf_; j <= tapsHalf_; ++j) {
             const FrameIndex at = c + j;
-            if (at >= 0 && at < n) acc += taps[static_cast<std::size_t>(j + kTapsHalf)] * x[static_cast<std::size_t>(at)];
+            if (at >= 0 && at < n) acc += taps_[static_cast<std::size_t>(j + tapsHalf_)] * x[static_cast<std::size_t>(at)];
         }
         lp[k] = acc;
     }
     std::vector<double> y(static_cast<std::size_t>(outCount));
     double box = 0.0;
-    for (int j = 0; j <= 2 * kBoxHalf; ++j) box += lp[static_cast<std::size_t>(j)];
+    for (int j = 0; j <= 2 * boxHalf_; ++j) box += lp[static_cast<std::size_t>(j)];
     for (std::size_t k = 0; k < y.size(); ++k) {
-        y[k] = lp[k + kBoxHalf] - box / (2 * kBoxHalf + 1);
-        if (k + 2 * kBoxHalf + 1 < lp.size()) box += lp[k + 2 * kBoxHalf + 1] - lp[k];
+        y[k] = lp[k + static_cast<std::size_t>(boxHalf_)] - box / (2 * boxHalf_ + 1);
+        if (k + 2 * static_cast<std::size_t>(boxHalf_) + 1 < lp.size()) box += lp[k + 2 * static_cast<std::size_t>(boxHalf_) + 1] - lp[k];
     }
     return y;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
 #include <vector>
 
 #include "core/Types.h"
@@ -22,13 +23,25 @@ std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end);
 // y[i] = x at position from + i * step, linearly interpolated; 0 outside x.
 std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count);
 
-// Low-passed at 4 kHz (windowed sinc) and decimated by kDecimation; the lowest
-// frequencies (below about 100 Hz) removed by subtracting a 10 ms moving average.
-// y[k] belongs to x[kBandMargin + kDecimation * k]; x needs kBandMargin frames on either
-// side of the span of interest, which the output leaves out.
-constexpr int kDecimation = 4;
-constexpr int kBandMargin = 256;
-std::vector<double> BandDecimate(const std::vector<double>& x);
+// Band limiting for one sample rate: low-passed at 4 kHz (windowed sinc) and decimated
+// to about 11 kHz; the lowest frequencies (below about 100 Hz) removed by subtracting a
+// 10 ms moving average. At 44.1 kHz: decimation 4, 65 taps, margin 256 frames.
+class BandDecimator {
+public:
+    explicit BandDecimator(std::uint32_t rate);
+    int Decimation() const { return decimation_; }
+    // Frames x needs on either side of the span of interest; the output leaves them out.
+    int Margin() const { return margin_; }
+    // y[k] belongs to x[Margin() + Decimation() * k].
+    std::vector<double> Apply(const std::vector<double>& x) const;
+
+private:
+    int decimation_, tapsHalf_, boxHalf_, margin_;
+    std::vector<double> taps_;
+};
+
+// The decimator of a rate, made once per thread.
+const BandDecimator& BandFor(std::uint32_t rate);
 
 struct LagPeak {
     double lag = 0.0;  // lag of the largest |r|, refined between lags by a parabola

@@ -51,9 +51,12 @@ int StoredPoints::count() const { return SettingsReadInt(section_, kCount, 0); }
 
 void StoredPoints::setCount(int n) const { SettingsWriteInt(section_, kCount, n); }
 
-FrameIndex StoredPoints::at(int n) const { return SettingsReadInt(section_, pointKey(n), 0); }
+FrameIndex StoredPoints::at(int n) const {
+    return RescaleFrames(SettingsReadInt(section_, pointKey(n), 0), fileRate_, workingRate_);
+}
 
 void StoredPoints::set(int n, FrameIndex frame) const {
+    frame = ToFile(frame);
     if (frame < INT32_MIN || frame > INT32_MAX) throw SyncError("division point out of range in " + section_);
     SettingsWriteInt(section_, pointKey(n), static_cast<int>(frame));
 }

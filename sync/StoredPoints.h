@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Types.h"
+#include "core/TimeBase.h"
 
 namespace tandem {
 
@@ -38,6 +38,10 @@ struct PairRecord {
 class StoredPoints {
 public:
     explicit StoredPoints(std::string section) : section_(std::move(section)) {}
+    // Points of a file searched in a working image at another rate: at, set and load
+    // count in the image's frames (workingRate), the store in the file's own (fileRate).
+    StoredPoints(std::string section, std::uint32_t fileRate, std::uint32_t workingRate)
+        : section_(std::move(section)), fileRate_(fileRate), workingRate_(workingRate) {}
 
     int count() const;
     void setCount(int n) const;
@@ -54,9 +58,12 @@ public:
     void setRecordStart(FrameIndex start) const;
 
     const std::string& section() const { return section_; }
+    // A working image's frame as the file's own frame (as stored).
+    FrameIndex ToFile(FrameIndex frames) const { return RescaleFrames(frames, workingRate_, fileRate_); }
 
 private:
     std::string section_;
+    std::uint32_t fileRate_ = 0, workingRate_ = 0;
 };
 
 // The last stored pair of a master and a slave list: index = min of both counts - 1.

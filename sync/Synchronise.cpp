@@ -9,6 +9,7 @@
 #include "core/Clones.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
+#include "core/TimeBase.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
 #include "sync/EndAnchor.h"
@@ -22,7 +23,8 @@ namespace {
 
 constexpr int kStartRange = 8820;  // offset half-width when the start is searched with a lead-in
 
-std::string seconds(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate); }
+// Seconds in the master's time (the slave's working image runs at the master's rate).
+std::string seconds(FrameIndex frames, const TimeBase& time) { return Fixed(time.ToSeconds(frames)); }
 
 // Predicted slave length of a master span at the given rate (percent): the product is
 // taken in single precision as the rate itself is kept.
@@ -40,15 +42,15 @@ void requireData(KWavefile& file, const char* role) {
 
 std::string signedText(FrameIndex v) { return (v > 0 ? "+" : "") + std::to_string(v); }
 
-void writeHeldRow(const CsvFile& csv, int A, FrameIndex K, FrameIndex held, float rate) {
+void writeHeldRow(const CsvFile& csv, int A, FrameIndex K, FrameIndex held, float rate, const TimeBase& time) {
     if (!csv) return;
-    WriteReport(csv, "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," + std::to_string(held) +
+    WriteReport(csv, "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K, time) + "," + std::to_string(held) +
                          ",0,0,0.000," + Fixed(rate) + ",HOLD,");
 }
 
-// The stop point: a STOP already given stays the reason.
-void stopAtPoint(SyncJob& job, FrameIndex J) {
-    if (job.DpLimit > 0 && job.DpLimit < J) {
+// The stop point (master frames): a STOP already given stays the reason.
+void stopAtPoint(SyncJob& job, FrameIndex dpLimit, FrameIndex J) {
+    if (dpLimit > 0 && dpLimit < J) {
         int none = 0;
         job.StopRequest.compare_exchange_strong(none, kStopAtPoint);
     }
@@ -58,10 +60,10 @@ void stopAtPoint(SyncJob& job, FrameIndex J) {
 // lies. Where slave material was lost, the points carried since the loss would run past
 // it; they are spread evenly between the last good point and the new one instead.
 void reacquired(const StoredPoints& slavePoints, const StoredPoints& masterPoints, int at, int heldFrom,
-                const Reacquisition& found) {
+                const Reacquisition& found, const TimeBase& time) {
     const FrameIndex before = slavePoints.at(at);
     AddLog("◆ロック回復 DP" + std::to_string(at) + " : " + std::to_string(before) + " → " + std::to_string(found.slaveStart) +
-           " (score=" + Fixed(found.score) + " 次点=" + Fixed(found.runnerUp) + ", " + seconds(masterPoints.at(at)) + " 秒)");
+           " (score=" + Fixed(found.score) + " 次点=" + Fixed(found.runnerUp) + ", " + seconds(masterPoints.at(at), time) + " 秒)");
     slavePoints.set(at, found.slaveStart);
     if (heldFrom <= 0 || found.slaveStart >= before) return;
     const FrameIndex m0 = masterPoints.at(heldFrom - 1), s0 = slavePoints.at(heldFrom - 1);
@@ -104,20 +106,13 @@ void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage)
     }
 }
 
-std::string EndPointText(FrameIndex J) {
-    const FrameIndex h = J / 158760000;
-    const FrameIndex m = (J / 44100) % 3600 / 60;
-    const FrameIndex s = (J / 44100) % 3600 % 60;
-    const FrameIndex ms = (J % 44100) * 10 / 441;
+std::string EndPointText(FrameIndex J, std::uint32_t rate) {
+    const FrameIndex fs = TimeBase(rate).Rate();
+    const FrameIndex h = J / (3600 * fs);
+    const FrameIndex m = (J / fs) % 3600 / 60;
+    const FrameIndex s = (J / fs) % 3600 % 60;
+    const FrameIndex ms = (J % fs) * 1000 / fs;
     return std::to_string(h) + "H " + std::to_string(m) + "M " + std::to_string(s) + "S " + std::to_string(ms) + "ms";
-}
-
-std::string PairFormatProblem(const KWavefile& master, const KWavefile& slave) {
-    // Until a slave at another rate is converted to the master's, such a pair is refused.
-    if (master.SampleRate != slave.SampleRate)
-        return "the master (" + std::to_string(master.SampleRate) + " Hz) and the slave (" +
-               std::to_string(slave.SampleRate) + " Hz) have different sample rates";
-    return "";
 }
 
 void SynchroniseFiles(SyncRun& run) {
@@ -127,50 +122,64 @@ void SynchroniseFiles(SyncRun& run) {
     SyncProgress& progress = run.progress;
     const int options = progress.JobOptions();
     const StoredPoints masterPoints(master.ChangeExtension(""));
-    const StoredPoints slavePoints(slave.ChangeExtension(""));
+    const StoredPoints slavePoints(slave.ChangeExtension(""), run.slaveFileRate, slave.SampleRate);
     if (!master.Usable()) throw SyncError("the master file " + master.FileName + " is not usable: " + master.Problem());
     if (!slave.Usable()) throw SyncError("the slave file " + slave.FileName + " is not usable: " + slave.Problem());
-    if (const std::string why = PairFormatProblem(master, slave); !why.empty()) throw SyncError(why);
+    if (slave.SampleRate != master.SampleRate)
+        throw SyncError("the slave is searched at " + std::to_string(slave.SampleRate) + " Hz, the master's rate is " +
+                        std::to_string(master.SampleRate) + " Hz");
     requireData(master, "master");
     requireData(slave, "slave");
+
+    // Every length and position the search defines is a time, taken at the master's rate.
+    // Lead-ins and the stop point come in 44.1 kHz frames (tenths x 4410); a resumed
+    // job's lead-ins are the stored pair itself, in the files' own frames.
+    const TimeBase time(master.SampleRate);
+    const FrameIndex masterSkip = job.Resume ? job.MasterSkip : time.Frames(job.MasterSkip);
+    const FrameIndex slaveSkip = job.Resume ? RescaleFrames(job.SlaveSkip, run.slaveFileRate, slave.SampleRate)
+                                            : time.Frames(job.SlaveSkip);
+    const FrameIndex dpLimit = time.Frames(job.DpLimit);
+    const int startRangeS = static_cast<int>(time.Frames(kStartRange));
+    job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
 
     // A. Division of the master. Points before the end of the master lead-in survive.
     const int storedMaster = masterPoints.count();
     const int storedSlave = slavePoints.count();
     int valid = storedMaster;
-    while (valid > 0 && masterPoints.at(valid - 1) >= job.MasterSkip) --valid;
+    while (valid > 0 && masterPoints.at(valid - 1) >= masterSkip) --valid;
     const int F0 = std::min(valid, storedSlave);
     AddLog("有効データ数：" + std::to_string(F0));
     // A resumed job goes on from stored pair F0 as it stands: the division and the
     // search continue exactly as the interrupted job would have.
     const bool resume = job.Resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
 
-    FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, job.MasterSkip, 100);
+    FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, masterSkip, 100);
     RobustStart robust;
     if (job.RobustStart && F0 == 0) {
-        const bool leadIn = job.MasterSkip > 0 || job.SlaveSkip > 0;
-        const int startRange = leadIn ? std::max(job.RangeS, kStartRange) : job.RangeS;
-        robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, job.SlaveSkip, 100), startRange);
+        const bool leadIn = masterSkip > 0 || slaveSkip > 0;
+        const int startRange = leadIn ? std::max(job.RangeS, startRangeS) : job.RangeS;
+        robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, slaveSkip, 100), startRange);
         D = robust.masterStart;
         job.StartUndecided = robust.undecided;
     }
     masterPoints.set(F0, D);
     masterPoints.setCount(F0 + 1);
     int number = F0 + 1;
-    const FrameIndex step = static_cast<FrameIndex>(job.BaseStep) * kTenthFrames;
+    const FrameIndex step = time.Tenths(job.BaseStep);
+    const FrameIndex tenth = time.Tenths(1);
     AddLog("基準データを" + std::to_string(step) + "個間隔に設定");
     const FrameIndex end = master.FrameCount - master.BackNull;
     while (D < end) {
         FrameIndex onset;
         if (number == 1) {
-            onset = FindSoundOnset(master, D + kTenthFrames, 100);
-            D += 2 * kTenthFrames;  // the first step after the start is 0.2 s
+            onset = FindSoundOnset(master, D + tenth, 100);
+            D += time.Tenths(2);  // the first step after the start is 0.2 s
         } else {
             onset = FindSoundOnset(master, D + 1, 100);
             D += step;
         }
         if (D > end) break;
-        if (onset > D) D = onset + kTenthFrames;  // after a silence longer than the step
+        if (onset > D) D = onset + tenth;  // after a silence longer than the step
         masterPoints.set(number, D);
         masterPoints.setCount(number + 1);
         ++number;
@@ -179,7 +188,7 @@ void SynchroniseFiles(SyncRun& run) {
 
     // B. Start of the search.
     int phase = 0;
-    if (job.RangeS < kStartRange && (F0 > 0 || job.MasterSkip > 0 || job.SlaveSkip > 0)) job.RangeS = kStartRange;
+    if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
@@ -193,14 +202,14 @@ void SynchroniseFiles(SyncRun& run) {
         job.RangeS = 0;
         AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
     } else {
-        N = SearchSimilarPattern(slave, job.SlaveSkip);
+        N = SearchSimilarPattern(slave, slaveSkip);
         if (robust.overridden) N = robust.slaveStart;
-        const FrameIndex reference = FindSoundOnset(slave, job.SlaveSkip, 100);
+        const FrameIndex reference = FindSoundOnset(slave, slaveSkip, 100);
         AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
     }
     AddLog("予想RATE：" + Fixed(rate));
 
-    const int RE = std::max(job.RangeE, 1);  // a zero range would never end the first pass
+    const int RE = std::max(static_cast<int>(time.Frames(job.RangeE)), 1);  // a zero range would never end the first pass
     StageBarState& startBar = progress.StageBar(0, false);
     startBar.Max.store((2 * RE + 1) * (2 * job.RangeS + 1));
     progress.StageBar(1).Max.store(std::max(0, number - F0 - 1) * (2 * RE + 1));
@@ -217,7 +226,10 @@ void SynchroniseFiles(SyncRun& run) {
         master.SetDataSource(run.masterEqCopy);
         requireData(master, "master");
     }
-    if (!run.slaveEqCopy.empty()) {
+    if (!run.slaveEqImage.empty()) {
+        slave.SetDataImage(run.slaveEqCopy, std::move(run.slaveEqImage));
+        requireData(slave, "slave");
+    } else if (!run.slaveEqCopy.empty()) {
         slave.SetDataSource(run.slaveEqCopy);
         requireData(slave, "slave");
     }
@@ -247,7 +259,7 @@ void SynchroniseFiles(SyncRun& run) {
         if (guard && guard->Lost()) {
             const Reacquisition found = guard->Reacquire(J, N);
             if (found.found) {
-                reacquired(slavePoints, masterPoints, A - 1, heldFrom, found);
+                reacquired(slavePoints, masterPoints, A - 1, heldFrom, found, time);
                 N = found.slaveStart;
                 rate = static_cast<float>(guard->RecentRate() * 100.0);
                 heldFrom = -1;
@@ -255,13 +267,13 @@ void SynchroniseFiles(SyncRun& run) {
                 K = masterPoints.at(A);
                 if (heldFrom < 0) heldFrom = A;
                 const FrameIndex held = guard->Carry(J, K, N);
-                AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K) + " 秒)");
-                writeHeldRow(resultCsv, A, K, held, rate);
+                AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K, time) + " 秒)");
+                writeHeldRow(resultCsv, A, K, slavePoints.ToFile(held), rate, time);
                 slavePoints.set(A, held);
                 slavePoints.setCount(A + 1);
                 J = K;
                 N = held;
-                stopAtPoint(job, J);
+                stopAtPoint(job, dpLimit, J);
                 ++A;
                 continue;
             }
@@ -275,8 +287,8 @@ void SynchroniseFiles(SyncRun& run) {
         FrameIndex P = N + predictedLength(len, rate);
         AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
                std::to_string(K));
-        progress.SetMessageLine("区間 " + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + seconds(J) + "～" +
-                                    seconds(K) + " 秒",
+        progress.SetMessageLine("区間 " + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + seconds(J, time) + "～" +
+                                    seconds(K, time) + " 秒",
                                 0);
 
         WaveImage segment;
@@ -288,6 +300,7 @@ void SynchroniseFiles(SyncRun& run) {
             SegmentSearch q;
             q.rangeS = job.RangeS;
             q.rangeE = RE;
+            q.extendWithin = static_cast<int>(time.Frames(5));
             q.J = J;
             q.K = K;
             q.N = N;
@@ -316,13 +329,14 @@ void SynchroniseFiles(SyncRun& run) {
         }
 
         if (A > F) {
-            const bool suspicious = (-r.worst > r.best && r.worstG < -20) || (-r.worst < r.best && r.bestG > 20);
+            const int far = static_cast<int>(time.Frames(20));
+            const bool suspicious = (-r.worst > r.best && r.worstG < -far) || (-r.worst < r.best && r.bestG > far);
             if (suspicious) {
                 if (U < largestLookAhead) {
                     ++U;
                     bar.Position.store(savedPosition);
                     bar.Max.store(savedMax);
-                    progress.SetMessageLine("Retry " + std::to_string(U) + " at " + seconds(J), 2);
+                    progress.SetMessageLine("Retry " + std::to_string(U) + " at " + seconds(J, time), 2);
                     continue;
                 }
                 U = initialLookAhead;
@@ -331,16 +345,19 @@ void SynchroniseFiles(SyncRun& run) {
 
         std::string row;
         if (resultCsv)
-            row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K) + "," + std::to_string(P) + ",";
+            row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K, time) + "," +
+                  std::to_string(slavePoints.ToFile(P)) + ",";
+        // The row counts in each file's own frames.
+        const auto slaveFrames = [&](int v) { return std::to_string(slavePoints.ToFile(v)); };
         if (-r.worst > r.best) {
             AddLog(" worst=" + Fixed(r.worst) + " -S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
-            row += std::to_string(r.worstO) + "," + std::to_string(r.worstG) + "," + Fixed(r.worst) + ",";
+            row += slaveFrames(r.worstO) + "," + slaveFrames(r.worstG) + "," + Fixed(r.worst) + ",";
             r.bestO = r.worstO;
             r.bestG = r.worstG;
             --phase;
         } else {
             AddLog(" best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
-            row += std::to_string(r.bestO) + "," + std::to_string(r.bestG) + "," + Fixed(r.best) + ",";
+            row += slaveFrames(r.bestO) + "," + slaveFrames(r.bestG) + "," + Fixed(r.best) + ",";
             ++phase;
         }
         progress.SetResultValue(r.bestG);
@@ -358,7 +375,7 @@ void SynchroniseFiles(SyncRun& run) {
             }
         }
         std::string mark;
-        if (anchor.shift != 0) mark = "ANCHOR" + signedText(anchor.shift);
+        if (anchor.shift != 0) mark = "ANCHOR" + signedText(slavePoints.ToFile(anchor.shift));
         if (guard) {
             if (A == F) guard->Start(J, N);
             // A segment over a quiet passage has no neighbours to judge it by; its end was
@@ -367,11 +384,11 @@ void SynchroniseFiles(SyncRun& run) {
                                                            : guard->Judge(J, K, N, P, anchor.shift != 0 ? -1.0 : anchor.endR);
             if (judged.kind == GuardJudgement::Kind::Corrected) {
                 AddLog("◆ロック補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
-                       std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(K) + " 秒)");
-                mark = "GUARD" + signedText(judged.slaveEnd - P);
+                       std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(K, time) + " 秒)");
+                mark = "GUARD" + signedText(slavePoints.ToFile(judged.slaveEnd - P));
             } else if (judged.kind == GuardJudgement::Kind::Held) {
                 AddLog("◆ロック喪失 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
-                       std::to_string(judged.slaveEnd) + " (" + seconds(K) + " 秒、直近のRATEで継続)");
+                       std::to_string(judged.slaveEnd) + " (" + seconds(K, time) + " 秒、直近のRATEで継続)");
                 mark = "HOLD";
                 heldFrom = A;
             }
@@ -396,7 +413,7 @@ void SynchroniseFiles(SyncRun& run) {
         J = K;
         N = P;
         job.RangeS = 0;
-        stopAtPoint(job, J);
+        stopAtPoint(job, dpLimit, J);
         ++A;
     }
 
@@ -409,7 +426,7 @@ void SynchroniseFiles(SyncRun& run) {
                    "、保持 " + std::to_string(job.Guard.held) + "、回復 " + std::to_string(job.Guard.reacquired));
     }
     SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
-    AddLog("終了ポイント=" + EndPointText(J));
+    AddLog("終了ポイント=" + EndPointText(J, master.SampleRate));
 }
 
 }  // namespace tandem

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "core/BigBuffer.h"
 #include "sync/PatternSearch.h"
 
 namespace tandem {
@@ -22,19 +23,21 @@ struct SyncRun {
     std::string slaveEqCopy;
     int mode = kModeSingle;
     SyncProgress& progress;
+    // The slave file's own rate when `slave` is its working image at the master's rate
+    // (0: slave is the file itself). Points and report rows are stored in its own frames.
+    std::uint32_t slaveFileRate = 0;
+    // With a working image: its equalised copy at the master's rate (a WAVE file in
+    // memory that stands for slaveEqCopy); empty otherwise.
+    ByteImage slaveEqImage;
 };
 
 void SynchroniseFiles(SyncRun& run);
-
-// Why a job cannot pair these two usable files ("" when it can). The one place where a
-// job refuses a pair for its formats: the search and the writer both ask here.
-std::string PairFormatProblem(const KWavefile& master, const KWavefile& slave);
 
 // Scales master frames to the slave's level (x * slaveAverage / masterAverage).
 // Saturates: keeping the low 16 bits scrambles loud passages when the slave is denser.
 void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage);
 
-// Frames -> "h H m M s S ms ms" of the end point log line.
-std::string EndPointText(FrameIndex frames);
+// Frames at rate -> "h H m M s S ms ms" of the end point log line.
+std::string EndPointText(FrameIndex frames, std::uint32_t rate = kSampleRate);
 
 }  // namespace tandem

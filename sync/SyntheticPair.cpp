@@ -117,12 +117,12 @@ static double recorded(const SyntheticPairSpec& s, double u) {
 }
 
 double SyntheticPair::SlavePositionOf(double masterFrame) const {
-    const double u = masterFrame / kSampleRate - spec.masterPadSeconds;  // material time
-    return (spec.slavePadSeconds + recorded(spec, u)) * kSampleRate;
+    const double u = masterFrame / spec.masterRate - spec.masterPadSeconds;  // material time
+    return (spec.slavePadSeconds + recorded(spec, u)) * spec.slaveRate;
 }
 
 bool SyntheticPair::NearGap(double masterFrame, double seconds) const {
-    const double u = masterFrame / kSampleRate - spec.masterPadSeconds;
+    const double u = masterFrame / spec.masterRate - spec.masterPadSeconds;
     for (const auto& [at, length] : spec.gaps)
         if (u > at - seconds && u < at + std::max(-length, 0.0) + seconds) return true;
     return false;
@@ -137,12 +137,12 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     // the slave can hold material before the master's start.
     const double shift = std::max(0.0, spec.slaveExtraSeconds);
 
-    const FrameIndex masterFrames = static_cast<FrameIndex>((spec.masterPadSeconds + spec.seconds) * kSampleRate);
+    const FrameIndex masterFrames = static_cast<FrameIndex>((spec.masterPadSeconds + spec.seconds) * spec.masterRate);
     pair.master.resize(static_cast<std::size_t>(masterFrames));
     {
         Material m(notes, spec.silences);
         for (FrameIndex i = 0; i < masterFrames; ++i) {
-            const double u = static_cast<double>(i) / kSampleRate - spec.masterPadSeconds;
+            const double u = static_cast<double>(i) / spec.masterRate - spec.masterPadSeconds;
             const double v = u < 0.0 ? 0.0 : m.at(u + shift);
             const std::int16_t x = toSample(v);
             pair.master[static_cast<std::size_t>(i)] = Frame{x, toSample(0.9 * v)};
@@ -151,7 +151,7 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
 
     // Slave: frame s holds material time u (from -extra on) with warp(u) - warp(-extra) = s/rate - pad.
     const double slaveEnd = spec.slavePadSeconds + recorded(spec, spec.seconds);
-    const FrameIndex slaveFrames = static_cast<FrameIndex>(slaveEnd * kSampleRate);
+    const FrameIndex slaveFrames = static_cast<FrameIndex>(slaveEnd * spec.slaveRate);
     pair.slave.resize(static_cast<std::size_t>(slaveFrames));
     std::mt19937 rng(spec.seed * 7919u + 1u);
     std::normal_distribution<double> noise(0.0, spec.slaveNoiseDb <= -200.0 ? 0.0 : std::pow(10.0, spec.slaveNoiseDb / 20.0));
@@ -159,7 +159,7 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     const double base = warp(spec, -spec.slaveExtraSeconds);
     double u = -spec.slaveExtraSeconds;  // material time relative to the master's start
     for (FrameIndex i = 0; i < slaveFrames; ++i) {
-        const double clock = static_cast<double>(i) / kSampleRate - spec.slavePadSeconds;  // slave clock seconds
+        const double clock = static_cast<double>(i) / spec.slaveRate - spec.slavePadSeconds;  // slave clock seconds
         bool paused = false;
         double offset = 0.0;
         for (const auto& [at, seconds] : spec.gaps) {
@@ -185,7 +185,7 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
     return pair;
 }
 
-void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames) {
+void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames, std::uint32_t rate) {
     const std::uint64_t dataBytes = frames.size() * 4ull;
     if (dataBytes + 36 > 0xFFFFFFFFull) throw std::runtime_error(path + ": too long for a WAVE file");
     std::vector<std::uint8_t> h;
@@ -204,8 +204,8 @@ void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames) 
     u32(16);
     u16(1);
     u16(2);
-    u32(kSampleRate);
-    u32(kSampleRate * 4);
+    u32(rate);
+    u32(rate * 4);
     u16(4);
     u16(16);
     id("data");

@@ -31,13 +31,15 @@ struct SyntheticPairSpec {
     double loopLeadGain = 0.5;         // a lead line over the loop that does not repeat (0: none)
     double quietOpeningSeconds = 0.0;  // a slow, quiet opening: few long, soft notes
     unsigned seed = 7;
+    double masterRate = kSampleRate;  // frames per second of each file
+    double slaveRate = kSampleRate;
 };
 
 struct SyntheticPair {
     SyntheticPairSpec spec;
     std::vector<Frame> master;
     std::vector<Frame> slave;
-    // The slave frame (fractional) that holds the material of a master frame; material
+    // The slave frame (fractional, at the slave's rate) that holds the material of a master frame; material
     // the slave lost maps to where the loss is.
     double SlavePositionOf(double masterFrame) const;
     // Whether the master frame lies within seconds of a gap in the slave's recording (of
@@ -47,7 +49,7 @@ struct SyntheticPair {
 
 SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec);
 
-// Writes 16-bit stereo 44100 Hz frames as a plain WAVE file; throws std::runtime_error.
-void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames);
+// Writes 16-bit stereo frames as a plain WAVE file; throws std::runtime_error.
+void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames, std::uint32_t rate = kSampleRate);
 
 }  // namespace tandem

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <type_traits>
 
 #include "core/Alert.h"
 #include "core/Clones.h"
@@ -23,6 +24,8 @@
 
 namespace tandem {
 namespace {
+
+constexpr std::uint16_t kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE;
 
 std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -114,62 +117,81 @@ FrameIndex firstAt(const Frame* f, FrameIndex n, std::int32_t level, bool left) 
     return 0;
 }
 
-// One sample scaled to the 16-bit range: deeper integers keep their top 16 bits (rounded
-// down), floats are scaled by 32768 and rounded down the same way, then saturated, so
-// that a 24-bit sample and the float holding the same value give the same result.
-template <int Bits, bool IsFloat>
-std::int16_t sample16(const std::uint8_t* p) {
+// A float sample, 32 or 64 bits, in the 16-bit range (x 32768).
+template <int Bits>
+double floatSample(const std::uint8_t* p) {
+    if constexpr (Bits == 32)
+        return static_cast<double>(std::bit_cast<float>(le32(p))) * 32768.0;
+    else
+        return std::bit_cast<double>(static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32) *
+               32768.0;
+}
+
+// One sample as a 16-bit frame holds it: deeper integers keep their top 16 bits (rounded
+// down), floats are rounded down the same way and saturated, so that a 24-bit sample and
+// the float holding the same value give the same result; NaN is silence.
+// As a wide frame holds it: at full precision; a float that is not finite is silence.
+template <typename Out, int Bits, bool IsFloat>
+auto sampleOf(const std::uint8_t* p) {
+    constexpr bool kWide = std::is_same_v<Out, WideFrame>;
     if constexpr (IsFloat) {
-        double x;
-        if constexpr (Bits == 32) {
-            x = std::bit_cast<float>(le32(p));
+        const double x = floatSample<Bits>(p);
+        if constexpr (kWide) {
+            return std::isfinite(x) ? static_cast<float>(x) : 0.0f;
         } else {
-            x = std::bit_cast<double>(static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32);
+            const double f = std::floor(x);
+            if (!(f > -32768.0)) return static_cast<std::int16_t>(f == f ? -32768 : 0);
+            return f >= 32767.0 ? std::int16_t{32767} : static_cast<std::int16_t>(f);
         }
-        x = std::floor(x * 32768.0);
-        if (!(x > -32768.0)) return x == x ? -32768 : 0;  // NaN is silence
-        return x >= 32767.0 ? 32767 : static_cast<std::int16_t>(x);
     } else if constexpr (Bits == 8) {
-        return static_cast<std::int16_t>((p[0] - 128) * 256);
+        return static_cast<std::conditional_t<kWide, float, std::int16_t>>((p[0] - 128) * 256);
+    } else if constexpr (!kWide || Bits == 16) {
+        return static_cast<std::conditional_t<kWide, float, std::int16_t>>(static_cast<std::int16_t>(le16(p + Bits / 8 - 2)));
+    } else if constexpr (Bits == 24) {
+        const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
+                                                 static_cast<std::uint32_t>(p[2]) << 24);
+        return static_cast<float>(v / 256) / 256.0f;
     } else {
-        return static_cast<std::int16_t>(le16(p + Bits / 8 - 2));
+        return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(le32(p))) / 65536.0);
     }
 }
 
-template <int Bits, bool IsFloat>
-void decodeFrames(const std::uint8_t* p, FrameIndex n, int channels, int align, bool placeLeft, Frame* dest) {
+template <typename Out, int Bits, bool IsFloat>
+void decodeAs(const std::uint8_t* p, FrameIndex n, int channels, int align, bool placeLeft, Out* dest) {
     constexpr int kBytes = Bits / 8;
     for (FrameIndex i = 0; i < n; ++i, p += align) {
-        std::int16_t l = sample16<Bits, IsFloat>(p);
-        std::int16_t r = channels >= 2 ? sample16<Bits, IsFloat>(p + kBytes) : l;
+        auto l = sampleOf<Out, Bits, IsFloat>(p);
+        auto r = channels >= 2 ? sampleOf<Out, Bits, IsFloat>(p + kBytes) : l;
         if (channels == 1) {
             if (placeLeft) {
                 r = 0;
             } else {
-                l = static_cast<std::int16_t>(l / 2);
+                // A 16-bit frame's half truncates toward zero.
+                l = static_cast<decltype(l)>(l / 2);
                 r = l;
             }
         }
-        dest[i] = Frame{l, r};
+        dest[i] = Out{l, r};
     }
 }
 
-// The first two channels of n frames of any readable layout, scaled to 16 bits; a mono
-// sample is placed as the placement code says.
-void DecodeFrames(const std::uint8_t* p, FrameIndex n, int channels, int bits, int blockAlign, SampleKind kind,
-                  bool placeLeft, Frame* dest) {
+// The first two channels of n frames of any readable layout, as 16-bit or wide frames;
+// a mono sample is placed as the placement code says.
+template <typename Out>
+void decodeFrames(const std::uint8_t* p, FrameIndex n, int channels, int bits, int blockAlign, SampleKind kind,
+                  bool placeLeft, Out* dest) {
     if (kind == SampleKind::Float) {
         if (bits == 64)
-            decodeFrames<64, true>(p, n, channels, blockAlign, placeLeft, dest);
+            decodeAs<Out, 64, true>(p, n, channels, blockAlign, placeLeft, dest);
         else
-            decodeFrames<32, true>(p, n, channels, blockAlign, placeLeft, dest);
+            decodeAs<Out, 32, true>(p, n, channels, blockAlign, placeLeft, dest);
         return;
     }
     switch (bits) {
-        case 8: decodeFrames<8, false>(p, n, channels, blockAlign, placeLeft, dest); break;
-        case 16: decodeFrames<16, false>(p, n, channels, blockAlign, placeLeft, dest); break;
-        case 24: decodeFrames<24, false>(p, n, channels, blockAlign, placeLeft, dest); break;
-        default: decodeFrames<32, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        case 8: decodeAs<Out, 8, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        case 16: decodeAs<Out, 16, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        case 24: decodeAs<Out, 24, false>(p, n, channels, blockAlign, placeLeft, dest); break;
+        default: decodeAs<Out, 32, false>(p, n, channels, blockAlign, placeLeft, dest); break;
     }
 }
 
@@ -223,7 +245,6 @@ struct WaveLayout {
     bool usable = false;
 };
 
-constexpr std::uint16_t kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE;
 constexpr std::uint32_t kLowestRate = 8000, kHighestRate = 192000;
 
 // Names of the formats Tandem is most often handed and cannot read.
@@ -415,12 +436,15 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
 }
 
 KWavefile::KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse)
+    : KWavefile(fileName, ByteImage(bytes.begin(), bytes.end()), placement, analyse) {}
+
+KWavefile::KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse)
     : FileName(fileName), ChannelPlacement(placement), fromMemory_(true) {
     AddLog("●open " + fileName);
-    FileSize = static_cast<std::int64_t>(bytes.size());
-    parse(ByteSource(bytes));
-    if (DataOffset > 0) headerBytes_.assign(bytes.begin(), bytes.begin() + DataOffset);
-    FileImage.assign(bytes.begin(), bytes.end());
+    FileSize = static_cast<std::int64_t>(image.size());
+    parse(ByteSource(image));
+    if (DataOffset > 0) headerBytes_.assign(image.begin(), image.begin() + DataOffset);
+    FileImage = std::move(image);
     if (analyse) CheckData();
 }
 
@@ -519,21 +543,31 @@ bool KWavefile::loadImage() {
         FileImage.shrink_to_fit();
         return false;
     }
-    if (!DataSourceName.empty()) {
-        // An equalised copy is always 16-bit stereo whatever its source was: read it by
-        // its own header, not by the source's format fields.
-        const WaveLayout l = parseLayout(ByteSource(FileImage), false);
-        if (!l.usable) {
-            loadProblem_ = name + ": " + l.problem;
-            AddLog(loadProblem_);
-            FileImage.clear();
-            return false;
-        }
-        source_ = {l.channels, l.bits, l.blockAlign, l.kind, l.dataOffset, l.dataBytes};
-    }
+    if (!DataSourceName.empty() && !useSourceLayout()) return false;
     loadFailed_ = FileImage.empty();
     if (loadFailed_) loadProblem_ = "cannot read " + name + ": the file is empty";
     return !loadFailed_;
+}
+
+bool KWavefile::useSourceLayout() {
+    // An equalised copy is always 16-bit stereo whatever its source was: read it by its
+    // own header, not by the source's format fields.
+    const WaveLayout l = parseLayout(ByteSource(FileImage), false);
+    if (!l.usable) {
+        loadProblem_ = DataSourceName + ": " + l.problem;
+        AddLog(loadProblem_);
+        FileImage.clear();
+        loadFailed_ = true;
+        return false;
+    }
+    source_ = {l.channels, l.bits, l.blockAlign, l.kind, l.dataOffset, l.dataBytes};
+    return true;
+}
+
+void KWavefile::SetDataImage(const std::string& name, ByteImage image) {
+    SetDataSource(name);
+    FileImage = std::move(image);
+    useSourceLayout();
 }
 
 bool KWavefile::AdoptImage(KWavefile& from) {
@@ -549,24 +583,55 @@ bool KWavefile::AdoptImage(KWavefile& from) {
     return true;
 }
 
-FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
-    if (DataOffset <= 0 || end <= start || start < 0) return 0;
-    if (!loadImage()) return 0;
-    const FrameIndex n = end - start;
+const std::uint8_t* KWavefile::sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available) {
+    available = 0;
+    if (!loadImage()) return nullptr;
     const std::int64_t imageSize = static_cast<std::int64_t>(FileImage.size());
-    const std::uint8_t* image = FileImage.data();
     const int align = source_.blockAlign;
     // Frames that the data source does not hold (a truncated file or copy) are silence.
-    FrameIndex available = 0;
     const std::int64_t first = source_.dataOffset + start * align;
     const std::int64_t dataEnd = std::min(imageSize, source_.dataOffset + source_.dataBytes);
     if (first < dataEnd) available = std::min<FrameIndex>(n, (dataEnd - first) / align);
-    const std::uint8_t* p = image + (available > 0 ? first : 0);
+    return FileImage.data() + (available > 0 ? first : 0);
+}
+
+FrameIndex KWavefile::ReadWideFrames(WideFrame* dest, FrameIndex start, FrameIndex end) {
+    if (DataOffset <= 0 || end <= start || start < 0) return 0;
+    const FrameIndex n = end - start;
+    if (FilterLow > 0 || FilterHigh > 0) {
+        // The band filter works on 16-bit frames.
+        std::vector<Frame> narrow(static_cast<std::size_t>(n));
+        if (ReadFrames(narrow.data(), start, end) == 0) return 0;
+        for (FrameIndex i = 0; i < n; ++i) {
+            const Frame& f = narrow[static_cast<std::size_t>(i)];
+            dest[i] = WideFrame{static_cast<float>(f.left), static_cast<float>(f.right)};
+        }
+        return n;
+    }
+    FrameIndex available = 0;
+    const std::uint8_t* p = sourceFrames(start, n, available);
+    if (!p) return 0;
+    decodeFrames(p, available, source_.channels, source_.bits, source_.blockAlign, source_.kind,
+                     ChannelPlacement == kPlaceLeft, dest);
+    std::fill(dest + available, dest + n, WideFrame{});
+    if (ChannelFlags & kInvertRight)
+        for (FrameIndex i = 0; i < n; ++i) dest[i].right = -dest[i].right;
+    if (ChannelFlags & kInvertLeft)
+        for (FrameIndex i = 0; i < n; ++i) dest[i].left = -dest[i].left;
+    return n;
+}
+
+FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
+    if (DataOffset <= 0 || end <= start || start < 0) return 0;
+    const FrameIndex n = end - start;
+    FrameIndex available = 0;
+    const std::uint8_t* p = sourceFrames(start, n, available);
+    if (!p) return 0;
     const bool placeLeft = ChannelPlacement == kPlaceLeft;
     if (source_.bits == 16 && source_.channels == 2 && source_.kind == SampleKind::Integer) {
         std::memcpy(dest, p, static_cast<std::size_t>(available) * 4);
     } else {
-        DecodeFrames(p, available, source_.channels, source_.bits, source_.blockAlign, source_.kind, placeLeft, dest);
+        decodeFrames(p, available, source_.channels, source_.bits, source_.blockAlign, source_.kind, placeLeft, dest);
     }
     std::fill(dest + available, dest + n, Frame{});
 
@@ -594,23 +659,35 @@ int KWavefile::LevelValue(int kind) const {
     }
 }
 
-void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames) const {
+void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames, SampleKind kind) const {
     if (DataOffset <= 0) return;
     std::memcpy(buffer, headerBytes_.data(), headerBytes_.size());
     const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels * (bits / 8));
     const std::uint64_t dataBytes = static_cast<std::uint64_t>(blockAlign) * static_cast<std::uint64_t>(frames);
-    put32(buffer + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(DataOffset) + dataBytes - 8));
     std::uint8_t* f = buffer + FmtOffset;
+    // The format code follows the samples written (a float source's 16-bit image is PCM);
+    // an extensible header says it in its sub-format, with its valid bits and speakers.
+    const std::uint16_t code = kind == SampleKind::Float ? kFormatFloat : kFormatPcm;
+    if (FormatTag == kFormatPcm || FormatTag == kFormatFloat) put16(f, code);
+    if (FormatTag == kFormatExtensible) {
+        put16(f + 18, static_cast<std::uint16_t>(bits));
+        put32(f + 20, channels == 2 ? 0x3 : 0x4);
+        put16(f + 24, code);
+    }
     put16(f + 2, static_cast<std::uint16_t>(channels));
     put32(f + 4, static_cast<std::uint32_t>(rate));
     put32(f + 8, blockAlign * static_cast<std::uint32_t>(rate));
     put16(f + 12, static_cast<std::uint16_t>(blockAlign));
     put16(f + 14, static_cast<std::uint16_t>(bits));
-    put32(buffer + DataOffset - 4, static_cast<std::uint32_t>(dataBytes));
+    SetRiffSizes(buffer, static_cast<std::size_t>(DataOffset), dataBytes, static_cast<std::uint64_t>(frames));
 }
 
-std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image) {
+std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image, bool keepDepth) {
     if (DataOffset <= 0) return 0;
+    const bool wide = keepDepth && KeepsDepth();
+    image.rate = static_cast<int>(SampleRate);
+    image.bits = wide ? BitsPerSample : 16;
+    image.kind = wide ? Kind : SampleKind::Integer;
     // Checked before any arithmetic so that no span can overflow (not even the one frame
     // of an empty span at the top of the range): a WAVE file cannot hold more than
     // 2^32 bytes anyway.
@@ -619,7 +696,8 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
     if (representable && start >= end) end = start + 1;
     representable = representable && end < kMaxWaveFrames && end - start <= kMaxWaveFrames;
     const FrameIndex frames = representable ? end - start : kMaxWaveFrames;
-    const std::uint64_t size = static_cast<std::uint64_t>(frames) * 4 + static_cast<std::uint64_t>(DataOffset);
+    const std::uint64_t size = static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(image.bytesPerFrame()) +
+                               static_cast<std::uint64_t>(DataOffset);
     if (!representable || size - 8 > 0xFFFFFFFFull) {
         AddLog("●an image of frames " + std::to_string(start) + ".." + std::to_string(end) +
                " does not fit a WAVE file");
@@ -629,23 +707,31 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
     }
     try {
         image.header.assign(static_cast<std::size_t>(DataOffset), 0);
-        image.frames.assign(static_cast<std::size_t>(frames), Frame{});
+        image.frames.assign(wide ? 0 : static_cast<std::size_t>(frames), Frame{});
+        image.wide.assign(wide ? static_cast<std::size_t>(frames) : 0, WideFrame{});
     } catch (const std::bad_alloc&) {
         image.header.clear();
         image.frames.clear();
+        image.wide.clear();
         image.header.shrink_to_fit();
         image.frames.shrink_to_fit();
+        image.wide.shrink_to_fit();
         ShowAlert("作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。");
         return 0;
     }
-    MakeHeader(image.header.data(), 2, 16, static_cast<int>(SampleRate), frames);
+    MakeHeader(image.header.data(), 2, image.bits, image.rate, frames, image.kind);
     FrameIndex at = 0;  // where frame `start` goes in the image
     if (start < 0) {
         at = -start;
         start = 0;
     }
     end = std::min(end, FrameCount);
-    if (start < end) ReadFrames(image.frames.data() + at, start, end);
+    if (start < end) {
+        if (wide)
+            ReadWideFrames(image.wide.data() + at, start, end);
+        else
+            ReadFrames(image.frames.data() + at, start, end);
+    }
     return static_cast<std::size_t>(DataOffset);
 }
 

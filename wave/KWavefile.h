@@ -34,9 +34,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// How the samples are coded: integers (8-bit offset binary, else signed) or IEEE float.
-enum class SampleKind : std::uint8_t { Integer, Float };
-
 // ChannelFlags bits.
 constexpr std::uint32_t kInvertRight = 0x0400;
 constexpr std::uint32_t kRemix = 0x2000;
@@ -53,6 +50,8 @@ public:
     // Parses an in-memory file (tests, fuzzing); the bytes become the file image.
     // fileName names the settings section; the analysis cache sees no modification time.
     KWavefile(const std::string& fileName, std::vector<std::uint8_t> bytes, int placement, bool analyse);
+    // The same without a copy: the image becomes the file image.
+    KWavefile(const std::string& fileName, ByteImage image, int placement, bool analyse);
 
     KWavefile(const KWavefile&) = delete;
     KWavefile& operator=(const KWavefile&) = delete;
@@ -61,12 +60,17 @@ public:
     // (an in-memory file keeps its own bytes for the way back). The named file is read by
     // its own header. A source that cannot be loaded is not retried until the next call.
     void SetDataSource(const std::string& name);
+    // Frames are fetched from image, a whole WAVE file in memory that stands for the file
+    // name (read by its own header), from now on; SetDataSource("") goes back.
+    void SetDataImage(const std::string& name, ByteImage image);
     // "" -> FileName; otherwise FileName with its extension replaced by ext.
     std::string ChangeExtension(const std::string& ext) const;
     // Fills dest with end - start conditioned stereo frames; 0 <= start <= end <= FrameCount.
     // Returns the number written, 0 when nothing could be read. Frames the data source
     // does not hold (truncated file or copy) come back silent.
     FrameIndex ReadFrames(Frame* dest, FrameIndex start, FrameIndex end);
+    // The same at full precision (in the 16-bit range with a fraction), for the output.
+    FrameIndex ReadWideFrames(WideFrame* dest, FrameIndex start, FrameIndex end);
     // 1 PeakL, 2 PeakR, 3 PeakMono, anything else Peak.
     int LevelValue(int kind) const;
     // Level analysis with its cache (runs from the constructor when asked).
@@ -81,12 +85,18 @@ public:
     bool AdoptImage(KWavefile& from);
     const std::string& LoadProblem() const { return loadProblem_; }
 
-    // Writes the patched header (the source's first DataOffset bytes) into buffer,
-    // which holds at least DataOffset bytes.
-    void MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames) const;
+    // Writes the patched header (the source's first DataOffset bytes, in RIFF form) into
+    // buffer, which holds at least DataOffset bytes.
+    void MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames,
+                    SampleKind kind = SampleKind::Integer) const;
     // Image of frames [start, end); outside the file is silence. Returns the header
     // size, 0 when no image was made (unusable file, no memory, too large for WAVE).
-    std::size_t MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image);
+    // keepDepth: a file deeper than 16 bits (KeepsDepth) gives a wide image in its own
+    // format; otherwise the image is 16-bit.
+    std::size_t MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage& image, bool keepDepth = false);
+    // Whether the file's samples are finer than 16-bit frames (24 or 32 bits, float):
+    // the output of such a master keeps its format.
+    bool KeepsDepth() const { return BitsPerSample > 16 || Kind == SampleKind::Float; }
     // One output segment: the other file's segment resampled onto this (base) file's
     // segment and mixed through MixSettings. Indexes are division point numbers into
     // each file's DivisionPoints (an index past the end reads as 0), -1 the file's start/end. limit: in 0 / +N first N / -N last N base frames; out the frame
@@ -131,7 +141,11 @@ public:
 
 private:
     void parse(const detail::ByteSource& src);
+    // The loaded bytes of frames [start, start + n) and how many of them the data source
+    // holds; nullptr when nothing could be loaded.
+    const std::uint8_t* sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available);
     bool loadImage();
+    bool useSourceLayout();
     void measure(const std::string& section, const std::string& stamp);
     std::string fileBytesText() const;
     std::string fileTimeText() const;

@@ -31,29 +31,33 @@ std::int16_t saturate(std::int64_t v) { return static_cast<std::int16_t>(std::cl
 // The mix of one frame: base (master) frame B, the other file's frame interpolated
 // between V[k] and V[k + 1] at fraction f (the first or last frame outside V), each
 // channel scaled by its volume and the level factor (w base, a other), panned, the two
-// files averaged. Integer steps truncate toward zero.
+// files averaged. With T = std::int64_t (16-bit frames) every step truncates toward
+// zero as specified; with T = double (wide frames, a master deeper than 16 bits) the
+// same steps run at full precision, and saturation is left to the output's coding.
+template <typename T>
 struct MixedFrame {
-    std::int64_t SL, SR, mL, mR, sL, sR, leftM, rightM, leftS, rightS;
+    T SL, SR, mL, mR, sL, sR, leftM, rightM, leftS, rightS;
 };
 
-MixedFrame mixFrame(Frame B, const Frame* V, FrameIndex nv, FrameIndex k, double f, const std::array<std::int32_t, 8>& m,
-                    double w, double a) {
-    MixedFrame r;
+template <typename T, typename F>
+MixedFrame<T> mixFrame(F B, const F* V, FrameIndex nv, FrameIndex k, double f, const std::array<std::int32_t, 8>& m,
+                       double w, double a) {
+    MixedFrame<T> r;
     if (k < 0) {
-        r.SL = V[0].left;
-        r.SR = V[0].right;
+        r.SL = static_cast<T>(V[0].left);
+        r.SR = static_cast<T>(V[0].right);
     } else if (k >= nv - 1) {
-        r.SL = V[nv - 1].left;
-        r.SR = V[nv - 1].right;
+        r.SL = static_cast<T>(V[nv - 1].left);
+        r.SR = static_cast<T>(V[nv - 1].right);
     } else {
-        r.SL = V[k].left + static_cast<std::int64_t>((V[k + 1].left - V[k].left) * f);
-        r.SR = V[k].right + static_cast<std::int64_t>((V[k + 1].right - V[k].right) * f);
+        r.SL = static_cast<T>(V[k].left) + static_cast<T>((static_cast<T>(V[k + 1].left) - static_cast<T>(V[k].left)) * f);
+        r.SR = static_cast<T>(V[k].right) + static_cast<T>((static_cast<T>(V[k + 1].right) - static_cast<T>(V[k].right)) * f);
     }
-    const std::int64_t BL = B.left, BR = B.right;
-    r.mL = static_cast<std::int64_t>(static_cast<double>(BL * m[0]) * w * 0.01);
-    r.mR = static_cast<std::int64_t>(static_cast<double>(BR * m[2]) * w * 0.01);
-    r.sL = static_cast<std::int64_t>(static_cast<double>(r.SL * m[4]) * a * 0.01);
-    r.sR = static_cast<std::int64_t>(static_cast<double>(r.SR * m[6]) * a * 0.01);
+    const T BL = static_cast<T>(B.left), BR = static_cast<T>(B.right);
+    r.mL = static_cast<T>(static_cast<double>(BL * m[0]) * w * 0.01);
+    r.mR = static_cast<T>(static_cast<double>(BR * m[2]) * w * 0.01);
+    r.sL = static_cast<T>(static_cast<double>(r.SL * m[4]) * a * 0.01);
+    r.sR = static_cast<T>(static_cast<double>(r.SR * m[6]) * a * 0.01);
     r.leftM = r.mL * (90 - m[1]) / 180 + r.mR * (90 - m[3]) / 180;
     r.rightM = (m[1] + 90) * r.mL / 180 + (m[3] + 90) * r.mR / 180;
     r.leftS = r.sL * (90 - m[5]) / 180 + r.sR * (90 - m[7]) / 180;
@@ -66,22 +70,36 @@ void mixInIntegers(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, dou
     for (FrameIndex t = 0; t < nb; ++t) {
         const double x = static_cast<double>(t) * J;
         const FrameIndex i = static_cast<FrameIndex>(x);
-        const MixedFrame r = mixFrame(out[t], V, nv, i + shift, x - static_cast<double>(i), m, w, a);
+        const MixedFrame<std::int64_t> r = mixFrame<std::int64_t>(out[t], V, nv, i + shift, x - static_cast<double>(i), m, w, a);
         // Saturated: a loud mix would otherwise wrap around into full-scale clicks.
         out[t].left = saturate((r.leftM + r.leftS) / 2);
         out[t].right = saturate((r.rightM + r.rightS) / 2);
     }
 }
 
-void logFirstFrame(Frame B, const Frame* V, FrameIndex nv, FrameIndex shift, const std::array<std::int32_t, 8>& m, double w,
+void mixWide(WideFrame* out, FrameIndex nb, const WideFrame* V, FrameIndex nv, double J, FrameIndex shift,
+             const std::array<std::int32_t, 8>& m, double w, double a) {
+    for (FrameIndex t = 0; t < nb; ++t) {
+        const double x = static_cast<double>(t) * J;
+        const FrameIndex i = static_cast<FrameIndex>(x);
+        const MixedFrame<double> r = mixFrame<double>(out[t], V, nv, i + shift, x - static_cast<double>(i), m, w, a);
+        out[t] = WideFrame{static_cast<float>((r.leftM + r.leftS) / 2), static_cast<float>((r.rightM + r.rightS) / 2)};
+    }
+}
+
+std::string number(std::int64_t v) { return std::to_string(v); }
+std::string number(double v) { return Fixed(v); }
+
+template <typename T, typename F>
+void logFirstFrame(F B, const F* V, FrameIndex nv, FrameIndex shift, const std::array<std::int32_t, 8>& m, double w,
                    double a) {
-    const MixedFrame r = mixFrame(B, V, nv, shift, 0.0, m, w, a);
-    AddLog("☆☆1st(" + std::to_string(B.left) + "," + std::to_string(B.right) + ") 2nd(" + std::to_string(r.SL) + "," +
-           std::to_string(r.SR) + ")");
-    AddLog("☆☆1st(" + std::to_string(r.mL) + "," + std::to_string(r.mR) + ") 2nd(" + std::to_string(r.sL) + "," +
-           std::to_string(r.sR) + ")");
-    AddLog("☆☆1st(" + std::to_string(r.leftM) + "," + std::to_string(r.rightM) + ") 2nd(" + std::to_string(r.leftS) + "," +
-           std::to_string(r.rightS) + ")");
+    const MixedFrame<T> r = mixFrame<T>(B, V, nv, shift, 0.0, m, w, a);
+    const auto line = [](T l1, T r1, T l2, T r2) {
+        AddLog("☆☆1st(" + number(l1) + "," + number(r1) + ") 2nd(" + number(l2) + "," + number(r2) + ")");
+    };
+    line(static_cast<T>(B.left), static_cast<T>(B.right), r.SL, r.SR);
+    line(r.mL, r.mR, r.sL, r.sR);
+    line(r.leftM, r.rightM, r.leftS, r.rightS);
 }
 
 // Every integer the mix forms stays below 2^50 in magnitude: then doubles hold them
@@ -147,6 +165,24 @@ bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, doub
             out[t0 + j] = Frame{static_cast<std::int16_t>(bl[j]), static_cast<std::int16_t>(br[j])};
     }
     return true;
+}
+
+// An image's frames at full precision (a 16-bit image's are widened).
+std::vector<WideFrame> wideFramesOf(WaveImage& image) {
+    if (image.isWide()) return std::move(image.wide);
+    std::vector<WideFrame> wide(image.frames.size());
+    for (std::size_t i = 0; i < wide.size(); ++i)
+        wide[i] = WideFrame{static_cast<float>(image.frames[i].left), static_cast<float>(image.frames[i].right)};
+    return wide;
+}
+
+// Puts the n frames of v at the end (first) or the start of a silent run of `wider`.
+template <typename T>
+void widenFrames(std::vector<T>& v, FrameIndex wider, bool first) {
+    std::vector<T> wide(static_cast<std::size_t>(wider), T{});
+    const std::size_t at = first ? static_cast<std::size_t>(wider) - v.size() : 0;
+    std::copy(v.begin(), v.end(), wide.begin() + static_cast<std::ptrdiff_t>(at));
+    v = std::move(wide);
 }
 
 }  // namespace
@@ -242,9 +278,11 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
         if (span < o1 - o0) o0 = o1 - span;
     }
 
-    if (MakeWaveImage(b0, b1, image) == 0) return 0;
+    // A master deeper than 16 bits is mixed at full precision into its own format.
+    const bool deep = KeepsDepth();
+    if (MakeWaveImage(b0, b1, image, deep) == 0) return 0;
     WaveImage otherImage;
-    if (other.MakeWaveImage(o0, o1, otherImage) == 0) {
+    if (other.MakeWaveImage(o0, o1, otherImage, deep) == 0) {
         if (limit) *limit = b1 - b0;
         return image.headerSize();
     }
@@ -256,10 +294,10 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
         if (log) AddLog("左側が不足しているので" + std::to_string(b1 - b0) + "から" + std::to_string(widened) + "に広げる");
         try {
             if (widened > kMaxWaveFrames) throw std::length_error("wider than a WAVE file");
-            std::vector<Frame> wide(static_cast<std::size_t>(widened), Frame{});
-            const std::size_t at = first ? static_cast<std::size_t>(widened - (b1 - b0)) : 0;
-            std::copy(image.frames.begin(), image.frames.end(), wide.begin() + static_cast<std::ptrdiff_t>(at));
-            image.frames = std::move(wide);
+            if (deep)
+                widenFrames(image.wide, widened, first);
+            else
+                widenFrames(image.frames, widened, first);
             b1 = b0 + widened;
         } catch (const std::exception&) {  // bad_alloc, or length_error for an absurd ratio
             ShowAlert("Oh, my god!");
@@ -267,14 +305,21 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     }
     if (limit) *limit = b1 - b0;
 
-    const FrameIndex nb = static_cast<FrameIndex>(image.frames.size());
+    const FrameIndex nb = image.frameCount();
     const FrameIndex u = first ? o1 - static_cast<FrameIndex>(static_cast<double>(nb) * J) : o0;
     if (log) AddLog("SR(Stereo)=" + std::to_string(u));
+    const std::array<std::int32_t, 8> mix = MixSettings;
+    if (deep) {
+        const std::vector<WideFrame> V = wideFramesOf(otherImage);
+        const FrameIndex nv = static_cast<FrameIndex>(V.size());
+        if (log && nb > 0) logFirstFrame<double>(image.wide[0], V.data(), nv, u - o0, mix, w, a);
+        mixWide(image.wide.data(), nb, V.data(), nv, J, u - o0, mix, w, a);
+        return image.headerSize();
+    }
 
     const Frame* V = otherImage.frames.data();
     const FrameIndex nv = static_cast<FrameIndex>(otherImage.frames.size());
-    const std::array<std::int32_t, 8> mix = MixSettings;
-    if (log && nb > 0) logFirstFrame(image.frames[0], V, nv, u - o0, mix, w, a);
+    if (log && nb > 0) logFirstFrame<std::int64_t>(image.frames[0], V, nv, u - o0, mix, w, a);
     if (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(image.frames.data(), nb, V, nv, J, u - o0, mix, w, a))
         mixInIntegers(image.frames.data(), nb, V, nv, J, u - o0, mix, w, a);
     return image.headerSize();

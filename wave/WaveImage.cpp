@@ -1,28 +1,100 @@
 #include "wave/WaveImage.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace tandem {
+namespace {
 
-bool WaveImage::patchSizes() {
-    if (header.size() < 12) return false;
-    const std::uint64_t dataBytes = 4 * static_cast<std::uint64_t>(frames.size());
-    const std::uint64_t riff = header.size() + dataBytes - 8;
-    if (riff > 0xFFFFFFFFull) return false;
-    auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) header[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    put32(4, static_cast<std::uint32_t>(riff));
-    put32(header.size() - 4, static_cast<std::uint32_t>(dataBytes));
+void putLe(std::uint8_t* p, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
+constexpr std::size_t kDs64Body = 28;  // RIFF size, data size, sample count (64 bits each), table length
+
+bool hasDs64(const std::uint8_t* header, std::size_t size) {
+    return size >= 12 + 8 + kDs64Body && (std::memcmp(header, "RF64", 4) == 0 || std::memcmp(header, "BW64", 4) == 0) &&
+           std::memcmp(header + 12, "ds64", 4) == 0;
+}
+
+// An integer sample of the given width from a wide value in 16-bit units: rounded to
+// nearest, saturated.
+std::int64_t scaled(float v, int bits) {
+    const double x = std::nearbyint(static_cast<double>(v) * std::ldexp(1.0, bits - 16));
+    const double top = std::ldexp(1.0, bits - 1);
+    if (!(x == x)) return 0;
+    if (x >= top) return static_cast<std::int64_t>(top) - 1;
+    if (x < -top) return -static_cast<std::int64_t>(top);
+    return static_cast<std::int64_t>(x);
+}
+
+}  // namespace
+
+bool NeedsRf64(std::size_t headerSize, std::uint64_t dataBytes) { return headerSize + dataBytes - 8 > kMaxRiffSize; }
+
+bool SetRiffSizes(std::uint8_t* header, std::size_t size, std::uint64_t dataBytes, std::uint64_t frames) {
+    (void)frames;
+    if (size < 12 || NeedsRf64(size, dataBytes)) return false;
+    if (std::memcmp(header, "RF64", 4) == 0 || std::memcmp(header, "BW64", 4) == 0) {
+        if (hasDs64(header, size)) std::memcpy(header + 12, "JUNK", 4);
+        std::memcpy(header, "RIFF", 4);
+    }
+    putLe(header + 4, size + dataBytes - 8, 4);
+    putLe(header + size - 4, dataBytes, 4);
     return true;
 }
 
-std::vector<std::uint8_t> WaveImage::bytes() const {
+void SetRf64Sizes(std::vector<std::uint8_t>& header, std::uint64_t dataBytes, std::uint64_t frames) {
+    if (!hasDs64(header.data(), header.size())) {
+        std::uint8_t ds64[8 + kDs64Body] = {'d', 's', '6', '4'};
+        putLe(ds64 + 4, kDs64Body, 4);
+        header.insert(header.begin() + 12, ds64, ds64 + sizeof ds64);
+    }
+    std::memcpy(header.data(), "RF64", 4);
+    putLe(header.data() + 4, kMaxRiffSize, 4);
+    putLe(header.data() + 20, header.size() + dataBytes - 8, 8);
+    putLe(header.data() + 28, dataBytes, 8);
+    putLe(header.data() + 36, frames, 8);
+    putLe(header.data() + header.size() - 4, kMaxRiffSize, 4);
+}
+
+void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKind kind, std::uint8_t* out) {
+    const int bytes = bits / 8;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (const float v : {frames[i].left, frames[i].right}) {
+            if (kind == SampleKind::Float && bits == 32) {
+                putLe(out, std::bit_cast<std::uint32_t>(v / 32768.0f), 4);
+            } else if (kind == SampleKind::Float) {
+                putLe(out, std::bit_cast<std::uint64_t>(static_cast<double>(v) / 32768.0), 8);
+            } else {
+                putLe(out, static_cast<std::uint64_t>(scaled(v, bits)), bytes);
+            }
+            out += bytes;
+        }
+    }
+}
+
+bool WaveImage::patchSizes() {
+    const std::uint64_t n = static_cast<std::uint64_t>(frameCount());
+    return SetRiffSizes(header.data(), header.size(), n * static_cast<std::uint64_t>(bytesPerFrame()), n);
+}
+
+std::vector<std::uint8_t> WaveImage::frameBytes() const {
     static_assert(std::endian::native == std::endian::little, "frames are stored as they lie in memory");
-    std::vector<std::uint8_t> out(header.size() + 4 * frames.size());
-    std::memcpy(out.data(), header.data(), header.size());
-    if (!frames.empty()) std::memcpy(out.data() + header.size(), frames.data(), 4 * frames.size());
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(frameCount()) * static_cast<std::size_t>(bytesPerFrame()));
+    if (isWide())
+        EncodeWideFrames(wide.data(), wide.size(), bits, kind, out.data());
+    else if (!frames.empty())
+        std::memcpy(out.data(), frames.data(), 4 * frames.size());
+    return out;
+}
+
+std::vector<std::uint8_t> WaveImage::bytes() const {
+    std::vector<std::uint8_t> out = header;
+    const std::vector<std::uint8_t> data = frameBytes();
+    out.insert(out.end(), data.begin(), data.end());
     return out;
 }
 

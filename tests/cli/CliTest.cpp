@@ -22,6 +22,20 @@ TEST_F(Cli, info_prints_the_format_or_why_a_file_is_unusable) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.output.find("A-law"), std::string::npos) << bad.output;
 
+    WaveSpec deep;
+    deep.channels = 6;
+    deep.bits = 24;
+    deep.rate = 96000;
+    deep.extensible = true;
+    deep.validBits = 20;
+    deep.rf64 = true;
+    WriteFile(dir.file("deep.wav"), MakeWaveBytes(deep, std::vector<std::uint8_t>(18 * 960)));
+    CliRun wide = cli(dirArg() + " info " + shellQuote(dir.file("deep.wav")));
+    EXPECT_EQ(wide.status, 0) << wide.output;
+    for (const char* field : {"65534 (extensible, PCM), 24 bit, 6 channel(s), 96000 Hz", "valid bits      20", "RF64",
+                              "the first two", "960 frames (0.010 s)"})
+        EXPECT_NE(wide.output.find(field), std::string::npos) << field << "\n" << wide.output;
+
     CliRun missing = cli(dirArg() + " info " + shellQuote(dir.file("none.wav")));
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.output.find("none.wav"), std::string::npos);

@@ -170,14 +170,12 @@ TEST_F(Job, unusable_slave_is_named_with_its_reason) {
     EXPECT_NE(outcome.error.find(slave), std::string::npos) << outcome.error;
     EXPECT_NE(outcome.error.find("4000 Hz"), std::string::npos) << outcome.error;
 
-    bytes[24] = 0x80;  // 48000 Hz: readable, but not at the master's rate
+    bytes[24] = 0x80;  // 48000 Hz: readable, and searched at the master's rate
     bytes[25] = 0xBB;
     WriteFile(slave, bytes);
     outcome = runJob();
-    EXPECT_FALSE(outcome.outputWritten);
-    EXPECT_EQ(count(slave), 0);
-    EXPECT_NE(outcome.error.find("44100 Hz"), std::string::npos) << outcome.error;
-    EXPECT_NE(outcome.error.find("48000 Hz"), std::string::npos) << outcome.error;
+    EXPECT_EQ(outcome.error.find("Hz"), std::string::npos) << outcome.error;
+    EXPECT_GT(count(slave), 1);
 }
 
 TEST_F(Job, debug_log_traces_the_job_and_the_processing_time) {

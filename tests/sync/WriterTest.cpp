@@ -1,9 +1,14 @@
+#include <bit>
 #include <cstring>
 
 #include "core/Log.h"
+#include "sync/OutputCheck.h"
 #include "sync/OutputWriter.h"
 #include "wave/KWavefile.h"
 #include "sync/SyncFixture.h"
+
+// Formats are written as designated initializers of WaveSpec that name only what differs.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace tandem::test {
 namespace {
@@ -192,6 +197,73 @@ TEST_F(Writer, unwritable_output_folder_is_an_error) {
     const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
     EXPECT_FALSE(r.written);
     EXPECT_NE(r.error.find("/proc/no-such-folder/"), std::string::npos) << r.error;
+}
+
+// A 48 kHz master deeper than 16 bits gives an output in its own format and rate, mixed
+// at full precision: with equal channels and a slave at the master's peak the level
+// stays 1000, so the left channel is the master's samples bit for bit.
+TEST_F(Writer, deeper_master_keeps_its_format_rate_and_resolution) {
+    struct Case {
+        const char* what;
+        WaveSpec spec;
+    };
+    const std::vector<Case> cases = {
+        {"24-bit extensible", {.bits = 24, .rate = 48000, .extensible = true}},
+        {"float 32", {.bits = 32, .rate = 48000, .formatTag = 3}},
+        {"32-bit RF64", {.bits = 32, .rate = 48000, .rf64 = true}},
+    };
+    const FrameIndex n = 3 * 48000;
+    const std::vector<double> music = MusicLike(n, 5);
+    std::vector<std::int32_t> v24(static_cast<std::size_t>(n));  // the master's samples, 24-bit
+    // Peak 20000 (in 16-bit units) at frame 10 in both files; every other sample below it
+    // in either, and with a fraction that 16 bits would lose.
+    constexpr std::int32_t kPeak = 20000 * 256;
+    for (std::size_t i = 0; i < v24.size(); ++i)
+        v24[i] = std::clamp(static_cast<std::int32_t>(std::lround(music[i] * 9000000.0)), -kPeak + 512, kPeak - 512) | 1;
+    v24[10] = kPeak;
+    std::vector<std::uint8_t> slaveData;
+    for (std::int32_t v : v24) {
+        put16(slaveData, static_cast<std::uint16_t>(v >> 8));
+        put16(slaveData, static_cast<std::uint16_t>(v >> 8));
+    }
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> data;
+        for (std::int32_t v : v24)
+            for (int channel = 0; channel < 2; ++channel) {
+                if (c.spec.formatTag == 3)
+                    put32(data, std::bit_cast<std::uint32_t>(static_cast<float>(v) / 8388608.0f));
+                else if (c.spec.bits == 32)
+                    put32(data, static_cast<std::uint32_t>(v) << 8);
+                else
+                    for (int k = 0; k < 3; ++k) data.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+            }
+        master = dir.file(std::string(c.what) + ".wav");
+        slave = dir.file("s48.wav");
+        WriteFile(master, MakeWaveBytes(c.spec, data));
+        WriteFile(slave, MakeWaveBytes({.rate = 48000}, slaveData));
+        storePoints({48000, 96000});
+        const WriteResult r = WriteSynchronisedFile(job, kDefaultMix, progress);
+        ASSERT_TRUE(r.written) << c.what << ": " << r.error;
+
+        KWavefile out(r.file, kPlaceBoth, false);
+        ASSERT_TRUE(out.Usable()) << c.what << ": " << out.Problem();
+        EXPECT_FALSE(out.Rf64) << c.what << ": under 4 GiB the output is plain RIFF";
+        EXPECT_EQ(out.SampleRate, 48000u) << c.what;
+        EXPECT_EQ(out.BitsPerSample, c.spec.bits) << c.what;
+        EXPECT_EQ(out.Kind, c.spec.formatTag == 3 ? SampleKind::Float : SampleKind::Integer) << c.what;
+        EXPECT_EQ(out.Channels, 2) << c.what;
+        ASSERT_EQ(out.FrameCount, n) << c.what;
+        std::vector<WideFrame> got(static_cast<std::size_t>(n));
+        ASSERT_EQ(out.ReadWideFrames(got.data(), 0, n), n);
+        int exact = 0;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            exact += got[i].left == static_cast<float>(v24[i]) / 256.0f;
+            ASSERT_EQ(got[i].right, static_cast<float>(v24[i] >> 8)) << c.what << " frame " << i;
+        }
+        EXPECT_EQ(exact, n) << c.what << ": the master's own samples on the left";
+        const AlignmentCheck check = CheckSynchronisedFile(r.file);
+        EXPECT_TRUE(check.error.empty() && check.inStep) << c.what << ": " << check.error;
+    }
 }
 
 }  // namespace

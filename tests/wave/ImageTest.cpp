@@ -1,4 +1,10 @@
+#include <bit>
+#include <cmath>
+
 #include "wave/WaveFixture.h"
+
+// Layouts are written as designated initializers of WaveSpec that name only what differs.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace tandem::test {
 namespace {
@@ -111,6 +117,70 @@ TEST_F(WaveImageTest, missing_data_source_reads_nothing_until_switched_back) {
     EXPECT_EQ(w.ReadFrames(f, 0, 2), 0);
     w.SetDataSource("");
     EXPECT_EQ(Fetch(w, 1, 2)[0].left, 20);
+}
+
+// Images of sources in other layouts have headers that read back as what they hold:
+// 16-bit PCM at the source's rate, or (keeping the depth) the source's own format; an
+// RF64 source's image is plain RIFF with its ds64 chunk turned into JUNK.
+TEST_F(WaveImageTest, images_of_deeper_extensible_and_rf64_sources_read_back_as_what_they_hold) {
+    const std::vector<WaveSpec> sources = {
+        {.bits = 24, .rate = 96000, .extensible = true},
+        {.channels = 1, .bits = 32, .rate = 48000, .formatTag = 3},
+        {.bits = 64, .rate = 8000, .formatTag = 3, .extensible = true},
+        {.channels = 6, .bits = 32, .rate = 192000, .rf64 = true},
+    };
+    for (const WaveSpec& spec : sources) {
+        std::vector<std::uint8_t> data;
+        for (int i = 0; i < 20 * spec.channels; ++i) {
+            const double x = 0.6 * std::sin(0.3 * i) + 1e-6;
+            if (spec.formatTag == 3 && spec.bits == 32) put32(data, std::bit_cast<std::uint32_t>(static_cast<float>(x)));
+            else if (spec.formatTag == 3) for (int k = 0; k < 8; ++k) data.push_back(static_cast<std::uint8_t>(std::bit_cast<std::uint64_t>(x) >> (8 * k)));
+            else for (int k = 0; k < spec.bits / 8; ++k) data.push_back(static_cast<std::uint8_t>(std::lround(x * 2147483647.0) >> (32 - spec.bits + 8 * k)));
+        }
+        KWavefile w(dir.file("src.wav"), MakeWaveBytes(spec, data), kPlaceBoth, false);
+        ASSERT_TRUE(w.Usable()) << w.Problem();
+        for (const bool keepDepth : {false, true}) {
+            const std::string what = std::to_string(spec.bits) + (spec.formatTag == 3 ? " float" : " int") +
+                                     (keepDepth ? " kept" : " as 16");
+            WaveImage image;
+            ASSERT_EQ(w.MakeWaveImage(0, 20, image, keepDepth), static_cast<std::size_t>(w.DataOffset)) << what;
+            KWavefile back(dir.file("image.wav"), image.bytes(), kPlaceBoth, false);
+            ASSERT_TRUE(back.Usable()) << what << ": " << back.Problem();
+            EXPECT_TRUE(back.Problem().empty()) << what << ": " << back.Problem();
+            EXPECT_FALSE(back.Rf64) << what;
+            EXPECT_EQ(back.SampleRate, w.SampleRate) << what;
+            EXPECT_EQ(back.Channels, 2) << what;
+            EXPECT_EQ(back.BitsPerSample, keepDepth ? w.BitsPerSample : 16) << what;
+            EXPECT_EQ(back.Kind, keepDepth ? w.Kind : SampleKind::Integer) << what;
+            ASSERT_EQ(back.FrameCount, 20) << what;
+            std::vector<WideFrame> a(20), b(20);
+            w.ReadWideFrames(a.data(), 0, 20);
+            back.ReadWideFrames(b.data(), 0, 20);
+            const std::vector<Frame> narrow = Fetch(w, 0, 20);
+            for (std::size_t i = 0; i < 20; ++i) {
+                EXPECT_EQ(b[i].left, keepDepth ? a[i].left : narrow[i].left) << what << " frame " << i;
+                EXPECT_EQ(b[i].right, keepDepth ? a[i].right : narrow[i].right) << what << " frame " << i;
+            }
+        }
+    }
+}
+
+TEST_F(WaveImageTest, rf64_sizes_add_a_ds64_chunk_that_reads_back) {
+    KWavefile w(write("p.wav", StereoWave(Ramp(10))), kPlaceBoth, false);
+    WaveImage image;
+    ASSERT_EQ(w.MakeWaveImage(0, 10, image), 44u);
+    SetRf64Sizes(image.header, 40, 10);
+    ASSERT_EQ(image.header.size(), 44u + 36u);
+    EXPECT_EQ(U32(image.header, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(U32(image.header, image.header.size() - 4), 0xFFFFFFFFu);
+    KWavefile back(dir.file("rf64.wav"), image.bytes(), kPlaceBoth, false);
+    ASSERT_TRUE(back.Usable()) << back.Problem();
+    EXPECT_TRUE(back.Rf64);
+    EXPECT_EQ(back.FrameCount, 10);
+    EXPECT_EQ(back.DataOffset, 80);
+    EXPECT_EQ(Fetch(back, 9, 10)[0].left, 100);
+    EXPECT_TRUE(NeedsRf64(44, 0xFFFFFFFFull - 35));
+    EXPECT_FALSE(NeedsRf64(44, 0xFFFFFFFFull - 36));
 }
 
 }  // namespace
