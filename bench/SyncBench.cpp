@@ -9,8 +9,11 @@
 // against the plain loop (kernel_speedup_x) and against itself with the position divided
 // (division_free_gain_x). WholeJobAgainstReference runs the whole job again with the plain
 // search in place of the optimised one and checks that every division point is the same.
+// DeepRateAgainstCd times the same material as a 48 kHz / 24-bit pair against the 44.1 kHz
+// / 16-bit one.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -60,6 +63,42 @@ const PairFiles& Pair() {
         WriteStereoWave(f->slave, f->truth.slave);
         std::vector<Frame>().swap(f->truth.master);
         std::vector<Frame>().swap(f->truth.slave);
+        f->megabytes = static_cast<double>(std::filesystem::file_size(f->master) + std::filesystem::file_size(f->slave)) /
+                       (1024.0 * 1024.0);
+        return f;
+    }();
+    return *files;
+}
+
+// The same material as a 48 kHz / 24-bit extensible pair, as field recorders write it: the
+// generated 16-bit samples with a low byte of deterministic dither.
+const PairFiles& DeepPair() {
+    static const std::unique_ptr<PairFiles> files = [] {
+        auto f = std::make_unique<PairFiles>();
+        SyntheticPairSpec spec;
+        spec.seconds = kSeconds;
+        spec.masterRate = spec.slaveRate = 48000.0;
+        f->truth = MakeSyntheticPair(spec);
+        f->master = f->dir.file("master48.wav");
+        f->slave = f->dir.file("slave48.wav");
+        test::WaveSpec format;
+        format.bits = 24;
+        format.rate = 48000;
+        format.extensible = true;
+        std::uint32_t noise = 12345;
+        for (auto [frames, path] : {std::pair{&f->truth.master, f->master}, std::pair{&f->truth.slave, f->slave}}) {
+            std::vector<std::uint8_t> data;
+            data.reserve(frames->size() * 6);
+            for (const Frame& fr : *frames)
+                for (const std::int16_t v : {fr.left, fr.right}) {
+                    noise = noise * 1664525u + 1013904223u;
+                    data.push_back(static_cast<std::uint8_t>(noise >> 24));
+                    data.push_back(static_cast<std::uint8_t>(v));
+                    data.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
+                }
+            std::vector<Frame>().swap(*frames);
+            test::WriteFile(path, test::MakeWaveBytes(format, data));
+        }
         f->megabytes = static_cast<double>(std::filesystem::file_size(f->master) + std::filesystem::file_size(f->slave)) /
                        (1024.0 * 1024.0);
         return f;
@@ -133,6 +172,30 @@ void WholeJob(benchmark::State& state) {
     state.counters["inputs_MiB"] = pair.megabytes;
     state.counters["peak_MiB"] = peak;
     state.counters["peak_limit_MiB"] = 2.5 * pair.megabytes + 64.0;
+}
+
+// The 48 kHz / 24-bit pair against the 44.1 kHz / 16-bit one, jobs alternating, three
+// each; the ratio of the median wall times.
+void DeepRateAgainstCd(benchmark::State& state) {
+    const PairFiles& cd = Pair();
+    const PairFiles& deep = DeepPair();
+    for (auto _ : state) {
+        std::vector<double> cdSeconds, deepSeconds;
+        for (int run = 0; run < 3; ++run)
+            for (const PairFiles* pair : {&cd, &deep}) {
+                const JobRun job = RunJob(*pair);
+                if (!job.outcome.outputWritten) {
+                    state.SkipWithError(job.outcome.error.c_str());
+                    return;
+                }
+                (pair == &cd ? cdSeconds : deepSeconds).push_back(static_cast<double>(job.outcome.elapsedMs) / 1000.0);
+            }
+        std::sort(cdSeconds.begin(), cdSeconds.end());
+        std::sort(deepSeconds.begin(), deepSeconds.end());
+        state.counters["cd_s"] = cdSeconds[1];
+        state.counters["deep_s"] = deepSeconds[1];
+        state.counters["ratio_x"] = deepSeconds[1] / cdSeconds[1];
+    }
 }
 
 void PlainSearch(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress&,
@@ -270,5 +333,6 @@ void SearchAgainstReference(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(DeepRateAgainstCd)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SearchAgainstReference)->Arg(60)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(WholeJobAgainstReference)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);

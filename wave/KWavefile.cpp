@@ -150,15 +150,42 @@ auto sampleOf(const std::uint8_t* p) {
     } else if constexpr (Bits == 24) {
         const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
                                                  static_cast<std::uint32_t>(p[2]) << 24);
-        return static_cast<float>(v / 256) / 256.0f;
+        return static_cast<float>(v >> 8) / 256.0f;  // v's low byte is 0: the shift is exact
     } else {
         return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(le32(p))) / 65536.0);
     }
 }
 
+// Stereo frames packed without padding: the common case, with the stride known to the
+// compiler.
+template <typename Out, int Bits, bool IsFloat>
+TANDEM_CLONES("avx2")
+void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
+    constexpr int kBytes = Bits / 8;
+    FrameIndex i = 0;
+    if constexpr (Bits == 24 && !IsFloat) {
+        static_assert(std::endian::native == std::endian::little);
+        // One 8-byte load per 6-byte frame: every frame but the last has the next one's
+        // bytes behind it.
+        for (; i + 1 < n; ++i, p += 6) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);  // little-endian, as the file
+            const std::int32_t l = static_cast<std::int32_t>(static_cast<std::uint32_t>(w) << 8) >> 8;
+            const std::int32_t r = static_cast<std::int32_t>(static_cast<std::uint32_t>(w >> 24) << 8) >> 8;
+            if constexpr (std::is_same_v<Out, WideFrame>)
+                dest[i] = Out{static_cast<float>(l) / 256.0f, static_cast<float>(r) / 256.0f};
+            else
+                dest[i] = Out{static_cast<std::int16_t>(l >> 8), static_cast<std::int16_t>(r >> 8)};
+        }
+    }
+    for (; i < n; ++i, p += 2 * kBytes)
+        dest[i] = Out{sampleOf<Out, Bits, IsFloat>(p), sampleOf<Out, Bits, IsFloat>(p + kBytes)};
+}
+
 template <typename Out, int Bits, bool IsFloat>
 void decodeAs(const std::uint8_t* p, FrameIndex n, int channels, int align, bool placeLeft, Out* dest) {
     constexpr int kBytes = Bits / 8;
+    if (channels == 2 && align == 2 * kBytes) return decodePackedStereo<Out, Bits, IsFloat>(p, n, dest);
     for (FrameIndex i = 0; i < n; ++i, p += align) {
         auto l = sampleOf<Out, Bits, IsFloat>(p);
         auto r = channels >= 2 ? sampleOf<Out, Bits, IsFloat>(p + kBytes) : l;

@@ -77,13 +77,74 @@ void mixInIntegers(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, dou
     }
 }
 
+// A block of a segment's mix inputs as doubles: the base frames, and the two frames of the
+// other file around each interpolated position (at the edges, the edge frame twice).
+template <typename F>
+struct MixBlock {
+    static constexpr FrameIndex kSize = 256;
+    double bl[kSize], br[kSize], vl0[kSize], vl1[kSize], vr0[kSize], vr1[kSize], fr[kSize];
+    std::int64_t inside[kSize];  // as wide as a double, so that selects on it vectorise
+
+    // Loads the block from base frame t0 on; returns its length.
+    [[gnu::always_inline]] FrameIndex load(const F* out, FrameIndex t0, FrameIndex nb, const F* V, FrameIndex nv, double J,
+                                           FrameIndex shift) {
+        const FrameIndex n = std::min(kSize, nb - t0);
+        for (FrameIndex j = 0; j < n; ++j) {
+            const double x = static_cast<double>(t0 + j) * J;
+            const FrameIndex i = static_cast<FrameIndex>(x);
+            const FrameIndex k = i + shift;
+            inside[j] = k >= 0 && k < nv - 1;
+            const FrameIndex k0 = k < 0 ? 0 : (k > nv - 1 ? nv - 1 : k);
+            const FrameIndex k1 = inside[j] ? k + 1 : k0;
+            fr[j] = x - static_cast<double>(i);
+            vl0[j] = V[k0].left;
+            vl1[j] = V[k1].left;
+            vr0[j] = V[k0].right;
+            vr1[j] = V[k1].right;
+            bl[j] = out[t0 + j].left;
+            br[j] = out[t0 + j].right;
+        }
+        return n;
+    }
+};
+
+// The mix settings as the factors of each channel's volume (k), and its share of the left
+// (p) and of the right (q) output, in 180ths.
+struct MixFactors {
+    double kml, kmr, ksl, ksr, pml, pmr, psl, psr, qml, qmr, qsl, qsr;
+    explicit MixFactors(const std::array<std::int32_t, 8>& m)
+        : kml(m[0]), kmr(m[2]), ksl(m[4]), ksr(m[6]), pml(90 - m[1]), pmr(90 - m[3]), psl(90 - m[5]), psr(90 - m[7]),
+          qml(m[1] + 90), qmr(m[3] + 90), qsl(m[5] + 90), qsr(m[7] + 90) {}
+};
+
+// mixFrame<double> over a segment, in blocks the compiler vectorises; the same operations
+// in the same order, so the same frames.
+TANDEM_CLONES("avx512f", "avx2")
 void mixWide(WideFrame* out, FrameIndex nb, const WideFrame* V, FrameIndex nv, double J, FrameIndex shift,
              const std::array<std::int32_t, 8>& m, double w, double a) {
-    for (FrameIndex t = 0; t < nb; ++t) {
-        const double x = static_cast<double>(t) * J;
-        const FrameIndex i = static_cast<FrameIndex>(x);
-        const MixedFrame<double> r = mixFrame<double>(out[t], V, nv, i + shift, x - static_cast<double>(i), m, w, a);
-        out[t] = WideFrame{static_cast<float>((r.leftM + r.leftS) / 2), static_cast<float>((r.rightM + r.rightS) / 2)};
+    MixBlock<WideFrame> b;
+    const MixFactors c(m);
+    for (FrameIndex t0 = 0; t0 < nb; t0 += MixBlock<WideFrame>::kSize) {
+        const FrameIndex n = b.load(out, t0, nb, V, nv, J, shift);
+        for (FrameIndex j = 0; j < n; ++j) {
+            // An edge frame is taken as it is (a -0.0 stays -0.0).
+            const double l = b.vl0[j] + (b.vl1[j] - b.vl0[j]) * b.fr[j];
+            const double r = b.vr0[j] + (b.vr1[j] - b.vr0[j]) * b.fr[j];
+            const double SL = b.inside[j] ? l : b.vl0[j];
+            const double SR = b.inside[j] ? r : b.vr0[j];
+            const double mL = b.bl[j] * c.kml * w * 0.01;
+            const double mR = b.br[j] * c.kmr * w * 0.01;
+            const double sL = SL * c.ksl * a * 0.01;
+            const double sR = SR * c.ksr * a * 0.01;
+            const double leftM = mL * c.pml / 180 + mR * c.pmr / 180;
+            const double rightM = c.qml * mL / 180 + c.qmr * mR / 180;
+            const double leftS = sL * c.psl / 180 + sR * c.psr / 180;
+            const double rightS = c.qsl * sL / 180 + c.qsr * sR / 180;
+            b.bl[j] = (leftM + leftS) / 2;
+            b.br[j] = (rightM + rightS) / 2;
+        }
+        for (FrameIndex j = 0; j < n; ++j)
+            out[t0 + j] = WideFrame{static_cast<float>(b.bl[j]), static_cast<float>(b.br[j])};
     }
 }
 
@@ -124,45 +185,28 @@ TANDEM_CLONES("avx512f", "avx2")
 bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, double J, FrameIndex shift,
                   const std::array<std::int32_t, 8>& m, double w, double a) {
     if (!(static_cast<double>(nb) * J < 9.0e15)) return false;
-    constexpr FrameIndex kBlock = 256;
-    double bl[kBlock], br[kBlock], vl0[kBlock], vl1[kBlock], vr0[kBlock], vr1[kBlock], fr[kBlock];
-    const double kml = m[0], kmr = m[2], ksl = m[4], ksr = m[6];
-    const double pml = 90 - m[1], pmr = 90 - m[3], psl = 90 - m[5], psr = 90 - m[7];
-    const double qml = m[1] + 90, qmr = m[3] + 90, qsl = m[5] + 90, qsr = m[7] + 90;
-    for (FrameIndex t0 = 0; t0 < nb; t0 += kBlock) {
-        const FrameIndex n = std::min(kBlock, nb - t0);
+    MixBlock<Frame> b;
+    const MixFactors c(m);
+    for (FrameIndex t0 = 0; t0 < nb; t0 += MixBlock<Frame>::kSize) {
+        const FrameIndex n = b.load(out, t0, nb, V, nv, J, shift);
         for (FrameIndex j = 0; j < n; ++j) {
-            const double x = static_cast<double>(t0 + j) * J;
-            const FrameIndex i = static_cast<FrameIndex>(x);
-            const FrameIndex k = i + shift;
-            const bool inside = k >= 0 && k < nv - 1;
-            const FrameIndex k0 = k < 0 ? 0 : (k > nv - 1 ? nv - 1 : k);
-            const FrameIndex k1 = inside ? k + 1 : k0;
-            fr[j] = inside ? x - static_cast<double>(i) : 0.0;
-            vl0[j] = V[k0].left;
-            vl1[j] = V[k1].left;
-            vr0[j] = V[k0].right;
-            vr1[j] = V[k1].right;
-            bl[j] = out[t0 + j].left;
-            br[j] = out[t0 + j].right;
-        }
-        for (FrameIndex j = 0; j < n; ++j) {
-            const double SL = vl0[j] + std::trunc((vl1[j] - vl0[j]) * fr[j]);
-            const double SR = vr0[j] + std::trunc((vr1[j] - vr0[j]) * fr[j]);
-            const double mL = std::trunc(bl[j] * kml * w * 0.01);
-            const double mR = std::trunc(br[j] * kmr * w * 0.01);
-            const double sL = std::trunc(SL * ksl * a * 0.01);
-            const double sR = std::trunc(SR * ksr * a * 0.01);
-            const double leftM = std::trunc(mL * pml / 180.0) + std::trunc(mR * pmr / 180.0);
-            const double rightM = std::trunc(qml * mL / 180.0) + std::trunc(qmr * mR / 180.0);
-            const double leftS = std::trunc(sL * psl / 180.0) + std::trunc(sR * psr / 180.0);
-            const double rightS = std::trunc(qsl * sL / 180.0) + std::trunc(qsr * sR / 180.0);
+            // At the edges both frames are the same: no step to interpolate.
+            const double SL = b.vl0[j] + std::trunc((b.vl1[j] - b.vl0[j]) * b.fr[j]);
+            const double SR = b.vr0[j] + std::trunc((b.vr1[j] - b.vr0[j]) * b.fr[j]);
+            const double mL = std::trunc(b.bl[j] * c.kml * w * 0.01);
+            const double mR = std::trunc(b.br[j] * c.kmr * w * 0.01);
+            const double sL = std::trunc(SL * c.ksl * a * 0.01);
+            const double sR = std::trunc(SR * c.ksr * a * 0.01);
+            const double leftM = std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0);
+            const double rightM = std::trunc(c.qml * mL / 180.0) + std::trunc(c.qmr * mR / 180.0);
+            const double leftS = std::trunc(sL * c.psl / 180.0) + std::trunc(sR * c.psr / 180.0);
+            const double rightS = std::trunc(c.qsl * sL / 180.0) + std::trunc(c.qsr * sR / 180.0);
             const double left = std::trunc((leftM + leftS) * 0.5), right = std::trunc((rightM + rightS) * 0.5);
-            bl[j] = left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left;
-            br[j] = right < -32768.0 ? -32768.0 : right > 32767.0 ? 32767.0 : right;
+            b.bl[j] = left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left;
+            b.br[j] = right < -32768.0 ? -32768.0 : right > 32767.0 ? 32767.0 : right;
         }
         for (FrameIndex j = 0; j < n; ++j)
-            out[t0 + j] = Frame{static_cast<std::int16_t>(bl[j]), static_cast<std::int16_t>(br[j])};
+            out[t0 + j] = Frame{static_cast<std::int16_t>(b.bl[j]), static_cast<std::int16_t>(b.br[j])};
     }
     return true;
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/Clones.h"
+
 namespace tandem {
 namespace {
 
@@ -19,15 +21,21 @@ bool hasDs64(const std::uint8_t* header, std::size_t size) {
            std::memcmp(header + 12, "ds64", 4) == 0;
 }
 
-// An integer sample of the given width from a wide value in 16-bit units: rounded to
-// nearest, saturated.
-std::int64_t scaled(float v, int bits) {
-    const double x = std::nearbyint(static_cast<double>(v) * std::ldexp(1.0, bits - 16));
-    const double top = std::ldexp(1.0, bits - 1);
-    if (!(x == x)) return 0;
-    if (x >= top) return static_cast<std::int64_t>(top) - 1;
-    if (x < -top) return -static_cast<std::int64_t>(top);
-    return static_cast<std::int64_t>(x);
+// Integer samples of Bits from wide values in 16-bit units: rounded to nearest, saturated;
+// NaN is silence. The scale is a power of two, so the product is exact.
+template <int Bits>
+TANDEM_CLONES("avx2")
+void encodeIntegers(const float* v, std::size_t n, std::uint8_t* out) {
+    constexpr double kScale = static_cast<double>(std::int64_t{1} << (Bits - 1)) / 32768.0;
+    constexpr double kTop = static_cast<double>(std::int64_t{1} << (Bits - 1));
+    for (std::size_t i = 0; i < n; ++i, out += Bits / 8) {
+        const double x = std::nearbyint(static_cast<double>(v[i]) * kScale);
+        const std::int64_t s = !(x == x)    ? 0
+                               : x >= kTop  ? static_cast<std::int64_t>(kTop) - 1
+                               : x < -kTop  ? -static_cast<std::int64_t>(kTop)
+                                            : static_cast<std::int64_t>(x);
+        putLe(out, static_cast<std::uint64_t>(s), Bits / 8);
+    }
 }
 
 }  // namespace
@@ -61,18 +69,18 @@ void SetRf64Sizes(std::vector<std::uint8_t>& header, std::uint64_t dataBytes, st
 }
 
 void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKind kind, std::uint8_t* out) {
-    const int bytes = bits / 8;
-    for (std::size_t i = 0; i < n; ++i) {
-        for (const float v : {frames[i].left, frames[i].right}) {
-            if (kind == SampleKind::Float && bits == 32) {
-                putLe(out, std::bit_cast<std::uint32_t>(v / 32768.0f), 4);
-            } else if (kind == SampleKind::Float) {
-                putLe(out, std::bit_cast<std::uint64_t>(static_cast<double>(v) / 32768.0), 8);
-            } else {
-                putLe(out, static_cast<std::uint64_t>(scaled(v, bits)), bytes);
-            }
-            out += bytes;
-        }
+    static_assert(sizeof(WideFrame) == 2 * sizeof(float), "a wide frame is its two samples");
+    const float* v = &frames->left;
+    const std::size_t samples = 2 * n;
+    if (kind == SampleKind::Float && bits == 32) {
+        for (std::size_t i = 0; i < samples; ++i, out += 4) putLe(out, std::bit_cast<std::uint32_t>(v[i] / 32768.0f), 4);
+    } else if (kind == SampleKind::Float) {
+        for (std::size_t i = 0; i < samples; ++i, out += 8)
+            putLe(out, std::bit_cast<std::uint64_t>(static_cast<double>(v[i]) / 32768.0), 8);
+    } else if (bits == 24) {  // wide integers are deeper than 16 bits
+        encodeIntegers<24>(v, samples, out);
+    } else {
+        encodeIntegers<32>(v, samples, out);
     }
 }
 

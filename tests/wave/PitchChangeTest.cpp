@@ -1,3 +1,6 @@
+#include <bit>
+#include <cmath>
+#include <cstring>
 #include <random>
 
 #include "core/Log.h"
@@ -239,6 +242,68 @@ TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
                     ASSERT_EQ(image.frames[static_cast<std::size_t>(t)].right, std::clamp<std::int64_t>(right / 2, -32768, 32767))
                         << "frame " << t << " mix " << mix[0];
                 }
+            }
+        }
+    }
+}
+
+// A float master is mixed at full precision: every frame equals the formula in doubles,
+// bit for bit, in a first segment (the slave's first frame held before its start, a -0.0
+// kept as it is) and in a middle one.
+TEST_F(WavePitchChange, wide_mix_equals_the_formula_in_doubles) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    const auto floats = [&](std::size_t n, bool negativeZeroFirst) {
+        std::vector<float> v(2 * n);
+        for (float& x : v) x = sample(rng);
+        if (negativeZeroFirst) v[0] = v[1] = -0.0f;
+        return v;
+    };
+    std::vector<float> m = floats(6000, false);
+    const std::vector<float> s = floats(4000, true);
+    std::fill(m.begin(), m.begin() + 2 * 3000, -0.0f);  // a silent first segment shows the held frame's sign
+    const auto file = [&](const std::string& name, const std::vector<float>& v) {
+        WaveSpec spec;
+        spec.bits = 32;
+        spec.formatTag = 3;
+        std::vector<std::uint8_t> data(4 * v.size());
+        std::memcpy(data.data(), v.data(), data.size());
+        return write(name, MakeWaveBytes(spec, data));
+    };
+    KWavefile base(file("m.wav", m), kPlaceBoth, true);
+    KWavefile other(file("s.wav", s), kPlaceBoth, true);
+    points(base, {3000, 5000});
+    points(other, {1000, 3100});
+    const double J = 2100.0 / 2000.0;
+    for (const auto& mix : {std::array<std::int32_t, 8>{100, -90, 100, 90, 100, -90, 100, 90},
+                            std::array<std::int32_t, 8>{37, 13, 250, -71, 99, 90, 1, -3}}) {
+        base.MixSettings = mix;
+        for (const bool first : {true, false}) {
+            WaveImage image;
+            ASSERT_NE(base.MakePitchChangedImage(other, first ? -1 : 0, first ? -1 : 0, first ? 0 : 1, first ? 0 : 1, 1, 1, 731, 1234,
+                                                 nullptr, image),
+                      0u);
+            const FrameIndex b0 = first ? 0 : 3000, o0 = first ? 0 : 1000, nv = first ? 1000 : 2100;
+            ASSERT_EQ(image.frameCount(), first ? 3000 : 2000);
+            const FrameIndex shift = first ? 1000 - static_cast<FrameIndex>(3000 * J) : 0;
+            const double w = 0.731, a = 1.234;
+            for (FrameIndex t = 0; t < image.frameCount(); ++t) {
+                const double x = static_cast<double>(t) * J;
+                const FrameIndex k = static_cast<FrameIndex>(x) + shift;
+                const auto slave = [&](int c) {
+                    const auto at = [&](FrameIndex j) { return static_cast<double>(s[static_cast<std::size_t>(2 * (o0 + j) + c)]) * 32768.0; };
+                    if (k < 0) return at(0);
+                    if (k >= nv - 1) return at(nv - 1);
+                    return at(k) + (at(k + 1) - at(k)) * (x - std::floor(x));
+                };
+                const double mL = static_cast<double>(m[static_cast<std::size_t>(2 * (b0 + t))]) * 32768.0 * mix[0] * w * 0.01;
+                const double mR = static_cast<double>(m[static_cast<std::size_t>(2 * (b0 + t) + 1)]) * 32768.0 * mix[2] * w * 0.01;
+                const double sL = slave(0) * mix[4] * a * 0.01, sR = slave(1) * mix[6] * a * 0.01;
+                const double left = mL * (90 - mix[1]) / 180 + mR * (90 - mix[3]) / 180 + (sL * (90 - mix[5]) / 180 + sR * (90 - mix[7]) / 180);
+                const double right = (mix[1] + 90) * mL / 180 + (mix[3] + 90) * mR / 180 + ((mix[5] + 90) * sL / 180 + (mix[7] + 90) * sR / 180);
+                const WideFrame& got = image.wide[static_cast<std::size_t>(t)];
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(got.left), std::bit_cast<std::uint32_t>(static_cast<float>(left / 2))) << t;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(got.right), std::bit_cast<std::uint32_t>(static_cast<float>(right / 2))) << t;
             }
         }
     }
