@@ -52,8 +52,11 @@ struct EndMatch {
 // Where the master around K (+-around, stretched by rate) lies in the slave within
 // +-reach of centre: band-limited and decimated first, then to the frame. Among peaks of
 // at least nearEqual times the best, the one nearest centre wins, since on repeating
-// material a match one period away scores nearly as well.
+// material a match one period away scores nearly as well. With follow > 0 the one whose
+// match holds best over the next follow frames of master wins instead: where centre is
+// only a rough estimate, in a sustained note the peak nearest it is a pitch period off
+// as often as not.
 EndMatch FindEndNear(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex centre, double rate, FrameIndex around,
-                     FrameIndex reach, double nearEqual);
+                     FrameIndex reach, double nearEqual, FrameIndex follow = 0);
 
 }  // namespace tandem

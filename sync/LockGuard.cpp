@@ -36,6 +36,8 @@ constexpr double kQuietAroundSeconds = 0.05;
 constexpr double kAroundSeconds = 0.2;
 constexpr double kReachSeconds = 0.05;     // a dropout of tens of ms stays within reach
 constexpr double kRefineSeconds = 0.05;    // the envelope's 10 ms hops, the waveform check's +-15 ms, and some
+// Near-equal matches there are told apart over the master the envelopes were matched on.
+constexpr double kFollowSeconds = 5.0;
 // Near-equal peaks (within this share of the best) count as one choice; the one nearest
 // the prediction wins.
 constexpr double kNearEqual = 0.9;
@@ -196,7 +198,7 @@ Reacquisition LockGuard::Reacquire(FrameIndex J, FrameIndex N) {
     const FrameIndex around = std::llround(kAroundSeconds * fs_);
     const FrameIndex ahead = std::llround(static_cast<double>(around) * heldRate_);
     const EndMatch exact = FindEndNear(master_, slave_, J + around, out.slaveStart + ahead, heldRate_, around,
-                                       std::llround(kRefineSeconds * fs_), kNearEqual);
+                                       std::llround(kRefineSeconds * fs_), kNearEqual, std::llround(kFollowSeconds * fs_));
     if (exact.r >= kConfidentR) out.slaveStart = exact.slaveEnd - ahead;
     out.found = true;
     // The line goes on from where the material was found: the points before the loss

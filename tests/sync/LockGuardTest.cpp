@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "common/ReferenceSearch.h"
+#include "common/TestWave.h"
+#include "sync/LockGuard.h"
 #include "sync/PatternSearch.h"
 #include "sync/RobustStart.h"
 #include "sync/SyncFixture.h"
@@ -124,6 +126,56 @@ TEST_F(GuardSwitch, with_every_check_off_the_points_are_the_plain_chains) {
     for (int i = 0; i < count(slave); ++i) plain.push_back(point(slave, i));
     EXPECT_EQ(off, plain);
     EXPECT_NE(off, guarded);
+}
+
+// Re-acquisition after a pause into a held tone, at 96 kHz: in the tone every window
+// matches one pitch period away as well as in place, so the rough estimate lands a few
+// periods off as often as not; the material after the tone has to decide.
+TEST_F(GuardSwitch, reacquires_a_held_tone_on_the_period_that_goes_on_matching) {
+    const double fs = 96000.0, pause = 0.5, pauseAt = 3.0, heldTo = 6.5, slavePad = 0.1;
+    const auto tone = [](double f, double age) {
+        const double ph = 2.0 * M_PI * f * age;
+        return std::sin(ph) + 0.5 * std::sin(2.0 * ph) + 0.3 * std::sin(3.0 * ph);
+    };
+    const auto material = [&](double t) {
+        if (t < 0.0) return 0.0;
+        if (t >= pauseAt && t < heldTo) return 0.25 * tone(233.0, t - pauseAt);
+        const int k = static_cast<int>(t / 0.23);
+        const double age = t - 0.23 * k;
+        return 0.25 * std::exp(-age / 0.1) * std::min(1.0, age / 0.004) * tone(110.0 * std::pow(2.0, (k * 7 % 24) / 12.0), age);
+    };
+    std::mt19937 rng(4);
+    std::normal_distribution<double> noise(0.0, 0.0005);
+    const auto frames = [&](std::size_t n, auto at) {
+        std::vector<std::uint8_t> data;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<std::uint16_t>(ToSample(at(static_cast<double>(i) / fs) + noise(rng)));
+            put16(data, v);
+            put16(data, v);
+        }
+        WaveSpec spec;
+        spec.rate = 96000;
+        return MakeWaveBytes(spec, data);
+    };
+    // The slave paused at material time pauseAt.
+    const auto slaveTime = [&](double t) { return slavePad + t + (t >= pauseAt ? pause : 0.0); };
+    KWavefile masterFile(dir.file("m.wav"), frames(static_cast<std::size_t>(9.0 * fs), material), kPlaceBoth, true);
+    KWavefile slaveFile(dir.file("s.wav"), frames(static_cast<std::size_t>(9.6 * fs), [&](double s) {
+        const double t = s - slavePad;
+        return t >= pauseAt + pause ? material(t - pause) : t >= pauseAt ? 0.0 : material(t);
+    }), kPlaceBoth, true);
+    const auto frame = [&](double seconds) { return static_cast<FrameIndex>(std::llround(seconds * fs)); };
+
+    LockGuard guard(masterFile, slaveFile);
+    guard.Start(frame(0.6), frame(slaveTime(0.6)));
+    for (double t = 0.8; t < 2.9; t += 0.2) guard.Accept(frame(t), frame(slaveTime(t)), 0.9);
+    // The chain's end strays into the pause: nothing near the prediction matches.
+    const FrameIndex J = frame(2.8), K = frame(3.2), N = frame(slaveTime(2.8));
+    const GuardJudgement judged = guard.Judge(J, K, N, N + (K - J) + frame(0.1), -1.0);
+    ASSERT_EQ(judged.kind, GuardJudgement::Kind::Held);
+    const Reacquisition found = guard.Reacquire(K, judged.slaveEnd);
+    ASSERT_TRUE(found.found);
+    EXPECT_NEAR(static_cast<double>(found.slaveStart), slaveTime(3.2) * fs, 2.0);
 }
 
 TEST(ClearWinner, a_runner_up_within_the_ratio_decides_nothing) {
