@@ -7,6 +7,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -102,11 +103,26 @@ bool AtomicFile::fail(int error) {
     return false;
 }
 
+// A large file's pages go to the disk while it is still being written, so that the sync
+// before the rename finds little left to wait for. Write-back starts on what lies past the
+// last start; a rewrite below it (a header) is left to that sync.
+void AtomicFile::wrote(off_t offset, std::size_t bytes) {
+    constexpr std::size_t kWriteBackBytes = 8u << 20;
+    writtenTo_ = std::max(writtenTo_, offset + static_cast<off_t>(bytes));
+    unflushed_ += bytes;
+    if (unflushed_ < kWriteBackBytes || writtenTo_ <= startedTo_) return;
+    unflushed_ = 0;
+    // A hint: Commit's fsync reports the errors.
+    ::sync_file_range(fd_.get(), startedTo_, writtenTo_ - startedTo_, SYNC_FILE_RANGE_WRITE);
+    startedTo_ = writtenTo_;
+}
+
 bool AtomicFile::writeAll(const char* p, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd_.get(), p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return fail(n < 0 ? errno : ENOSPC);
+        wrote(::lseek(fd_.get(), 0, SEEK_CUR) - n, static_cast<std::size_t>(n));
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -136,6 +152,7 @@ bool AtomicFile::WriteAt(const void* data, std::size_t size, off_t offset) {
         if (n <= 0) return fail(n < 0 ? errno : ENOSPC);
         p += n;
         size -= static_cast<std::size_t>(n);
+        wrote(offset, static_cast<std::size_t>(n));
         offset += n;
     }
     return true;

@@ -63,6 +63,7 @@ private:
     bool fail(int error);
     bool writeAll(const char* data, std::size_t size);
     bool flushBuffer();
+    void wrote(off_t offset, std::size_t bytes);
 
     std::string target_;
     std::string what_;
@@ -72,6 +73,10 @@ private:
     std::string problem_;
     std::string reason_;
     bool committed_ = false;
+    // Bytes written since the last write-back was started; the end of what it covered, and
+    // of what has been written.
+    std::size_t unflushed_ = 0;
+    off_t startedTo_ = 0, writtenTo_ = 0;
 };
 
 // Follows links at path's last component to the file they name (relative links from

@@ -163,7 +163,18 @@ TANDEM_CLONES("avx2")
 void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
     constexpr int kBytes = Bits / 8;
     FrameIndex i = 0;
-    if constexpr (Bits == 24 && !IsFloat) {
+    if constexpr (!std::is_same_v<Out, WideFrame> && !IsFloat && Bits > 16) {
+        // A 16-bit frame of deeper integers is each sample's top two bytes.
+        static_assert(std::endian::native == std::endian::little && sizeof(Frame) == 4);
+        auto* out = reinterpret_cast<std::uint8_t*>(dest);
+        for (; i < n; ++i, p += 2 * kBytes, out += 4) {
+            out[0] = p[kBytes - 2];
+            out[1] = p[kBytes - 1];
+            out[2] = p[2 * kBytes - 2];
+            out[3] = p[2 * kBytes - 1];
+        }
+        return;
+    } else if constexpr (Bits == 24 && !IsFloat) {
         static_assert(std::endian::native == std::endian::little);
         // One 8-byte load per 6-byte frame: every frame but the last has the next one's
         // bytes behind it.
@@ -172,10 +183,7 @@ void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
             std::memcpy(&w, p, 8);  // little-endian, as the file
             const std::int32_t l = static_cast<std::int32_t>(static_cast<std::uint32_t>(w) << 8) >> 8;
             const std::int32_t r = static_cast<std::int32_t>(static_cast<std::uint32_t>(w >> 24) << 8) >> 8;
-            if constexpr (std::is_same_v<Out, WideFrame>)
-                dest[i] = Out{static_cast<float>(l) / 256.0f, static_cast<float>(r) / 256.0f};
-            else
-                dest[i] = Out{static_cast<std::int16_t>(l >> 8), static_cast<std::int16_t>(r >> 8)};
+            dest[i] = Out{static_cast<float>(l) / 256.0f, static_cast<float>(r) / 256.0f};
         }
     }
     for (; i < n; ++i, p += 2 * kBytes)
