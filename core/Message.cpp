@@ -126,6 +126,7 @@ constexpr Entry kCatalogue[] = {
      QT_TRANSLATE_NOOP("Engine", "基準ファイル %1 には測れる音量がありません（平均 0）。照合できません")},
     {Msg::DifferentRates,
      QT_TRANSLATE_NOOP("Engine", "基準ファイル（%1 Hz）と同期させるファイル（%2 Hz）のサンプルレートが違います")},
+    {Msg::RateConversion, QT_TRANSLATE_NOOP("Engine", "サンプルレートを変換できません：%1")},
     {Msg::PointOutOfRange, QT_TRANSLATE_NOOP("Engine", "%1 の分割点が範囲外です")},
     {Msg::OutputTooLarge,
      QT_TRANSLATE_NOOP("Engine", "同期ファイルがWAVEファイルの上限 4 GiB を超えてしまいます（%1 フレーム）")},

@@ -116,6 +116,7 @@ enum class Msg {
     CannotLoad,
     MasterSilent,
     DifferentRates,
+    RateConversion,
     PointOutOfRange,
     OutputTooLarge,
     NoSegmentBuilt,

@@ -201,18 +201,15 @@ std::string searchNotes(const SyncJob& job, SyncProgress& progress) {
 
 // The slave's working image at the master's rate, and the image of its equalised copy
 // (when there is one) into eqImage. The slave file's own image is released. Throws
-// std::runtime_error with the reason when either cannot be made.
+// SyncError with the reason when either cannot be made.
 std::unique_ptr<KWavefile> convertSlave(KWavefile& slave, const std::string& eqCopy, std::uint32_t rate,
                                         ByteImage& eqImage) {
-    std::string why;
-    std::unique_ptr<KWavefile> image = MakeWorkingImage(slave, rate, why);
-    if (!image) throw std::runtime_error(why);
+    std::unique_ptr<KWavefile> image = MakeWorkingImage(slave, rate);
     slave.SetDataSource("");
     if (!eqCopy.empty()) {
         KWavefile copy(eqCopy, slave.ChannelPlacement, false);
-        std::unique_ptr<KWavefile> copyImage = copy.Usable() ? MakeWorkingImage(copy, rate, why) : nullptr;
-        if (!copyImage) throw std::runtime_error(copy.Usable() ? why : eqCopy + ": " + copy.Problem());
-        eqImage = std::move(copyImage->FileImage);
+        if (!copy.Usable()) throw SyncError(Msg::NotUsable, eqCopy, copy.Problem());
+        eqImage = std::move(MakeWorkingImage(copy, rate)->FileImage);
     }
     return image;
 }

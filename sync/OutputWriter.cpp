@@ -139,9 +139,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                 slaveImage = loaded.slaveImage;
             } else {
                 if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
-                std::string why;
-                madeImage = MakeWorkingImage(slaveFile, master.SampleRate, why);
-                if (!madeImage) throw std::runtime_error(why);
+                madeImage = MakeWorkingImage(slaveFile, master.SampleRate);
                 slaveImage = madeImage.get();
             }
             slaveFile.SetDataSource("");  // its own image is no longer needed
@@ -224,7 +222,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         if (rf64)
                             SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(result.frames));
                         else if (!SetRiffSizes(header.data(), header.size(), dataBytes, static_cast<std::uint64_t>(result.frames)))
-                            throw std::runtime_error("the synchronised file grew past the 4 GiB it was measured at");
+                            throw SyncError(Msg::OutputTooLarge, result.frames);  // grew past what was measured
                         const off_t dataStart = static_cast<off_t>(header.size());
                         const off_t appendAt =
                             dataStart + static_cast<off_t>(frameBytes * static_cast<std::uint64_t>(result.frames - image.frameCount()));

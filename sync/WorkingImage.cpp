@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "core/BigBuffer.h"
 #include "core/Log.h"
+#include "core/Message.h"
 #include "core/TimeBase.h"
+#include "sync/PatternSearch.h"  // SyncError
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -26,7 +26,7 @@ public:
         const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
         soxr_error_t error = nullptr;
         soxr_ = soxr_create(fromRate, toRate, 2, &error, &io, &quality, &runtime);
-        if (error || !soxr_) throw std::runtime_error(std::string("cannot set up the rate conversion: ") + (error ? error : "libsoxr"));
+        if (error || !soxr_) throw SyncError(Msg::RateConversion, error ? error : "libsoxr");
     }
     ~Converter() { soxr_delete(soxr_); }
     Converter(const Converter&) = delete;
@@ -40,7 +40,7 @@ public:
         for (;;) {
             std::size_t used = 0, made = 0;
             if (soxr_error_t error = soxr_process(soxr_, in, n, &used, out_, kOut, &made))
-                throw std::runtime_error(std::string("rate conversion failed: ") + error);
+                throw SyncError(Msg::RateConversion, error);
             if (made > 0) put(out_, made);
             if (!end) {
                 in += used;
@@ -91,46 +91,34 @@ std::vector<Frame> ResampleFrames(const std::vector<Frame>& frames, std::uint32_
     return out;
 }
 
-std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate, std::string& why) {
+std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate) {
     constexpr FrameIndex kHeader = 44;
     constexpr FrameIndex kBlock = 65536;
     const FrameIndex target = RescaleFrames(slave.FrameCount, slave.SampleRate, rate);
-    if (target > (FrameIndex{0xFFFFFFFF} - kHeader) / 4) {
-        why = "the slave " + slave.FileName + " at " + std::to_string(rate) + " Hz would not fit a WAVE image";
-        return nullptr;
-    }
+    if (target > (FrameIndex{0xFFFFFFFF} - kHeader) / 4) throw SyncError(Msg::ImageTooLarge, 0, target);
     AddLog("●" + slave.FileName + " : " + std::to_string(slave.SampleRate) + " Hz → " + std::to_string(rate) + " Hz");
     const std::size_t size = static_cast<std::size_t>(kHeader + 4 * target);
     ByteImage bytes;
-    try {
-        bytes.resize(size);  // left uninitialised: every byte is written below
-        putHeader(bytes.data(), rate, target);
-        std::size_t written = 0;  // frames
-        const auto put = [&](const Frame* f, std::size_t n) {
-            n = std::min(n, static_cast<std::size_t>(target) - written);
-            std::memcpy(bytes.data() + kHeader + written * 4, f, n * 4);
-            written += n;
-        };
-        Converter converter(slave.SampleRate, rate);
-        std::vector<Frame> block(static_cast<std::size_t>(std::min(kBlock, std::max<FrameIndex>(slave.FrameCount, 1))));
-        for (FrameIndex at = 0; at < slave.FrameCount; at += kBlock) {
-            const FrameIndex n = std::min(kBlock, slave.FrameCount - at);
-            if (slave.ReadFrames(block.data(), at, at + n) == 0) {
-                why = "cannot read the slave " + slave.FileName +
-                      (slave.LoadProblem().empty() ? std::string() : ": " + slave.LoadProblem());
-                return nullptr;
-            }
-            converter.Feed(block.data(), static_cast<std::size_t>(n), put);
+    bytes.resize(size);  // left uninitialised: every byte is written below
+    putHeader(bytes.data(), rate, target);
+    std::size_t written = 0;  // frames
+    const auto put = [&](const Frame* f, std::size_t n) {
+        n = std::min(n, static_cast<std::size_t>(target) - written);
+        std::memcpy(bytes.data() + kHeader + written * 4, f, n * 4);
+        written += n;
+    };
+    Converter converter(slave.SampleRate, rate);
+    std::vector<Frame> block(static_cast<std::size_t>(std::min(kBlock, std::max<FrameIndex>(slave.FrameCount, 1))));
+    for (FrameIndex at = 0; at < slave.FrameCount; at += kBlock) {
+        const FrameIndex n = std::min(kBlock, slave.FrameCount - at);
+        if (slave.ReadFrames(block.data(), at, at + n) == 0) {
+            if (slave.LoadProblem().empty()) throw SyncError(Msg::CannotReadFile, slave.FileName);
+            throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         }
-        converter.Feed(nullptr, 0, put);
-        std::memset(bytes.data() + kHeader + written * 4, 0, (static_cast<std::size_t>(target) - written) * 4);
-    } catch (const std::bad_alloc&) {
-        why = "作業用メモリ(" + std::to_string(size) + " bytes)が確保できませんでした。";
-        return nullptr;
-    } catch (const std::runtime_error& e) {
-        why = e.what();
-        return nullptr;
+        converter.Feed(block.data(), static_cast<std::size_t>(n), put);
     }
+    converter.Feed(nullptr, 0, put);
+    std::memset(bytes.data() + kHeader + written * 4, 0, (static_cast<std::size_t>(target) - written) * 4);
     auto image = std::make_unique<KWavefile>(slave.FileName, std::move(bytes), slave.ChannelPlacement, false);
     const auto at = [&](std::int32_t frames) {
         return static_cast<std::int32_t>(RescaleFrames(frames, slave.SampleRate, rate));

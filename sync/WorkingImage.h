@@ -23,11 +23,12 @@ namespace tandem {
 class KWavefile;
 
 // 16-bit stereo frames at fromRate converted to toRate: round(n * toRate / fromRate)
-// frames. Throws std::runtime_error when libsoxr fails, std::bad_alloc without memory.
+// frames. Throws SyncError when libsoxr fails, std::bad_alloc without memory.
 std::vector<Frame> ResampleFrames(const std::vector<Frame>& frames, std::uint32_t fromRate, std::uint32_t toRate);
 
-// The slave's frames (as fetched: placed, unfiltered) converted to rate. nullptr, with
-// why, when the slave cannot be read or there is no memory for the image.
-std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate, std::string& why);
+// The slave's frames (as fetched: placed, unfiltered) converted to rate. Throws SyncError
+// when the slave cannot be read, the image would pass 4 GiB or libsoxr fails, and
+// std::bad_alloc without memory.
+std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate);
 
 }  // namespace tandem

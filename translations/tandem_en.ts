@@ -452,6 +452,10 @@
         <translation>the master (%1 Hz) and the slave (%2 Hz) have different sample rates</translation>
     </message>
     <message>
+        <source>サンプルレートを変換できません：%1</source>
+        <translation>the sample rate cannot be converted: %1</translation>
+    </message>
+    <message>
         <source>%1 はステレオのWAVEファイルではありません</source>
         <translation>%1 is not a stereo WAVE file</translation>
     </message>

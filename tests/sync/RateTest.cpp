@@ -1,9 +1,12 @@
 #include <cmath>
+#include <filesystem>
 
 #include "core/TimeBase.h"
 #include "sync/SignalMatch.h"
 #include "sync/SyncFixture.h"
+#include "sync/PatternSearch.h"
 #include "sync/WorkingImage.h"
+#include "wave/KWavefile.h"
 
 namespace tandem::test {
 namespace {
@@ -62,6 +65,22 @@ TEST(WorkingImage, conversion_keeps_the_time_and_the_level_of_the_signal) {
             const double snrDb = 10.0 * std::log10(amplitude * amplitude / 2.0 / (residual / static_cast<double>(b - a)));
             EXPECT_GT(snrDb, 85.0) << from << "->" << to << " " << hz << " Hz: 16-bit rounding on both sides";
         }
+    }
+}
+
+// A slave that vanished after it was opened cannot be converted: a SyncError that names
+// it, in the one shape every engine failure has.
+TEST(WorkingImage, an_unreadable_slave_is_a_sync_error_naming_it) {
+    TempDir dir;
+    const std::string path = dir.file("gone.wav");
+    WriteStereoWave(path, std::vector<Frame>(4800, Frame{100, -100}), 48000);
+    KWavefile slave(path, kPlaceBoth, false);
+    std::filesystem::remove(path);
+    try {
+        MakeWorkingImage(slave, 44100);
+        ADD_FAILURE() << "no error";
+    } catch (const SyncError& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
     }
 }
 
