@@ -159,8 +159,7 @@ auto sampleOf(const std::uint8_t* p) {
 // Stereo frames packed without padding: the common case, with the stride known to the
 // compiler.
 template <typename Out, int Bits, bool IsFloat>
-TANDEM_CLONES("avx2")
-void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
+[[gnu::always_inline]] inline void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
     constexpr int kBytes = Bits / 8;
     FrameIndex i = 0;
     if constexpr (!std::is_same_v<Out, WideFrame> && !IsFloat && Bits > 16) {
@@ -190,10 +189,23 @@ void decodePackedStereo(const std::uint8_t* p, FrameIndex n, Out* dest) {
         dest[i] = Out{sampleOf<Out, Bits, IsFloat>(p), sampleOf<Out, Bits, IsFloat>(p + kBytes)};
 }
 
+// The 24-bit loops built for the widest instruction set too (clones cannot be templates).
+TANDEM_CLONES("avx2")
+void decodePacked24(const std::uint8_t* p, FrameIndex n, Frame* dest) { decodePackedStereo<Frame, 24, false>(p, n, dest); }
+TANDEM_CLONES("avx2")
+void decodePacked24(const std::uint8_t* p, FrameIndex n, WideFrame* dest) {
+    decodePackedStereo<WideFrame, 24, false>(p, n, dest);
+}
+
 template <typename Out, int Bits, bool IsFloat>
 void decodeAs(const std::uint8_t* p, FrameIndex n, int channels, int align, bool placeLeft, Out* dest) {
     constexpr int kBytes = Bits / 8;
-    if (channels == 2 && align == 2 * kBytes) return decodePackedStereo<Out, Bits, IsFloat>(p, n, dest);
+    if (channels == 2 && align == 2 * kBytes) {
+        if constexpr (Bits == 24 && !IsFloat)
+            return decodePacked24(p, n, dest);
+        else
+            return decodePackedStereo<Out, Bits, IsFloat>(p, n, dest);
+    }
     for (FrameIndex i = 0; i < n; ++i, p += align) {
         auto l = sampleOf<Out, Bits, IsFloat>(p);
         auto r = channels >= 2 ? sampleOf<Out, Bits, IsFloat>(p + kBytes) : l;

@@ -24,8 +24,7 @@ bool hasDs64(const std::uint8_t* header, std::size_t size) {
 // Integer samples of Bits from wide values in 16-bit units: rounded to nearest, saturated;
 // NaN is silence. The scale is a power of two, so the product is exact.
 template <int Bits>
-TANDEM_CLONES("avx2")
-void encodeIntegers(const float* v, std::size_t n, std::uint8_t* out) {
+[[gnu::always_inline]] inline void encodeIntegers(const float* v, std::size_t n, std::uint8_t* out) {
     constexpr double kScale = static_cast<double>(std::int64_t{1} << (Bits - 1)) / 32768.0;
     constexpr double kTop = static_cast<double>(std::int64_t{1} << (Bits - 1));
     for (std::size_t i = 0; i < n; ++i, out += Bits / 8) {
@@ -37,6 +36,12 @@ void encodeIntegers(const float* v, std::size_t n, std::uint8_t* out) {
         putLe(out, static_cast<std::uint64_t>(s), Bits / 8);
     }
 }
+
+// Built for the widest instruction set too (clones cannot be templates).
+TANDEM_CLONES("avx2")
+void encode24(const float* v, std::size_t n, std::uint8_t* out) { encodeIntegers<24>(v, n, out); }
+TANDEM_CLONES("avx2")
+void encode32(const float* v, std::size_t n, std::uint8_t* out) { encodeIntegers<32>(v, n, out); }
 
 }  // namespace
 
@@ -78,9 +83,9 @@ void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKi
         for (std::size_t i = 0; i < samples; ++i, out += 8)
             putLe(out, std::bit_cast<std::uint64_t>(static_cast<double>(v[i]) / 32768.0), 8);
     } else if (bits == 24) {  // wide integers are deeper than 16 bits
-        encodeIntegers<24>(v, samples, out);
+        encode24(v, samples, out);
     } else {
-        encodeIntegers<32>(v, samples, out);
+        encode32(v, samples, out);
     }
 }
 
