@@ -129,8 +129,9 @@ double floatSample(const std::uint8_t* p) {
 
 // One sample as a 16-bit frame holds it: deeper integers keep their top 16 bits (rounded
 // down), floats are rounded down the same way and saturated, so that a 24-bit sample and
-// the float holding the same value give the same result; NaN is silence.
-// As a wide frame holds it: at full precision; a float that is not finite is silence.
+// the float holding the same value give the same result.
+// As a wide frame holds it: at full precision.
+// A float that is not finite (NaN, an infinity) is silence in both.
 template <typename Out, int Bits, bool IsFloat>
 auto sampleOf(const std::uint8_t* p) {
     constexpr bool kWide = std::is_same_v<Out, WideFrame>;
@@ -139,8 +140,9 @@ auto sampleOf(const std::uint8_t* p) {
         if constexpr (kWide) {
             return std::isfinite(x) ? static_cast<float>(x) : 0.0f;
         } else {
+            if (!std::isfinite(x)) return std::int16_t{0};
             const double f = std::floor(x);
-            if (!(f > -32768.0)) return static_cast<std::int16_t>(f == f ? -32768 : 0);
+            if (!(f > -32768.0)) return std::int16_t{-32768};
             return f >= 32767.0 ? std::int16_t{32767} : static_cast<std::int16_t>(f);
         }
     } else if constexpr (Bits == 8) {

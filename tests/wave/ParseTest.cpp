@@ -302,6 +302,7 @@ struct Layout {
 
 TEST_F(WaveParse, deeper_extensible_float_rf64_and_multichannel_layouts_read_as_16_bit_frames) {
     const std::uint64_t nan = f32(std::numeric_limits<float>::quiet_NaN());
+    const float inf = std::numeric_limits<float>::infinity();
     const std::vector<Layout> layouts = {
         {"48 kHz", {.rate = 48000}, {0x1234, 0xFFFF}, {{0x1234, -1}}},
         {"extensible 16", {.extensible = true}, {0x1234, 0x8000}, {{0x1234, -32768}}},
@@ -310,7 +311,8 @@ TEST_F(WaveParse, deeper_extensible_float_rf64_and_multichannel_layouts_read_as_
          {0x123456, 0xFEDCBA}, {{0x1234 / 2, 0x1234 / 2}, {-0x0124 / 2, -0x0124 / 2}}},
         {"32 bit", {.bits = 32}, {0x12345678, 0x80000000}, {{0x1234, -32768}}},
         {"24 in 32, extensible", {.bits = 32, .extensible = true, .validBits = 24}, {0x12345600, 0xFFFFFF00}, {{0x1234, -1}}},
-        {"float 32", {.bits = 32, .formatTag = 3}, {f32(0.5f), f32(-1.0f), f32(1.5f), nan}, {{16384, -32768}, {32767, 0}}},
+        {"float 32", {.bits = 32, .formatTag = 3}, {f32(0.5f), f32(-1.0f), f32(1.5f), nan, f32(-inf), f32(inf)},
+         {{16384, -32768}, {32767, 0}, {0, 0}}},
         {"float 64, extensible", {.bits = 64, .formatTag = 3, .extensible = true}, {f64(-0.25), f64(1.0 / 65536)},
          {{-8192, 0}}},
         {"float rounds down like 24 bit", {.bits = 32, .formatTag = 3}, {f32(-1.0f / 65536), f32(0x123456 / 8388608.0f)},
