@@ -1,5 +1,6 @@
 #include "sync/StretchScore.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // GCC 12's AVX-512 intrinsics start from deliberately undefined registers and warn
@@ -104,62 +105,153 @@ struct Store8 {
     __attribute__((target("avx512f"))) void operator()(FrameIndex i, __m512d v) { _mm512_storeu_pd(m + i, v); }
 };
 
+// Four stretched values from their fractions f and neighbours a (left) and b (right):
+// the plain loop's arithmetic, products and sum rounded one by one (no FMA).
+template <class Out>
+__attribute__((target("avx2,fma"))) inline void interpolate4(FrameIndex i, __m256d f, __m256d al, __m256d bl,
+                                                            __m256d ar, __m256d br, Out& out) {
+    const __m256d g = _mm256_sub_pd(_mm256_set1_pd(1.0), f);
+    const __m256d lv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl)));
+    const __m256d rv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br)));
+    out(i, _mm256_add_pd(lv, rv));
+}
+
+// The runs of i over which idx_i - i is constant, where idx_i = floor(i * n / L): when
+// n > L it steps up by one at ceil(k * L / (n - L)), when n < L down by one at
+// floor(k * L / (L - n)) + 1, k = 1, 2, ... The multiples of L are walked as quotient
+// and remainder, so no run costs a division.
+class DriftRuns {
+public:
+    DriftRuns(FrameIndex n, FrameIndex L) : up_(n > L), D_(up_ ? n - L : L - n) {
+        if (D_ == 0) {
+            next = L;
+            return;
+        }
+        Lq_ = L / D_;
+        Lr_ = L % D_;
+        if (up_) step();  // the first run ends at ceil(L / D)
+        else next = 1;    // idx_1 = 0 already
+    }
+    // On to the run after this one.
+    void advance() {
+        if (D_ == 0) return;
+        delta += up_ ? 1 : -1;
+        step();
+    }
+    FrameIndex delta = 0;  // idx_i - i in this run
+    FrameIndex next = 0;   // where the next run starts
+
+private:
+    void step() {
+        q_ += Lq_;
+        r_ += Lr_;
+        if (r_ >= D_) {
+            r_ -= D_;
+            ++q_;
+        }
+        next = up_ ? q_ + (r_ != 0 ? 1 : 0) : q_ + 1;
+    }
+    bool up_;
+    FrameIndex D_, Lq_ = 0, Lr_ = 0, q_ = 0, r_ = 0;
+};
+
+// One group of four at x = (i .. i + 3) * n with the neighbourhoods gathered (kSide 0)
+// or blended between two shifted loads.
+template <bool kDivide, int kSide, class Out>
+__attribute__((target("avx2,fma"))) inline void group4(const double* ml, const double* mr, FrameIndex i, __m256d x,
+                                                      __m256d vL, __m256d vr, Out& out) {
+    const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
+    const __m256d pos = quotient4<kDivide>(x, vL, vr);
+    const __m256d idx = trunc4(pos);
+    __m256d al, bl, ar, br;
+    if constexpr (kSide == 0) {
+        const __m128i at = _mm256_cvttpd_epi32(idx);
+        al = gather4(ml, at);
+        bl = gather4(ml + 1, at);
+        ar = gather4(mr, at);
+        br = gather4(mr + 1, at);
+    } else {
+        const FrameIndex first = static_cast<FrameIndex>(_mm256_cvtsd_f64(idx));
+        const __m256d expected = _mm256_add_pd(_mm256_broadcastsd_pd(_mm256_castpd256_pd128(idx)), lane);
+        // -1.0 (sign set) where the element's neighbourhood is the shifted one, +0.0 elsewhere.
+        const __m256d shifted = kSide > 0 ? _mm256_sub_pd(expected, idx) : _mm256_sub_pd(idx, expected);
+        const double* pl = ml + first;
+        const double* pr = mr + first;
+        if constexpr (kSide > 0) {
+            const __m256d l1 = _mm256_loadu_pd(pl + 1), r1 = _mm256_loadu_pd(pr + 1);
+            al = _mm256_blendv_pd(_mm256_loadu_pd(pl), l1, shifted);
+            bl = _mm256_blendv_pd(l1, _mm256_loadu_pd(pl + 2), shifted);
+            ar = _mm256_blendv_pd(_mm256_loadu_pd(pr), r1, shifted);
+            br = _mm256_blendv_pd(r1, _mm256_loadu_pd(pr + 2), shifted);
+        } else {
+            const __m256d l0 = _mm256_loadu_pd(pl), r0 = _mm256_loadu_pd(pr);
+            al = _mm256_blendv_pd(l0, _mm256_loadu_pd(pl - 1), shifted);
+            bl = _mm256_blendv_pd(_mm256_loadu_pd(pl + 1), l0, shifted);
+            ar = _mm256_blendv_pd(r0, _mm256_loadu_pd(pr - 1), shifted);
+            br = _mm256_blendv_pd(_mm256_loadu_pd(pr + 1), r0, shifted);
+        }
+    }
+    interpolate4(i, _mm256_sub_pd(pos, idx), al, bl, ar, br, out);
+}
+
+// One group of four inside a run: the neighbourhoods of element i are pl[i], pl[i + 1]
+// (pl = ml + delta), the integer parts idx; x and idx move on to the next group.
+template <bool kDivide, class Out>
+__attribute__((target("avx2,fma"))) inline void runGroup4(const double* pl, const double* pr, FrameIndex i, __m256d& x,
+                                                         __m256d& idx, __m256d step4n, __m256d vL, __m256d vr,
+                                                         Out& out) {
+    const __m256d f = _mm256_sub_pd(quotient4<kDivide>(x, vL, vr), idx);
+    interpolate4(i, f, _mm256_loadu_pd(pl + i), _mm256_loadu_pd(pl + i + 1), _mm256_loadu_pd(pr + i),
+                 _mm256_loadu_pd(pr + i + 1), out);
+    x = _mm256_add_pd(x, step4n);
+    idx = _mm256_add_pd(idx, _mm256_set1_pd(4.0));
+}
+
 // Four elements per step. The position's integer part is floor(i * n / L) exactly
 // (x / L is an integer or at least 1 / L from one, far more than its rounding error),
 // so over four elements idx_k - idx_0 - k lies in {0, 1} when L <= n < 4L / 3 (kSide
-// +1) and in {-1, 0} when 2L / 3 < n < L (kSide -1): one blend per value between two
-// shifted loads picks the neighbourhoods. Any other stretch (kSide 0) gathers them.
+// +1) and in {-1, 0} when 2L / 3 < n < L (kSide -1). Between the points where
+// idx_i - i changes (tens to thousands of elements apart at a search's stretches) the four
+// neighbourhoods are plain consecutive loads, and the integer part is known without
+// rounding; a group that holds such a point picks them with one blend per value
+// between two shifted loads. Any other stretch (kSide 0) gathers them.
 template <bool kDivide, int kSide, class Out>
 __attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, const double* mr, FrameIndex n,
                                                            FrameIndex L, Out& out) {
     const __m256d vn = _mm256_set1_pd(static_cast<double>(n));
     const __m256d vL = _mm256_set1_pd(static_cast<double>(L));
     const __m256d vr = _mm256_set1_pd(1.0 / static_cast<double>(L));
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d step = _mm256_set1_pd(4.0);
     const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
     // x = i * n, stepped by 4n (exact: integers below 2^53).
-    __m256d xv = _mm256_mul_pd(lane, vn);
-    const __m256d step4n = _mm256_mul_pd(step, vn);
+    const __m256d step4n = _mm256_mul_pd(_mm256_set1_pd(4.0), vn);
     FrameIndex i = 0;
-    for (; i + 4 <= L; i += 4) {
-        const __m256d pos = quotient4<kDivide>(xv, vL, vr);
-        const __m256d idx = trunc4(pos);
-        const __m256d f = _mm256_sub_pd(pos, idx);
-        const __m256d g = _mm256_sub_pd(one, f);
-        __m256d al, bl, ar, br;
-        if constexpr (kSide == 0) {
-            const __m128i at = _mm256_cvttpd_epi32(idx);
-            al = gather4(ml, at);
-            bl = gather4(ml + 1, at);
-            ar = gather4(mr, at);
-            br = gather4(mr + 1, at);
-        } else {
-            const FrameIndex first = static_cast<FrameIndex>(_mm256_cvtsd_f64(idx));
-            const __m256d expected = _mm256_add_pd(_mm256_broadcastsd_pd(_mm256_castpd256_pd128(idx)), lane);
-            // -1.0 (sign set) where the element's neighbourhood is the shifted one, +0.0 elsewhere.
-            const __m256d shifted = kSide > 0 ? _mm256_sub_pd(expected, idx) : _mm256_sub_pd(idx, expected);
-            const double* pl = ml + first;
-            const double* pr = mr + first;
-            if constexpr (kSide > 0) {
-                const __m256d l1 = _mm256_loadu_pd(pl + 1), r1 = _mm256_loadu_pd(pr + 1);
-                al = _mm256_blendv_pd(_mm256_loadu_pd(pl), l1, shifted);
-                bl = _mm256_blendv_pd(l1, _mm256_loadu_pd(pl + 2), shifted);
-                ar = _mm256_blendv_pd(_mm256_loadu_pd(pr), r1, shifted);
-                br = _mm256_blendv_pd(r1, _mm256_loadu_pd(pr + 2), shifted);
-            } else {
-                const __m256d l0 = _mm256_loadu_pd(pl), r0 = _mm256_loadu_pd(pr);
-                al = _mm256_blendv_pd(l0, _mm256_loadu_pd(pl - 1), shifted);
-                bl = _mm256_blendv_pd(_mm256_loadu_pd(pl + 1), l0, shifted);
-                ar = _mm256_blendv_pd(r0, _mm256_loadu_pd(pr - 1), shifted);
-                br = _mm256_blendv_pd(_mm256_loadu_pd(pr + 1), r0, shifted);
-            }
+    if constexpr (kSide == 0) {
+        for (__m256d x = _mm256_mul_pd(lane, vn); i + 4 <= L; i += 4, x = _mm256_add_pd(x, step4n))
+            group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
+        return i;
+    }
+    DriftRuns runs(n, L);
+    __m256d x = _mm256_mul_pd(lane, vn);
+    while (i + 4 <= L) {
+        // Groups wholly inside the run: idx = i + delta in every lane.
+        const double* pl = ml + runs.delta;
+        const double* pr = mr + runs.delta;
+        __m256d idx = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i + runs.delta)), lane);
+        const FrameIndex end = std::min(runs.next, L);
+        // Two groups a step: the second's quotient need not wait for the first's sums.
+        for (; i + 8 <= end; i += 8) {
+            runGroup4<kDivide>(pl, pr, i, x, idx, step4n, vL, vr, out);
+            runGroup4<kDivide>(pl, pr, i + 4, x, idx, step4n, vL, vr, out);
         }
-        // Products and sum rounded one by one (no FMA): the plain loop's arithmetic.
-        const __m256d lv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl)));
-        const __m256d rv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, ar), _mm256_mul_pd(f, br)));
-        out(i, _mm256_add_pd(lv, rv));
-        xv = _mm256_add_pd(xv, step4n);
+        if (i + 4 <= end) {
+            runGroup4<kDivide>(pl, pr, i, x, idx, step4n, vL, vr, out);
+            i += 4;
+        }
+        if (i + 4 > L) break;
+        group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
+        x = _mm256_add_pd(x, step4n);
+        i += 4;
+        while (runs.next <= i) runs.advance();
     }
     return i;
 }
