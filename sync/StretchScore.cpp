@@ -9,7 +9,14 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+#ifdef TANDEM_EMULATED_SIMD
+// Built for the agreement test on processors without these instruction sets: the
+// intrinsics come from an emulation (tests/common/EmulatedSimd.h) and every variant runs.
+#define TANDEM_TARGET(...)
+#else
 #include <immintrin.h>
+#define TANDEM_TARGET(...) __attribute__((target(__VA_ARGS__)))
+#endif
 
 #include "core/Clones.h"
 
@@ -55,26 +62,26 @@ double scorePlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L
 // below that, so the last FMA rounds to RN(x / L), the quotient the division gives.
 // StretchPositionsWith exposes it for the exhaustive check in the benchmarks.
 template <bool kDivide>
-__attribute__((target("avx2,fma"))) inline __m256d quotient4(__m256d x, __m256d L, __m256d r) {
+TANDEM_TARGET("avx2,fma") inline __m256d quotient4(__m256d x, __m256d L, __m256d r) {
     if constexpr (kDivide) return _mm256_div_pd(x, L);
     const __m256d q0 = _mm256_mul_pd(x, r);
     return _mm256_fmadd_pd(_mm256_fnmadd_pd(q0, L, x), r, q0);
 }
 
 template <bool kDivide>
-__attribute__((target("avx512f"))) inline __m512d quotient8(__m512d x, __m512d L, __m512d r) {
+TANDEM_TARGET("avx512f") inline __m512d quotient8(__m512d x, __m512d L, __m512d r) {
     if constexpr (kDivide) return _mm512_div_pd(x, L);
     const __m512d q0 = _mm512_mul_pd(x, r);
     return _mm512_fmadd_pd(_mm512_fnmadd_pd(q0, L, x), r, q0);
 }
 
-__attribute__((target("avx2"))) inline __m256d gather4(const double* base, __m128i idx) {
+TANDEM_TARGET("avx2") inline __m256d gather4(const double* base, __m128i idx) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), base, idx, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
 }
 
 // Truncation toward zero of whole-sample values: the same as a round trip through int32
 // for everything an interpolation of 16-bit samples yields.
-__attribute__((target("avx2"))) inline __m256d trunc4(__m256d v) {
+TANDEM_TARGET("avx2") inline __m256d trunc4(__m256d v) {
     return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
 }
 
@@ -83,18 +90,18 @@ __attribute__((target("avx2"))) inline __m256d trunc4(__m256d v) {
 struct Accumulate4 {
     const double* s;
     __m256d acc;
-    __attribute__((target("avx2"))) void operator()(FrameIndex i, __m256d v) {
+    TANDEM_TARGET("avx2") void operator()(FrameIndex i, __m256d v) {
         acc = _mm256_add_pd(acc, _mm256_mul_pd(_mm256_loadu_pd(s + i), v));
     }
 };
 struct Store4 {
     double* m;
-    __attribute__((target("avx2"))) void operator()(FrameIndex i, __m256d v) { _mm256_storeu_pd(m + i, v); }
+    TANDEM_TARGET("avx2") void operator()(FrameIndex i, __m256d v) { _mm256_storeu_pd(m + i, v); }
 };
 struct Accumulate8 {
     const double* s;
     __m256d acc;
-    __attribute__((target("avx512f"))) void operator()(FrameIndex i, __m512d v) {
+    TANDEM_TARGET("avx512f") void operator()(FrameIndex i, __m512d v) {
         const __m512d prod = _mm512_mul_pd(_mm512_loadu_pd(s + i), v);
         acc = _mm256_add_pd(acc, _mm512_castpd512_pd256(prod));
         acc = _mm256_add_pd(acc, _mm512_extractf64x4_pd(prod, 1));
@@ -102,13 +109,13 @@ struct Accumulate8 {
 };
 struct Store8 {
     double* m;
-    __attribute__((target("avx512f"))) void operator()(FrameIndex i, __m512d v) { _mm512_storeu_pd(m + i, v); }
+    TANDEM_TARGET("avx512f") void operator()(FrameIndex i, __m512d v) { _mm512_storeu_pd(m + i, v); }
 };
 
 // Four stretched values from their fractions f and neighbours a (left) and b (right):
 // the plain loop's arithmetic, products and sum rounded one by one (no FMA).
 template <class Out>
-__attribute__((target("avx2,fma"))) inline void interpolate4(FrameIndex i, __m256d f, __m256d al, __m256d bl,
+TANDEM_TARGET("avx2,fma") inline void interpolate4(FrameIndex i, __m256d f, __m256d al, __m256d bl,
                                                             __m256d ar, __m256d br, Out& out) {
     const __m256d g = _mm256_sub_pd(_mm256_set1_pd(1.0), f);
     const __m256d lv = trunc4(_mm256_add_pd(_mm256_mul_pd(g, al), _mm256_mul_pd(f, bl)));
@@ -158,7 +165,7 @@ private:
 // One group of four at x = (i .. i + 3) * n with the neighbourhoods gathered (kSide 0)
 // or blended between two shifted loads.
 template <bool kDivide, int kSide, class Out>
-__attribute__((target("avx2,fma"))) inline void group4(const double* ml, const double* mr, FrameIndex i, __m256d x,
+TANDEM_TARGET("avx2,fma") inline void group4(const double* ml, const double* mr, FrameIndex i, __m256d x,
                                                       __m256d vL, __m256d vr, Out& out) {
     const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
     const __m256d pos = quotient4<kDivide>(x, vL, vr);
@@ -197,7 +204,7 @@ __attribute__((target("avx2,fma"))) inline void group4(const double* ml, const d
 // One group of four inside a run: the neighbourhoods of element i are pl[i], pl[i + 1]
 // (pl = ml + delta), the integer parts idx; x and idx move on to the next group.
 template <bool kDivide, class Out>
-__attribute__((target("avx2,fma"))) inline void runGroup4(const double* pl, const double* pr, FrameIndex i, __m256d& x,
+TANDEM_TARGET("avx2,fma") inline void runGroup4(const double* pl, const double* pr, FrameIndex i, __m256d& x,
                                                          __m256d& idx, __m256d step4n, __m256d vL, __m256d vr,
                                                          Out& out) {
     const __m256d f = _mm256_sub_pd(quotient4<kDivide>(x, vL, vr), idx);
@@ -216,7 +223,7 @@ __attribute__((target("avx2,fma"))) inline void runGroup4(const double* pl, cons
 // rounding; a group that holds such a point picks them with one blend per value
 // between two shifted loads. Any other stretch (kSide 0) gathers them.
 template <bool kDivide, int kSide, class Out>
-__attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, const double* mr, FrameIndex n,
+TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double* mr, FrameIndex n,
                                                            FrameIndex L, Out& out) {
     const __m256d vn = _mm256_set1_pd(static_cast<double>(n));
     const __m256d vL = _mm256_set1_pd(static_cast<double>(L));
@@ -258,61 +265,110 @@ __attribute__((target("avx2,fma"))) FrameIndex walkAvx2Side(const double* ml, co
 
 // Hands the stretched values of elements 0 .. 4k - 1 to out; returns 4k.
 template <bool kDivide, class Out>
-__attribute__((target("avx2,fma"))) FrameIndex walkAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                                                        Out& out) {
     if (L <= n && 3 * n < 4 * L) return walkAvx2Side<kDivide, 1>(ml, mr, n, L, out);
     if (n < L && 3 * n > 2 * L) return walkAvx2Side<kDivide, -1>(ml, mr, n, L, out);
     return walkAvx2Side<kDivide, 0>(ml, mr, n, L, out);
 }
 
-// Eight elements per step. Their neighbourhoods lie within 16 values of the first
-// index unless the stretch is extreme: two loads and a two-source permute pick them.
+// Eight stretched values, as interpolate4.
+template <class Out>
+TANDEM_TARGET("avx512f") inline void interpolate8(FrameIndex i, __m512d f, __m512d al, __m512d bl,
+                                                           __m512d ar, __m512d br, Out& out) {
+    constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+    const __m512d g = _mm512_sub_pd(_mm512_set1_pd(1.0), f);
+    const __m512d lv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, al), _mm512_mul_pd(f, bl)), kTrunc);
+    const __m512d rv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, ar), _mm512_mul_pd(f, br)), kTrunc);
+    out(i, _mm512_add_pd(lv, rv));
+}
+
+// One group of eight at x = (i .. i + 7) * n. Their neighbourhoods lie within 16 values
+// of the first index unless the stretch is extreme: two loads and a two-source permute
+// pick them.
 template <bool kDivide, class Out>
-__attribute__((target("avx512f,avx2"))) FrameIndex walkAvx512(const double* ml, const double* mr, FrameIndex n,
+TANDEM_TARGET("avx512f,avx2") inline void group8(const double* ml, const double* mr, FrameIndex i, __m512d x,
+                                                          __m512d vL, __m512d vr, Out& out) {
+    const __m512i next = _mm512_set1_epi64(1);
+    const __m256i lastSafe = _mm256_set1_epi32(14);
+    const __m512d pos = quotient8<kDivide>(x, vL, vr);
+    const __m256i idx = _mm512_cvttpd_epi32(pos);
+    const int first = _mm256_cvtsi256_si32(idx);
+    const __m256i rel = _mm256_sub_epi32(idx, _mm256_set1_epi32(first));
+    __m512d al, bl, ar, br;
+    if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(rel, lastSafe)) == 0) {
+        const __m512i a = _mm512_cvtepi32_epi64(rel);
+        const __m512i b = _mm512_add_epi64(a, next);
+        const __m512d l0 = _mm512_loadu_pd(ml + first), l1 = _mm512_loadu_pd(ml + first + 8);
+        const __m512d r0 = _mm512_loadu_pd(mr + first), r1 = _mm512_loadu_pd(mr + first + 8);
+        al = _mm512_permutex2var_pd(l0, a, l1);
+        bl = _mm512_permutex2var_pd(l0, b, l1);
+        ar = _mm512_permutex2var_pd(r0, a, r1);
+        br = _mm512_permutex2var_pd(r0, b, r1);
+    } else {
+        al = _mm512_i32gather_pd(idx, ml, 8);
+        bl = _mm512_i32gather_pd(idx, ml + 1, 8);
+        ar = _mm512_i32gather_pd(idx, mr, 8);
+        br = _mm512_i32gather_pd(idx, mr + 1, 8);
+    }
+    interpolate8(i, _mm512_sub_pd(pos, _mm512_cvtepi32_pd(idx)), al, bl, ar, br, out);
+}
+
+// One group of eight inside a run, as runGroup4.
+template <bool kDivide, class Out>
+TANDEM_TARGET("avx512f,avx2") inline void runGroup8(const double* pl, const double* pr, FrameIndex i,
+                                                             __m512d& x, __m512d& idx, __m512d step8n, __m512d vL,
+                                                             __m512d vr, Out& out) {
+    const __m512d f = _mm512_sub_pd(quotient8<kDivide>(x, vL, vr), idx);
+    interpolate8(i, f, _mm512_loadu_pd(pl + i), _mm512_loadu_pd(pl + i + 1), _mm512_loadu_pd(pr + i),
+                 _mm512_loadu_pd(pr + i + 1), out);
+    x = _mm512_add_pd(x, step8n);
+    idx = _mm512_add_pd(idx, _mm512_set1_pd(8.0));
+}
+
+// Eight elements per step: within the runs of DriftRuns plain consecutive loads, as in
+// walkAvx2Side, when the stretch is that of a search (2L / 3 < n < 4L / 3); the groups
+// that hold a change, and every group of other stretches, permute or gather.
+template <bool kDivide, class Out>
+TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const double* mr, FrameIndex n,
                                                              FrameIndex L, Out& out) {
     const __m512d vn = _mm512_set1_pd(static_cast<double>(n));
     const __m512d vL = _mm512_set1_pd(static_cast<double>(L));
     const __m512d vr = _mm512_set1_pd(1.0 / static_cast<double>(L));
-    const __m512d one = _mm512_set1_pd(1.0);
-    const __m512d step = _mm512_set1_pd(8.0);
-    const __m512i next = _mm512_set1_epi64(1);
-    const __m256i lastSafe = _mm256_set1_epi32(14);
-    constexpr int kTrunc = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
-    __m512d iv = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
+    const __m512d lane = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
+    // x = i * n, stepped by 8n (exact: integers below 2^53).
+    const __m512d step8n = _mm512_mul_pd(_mm512_set1_pd(8.0), vn);
+    __m512d x = _mm512_mul_pd(lane, vn);
     FrameIndex i = 0;
-    for (; i + 8 <= L; i += 8) {
-        const __m512d pos = quotient8<kDivide>(_mm512_mul_pd(iv, vn), vL, vr);
-        const __m256i idx = _mm512_cvttpd_epi32(pos);
-        const __m512d f = _mm512_sub_pd(pos, _mm512_cvtepi32_pd(idx));
-        const __m512d g = _mm512_sub_pd(one, f);
-        const int first = _mm256_cvtsi256_si32(idx);
-        const __m256i rel = _mm256_sub_epi32(idx, _mm256_set1_epi32(first));
-        __m512d al, bl, ar, br;
-        if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(rel, lastSafe)) == 0) {
-            const __m512i a = _mm512_cvtepi32_epi64(rel);
-            const __m512i b = _mm512_add_epi64(a, next);
-            const __m512d l0 = _mm512_loadu_pd(ml + first), l1 = _mm512_loadu_pd(ml + first + 8);
-            const __m512d r0 = _mm512_loadu_pd(mr + first), r1 = _mm512_loadu_pd(mr + first + 8);
-            al = _mm512_permutex2var_pd(l0, a, l1);
-            bl = _mm512_permutex2var_pd(l0, b, l1);
-            ar = _mm512_permutex2var_pd(r0, a, r1);
-            br = _mm512_permutex2var_pd(r0, b, r1);
-        } else {
-            al = _mm512_i32gather_pd(idx, ml, 8);
-            bl = _mm512_i32gather_pd(idx, ml + 1, 8);
-            ar = _mm512_i32gather_pd(idx, mr, 8);
-            br = _mm512_i32gather_pd(idx, mr + 1, 8);
+    if (!(3 * n < 4 * L && 3 * n > 2 * L)) {
+        for (; i + 8 <= L; i += 8, x = _mm512_add_pd(x, step8n)) group8<kDivide>(ml, mr, i, x, vL, vr, out);
+        return i;
+    }
+    DriftRuns runs(n, L);
+    while (i + 8 <= L) {
+        const double* pl = ml + runs.delta;
+        const double* pr = mr + runs.delta;
+        __m512d idx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(i + runs.delta)), lane);
+        const FrameIndex end = std::min(runs.next, L);
+        for (; i + 16 <= end; i += 16) {
+            runGroup8<kDivide>(pl, pr, i, x, idx, step8n, vL, vr, out);
+            runGroup8<kDivide>(pl, pr, i + 8, x, idx, step8n, vL, vr, out);
         }
-        const __m512d lv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, al), _mm512_mul_pd(f, bl)), kTrunc);
-        const __m512d rv = _mm512_roundscale_pd(_mm512_add_pd(_mm512_mul_pd(g, ar), _mm512_mul_pd(f, br)), kTrunc);
-        out(i, _mm512_add_pd(lv, rv));
-        iv = _mm512_add_pd(iv, step);
+        if (i + 8 <= end) {
+            runGroup8<kDivide>(pl, pr, i, x, idx, step8n, vL, vr, out);
+            i += 8;
+        }
+        if (i + 8 > L) break;
+        group8<kDivide>(ml, mr, i, x, vL, vr, out);
+        x = _mm512_add_pd(x, step8n);
+        i += 8;
+        while (runs.next <= i) runs.advance();
     }
     return i;
 }
 
 template <bool kDivide>
-__attribute__((target("avx2,fma"))) double scoreAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+TANDEM_TARGET("avx2,fma") double scoreAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                                                     const double* s) {
     Accumulate4 out{s, _mm256_setzero_pd()};
     const FrameIndex i = walkAvx2<kDivide>(ml, mr, n, L, out);
@@ -323,7 +379,7 @@ __attribute__((target("avx2,fma"))) double scoreAvx2(const double* ml, const dou
 
 // The eight products go into the four lanes as two steps of four, in order.
 template <bool kDivide>
-__attribute__((target("avx512f,avx2"))) double scoreAvx512(const double* ml, const double* mr, FrameIndex n,
+TANDEM_TARGET("avx512f,avx2") double scoreAvx512(const double* ml, const double* mr, FrameIndex n,
                                                            FrameIndex L, const double* s) {
     Accumulate8 out{s, _mm256_setzero_pd()};
     const FrameIndex i = walkAvx512<kDivide>(ml, mr, n, L, out);
@@ -338,21 +394,21 @@ void stretchPlainFrom(const double* ml, const double* mr, FrameIndex n, FrameInd
 }
 
 template <bool kDivide>
-__attribute__((target("avx2,fma"))) void stretchAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+TANDEM_TARGET("avx2,fma") void stretchAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                                                     double* m) {
     Store4 out{m};
     stretchPlainFrom(ml, mr, n, L, walkAvx2<kDivide>(ml, mr, n, L, out), m);
 }
 
 template <bool kDivide>
-__attribute__((target("avx512f,avx2"))) void stretchAvx512(const double* ml, const double* mr, FrameIndex n,
+TANDEM_TARGET("avx512f,avx2") void stretchAvx512(const double* ml, const double* mr, FrameIndex n,
                                                            FrameIndex L, double* m) {
     Store8 out{m};
     stretchPlainFrom(ml, mr, n, L, walkAvx512<kDivide>(ml, mr, n, L, out), m);
 }
 
 template <bool kDivide>
-__attribute__((target("avx2,fma"))) void positionsAvx2(FrameIndex n, FrameIndex L, double* pos) {
+TANDEM_TARGET("avx2,fma") void positionsAvx2(FrameIndex n, FrameIndex L, double* pos) {
     const __m256d vn = _mm256_set1_pd(static_cast<double>(n)), vL = _mm256_set1_pd(static_cast<double>(L));
     const __m256d vr = _mm256_set1_pd(1.0 / static_cast<double>(L));
     __m256d iv = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
@@ -363,7 +419,7 @@ __attribute__((target("avx2,fma"))) void positionsAvx2(FrameIndex n, FrameIndex 
 }
 
 template <bool kDivide>
-__attribute__((target("avx512f"))) void positionsAvx512(FrameIndex n, FrameIndex L, double* pos) {
+TANDEM_TARGET("avx512f") void positionsAvx512(FrameIndex n, FrameIndex L, double* pos) {
     const __m512d vn = _mm512_set1_pd(static_cast<double>(n)), vL = _mm512_set1_pd(static_cast<double>(L));
     const __m512d vr = _mm512_set1_pd(1.0 / static_cast<double>(L));
     __m512d iv = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
@@ -394,11 +450,15 @@ const Variant kVariants[] = {{scorePlain, stretchPlain, positionsPlain},
 
 const Variant& variant(StretchKernel kernel) { return kVariants[static_cast<int>(kernel)]; }
 
-bool runs(StretchKernel kernel) {
+bool runs([[maybe_unused]] StretchKernel kernel) {
+#ifdef TANDEM_EMULATED_SIMD
+    return true;
+#else
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     if (kernel == StretchKernel::Avx512 || kernel == StretchKernel::Avx512Divide)
         return avx2 && __builtin_cpu_supports("avx512f");
     return kernel == StretchKernel::Plain || avx2;
+#endif
 }
 
 StretchKernel detect() {
