@@ -5,11 +5,22 @@
 #include "core/Message.h"
 #include "core/Text.h"
 #include "sync/StoredPoints.h"
+#include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
 
-std::string secondsText(FrameIndex frames) { return Fixed(static_cast<double>(frames) / kSampleRate) + " s"; }
+// A point in seconds of its own file (the master and the slave may run at different rates).
+std::string secondsText(FrameIndex frames, const std::string& file) {
+    double rate = kSampleRate;
+    try {
+        const KWavefile probe(file, kPlaceBoth, false);
+        if (probe.Usable()) rate = probe.SampleRate;
+    } catch (const std::exception&) {
+        // Unreadable now: the job that follows says so; the message keeps the usual rate.
+    }
+    return Fixed(static_cast<double>(frames) / rate) + " s";
+}
 
 }  // namespace
 
@@ -41,7 +52,8 @@ std::string ResumeAtLastStoredPair(JobRequest& request) {
     request.masterSkip = m;
     request.slaveSkip = std::max<FrameIndex>(s, 0);
     request.resume = true;
-    return MessageText(Msg::Resuming, stored - 1, secondsText(request.masterSkip), secondsText(request.slaveSkip));
+    return MessageText(Msg::Resuming, stored - 1, secondsText(request.masterSkip, request.master),
+                       secondsText(request.slaveSkip, request.slave));
 }
 
 bool ContinuesPart(const JobRequest& previous, const JobRequest& next) {

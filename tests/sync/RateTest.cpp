@@ -1,7 +1,9 @@
 #include <cmath>
 #include <filesystem>
 
+#include "core/Text.h"
 #include "core/TimeBase.h"
+#include "sync/JobRequest.h"
 #include "sync/SignalMatch.h"
 #include "sync/SyncFixture.h"
 #include "sync/PatternSearch.h"
@@ -154,6 +156,14 @@ TEST_F(RatePair, mixed_pair_stores_points_in_each_files_own_frames_and_writes_fr
     const JobOutcome rebuilt = remix.Execute();
     ASSERT_TRUE(rebuilt.outputWritten) << rebuilt.error;
     EXPECT_TRUE(rebuilt.inStep) << rebuilt.checkSummary;
+
+    // Resuming names each lead-in in seconds of its own file.
+    JobRequest request{.master = master, .slave = slave, .rangeE = 200};
+    const std::string message = ResumeAtLastStoredPair(request);
+    ASSERT_TRUE(request.resume) << message;
+    for (const std::string& expected : {Fixed(static_cast<double>(request.masterSkip) / 48000.0) + " s（",
+                                       Fixed(static_cast<double>(request.slaveSkip) / 44100.0) + " s（"})
+        EXPECT_NE(message.find(expected), std::string::npos) << message;
 }
 
 }  // namespace
