@@ -44,14 +44,7 @@ void PlayExcerpt(ExcerptPlayer& player, const std::string& fileName, FrameIndex 
 }
 
 void PlaySkipPoint(ExcerptPlayer& player, const std::string& fileName, int skipCount, int bandLow, int bandHigh) {
-    int rate = kSampleRate;
-    try {
-        const KWavefile probe(fileName, kPlaceBoth, false);
-        if (probe.Usable()) rate = static_cast<int>(probe.SampleRate);
-    } catch (const std::exception&) {
-        // Unreadable: PlayExcerpt finds it so and stays silent.
-    }
-    const FrameSpan span = SkipPointExcerpt(skipCount, rate);
+    const FrameSpan span = SkipPointExcerpt(skipCount, static_cast<int>(HeaderSampleRate(fileName)));
     PlayExcerpt(player, fileName, span.start, span.end, bandLow, bandHigh);
 }
 

@@ -12,14 +12,7 @@ namespace {
 
 // A point in seconds of its own file (the master and the slave may run at different rates).
 std::string secondsText(FrameIndex frames, const std::string& file) {
-    double rate = kSampleRate;
-    try {
-        const KWavefile probe(file, kPlaceBoth, false);
-        if (probe.Usable()) rate = probe.SampleRate;
-    } catch (const std::exception&) {
-        // Unreadable now: the job that follows says so; the message keeps the usual rate.
-    }
-    return Fixed(static_cast<double>(frames) / rate) + " s";
+    return Fixed(static_cast<double>(frames) / HeaderSampleRate(file)) + " s";
 }
 
 }  // namespace

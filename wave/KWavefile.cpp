@@ -792,4 +792,14 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
 std::string KWavefile::fileBytesText() const { return fromMemory_ ? std::string() : std::to_string(FileSize); }
 std::string KWavefile::fileTimeText() const { return fromMemory_ ? std::string() : std::to_string(modifiedNs_); }
 
+std::uint32_t HeaderSampleRate(const std::string& fileName) {
+    try {
+        const KWavefile probe(fileName, kPlaceBoth, false);
+        if (probe.Usable()) return probe.SampleRate;
+    } catch (const std::exception&) {
+        // Unreadable: the caller's next step says so.
+    }
+    return kSampleRate;
+}
+
 }  // namespace tandem

@@ -170,4 +170,8 @@ private:
     ByteImage setAside_;
 };
 
+// The sample rate in fileName's header; kSampleRate when the file cannot be read or is
+// unusable now (whoever reads it next reports that).
+std::uint32_t HeaderSampleRate(const std::string& fileName);
+
 }  // namespace tandem
