@@ -125,6 +125,7 @@ int RunSync(const SyncArgs& a) {
     request.robustStart = !a.noRobustStart;
     request.anchorEnds = !a.noAnchorEnds;
     request.lockGuard = !a.noLockGuard;
+    request.coarseTrack = !a.noCoarseTrack;
     request.lowPriority = a.background;
     request.level = level;
     if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());

@@ -32,7 +32,8 @@ struct SyncArgs {
     ExpertValues expert;
     bool background = false;
     bool quiet = false;
-    bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false;  // all three: only the plain search
+    // All four: only the plain search.
+    bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false, noCoarseTrack = false;
     bool resume = false;  // lead-ins from the points a stopped or killed job left
 };
 

@@ -87,6 +87,7 @@ enum class Msg {
     // Job frame
     Equalising,
     Analysing,
+    Tracking,
     ProcessingTime,
     Elapsed,
     Remaining,
@@ -139,6 +140,7 @@ enum class Msg {
     CheckTooLittle,
     CheckWithin,
     CheckOff,
+    CheckUnmatched,
     CheckSeconds,
     ListSeparator,
     CheckMore,

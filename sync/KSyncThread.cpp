@@ -238,6 +238,7 @@ JobOutcome KSyncThread::runSync() {
     job_.RobustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
     job_.AnchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
     job_.LockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
     job_.Resume = request_.resume;
     AddLog("START:");
     if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {

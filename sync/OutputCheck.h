@@ -2,15 +2,17 @@
 // with its left (the master).
 //
 // Windows of 1 s, every 0.5 s. In each, the lag of the right channel behind the left is
-// the lag of the best normalised cross-correlation, either polarity, refined between
-// frames by a parabola. Lags near 0 are tried at full rate first; only where no clear
-// peak lies there is the window searched up to +-0.25 s (decimated, then refined at full
-// rate). A window where either channel is quiet (35 dB below the left's median window
-// level), or where the correlation is weak at every lag, is not measurable; it is left
-// out of the shares, not counted as a failure.
+// the lag of the best normalised cross-correlation near 0, either polarity, refined
+// between frames by a parabola. Where that peak is not clear, the window is measured on
+// the whitened correlation (2 s about the window, the common band, up to +-0.25 s):
+// where the best lag within +-3 frames is far weaker than the best anywhere, the window
+// is off by that lag; where nothing stands out anywhere although both channels hold
+// sound, the window is unmatched (the slave holds other material) and counts against
+// the result. Only a window where either channel is near silence (35 dB below the left's
+// median window level) is left out.
 //
-// The file is in step when at least 90 % of the measurable windows lie within +-1 ms and
-// enough of the windows where both channels hold sound are measurable.
+// The file is in step when at least 90 % of the windows with sound lie within +-1 ms,
+// no stretch of them is off by more than 1 ms, and none is unmatched for more than 2 s.
 //
 // Thread safety: plain functions; CheckAlignment splits its windows over ParallelFor.
 #pragma once
@@ -23,8 +25,8 @@
 namespace tandem {
 
 enum class CheckState {
-    Quiet,     // either channel near silence
-    Unclear,   // both hold sound, but no lag correlates clearly
+    Quiet,      // either channel near silence
+    Unmatched,  // both hold sound, but nothing matches within reach
     Measured,
 };
 
@@ -35,25 +37,28 @@ struct CheckWindow {
     double r = 0;           // signed normalised correlation at that lag (0 when quiet)
 };
 
-// A run of windows off by more than 2 frames (quiet or unclear windows between them, or
-// a single window in step, do not end it), from the first window's start to the last
+// A run of windows off by more than 2 frames or unmatched (quiet windows between them,
+// or a single window in step, do not end it), from the first window's start to the last
 // one's end.
 struct CheckStretch {
     double fromSeconds = 0, toSeconds = 0;
     int windows = 0;               // failing windows in it
     double largestLagFrames = 0;   // the lag of largest size in it, signed
+    int unmatched = 0;             // of its windows, those that matched nowhere
+    bool breaks = false;           // off by more than 1 ms, or unmatched for more than 2 s
 };
 
 struct AlignmentCheck {
     int sampleRate = 0;
     std::vector<CheckWindow> windows;
     int sounding = 0;                 // windows where both channels hold sound
-    int measured = 0;                 // of those, windows with a clear lag
-    double within2Frames = 0;         // share of the measured windows, 0..1
+    int measured = 0;                 // of those, windows with a lag (the rest matched nowhere)
+    double within2Frames = 0;         // share of the sounding windows, 0..1
     double within1Ms = 0;             // likewise
     double medianAbsLagFrames = 0;    // median |lag| of the measured windows
     std::vector<CheckStretch> worst;  // up to three longest failing stretches, in time order
     int failingStretches = 0;         // all of them
+    int breakingStretches = 0;        // of them, those that put the file out of step
     bool inStep = false;
     std::string error;                // the file could not be checked (then inStep is false)
 

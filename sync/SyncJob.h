@@ -55,12 +55,19 @@ struct SyncJob {
     // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
     // line and correlation, searched again or held where the chain lost the material.
     bool LockGuard = true;
+    // qzv.ini TandemEnv COARSE_TRACK: a whole-file track on whitened correlation first;
+    // the segment search follows it, and the lock guard's part is its own. Off, the
+    // search and the guard run as they did without it.
+    bool CoarseTrack = true;
     // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
     // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};
 
     // Written by the worker during the job, read by the front end after it.
     GuardCounts Guard;
+    int TrackPoints = 0;          // points taken from the coarse track (the fine search disagreed with it)
+    int TrackJumps = 0;           // pauses and lost material the track found
+    bool TrackFound = false;      // the track held; false: the search ran without it
     bool StartUndecided = false;  // the start check found no clear winner; the onset was kept
 };
 

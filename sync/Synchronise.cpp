@@ -1,6 +1,7 @@
 #include "sync/Synchronise.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "core/TimeBase.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
+#include "sync/CoarseTrack.h"
 #include "sync/EndAnchor.h"
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
@@ -86,6 +88,70 @@ void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const Stor
                                     slavePoints.at(i)));
 }
 
+// Where the fine search's end stands at least this high on the whitened correlation, as
+// a share of the best peak near the track, it is a match in its own right.
+constexpr double kKeepFineShare = 0.8;
+
+// How often the fine search's ends parted from the track lately: over a quarter of the
+// last 20 (4 s at 普) is no chance scatter of a good search but material on which the
+// plain score has no clear peak.
+class FineTrust {
+public:
+    void Note(bool parted) {
+        recent_[next_] = parted;
+        next_ = (next_ + 1) % recent_.size();
+    }
+    bool Unsure() const { return std::count(recent_.begin(), recent_.end(), true) * 4 > static_cast<long>(recent_.size()); }
+
+private:
+    std::array<bool, 20> recent_{};
+    std::size_t next_ = 0;
+};
+
+// Where a fresh chain starts on the track: at the master's onset, unless the slave
+// lacks the master's beginning there (the track has no evidence until later).
+FrameIndex trackStart(const CoarseTrack& track, FrameIndex onset) {
+    for (const TrackWindow& w : track.windows) {
+        if (w.evidence <= 0.0) continue;
+        const FrameIndex from = w.master - static_cast<FrameIndex>(track.rate) / 2;  // the window's first frame
+        return from > onset + static_cast<FrameIndex>(track.rate) / 4 ? w.master : onset;
+    }
+    return onset;
+}
+
+// The slave end of master segment [J, K) from the track, where the fine search's end
+// lies outside the track's uncertainty: the whitened correlation at the end first
+// (where reverberation or a narrow band leave the plain score no clear peak), then
+// the length search again around the track, then the track itself.
+FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& slave, SegmentSearch q, FrameIndex fineEnd,
+                        const std::vector<Frame>& segment, SyncProgress& progress) {
+    const double onTrack = track.SlaveAt(static_cast<double>(q.K));
+    const double fine = static_cast<double>(fineEnd);
+    const int reach = static_cast<int>(std::ceil(std::max(track.UncertaintyAt(static_cast<double>(q.K)), std::fabs(fine - onTrack)))) + 16;
+    double refined = 0.0, fineShare = 0.0;
+    if (RefineOnWhitened(master, slave, q.K, onTrack, track.RateAt(static_cast<double>(q.K)), reach, refined, &fine, &fineShare)) {
+        // Tonal or repeating material matches as well a period away: where the fine end
+        // is nearly as good a match, it is the track that is off by that period.
+        return fineShare >= kKeepFineShare ? fineEnd : std::llround(refined);
+    }
+    if (!segment.empty()) {
+        q.P = std::llround(onTrack);
+        q.rangeE = reach;
+        q.rangeS = 0;
+        q.F = -1;  // a length search only: the segment's start stays
+        q.options = 0;
+        StageBarState& bar = progress.StageBar(q.stage);
+        const int position = bar.Position.load(), max = bar.Max.load();
+        SearchResult r;
+        SearchSegment(q, slave, segment, progress, r);
+        bar.Position.store(position);
+        bar.Max.store(max);
+        const int G = -r.worst > r.best ? r.worstG : r.bestG;
+        if (std::abs(G) < q.rangeE - 2) return q.P + G;
+    }
+    return std::llround(onTrack);
+}
+
 }  // namespace
 
 TANDEM_CLONES("avx2")
@@ -139,6 +205,22 @@ void SynchroniseFiles(SyncRun& run) {
     const int startRangeS = static_cast<int>(time.Frames(kStartRange));
     job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
 
+    CoarseTrack track;
+    if (job.CoarseTrack) {
+        progress.SetMessageLine(MessageText(Msg::Tracking), 0);
+        track = BuildCoarseTrack(master, slave, TrackRequest{masterSkip, slaveSkip});
+        job.TrackFound = track.found;
+        if (track.found) {
+            int jumps = 0;
+            for (const TrackWindow& w : track.windows) jumps += w.jump && w.evidence > 0.0 ? 1 : 0;
+            job.TrackJumps = jumps;
+            AddLog("◎粗い追跡：窓 " + std::to_string(track.windows.size()) + "、不確かさ " + Fixed(track.uncertainty) + " フレーム、飛び " +
+                   std::to_string(jumps));
+        } else {
+            AddLog("◎粗い追跡：見つからず (" + track.why + ")");
+        }
+    }
+
     // A. Division of the master. Points before the end of the master lead-in survive.
     const int storedMaster = masterPoints.count();
     const int storedSlave = slavePoints.count();
@@ -152,7 +234,9 @@ void SynchroniseFiles(SyncRun& run) {
 
     FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, masterSkip, 100);
     RobustStart robust;
-    if (job.RobustStart && F0 == 0) {
+    if (track.found && !resume) {
+        D = trackStart(track, D);
+    } else if (job.RobustStart && F0 == 0) {
         const bool leadIn = masterSkip > 0 || slaveSkip > 0;
         const int startRange = leadIn ? std::max(job.RangeS, startRangeS) : job.RangeS;
         robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, slaveSkip, 100), startRange);
@@ -186,6 +270,8 @@ void SynchroniseFiles(SyncRun& run) {
     // B. Start of the search.
     int phase = 0;
     if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
+    // On the track the start is known to its uncertainty, wherever the lead-ins put it.
+    if (track.found && !resume) job.RangeS = static_cast<int>(std::ceil(track.uncertainty)) + 8;
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
@@ -201,6 +287,7 @@ void SynchroniseFiles(SyncRun& run) {
     } else {
         N = SearchSimilarPattern(slave, slaveSkip);
         if (robust.overridden) N = robust.slaveStart;
+        if (track.found) N = std::llround(track.SlaveAt(static_cast<double>(J)));
         const FrameIndex reference = FindSoundOnset(slave, slaveSkip, 100);
         AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
     }
@@ -239,11 +326,12 @@ void SynchroniseFiles(SyncRun& run) {
     int U = initialLookAhead;
 
     std::unique_ptr<LockGuard> guard;
-    if (job.LockGuard) {
+    if (job.LockGuard && !track.found) {
         guard = std::make_unique<LockGuard>(master, slave);
         if (resume) seedGuard(*guard, master, slave, masterPoints, slavePoints, F0);
     }
     int heldFrom = -1;  // first point carried since the lock was lost
+    FineTrust trustTrack;
 
     // C. Segment loop.
     int A = F0 + 1;
@@ -282,16 +370,21 @@ void SynchroniseFiles(SyncRun& run) {
         if (lookAhead) K = masterPoints.at(A + U - 1);
         const FrameIndex len = K - J;
         FrameIndex P = N + predictedLength(len, rate);
+        // The chain's prediction follows the track where the two part.
+        if (track.found) {
+            const double onTrack = track.SlaveAt(static_cast<double>(K));
+            if (std::fabs(static_cast<double>(P) - onTrack) > track.UncertaintyAt(static_cast<double>(K))) P = std::llround(onTrack);
+        }
         AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
                std::to_string(K));
         progress.SetMessageLine(MessageText(Msg::Segment, A - 1, A, seconds(J, time), seconds(K, time)), 0);
 
         WaveImage segment;
+        SegmentSearch q;
         if (len > 0 && master.MakeWaveImage(J, K, segment) != 0) {
             if (master.Average == 0)
                 throw SyncError(Msg::MasterSilent, master.FileName);
             MatchLevel(segment.frames, slave.Average, master.Average);
-            SegmentSearch q;
             q.rangeS = job.RangeS;
             q.rangeE = RE;
             q.extendWithin = static_cast<int>(time.Frames(5));
@@ -370,6 +463,33 @@ void SynchroniseFiles(SyncRun& run) {
         }
         std::string mark;
         if (anchor.shift != 0) mark = "ANCHOR" + signedText(slavePoints.ToFile(anchor.shift));
+        if (track.found) {
+            const bool off = std::fabs(static_cast<double>(P) - track.SlaveAt(static_cast<double>(K))) >
+                             track.UncertaintyAt(static_cast<double>(K));
+            FrameIndex onTrack = P;
+            if (off) {
+                // A look-ahead's image spans more than this segment: no length search again there.
+                SegmentSearch atEnd = q;
+                atEnd.K = K;
+                onTrack = endFromTrack(track, master, slave, atEnd, P, lookAhead ? std::vector<Frame>{} : segment.frames, progress);
+            } else if (trustTrack.Unsure()) {
+                // Where the fine search keeps parting from the track (reverberation, a narrow
+                // band), its ends inside the uncertainty are no surer than the others.
+                double refined = 0.0;
+                if (RefineOnWhitened(master, slave, K, track.SlaveAt(static_cast<double>(K)), track.RateAt(static_cast<double>(K)),
+                                     static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(K)))) + 16, refined) &&
+                    std::fabs(refined - static_cast<double>(P)) > 2.0)
+                    onTrack = std::llround(refined);
+            }
+            trustTrack.Note(onTrack != P);
+            if (onTrack != P) {
+                AddLog("◆追跡補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " + std::to_string(onTrack) + " (" +
+                       seconds(K, time) + " 秒)");
+                mark = "TRACK" + signedText(slavePoints.ToFile(onTrack - P));
+                P = onTrack;
+                ++job.TrackPoints;
+            }
+        }
         if (guard) {
             if (A == F) guard->Start(J, N);
             // A segment over a quiet passage has no neighbours to judge it by; its end was

@@ -136,6 +136,10 @@
         <translation>Analysing the sync points</translation>
     </message>
     <message>
+        <source>全体の粗い追跡</source>
+        <translation>Tracking the whole recording</translation>
+    </message>
+    <message>
         <source>処理時間=%1H %2M %3S %4ms</source>
         <translation>Processing time=%1H %2M %3S %4ms</translation>
     </message>
@@ -310,6 +314,10 @@
     <message>
         <source>、ずれ: %1</source>
         <translation>, off at %1</translation>
+    </message>
+    <message>
+        <source>、一致なし: %1</source>
+        <translation>, unmatched: %1</translation>
     </message>
     <message>
         <source>%1–%2 秒</source>
