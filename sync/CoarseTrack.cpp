@@ -44,7 +44,8 @@ constexpr double kOffsetWindowS = 5.0;    // of onset envelope
 constexpr double kOffsetReachS = 130.0;   // lead-ins differ by at least 120 s either way
 constexpr double kOffsetRateStep = 0.0025; // nine rates cover +-1 %; 0.125 % left is 6 ms over 5 s, under a hop
 constexpr int kOffsetRates = 4;
-constexpr int kOffsetPeaks = 8;           // loops repeat every second or two: keep their alternatives
+constexpr int kOffsetPeaks = 8;
+constexpr int kSpreadWindows = 16;        // the second look: windows over the whole master           // loops repeat every second or two: keep their alternatives
 constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; unrelated music stays below 0.2
 constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
 constexpr double kUncertaintySpanS = 10.0;
@@ -202,6 +203,7 @@ struct Line {
     double t0 = 0.0, lag0 = 0.0, slope = 0.0;  // lag(t) = lag0 + slope (t - t0)
     double score = 0.0;
     int support = 0;
+    std::vector<double> at;  // master seconds of the windows that agree
     double LagAt(double t) const { return lag0 + slope * (t - t0); }
 };
 
@@ -323,12 +325,26 @@ private:
         return env;
     }
 
+    // The offset from windows at the master's start and further in; where the slave
+    // lacks most of the master (it started much later), from windows spread over all of it.
     bool findOffset(const Levels& ml, const Levels& sl, Line& line) {
+        if (findOffsetAt(ml, sl, line, false)) return true;
+        const std::string first = why_;
+        if (findOffsetAt(ml, sl, line, true)) return true;
+        why_ = first;
+        return false;
+    }
+
+    bool findOffsetAt(const Levels& ml, const Levels& sl, Line& line, bool spread) {
         const int f2 = 4;
-        m2_ = decimate(m_, f2, 0.45 / f2);
-        s2_ = decimate(s_, f2, 0.45 / f2);
+        if (m2_.empty()) {
+            m2_ = decimate(m_, f2, 0.45 / f2);
+            s2_ = decimate(s_, f2, 0.45 / f2);
+            me_ = envelope(m_, masterLevel_);
+            se_ = envelope(s_, slaveLevel_);
+        }
         const double hopS = kEnvelopeHopS;
-        const std::vector<float> me = envelope(m_, masterLevel_), se = envelope(s_, slaveLevel_);
+        const std::vector<float>&me = me_, &se = se_;
         const int w = static_cast<int>(std::lround(kOffsetWindowS / hopS));
         const double total = static_cast<double>(m_.size()) / fd_;
         // Windows from where the master first holds sound, then further in.
@@ -337,8 +353,13 @@ private:
                ml.Rms(static_cast<FrameIndex>(first * fd_), static_cast<FrameIndex>((first + kOffsetWindowS) * fd_)) < masterQuiet_)
             first += 0.5;
         std::vector<double> times;
-        for (int i = 0; i < 4; ++i) times.push_back(first + kOffsetWindowS * i);
-        for (double f : {0.35, 0.65}) times.push_back(first + f * (total - first));
+        if (spread) {
+            const int n = std::clamp(static_cast<int>((total - first) / kOffsetWindowS), 1, kSpreadWindows);
+            for (int i = 0; i < n; ++i) times.push_back(first + (total - first - kOffsetWindowS) * i / std::max(1, n - 1));
+        } else {
+            for (int i = 0; i < 4; ++i) times.push_back(first + kOffsetWindowS * i);
+            for (double f : {0.35, 0.65}) times.push_back(first + f * (total - first));
+        }
         std::sort(times.begin(), times.end());
         times.erase(std::remove_if(times.begin(), times.end(), [&](double t) { return t + kOffsetWindowS > total; }), times.end());
         times.erase(std::unique(times.begin(), times.end(), [](double a, double b) { return std::fabs(a - b) < kOffsetWindowS; }),
@@ -396,16 +417,17 @@ private:
         // The lines that the most windows agree on, weighted by their correlation.
         std::vector<Line> lines;
         const auto consider = [&](const Candidate& a, double slope) {
-            Line l{a.t, a.lag, slope, 0.0, 0};
-            for (const auto& f : found) {
+            Line l{a.t, a.lag, slope, 0.0, 0, {}};
+            for (std::size_t i = 0; i < found.size(); ++i) {
                 double bestZ = 0.0;
-                for (const Candidate& c : f) {
+                for (const Candidate& c : found[i]) {
                     const double tol = 0.02 + 0.002 * std::fabs(c.t - a.t);
                     if (std::fabs(c.lag - l.LagAt(c.t)) <= tol) bestZ = std::max(bestZ, c.z);
                 }
                 if (bestZ > 0.0) {
                     ++l.support;
                     l.score += bestZ;
+                    l.at.push_back(times[i] + 0.5 * kOffsetWindowS);
                 }
             }
             lines.push_back(l);
@@ -422,7 +444,8 @@ private:
         std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
             return a.support != b.support ? a.support > b.support : a.score > b.score;
         });
-        const int needed = std::max(3, (windowsWithEvidence + 1) / 2);
+        // Spread over a master whose start the slave lacks, most windows find nothing real.
+        const int needed = spread ? 3 : std::max(3, (windowsWithEvidence + 1) / 2);
         if (lines.empty() || lines.front().support < needed) {
             why_ = "no offset agreed by several windows (" + std::to_string(lines.empty() ? 0 : lines.front().support) + " of " +
                    std::to_string(windowsWithEvidence) + ")";
@@ -442,13 +465,20 @@ private:
             Scratch x(*this);
             for (std::size_t d = begin; d < end; ++d) {
                 const Line& l = distinct[d];
-                for (std::size_t i = 0; i < std::min<std::size_t>(times.size(), 4); ++i) {
-                    const double t = times[i] + 0.5 * kOffsetWindowS;
+                int held = 0;
+                double z = 0.0;
+                for (std::size_t i = 0; i < std::min<std::size_t>(l.at.size(), 4); ++i) {
+                    const double t = l.at[i];
                     const FrameIndex mc = static_cast<FrameIndex>(std::lround(t * fd_));
                     double slope = l.slope;
                     std::vector<TrackPeak> peaks;
-                    if (relock(x, mc, l.LagAt(t), slope, peaks, 2)) verified[d] += peaks.front().z;
+                    if (relock(x, mc, l.LagAt(t), slope, peaks, 2)) {
+                        ++held;
+                        z += peaks.front().z;
+                    }
                 }
+                // One window that happens to match is no offset.
+                verified[d] = held >= 2 ? z : 0.0;
             }
         });
         // Places whose evidence ties (within 10 %) cannot be told apart; the one nearest
@@ -563,9 +593,9 @@ private:
                 if (den > 0.0) slopeNow = std::clamp((cnt * stl - st * sl2) / den, -kMaxRateOffset, kMaxRateOffset);
             }
         };
-        for (std::size_t c0 = 0; c0 < centres.size(); c0 += chunk) {
-            std::size_t c1 = std::min(centres.size(), c0 + chunk);
-            if (!locked) c1 = c0 + 1;  // one window at a time until the rate is known
+        for (std::size_t c0 = 0, c1 = 0; c0 < centres.size(); c0 = c1) {
+            // One window at a time until the rate is known.
+            c1 = locked ? std::min(centres.size(), c0 + chunk) : c0 + 1;
             ParallelFor(c1 - c0, [&](std::size_t begin, std::size_t end) {
                 Scratch x(*this);
                 for (std::size_t k = c0 + begin; k < c0 + end; ++k) {
@@ -599,6 +629,14 @@ private:
                         if (relock(mine, centres[k], lag, slope, peaks)) {
                             tw.peaks = std::move(peaks);
                             slopeNow = slope;
+                            lag = tw.peaks.front().lag / fs_;
+                        }
+                        // The windows lost since the jump hold the new lag too: looked at
+                        // there, they place the jump to within a window.
+                        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
+                            if (!track.windows[b].sounding) continue;
+                            const double back = lag + slopeNow * (masterSeconds(centres[b]) - t);
+                            track.windows[b].peaks = correlateWindow(mine, centres[b], back, slopeNow);
                         }
                         locked = true;
                         lostWindows = 0;
@@ -798,6 +836,7 @@ private:
     double masterLevel_ = 1.0, slaveLevel_ = 1.0;  // median window levels
     std::vector<float> m_, s_;
     std::vector<float> m2_, s2_;  // the same at a quarter of the rate, for the wide looks
+    std::vector<float> me_, se_;  // onset envelopes
     double initialSlope_ = 0.0;
     std::string why_;
 };

@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <system_error>
@@ -167,8 +168,35 @@ bool mixKeepsSidesApart(const MixSettings& mix) {
     return mix[1] == -90 && mix[3] == -90 && mix[5] == 90 && mix[7] == 90 && mix[0] + mix[2] > 0 && mix[4] + mix[6] > 0;
 }
 
-void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile) {
-    if (!outcome.outputWritten) return;
+// The check's rows of the track picture.
+std::string checkRows(const AlignmentCheck& check) {
+    std::string rows;
+    const double oneMs = check.sampleRate / 1000.0;
+    for (const CheckWindow& w : check.windows) {
+        const bool measured = w.state == CheckState::Measured;
+        const char* verdict = w.state == CheckState::Quiet ? "quiet"
+                              : !measured                   ? "unmatched"
+                              : std::fabs(w.lagFrames) > oneMs ? "off"
+                                                               : "in step";
+        rows += "check," + Fixed(static_cast<double>(w.start) / check.sampleRate) + ",,," +
+                (measured ? Fixed(w.lagFrames, 2) : std::string()) + "," + verdict + "\n";
+    }
+    return rows;
+}
+
+void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile, const std::string& trackRows) {
+    outcome.trackCsv = "kind,master_s,slave_s,rate_ppm,evidence,verdict\n" + trackRows;
+    const auto writeTrack = [&] {
+        if ((progress.JobOptions() & kOptResultCsv) == 0 || trackRows.empty()) return;
+        const std::string path = ProgramFolder() + BaseName(slaveFile) + ".Track.csv";
+        CsvFile file = CreateReport(path);
+        WriteReport(file, outcome.trackCsv);
+        FinishReport(file, path);
+    };
+    if (!outcome.outputWritten) {
+        attempt(outcome, progress, writeTrack);
+        return;
+    }
     progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
     const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
     outcome.checked = check.error.empty();
@@ -180,6 +208,8 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
     progress.SetMessageLine(outcome.checkSummary, 0);
     if ((progress.JobOptions() & kOptResultCsv) != 0 && outcome.checked)
         attempt(outcome, progress, [&] { WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv"); });
+    if (outcome.checked) outcome.trackCsv += checkRows(check);
+    attempt(outcome, progress, writeTrack);
 }
 
 // What the start check and the lock guard did, for the summary; an undecided start is
@@ -365,7 +395,7 @@ JobOutcome KSyncThread::runSync() {
         master.reset();
         slave.reset();
         slaveImage.reset();
-        checkOutput(outcome, progress_, request_.slave);
+        checkOutput(outcome, progress_, request_.slave, job_.TrackRows);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
@@ -403,7 +433,7 @@ JobOutcome KSyncThread::runOutputOnly() {
         return outcome;
     }
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
-    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave);
+    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave, {});
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;
 }

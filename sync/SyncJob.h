@@ -68,6 +68,7 @@ struct SyncJob {
     int TrackPoints = 0;          // points taken from the coarse track (the fine search disagreed with it)
     int TrackJumps = 0;           // pauses and lost material the track found
     bool TrackFound = false;      // the track held; false: the search ran without it
+    std::string TrackRows;        // the track's and the points' rows of <slave>.Track.csv
     bool StartUndecided = false;  // the start check found no clear winner; the onset was kept
 };
 

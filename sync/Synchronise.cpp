@@ -108,6 +108,31 @@ private:
     std::size_t next_ = 0;
 };
 
+// The track's and the stored points' rows of the track picture (see JobOutcome::trackCsv).
+std::string trackRows(const CoarseTrack& track, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
+                      const std::vector<std::string>& marks, const TimeBase& time) {
+    std::string rows;
+    const auto ppm = [](double rate) { return Fixed((rate - 1.0) * 1e6, 1); };
+    if (track.found) {
+        for (const TrackWindow& w : track.windows) {
+            const double m = static_cast<double>(w.master);
+            rows += "track," + Fixed(time.ToSeconds(w.master)) + "," + Fixed(track.SlaveAt(m) / time.Rate()) + "," +
+                    ppm(track.RateAt(m)) + "," + (w.evidence > 0.0 ? Fixed(w.evidence, 1) : std::string()) + "," +
+                    (w.jump && w.evidence > 0.0 ? "jump" : "") + "\n";
+        }
+    }
+    const int n = std::min(masterPoints.count(), slavePoints.count());
+    for (int i = 0; i < n; ++i) {
+        const FrameIndex m = masterPoints.at(i), s = slavePoints.at(i);
+        std::string rate;
+        if (i > 0 && m > masterPoints.at(i - 1))
+            rate = ppm(static_cast<double>(s - slavePoints.at(i - 1)) / static_cast<double>(m - masterPoints.at(i - 1)));
+        const std::string mark = i < static_cast<int>(marks.size()) ? marks[static_cast<std::size_t>(i)] : std::string();
+        rows += "point," + Fixed(time.ToSeconds(m)) + "," + Fixed(time.ToSeconds(s)) + "," + rate + ",," + mark + "\n";
+    }
+    return rows;
+}
+
 // Where a fresh chain starts on the track: at the master's onset, unless the slave
 // lacks the master's beginning there (the track has no evidence until later).
 FrameIndex trackStart(const CoarseTrack& track, FrameIndex onset) {
@@ -332,6 +357,7 @@ void SynchroniseFiles(SyncRun& run) {
     }
     int heldFrom = -1;  // first point carried since the lock was lost
     FineTrust trustTrack;
+    std::vector<std::string> marks;  // the result CSV's ninth field of each point searched
 
     // C. Segment loop.
     int A = F0 + 1;
@@ -518,6 +544,8 @@ void SynchroniseFiles(SyncRun& run) {
         }
         AddLog("予想RATE：" + Fixed(rate));
 
+        if (static_cast<int>(marks.size()) <= A) marks.resize(static_cast<std::size_t>(A) + 1);
+        marks[static_cast<std::size_t>(A)] = mark;
         if (A == F) {
             progress.StageBar(0).Marker.store(kStageFinished);
             slavePoints.set(F - 1, N);
@@ -533,6 +561,7 @@ void SynchroniseFiles(SyncRun& run) {
 
     // D. After the loop.
     FinishReport(resultCsv, reportBase + ".Result.csv");
+    job.TrackRows = trackRows(track, masterPoints, slavePoints, marks, time);
     if (guard) {
         job.Guard = guard->Counts();
         if (job.Guard.lost > 0 || job.Guard.corrected > 0)
