@@ -110,4 +110,10 @@ std::size_t FastFftSize(std::size_t n) {
     return best < 2 ? 2 : best + (best % 2);
 }
 
+std::size_t TransformSize(std::size_t n) {
+    std::size_t p = 2;
+    while (p < n) p *= 2;
+    return p <= 65536 ? p : FastFftSize(n);
+}
+
 }  // namespace tandem

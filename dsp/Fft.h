@@ -43,5 +43,8 @@ private:
 
 // The smallest size of at least n whose factors are 2, 3 and 5 (fast in FFTW).
 std::size_t FastFftSize(std::size_t n);
+// The size to transform n values in: FFTW's estimated plans run fastest at powers of
+// two; past 64 Ki the padding costs more than the odd factors.
+std::size_t TransformSize(std::size_t n);
 
 }  // namespace tandem

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -80,6 +81,21 @@ std::vector<float> lowPassTaps(double cutoff, int half) {
     }
     for (float& t : taps) t = static_cast<float>(t / total);
     return taps;
+}
+
+// The natural logarithm of y >= 1 to about 1e-6, from the exponent's bits and an odd
+// series in (m - 1) / (m + 1) for the mantissa m in [1, 2): the envelope takes one a bin
+// a frame, and the library's log1pf was a fifth of the track's time.
+inline float logOf(float y) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &y, sizeof bits);
+    const int exponent = static_cast<int>((bits >> 23) & 0xff) - 127;
+    bits = (bits & 0x7fffffu) | 0x3f800000u;
+    float m;
+    std::memcpy(&m, &bits, sizeof m);
+    const float t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
+    const float series = 2.0f * t * (1.0f + t2 * (1.0f / 3.0f + t2 * (0.2f + t2 * (1.0f / 7.0f + t2 * (1.0f / 9.0f + t2 / 11.0f)))));
+    return series + static_cast<float>(exponent) * 0.69314718f;
 }
 
 // y[k] = sum_j taps[j] x[k * factor + j] for k < count (x holds what that reads), as a
@@ -191,6 +207,57 @@ public:
 
 private:
     std::vector<double> sums_;
+};
+
+// Pearson r of a pattern of n values against stretch[l .. l + n) for l < lags: the
+// products by one transform of the stretch and one per pattern, the stretch's sums by
+// prefix sums. Many rates' patterns meet one stretch.
+class Pearson {
+public:
+    Pearson(const float* stretch, std::size_t n, int lags)
+        : n_(n), lags_(lags), fft_(TransformSize(n + static_cast<std::size_t>(lags))), sum_(static_cast<std::size_t>(lags) + n, 0.0),
+          sq_(sum_.size(), 0.0) {
+        FftReals x = AllocReals(fft_.Size());
+        S_ = AllocBins(fft_.Bins());
+        const std::size_t m = n + static_cast<std::size_t>(lags) - 1;
+        for (std::size_t i = 0; i < fft_.Size(); ++i) x[i] = i < m ? stretch[i] : 0.0f;
+        fft_.Forward(x.get(), S_.get());
+        for (std::size_t i = 0; i < m; ++i) {
+            sum_[i + 1] = sum_[i] + stretch[i];
+            sq_[i + 1] = sq_[i] + static_cast<double>(stretch[i]) * stretch[i];
+        }
+    }
+    void Run(const std::vector<float>& pattern, std::vector<float>& r) const {
+        FftReals x = AllocReals(fft_.Size());
+        FftBins P = AllocBins(fft_.Bins());
+        double ps = 0.0, pq = 0.0;
+        for (std::size_t i = 0; i < fft_.Size(); ++i) {
+            const float v = i < n_ ? pattern[i] : 0.0f;
+            x[i] = v;
+            ps += v;
+            pq += static_cast<double>(v) * v;
+        }
+        fft_.Forward(x.get(), P.get());
+        for (std::size_t k = 0; k < fft_.Bins(); ++k) P[k] = std::conj(P[k]) * S_[k];
+        fft_.Inverse(P.get(), x.get());
+        const double n = static_cast<double>(n_), pv = pq - ps * ps / n;
+        r.assign(static_cast<std::size_t>(lags_), 0.0f);
+        if (pv <= 0.0) return;
+        for (int l = 0; l < lags_; ++l) {
+            const std::size_t a = static_cast<std::size_t>(l), b = a + n_;
+            const double ss = sum_[b] - sum_[a], sv = (sq_[b] - sq_[a]) - ss * ss / n;
+            if (sv <= 1e-9 * (sq_[b] - sq_[a]) || sv <= 0.0) continue;
+            const double dot = static_cast<double>(x[a]) / static_cast<double>(fft_.Size());
+            r[a] = static_cast<float>((dot - ps * ss / n) / std::sqrt(pv * sv));
+        }
+    }
+
+private:
+    std::size_t n_;
+    int lags_;
+    RealFft fft_;
+    FftBins S_;
+    std::vector<double> sum_, sq_;
 };
 
 struct Candidate {
@@ -305,7 +372,10 @@ private:
             for (std::size_t f = begin == 0 ? 0 : begin - 1; f < end; ++f) {
                 for (std::size_t i = 0; i < frame; ++i) in[i] = x[f * hop + i] * window[i];
                 fft.Forward(in.get(), out.get());
-                for (std::size_t k = lo; k <= hi; ++k) cur[k] = std::log1p(std::abs(out[k]) * scale);
+                for (std::size_t k = lo; k <= hi; ++k) {
+                    const float power = out[k].real() * out[k].real() + out[k].imag() * out[k].imag();
+                    cur[k] = logOf(1.0f + std::sqrt(power) * scale);
+                }
                 if (f >= begin && f > 0) {
                     float sum = 0.0f;
                     for (std::size_t k = lo; k <= hi; ++k) sum += std::max(0.0f, cur[k] - prev[k]);
@@ -381,6 +451,8 @@ private:
                 const int s1 = std::min(static_cast<int>(se.size()), mi + reach + w);
                 if (s1 - s0 <= w) continue;
                 const int lags = s1 - s0 - w + 1;
+                const Pearson pearson(se.data() + s0, static_cast<std::size_t>(w), lags);
+                std::vector<float> cf;
                 std::vector<std::pair<double, Candidate>> best;  // (r, candidate)
                 for (int r = -kOffsetRates; r <= kOffsetRates; ++r) {
                     const double step = 1.0 + r * kOffsetRateStep;
@@ -393,11 +465,8 @@ private:
                         const float b = p + 1 >= 0 && p + 1 < static_cast<int>(me.size()) ? me[static_cast<std::size_t>(p + 1)] : 0.0f;
                         pattern[static_cast<std::size_t>(k)] = a + fr * (b - a);
                     }
-                    const std::vector<double> pd(pattern.begin(), pattern.end());
-                    const std::vector<double> sd(se.begin() + s0, se.begin() + s1);
-                    const std::vector<double> rr = Correlations(pd, sd, lags);
+                    pearson.Run(pattern, cf);
                     // The best few lags of this rate, a main lobe apart.
-                    std::vector<float> cf(rr.begin(), rr.end());
                     for (const CorrelationPeak& p : BestPeaks(cf, 3, kOffsetPeaks)) {
                         const double slaveMid = s0 + p.index + 0.5 * w;
                         best.push_back({p.height, {centre * hopS, (slaveMid - centre) * hopS, p.height}});

@@ -181,19 +181,8 @@ LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>&
     return peak;
 }
 
-namespace {
-
-// FFTW's estimated plans run fastest at powers of two; past 64 Ki the padding costs more.
-std::size_t transformSize(std::size_t n) {
-    std::size_t p = 2;
-    while (p < n) p *= 2;
-    return p <= 65536 ? p : FastFftSize(n);
-}
-
-}  // namespace
-
 WhitenedCorrelation::WhitenedCorrelation(std::size_t patternLength, int lags, double rate, double lowHz, double highHz)
-    : fft_(transformSize(patternLength + static_cast<std::size_t>(lags))), lags_(lags), pattern_(patternLength) {
+    : fft_(TransformSize(patternLength + static_cast<std::size_t>(lags))), lags_(lags), pattern_(patternLength) {
     const double binHz = rate / static_cast<double>(fft_.Size());
     lo_ = static_cast<std::size_t>(std::ceil(lowHz / binHz));
     hi_ = std::min(fft_.Bins() - 1, static_cast<std::size_t>(std::floor(std::min(highHz, 0.45 * rate) / binHz)));
