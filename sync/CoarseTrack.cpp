@@ -30,6 +30,7 @@ constexpr double kWindowS = 1.0;          // a 1 s window keeps 70 % of a 0.5 Hz
 constexpr double kHopS = 0.5;
 constexpr double kReachS = 0.2;           // around the prediction: 1 %/s for 2 s of chunk is 20 ms
 constexpr int kPeaks = 3;
+constexpr double kFollowShare = 0.4;      // of the recent windows' median z
 constexpr double kSlopeSpanS = 4.0;       // the recent rate: 1 %/s for 4 s is 4 % of rate... bounded by the relock
 constexpr double kMainLobeS = 0.003;      // peaks closer than this are one peak
 constexpr double kEvidenceZ = 6.0;        // 3,500 lags of noise exceed 4 sigma about once; 6 is a match
@@ -641,9 +642,21 @@ private:
         int lostWindows = 0;
         Scratch mine(*this);
         const auto predict = [&](double t) { return lagNow + slopeNow * (t - tNow); };
+        std::vector<double> strengths;  // z of the windows the prediction followed lately
         const auto accept = [&](std::size_t k, bool restart) {
             const double t = masterSeconds(centres[k]);
             const double lag = track.windows[k].peaks.front().lag / fs_;
+            const double z = track.windows[k].peaks.front().z;
+            // A weak window stays a candidate for the path, but the prediction follows only
+            // windows about as clear as the recent ones: a few weak ones in a row (a quiet
+            // passage under wow) would walk it off the music.
+            if (!restart && !strengths.empty()) {
+                std::vector<double> sorted = strengths;
+                std::sort(sorted.begin(), sorted.end());
+                if (z < kFollowShare * sorted[sorted.size() / 2]) return;
+            }
+            strengths.push_back(z);
+            if (strengths.size() > 20) strengths.erase(strengths.begin());
             if (restart) recent.clear();
             recent.emplace_back(t, lag);
             while (!recent.empty() && recent.front().first < t - kSlopeSpanS) recent.erase(recent.begin());
@@ -695,11 +708,14 @@ private:
                     if (lostWindows >= 4 && lostWindows % 4 == 0 && widen(tw, centres[k], predict(t))) {
                         double lag = tw.peaks.front().lag / fs_;
                         std::vector<TrackPeak> peaks;
-                        if (relock(mine, centres[k], lag, slope, peaks)) {
-                            tw.peaks = std::move(peaks);
-                            slopeNow = slope;
-                            lag = tw.peaks.front().lag / fs_;
+                        // A place found far off must hold on the full-rate copy too.
+                        if (!relock(mine, centres[k], lag, slope, peaks)) {
+                            tw.peaks.clear();
+                            continue;
                         }
+                        tw.peaks = std::move(peaks);
+                        slopeNow = slope;
+                        lag = tw.peaks.front().lag / fs_;
                         // The windows lost since the jump hold the new lag too: looked at
                         // there, they place the jump to within a window.
                         for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
