@@ -296,7 +296,8 @@ void SynchroniseFiles(SyncRun& run) {
     int phase = 0;
     if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
     // On the track the start is known to its uncertainty, wherever the lead-ins put it.
-    if (track.found && !resume) job.RangeS = static_cast<int>(std::ceil(track.uncertainty)) + 8;
+    if (track.found && !resume)
+        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
