@@ -33,13 +33,10 @@ constexpr int kClimbs = 4;  // re-centrings on a peak found at the edge of those
 constexpr double kQuietDb = 35.0;
 // Below this |r| at its best lag a window tells nothing (the eval scorer's "weak").
 constexpr double kWeak = 0.3;
-// A peak near 0 this strong is taken without the wide search. The wide search exists for
-// windows that are off by more than a few frames; where the near peak is this clear, a
-// far one that beats it would be one period of a tone away, which the tie rule would
-// send back to the near one anyway.
+// A peak near 0 this strong is taken without the whitened measure, which exists for
+// windows that are off by more than a few frames, rooms and narrow bands; where the
+// near peak is this clear, a far one that beats it would be one period of a tone away.
 constexpr double kSure = 0.6;
-// Peaks within this of the best are a tie (a sustained tone): the one nearest 0 is taken.
-constexpr double kTie = 0.005;
 constexpr double kInStepFrames = 2.0;  // frames at 44.1 kHz
 // The verdict: at least this share of the windows with sound within +-1 ms.
 constexpr double kInStepShare = 0.90;
