@@ -36,9 +36,13 @@ constexpr double kMainLobeS = 0.003;      // peaks closer than this are one peak
 constexpr double kEvidenceZ = 6.0;        // 3,500 lags of noise exceed 4 sigma about once; 6 is a match
 constexpr double kQuietDb = 40.0;         // below a file's median window level: near silence
 constexpr double kMaxRateChange = 0.01;   // per second: speed controls, re-locking clocks, tape wow (0.3 % at 0.5 Hz)
+// In all, a rate moves by about half a percent: a deck's speed control from one setting
+// to the next, a clock re-locking, tape wow swinging +-0.3 %. More is charged as a jump.
+constexpr double kMaxRateStep = 0.005;
 constexpr double kLagNoiseS = 0.00005;    // spread of a window's lag on clean music (2 frames at 44.1 kHz)
 constexpr double kJumpCharge = 25.0;      // about two windows of good evidence
 constexpr double kSkipCharge = 1.0;       // leaving a window's evidence off the path
+constexpr double kBendCharge = 2.0;       // a bend as large as the allowance: a third of a weak window's evidence
 constexpr double kMaxJumpS = 10.0;        // pauses, dropouts and lost samples up to 10 s
 constexpr double kMaxRateOffset = 0.05;   // 5 %: beyond any clock, and the rate sweep's reach
 constexpr double kEnvelopeHopS = 0.01;
@@ -51,6 +55,8 @@ constexpr int kSpreadWindows = 16;        // the second look: windows over the w
 constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; unrelated music stays below 0.2
 constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
 constexpr double kUncertaintySpanS = 10.0;
+// 0.3 % of wow at 0.5 Hz swings the lag by 0.95 ms, which a 1 s window follows to 70 %.
+constexpr double kMaxUncertaintyS = 0.0012;
 constexpr double kOutlierS = 0.001;       // a weak window 1 ms off its strong neighbours' line is noise
 
 double median(std::vector<double> v) {
@@ -820,13 +826,18 @@ private:
                         // What a rate change of 1 %/s moves the lag by: half of it over this
                         // step squared, and as much again for the slope, which the last step
                         // measured at its middle; and the lags' own noise carried by that slope.
+                        // Over a long gap the rate cannot keep changing: it moves by at most
+                        // kMaxRateStep in all, so the lag by that much a second.
                         const double allowance =
-                            kMaxRateChange * dt * (dt + prev.span) * 0.5 * fs_ + 3.0 * noise * (1.0 + dt / prev.span);
-                        double charge = 0.0;
+                            std::min(kMaxRateChange * dt * (dt + prev.span) * 0.5, kMaxRateStep * dt) * fs_ +
+                            3.0 * noise * (1.0 + dt / prev.span);
+                        // Within the allowance a bend costs a little, so that among weak
+                        // peaks the straighter way wins; past it, up to a jump's charge.
+                        double charge = kBendCharge * std::min(1.0, (dev / allowance) * (dev / allowance));
                         bool jump = false;
                         if (dev > allowance) {
                             const double x = (dev - allowance) / allowance;
-                            charge = std::min(kJumpCharge, kJumpCharge * x * x);
+                            charge += std::min(kJumpCharge, kJumpCharge * x * x);
                             jump = x >= 1.0;
                         }
                         const double score = prev.score - charge - kSkipCharge * (d - 1) + here;
@@ -911,7 +922,9 @@ private:
                 std::lower_bound(on.begin(), on.end(), k) - on.begin());
             for (std::size_t i = at > 0 ? at - 1 : 0; i < std::min(on.size(), at + 1); ++i)
                 if (residual[i] > 0.0) bend = std::max(bend, residual[i]);
-            w.uncertainty = floor + std::max(3.0 * 1.4826 * median(near), 2.0 * bend);
+            // Never more than the wow bound: past it the path is not uncertain but broken
+            // there (a jump it placed a window off), and the fine search must not be let loose.
+            w.uncertainty = std::min(floor + std::max(3.0 * 1.4826 * median(near), 2.0 * bend), kMaxUncertaintyS * fs_);
             track.uncertainty = std::max(track.uncertainty, w.uncertainty);
         }
     }
