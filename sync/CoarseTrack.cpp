@@ -55,8 +55,6 @@ constexpr int kSpreadWindows = 16;        // the second look: windows over the w
 constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; unrelated music stays below 0.2
 constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
 constexpr double kUncertaintySpanS = 10.0;
-// 0.3 % of wow at 0.5 Hz swings the lag by 0.95 ms, which a 1 s window follows to 70 %.
-constexpr double kMaxUncertaintyS = 0.0012;
 constexpr double kOutlierS = 0.001;       // a weak window 1 ms off its strong neighbours' line is noise
 
 double median(std::vector<double> v) {
@@ -922,9 +920,7 @@ private:
                 std::lower_bound(on.begin(), on.end(), k) - on.begin());
             for (std::size_t i = at > 0 ? at - 1 : 0; i < std::min(on.size(), at + 1); ++i)
                 if (residual[i] > 0.0) bend = std::max(bend, residual[i]);
-            // Never more than the wow bound: past it the path is not uncertain but broken
-            // there (a jump it placed a window off), and the fine search must not be let loose.
-            w.uncertainty = std::min(floor + std::max(3.0 * 1.4826 * median(near), 2.0 * bend), kMaxUncertaintyS * fs_);
+            w.uncertainty = floor + std::max(3.0 * 1.4826 * median(near), 2.0 * bend);
             track.uncertainty = std::max(track.uncertainty, w.uncertainty);
         }
     }

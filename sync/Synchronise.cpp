@@ -90,9 +90,9 @@ void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const Stor
 
 // Where the fine search's end stands at least this high on the whitened correlation, as
 // a share of the best peak near the track, it is a match in its own right: a tone's
-// periods match about equally, while a room's reflections stay below 0.6 of the direct
-// sound.
-constexpr double kKeepFineShare = 0.9;
+// periods match about equally, while a room's single reflections stay below 0.6 of the
+// direct sound.
+constexpr double kKeepFineShare = 0.8;
 
 // How often the fine search's ends parted from the track lately: over a quarter of the
 // last 20 (4 s at 普) is no chance scatter of a good search but material on which the
@@ -154,9 +154,13 @@ FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& 
                         const std::vector<Frame>& segment, SyncProgress& progress) {
     const double onTrack = track.SlaveAt(static_cast<double>(q.K));
     const double fine = static_cast<double>(fineEnd);
+    // The whitened peak is looked for as far as the fine end (the track can be the one that
+    // is off, next to a jump); the length search again only within the track's uncertainty.
     const int reach = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(q.K)))) + 16;
+    const int peakReach = std::max(reach, static_cast<int>(std::ceil(std::fabs(fine - onTrack))) + 16);
     double refined = 0.0, fineShare = 0.0;
-    if (RefineOnWhitened(master, slave, q.K, onTrack, track.RateAt(static_cast<double>(q.K)), reach, refined, &fine, &fineShare)) {
+    if (RefineOnWhitened(master, slave, q.K, onTrack, track.RateAt(static_cast<double>(q.K)), peakReach, refined, &fine,
+                         &fineShare)) {
         // Tonal or repeating material matches as well a period away: where the fine end
         // is nearly as good a match, it is the track that is off by that period.
         return fineShare >= kKeepFineShare ? fineEnd : std::llround(refined);

@@ -60,6 +60,8 @@ TEST_P(LockGuardTest, keeps_every_point_in_step_but_those_inside_a_gap) {
     c.shape(spec);
     const SyntheticPair pair = MakeSyntheticPair(spec);
     writePair(pair);
+    // The guard's own work: without the coarse track, which takes its place by default.
+    SettingsWriteInt("TandemEnv", "COARSE_TRACK", 0);
     const JobOutcome outcome = runJob(kOptResultCsv);
     ASSERT_TRUE(outcome.outputWritten) << outcome.error;
 
@@ -77,13 +79,11 @@ TEST_P(LockGuardTest, keeps_every_point_in_step_but_those_inside_a_gap) {
     EXPECT_GE(shareWithin(errors, 2.0), 0.97);
     EXPECT_GE(shareWithin(errors, 10.0), 0.995);
     if (c.marked) {
-        // The track saw the gap, or the points it corrected are counted and marked.
-        EXPECT_GT(job.TrackJumps + job.TrackPoints + job.Guard.corrected + job.Guard.lost, 0);
+        EXPECT_GT(job.Guard.corrected + job.Guard.lost, 0);
         std::ifstream csv(dir.file("slave.Result.csv"));
         std::stringstream text;
         text << csv.rdbuf();
-        EXPECT_TRUE(job.TrackJumps > 0 || text.str().find(",TRACK") != std::string::npos ||
-                    text.str().find(",GUARD") != std::string::npos || text.str().find(",HOLD") != std::string::npos);
+        EXPECT_TRUE(text.str().find(",GUARD") != std::string::npos || text.str().find(",HOLD") != std::string::npos);
     }
 }
 
