@@ -13,7 +13,8 @@
 //  - a section, key or value holding a line break or NUL is refused: the write throws
 //    SettingsError and nothing is stored;
 //  - a stored integer that is not a decimal number reads as the default (logged);
-//  - a missing or unreadable file reads as empty;
+//  - a missing or unreadable file reads as empty; a settings file that is not a regular
+//    file (a FIFO, a device, a directory) or holds more than 64 MiB is unreadable;
 //  - a file that cannot be written is reported by SettingsFlush (false + reason) and
 //    once through ShowAlert from the background write-back.
 //
@@ -40,6 +41,8 @@ bool SettingsOpen(const std::string& name);
 int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue);
 std::string SettingsReadText(const std::string& section, const std::string& key,
                              const std::string& defaultValue);
+// How many distinct keys the section holds: what bounds a count stored in it.
+int SettingsKeyCount(const std::string& section);
 void SettingsWriteInt(const std::string& section, const std::string& key, int value);
 void SettingsWriteText(const std::string& section, const std::string& key, const std::string& value);
 

@@ -167,10 +167,13 @@ bool mixKeepsSidesApart(const MixSettings& mix) {
     return mix[1] == -90 && mix[3] == -90 && mix[5] == 90 && mix[7] == 90 && mix[0] + mix[2] > 0 && mix[4] + mix[6] > 0;
 }
 
-void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile) {
+// searchedEnd: the output frames the points cover, when the job ended before the
+// master's end (a stop point, STOP); the tail after them is extrapolated, not judged.
+void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile,
+                 FrameIndex searchedEnd = -1) {
     if (!outcome.outputWritten) return;
     progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
-    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
+    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile, searchedEnd);
     outcome.checked = check.error.empty();
     outcome.inStep = check.inStep;
     outcome.checkSummary = CheckSummary(check);
@@ -359,12 +362,13 @@ JobOutcome KSyncThread::runSync() {
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()}),
-                      progress_);
+        const WriteResult written =
+            WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()});
+        finishOutcome(outcome, written, progress_);
         master.reset();
         slave.reset();
         slaveImage.reset();
-        checkOutput(outcome, progress_, request_.slave);
+        checkOutput(outcome, progress_, request_.slave, outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
