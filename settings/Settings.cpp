@@ -267,9 +267,13 @@ struct State {
     bool dirty = false;
     Clock::time_point dueAt;
 
+    bool failureTold = false;  // the last failed write-back was reported to a caller or alerted
+
     State() {
-        // The log must outlive the store: make sure its state is constructed first.
+        // The log and the message translation must outlive the store (its destructor
+        // still reports): make sure their state is constructed first.
         AddLog(std::string_view{});
+        (void)MessageText(Msg::SettingsNotSaved, std::string());
     }
     ~State();
 };
@@ -585,6 +589,10 @@ bool flushBoth(State& s, std::string* why, bool fromFlusher) {
             if (tell) ShowAlert(MessageText(Msg::SettingsNotSaved, reason));
         }
     }
+    {
+        std::lock_guard lock(s.mutex);
+        s.failureTold = !ok && (fromFlusher || why);
+    }
     if (why) *why = reasons;
     return ok;
 }
@@ -645,8 +653,12 @@ State::~State() {
     // Program exit: the last changes still go to disk; the alert and log facilities
     // may already be gone, so a failure goes to stderr.
     stopFlusher(*this);
+    // A failure already reported (SettingsFlush's caller, the alert) is not said twice.
+    const bool told = failureTold;
     std::string why;
-    if (!flushBoth(*this, &why, false)) std::fprintf(stderr, "tandem: %s\n", MessageText(Msg::SettingsNotSaved, why).c_str());
+    if (!flushBoth(*this, &why, false) && !told) {
+        std::fprintf(stderr, "tandem: %s\n", MessageText(Msg::SettingsNotSaved, why).c_str());
+    }
 }
 
 }  // namespace

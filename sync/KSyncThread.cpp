@@ -113,7 +113,8 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     outcome.pointCount = written.points;
     if (!written.error.empty()) {
         noteError(outcome, progress, written.error);
-    } else if (!written.written && outcome.error.empty()) {
+    } else if (!written.written && outcome.error.empty() && !outcome.stoppedByUser) {
+        // A user who stopped before two points were found stopped the job; it did not fail.
         noteError(outcome, progress, MessageText(Msg::TooFewPoints, written.points));
     }
 }
