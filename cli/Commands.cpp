@@ -76,6 +76,11 @@ int RunInfo(const InfoArgs& args) {
         std::fprintf(stderr, _("tandem-cli: %s is not usable: %s\n"), path.c_str(), wave.Problem().c_str());
         return 1;
     }
+    if (!wave.LoadProblem().empty()) {
+        // Not measured (out of memory): no analysis of zeros is shown or stored.
+        std::fprintf(stderr, "tandem-cli: %s\n", wave.LoadProblem().c_str());
+        return 1;
+    }
     const bool extensible = wave.FormatTag == 0xFFFE;
     const char* coding = wave.Kind == SampleKind::Float ? (extensible ? _("extensible, IEEE float") : _("IEEE float"))
                                                         : (extensible ? _("extensible, PCM") : _("PCM"));

@@ -36,4 +36,20 @@ for spec in wave:2048 ini:4096; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   echo "fuzz_$target: $result, ${runs:-?} executions in ${seconds} s (log: $log)"
 done
+
+# Whole short jobs on random stored state (tests/cli/StoredStateTest.cpp), in the plain
+# build: each run bounded in time and memory, for as long as a fuzz target.
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build build -j"$(nproc)" --target test_cli tandem-cli
+log="$dir/stored_state.log"
+if TANDEM_STORED_STATE_SECONDS="$seconds" build/bin/test_cli --gtest_filter='StoredState.random_*' >"$log" 2>&1; then
+  result=ok
+else
+  result=FAILED
+  status=1
+  grep -E "seed [0-9]+" "$log" | head -5 || true
+fi
+echo "stored state: $result, $(sed -n 's/^stored state: \([0-9]*\) runs.*/\1/p' "$log" | tail -1) runs in ${seconds} s (log: $log)"
 exit $status

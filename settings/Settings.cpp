@@ -115,7 +115,8 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
     // Only a regular file is a settings file: a device (/dev/zero) would be read without
     // end, a directory or a FIFO never holds one.
     if (!S_ISREG(st.st_mode)) {
-        why = MessageText(Msg::CannotRead, path, MessageText(Msg::NotRegularFile));
+        why = MessageText(Msg::CannotRead, path,
+                          S_ISDIR(st.st_mode) ? systemError(EISDIR) : MessageText(Msg::NotRegularFile));
         return ReadResult::Failed;
     }
     if (st.st_size > kMaxSettingsBytes) {

@@ -734,7 +734,8 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
         const FrameIndex e = std::min(b + kBlock, FrameCount);
         if (ReadFrames(work.data(), b, e) == 0) {
-            if (loadOutOfMemory_) throw WaveFileError(Msg::Labelled, FileName, loadProblem_);
+            // Out of memory: nothing measured, nothing stored; LoadProblem() says why.
+            if (loadOutOfMemory_) return;
             ShowAlert(MessageText(Msg::DataMayBeBroken));
             break;
         }
