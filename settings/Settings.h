@@ -2,7 +2,10 @@
 // format) or in the per-user file ~/.config/tandem/registry.ini (the "registry").
 //
 // Which file serves a call is decided by UsesIniFile on the section as the caller gave
-// it; on the INI side MapSettingPaths stores paths relative to SrcDir / WorkDir.
+// it; on the INI side MapSettingPaths stores paths relative to SrcDir / WorkDir and
+// escapes '[', ']' and '%' in section names (%5B, %5D, %25). A per-file section that an
+// older version stored with its brackets removed keeps serving the file while the
+// escaped one does not exist and no file exists at the name without brackets.
 //
 // Both files are held parsed in memory. Writes change the copy at once and reach the
 // disk atomically (temporary file + rename) within 250 ms, or at SettingsFlush. Before

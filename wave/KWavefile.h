@@ -130,7 +130,7 @@ public:
     std::int64_t FileSize = 0;
     std::int64_t RiffSize = 0;
     std::int64_t DataOffset = 0;
-    FrameIndex FrameCount = 0;
+    FrameIndex FrameCount = 0;  // the frames the file holds, however many its header states
     std::int64_t FmtOffset = 0;
     std::int32_t FrontNull = 0, Average = 0, BackNull = 0, Peak = 0, PeakL = 0, PeakR = 0, PeakMono = 0,
                  PointL = 0, PointR = 0, MaxDistance = 0;
