@@ -699,7 +699,14 @@ void KWavefile::CheckData() {
         MaxDistance = SettingsReadInt(section, "MaxDistance", 0);
         const int aveLeft = SettingsReadInt(section, "AveLeft", 0);
         const int aveRight = SettingsReadInt(section, "AveRight", 0);
-        accepted = (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
+        // Levels of 16-bit frames (sums and differences of two channels reach 65535) and
+        // frames of this file: a hand-edited value outside them would drive the search.
+        const auto within = [](std::int64_t v, std::int64_t high) { return v >= 0 && v <= high; };
+        const bool plausible = within(Peak, 32768) && within(PeakL, 32768) && within(PeakR, 32768) &&
+                               within(Average, 32768) && within(aveLeft, 32768) && within(aveRight, 32768) &&
+                               within(PeakMono, 65536) && within(MaxDistance, 65536) && within(PointL, FrameCount) &&
+                               within(PointR, FrameCount) && within(FrontNull, FrameCount) && within(BackNull, FrameCount);
+        accepted = plausible && (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
                    (PointL != 0 || PointR != 0);
     }
     if (!accepted) {
