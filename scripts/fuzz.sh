@@ -36,4 +36,29 @@ for spec in wave:2048 ini:4096; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   echo "fuzz_$target: $result, ${runs:-?} executions in ${seconds} s (log: $log)"
 done
+
+# Whole short jobs on random stored state (tests/cli/StoredStateTest.cpp), each run
+# bounded in time and memory: two thirds of the time in the plain build, the rest under
+# ASan + UBSan (build-asan/, when scripts/test.sh made it), whose reports fail a run.
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build build -j"$(nproc)" --target test_cli tandem-cli
+builds=("build:$((seconds * 2 / 3)):1")
+[ -x build-asan/bin/test_cli ] && builds+=("build-asan:$((seconds / 3)):100000")
+for spec in "${builds[@]}"; do
+  IFS=: read -r build part firstSeed <<<"$spec"
+  log="$dir/stored_state_${build}.log"
+  if ASAN_OPTIONS=detect_leaks=0:exitcode=99 UBSAN_OPTIONS=halt_on_error=1:exitcode=98 \
+      TANDEM_STORED_STATE_SECONDS="$part" TANDEM_STORED_STATE_SEED="$firstSeed" \
+      "$build/bin/test_cli" --gtest_filter='StoredState.random_*' >"$log" 2>&1; then
+    result=ok
+  else
+    result=FAILED
+    status=1
+    grep -E "seed [0-9]+" "$log" | head -5 || true
+  fi
+  runs=$(sed -n 's/^stored state: \([0-9]*\) runs.*/\1/p' "$log" | tail -1)
+  echo "stored state ($build): $result, ${runs:-?} runs in ${part} s (log: $log)"
+done
 exit $status

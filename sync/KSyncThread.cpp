@@ -114,7 +114,8 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     outcome.pointCount = written.points;
     if (!written.error.empty()) {
         noteError(outcome, progress, written.error);
-    } else if (!written.written && outcome.error.empty()) {
+    } else if (!written.written && outcome.error.empty() && !outcome.stoppedByUser) {
+        // A user who stopped before two points were found stopped the job; it did not fail.
         noteError(outcome, progress, MessageText(Msg::TooFewPoints, written.points));
     }
 }
@@ -174,8 +175,9 @@ std::string checkRows(const AlignmentCheck& check) {
     const double oneMs = check.sampleRate / 1000.0;
     for (const CheckWindow& w : check.windows) {
         const bool measured = w.state == CheckState::Measured;
-        const char* verdict = w.state == CheckState::Quiet ? "quiet"
-                              : !measured                   ? "unmatched"
+        const char* verdict = w.state == CheckState::Quiet          ? "quiet"
+                              : w.state == CheckState::Extrapolated ? "extrapolated"
+                              : !measured                           ? "unmatched"
                               : std::fabs(w.lagFrames) > oneMs ? "off"
                                                                : "in step";
         rows += "check," + Fixed(static_cast<double>(w.start) / check.sampleRate) + ",,," +
@@ -184,7 +186,10 @@ std::string checkRows(const AlignmentCheck& check) {
     return rows;
 }
 
-void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile, const std::string& trackRows) {
+// searchedEnd: the output frames the points cover, when the job ended before the
+// master's end (a stop point, STOP); the tail after them is extrapolated, not judged.
+void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile, const std::string& trackRows,
+                 FrameIndex searchedEnd = -1) {
     outcome.trackCsv = "kind,master_s,slave_s,rate_ppm,evidence,verdict\n" + trackRows;
     const auto writeTrack = [&] {
         if ((progress.JobOptions() & kOptResultCsv) == 0 || trackRows.empty()) return;
@@ -198,7 +203,7 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
         return;
     }
     progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
-    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
+    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile, searchedEnd);
     outcome.checked = check.error.empty();
     outcome.inStep = check.inStep;
     outcome.checkSummary = CheckSummary(check);
@@ -390,12 +395,14 @@ JobOutcome KSyncThread::runSync() {
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()}),
-                      progress_);
+        const WriteResult written =
+            WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()});
+        finishOutcome(outcome, written, progress_);
         master.reset();
         slave.reset();
         slaveImage.reset();
-        checkOutput(outcome, progress_, request_.slave, job_.TrackRows);
+        checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
+                    outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);

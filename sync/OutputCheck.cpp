@@ -263,7 +263,7 @@ void summarise(AlignmentCheck& check) {
     const double oneMs = check.sampleRate / 1000.0;
     const double inStepFrames = TimeBase(static_cast<std::uint32_t>(check.sampleRate)).Scale(kInStepFrames);
     for (const CheckWindow& w : check.windows) {
-        if (w.state != CheckState::Quiet) ++check.sounding;
+        if (w.state != CheckState::Quiet && w.state != CheckState::Extrapolated) ++check.sounding;
         if (w.state != CheckState::Measured) continue;
         const double a = std::fabs(w.lagFrames);
         lags.push_back(a);
@@ -282,7 +282,7 @@ void summarise(AlignmentCheck& check) {
     std::vector<int> offBy1Ms;
     bool open = false;
     for (const CheckWindow& w : check.windows) {
-        if (w.state == CheckState::Quiet) continue;
+        if (w.state == CheckState::Quiet || w.state == CheckState::Extrapolated) continue;
         const bool unmatched = w.state == CheckState::Unmatched;
         const bool failing = unmatched || std::fabs(w.lagFrames) > inStepFrames;
         if (!failing) {
@@ -329,7 +329,7 @@ std::string percent(double share) { return Fixed(100.0 * share, 1) + " %"; }
 
 }  // namespace
 
-AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate) {
+AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate, FrameIndex searchedEnd) {
     AlignmentCheck check;
     check.sampleRate = sampleRate;
     if (sampleRate <= 0) {
@@ -340,7 +340,9 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     const FrameIndex D = std::llround(kWideSeconds * sampleRate);
     const int K = std::max(2, static_cast<int>(std::lround(kNearSeconds * sampleRate)));
     const BandDecimator band(static_cast<std::uint32_t>(sampleRate));
-    for (FrameIndex t = D; t + W + D <= count; t += H) check.windows.push_back({t, CheckState::Quiet, 0.0, 0.0});
+    for (FrameIndex t = D; t + W + D <= count; t += H)
+        check.windows.push_back({t, searchedEnd >= 0 && t + W > searchedEnd ? CheckState::Extrapolated : CheckState::Quiet, 0.0, 0.0});
+    check.searchedEnd = searchedEnd;
     const std::size_t n = check.windows.size();
 
     // The search around 0 for every window, with the levels; the quiet floor is relative to
@@ -350,6 +352,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     ParallelFor(n, [&](std::size_t b, std::size_t e) {
         WindowMeter meter(frames, count, W, D, K, band, sampleRate);
         for (std::size_t i = b; i < e; ++i) {
+            if (check.windows[i].state == CheckState::Extrapolated) continue;
             const FrameIndex t = check.windows[i].start;
             leftRms[i] = std::sqrt(meter.loadLeft(t) / static_cast<double>(W));
             nearZero[i] = meter.around(t, 0, kClimbs);
@@ -365,7 +368,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
         WindowMeter meter(frames, count, W, D, K, band, sampleRate);
         for (std::size_t i = b; i < e; ++i) {
             CheckWindow& w = check.windows[i];
-            if (leftRms[i] < floor || rightRms[i] < floor) continue;
+            if (w.state == CheckState::Extrapolated || leftRms[i] < floor || rightRms[i] < floor) continue;
             const Peak& near = nearZero[i];
             w.state = CheckState::Measured;
             w.lagFrames = near.lag;
@@ -396,7 +399,7 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     return check;
 }
 
-AlignmentCheck CheckSynchronisedFile(const std::string& path) {
+AlignmentCheck CheckSynchronisedFile(const std::string& path, FrameIndex searchedEnd) {
     AlignmentCheck failed;
     try {
         KWavefile wave(path, kPlaceBoth, false);
@@ -412,7 +415,7 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
                 failed.error = "cannot read " + path + ": " + wave.LoadProblem();
                 return failed;
             }
-            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate));
+            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate), searchedEnd);
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -433,7 +436,7 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
         }
         ::madvise(map, size, MADV_SEQUENTIAL);
         const Frame* data = reinterpret_cast<const Frame*>(static_cast<const std::uint8_t*>(map) + wave.DataOffset);
-        AlignmentCheck check = CheckAlignment(data, std::max<FrameIndex>(frames, 0), static_cast<int>(wave.SampleRate));
+        AlignmentCheck check = CheckAlignment(data, std::max<FrameIndex>(frames, 0), static_cast<int>(wave.SampleRate), searchedEnd);
         ::munmap(map, size);
         return check;
     } catch (const std::exception& e) {
@@ -462,6 +465,8 @@ std::string CheckSummary(const AlignmentCheck& check) {
             text += MessageText(Msg::CheckMore, check.failingStretches - static_cast<int>(check.worst.size()));
     }
     if (!check.inStep) text += MessageText(Msg::CheckNotInStep);
+    if (check.searchedEnd >= 0 && !check.windows.empty() && check.windows.back().state == CheckState::Extrapolated)
+        text += MessageText(Msg::CheckExtrapolated, Fixed(static_cast<double>(check.searchedEnd) / check.sampleRate, 1));
     return text;
 }
 
@@ -477,7 +482,10 @@ void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
     CsvFile file = CreateReport(path);
     std::string text = "start_s,state,lag_frames,corr\n";
     for (const CheckWindow& w : check.windows) {
-        const char* state = w.state == CheckState::Measured ? "measured" : w.state == CheckState::Unmatched ? "unmatched" : "quiet";
+        const char* state = w.state == CheckState::Measured       ? "measured"
+                            : w.state == CheckState::Unmatched    ? "unmatched"
+                            : w.state == CheckState::Extrapolated ? "extrapolated"
+                                                                  : "quiet";
         text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
                 (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
     }

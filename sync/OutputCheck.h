@@ -28,6 +28,7 @@ enum class CheckState {
     Quiet,      // either channel near silence
     Unmatched,  // both hold sound, but nothing matches within reach
     Measured,
+    Extrapolated,  // after the searched range: no points of its own, not judged
 };
 
 struct CheckWindow {
@@ -61,16 +62,19 @@ struct AlignmentCheck {
     int breakingStretches = 0;        // of them, those that put the file out of step
     bool inStep = false;
     std::string error;                // the file could not be checked (then inStep is false)
+    FrameIndex searchedEnd = -1;      // frames judged: those before it (-1: all)
 
     double MeasuredShare() const { return sounding > 0 ? static_cast<double>(measured) / sounding : 0.0; }
 };
 
 // Checks frames (left = master, right = synchronised slave) of a file at sampleRate.
-AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate);
+// searchedEnd >= 0: only frames before it were searched (a stop point, STOP); windows
+// that reach past it are Extrapolated and the verdict is on the rest.
+AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate, FrameIndex searchedEnd = -1);
 
 // Checks a 16-bit stereo WAVE file (a synchronised file) in place; a file that cannot be
 // read comes back with error set.
-AlignmentCheck CheckSynchronisedFile(const std::string& path);
+AlignmentCheck CheckSynchronisedFile(const std::string& path, FrameIndex searchedEnd = -1);
 
 // One line for the window, the log and tandem-cli, e.g.
 // "同期確認: 98.7 % が±2サンプル以内、ずれ: 61.0–62.5 秒".

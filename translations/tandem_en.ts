@@ -264,6 +264,34 @@
         <translation>the stored division points of %1 and %2 were found by different jobs (%3; %4)</translation>
     </message>
     <message>
+        <source>設定ファイルが %1 バイトを超えています</source>
+        <translation>the settings file is larger than %1 bytes</translation>
+    </message>
+    <message>
+        <source>%1 に保存されている分割点は、置き換えられる前のファイルで見つかったものです（大きさ・更新時刻・内容が違います）</source>
+        <translation>the points stored for %1 were found on the file it replaced (its size, time or content differ)</translation>
+    </message>
+    <message>
+        <source>%1 に保存されている分割点 %2 は使えません：%3</source>
+        <translation>point %2 stored for %1 cannot be used: %3</translation>
+    </message>
+    <message>
+        <source>Count が %1 ですが、その点は保存されていません</source>
+        <translation>Count is %1, but that point is not stored</translation>
+    </message>
+    <message>
+        <source>%1 はファイルの範囲（%2 … %3）の外です</source>
+        <translation>%1 lies outside the file (%2 … %3)</translation>
+    </message>
+    <message>
+        <source>%1 は前の点 %2 より後ではありません</source>
+        <translation>%1 is not after the point before it, %2</translation>
+    </message>
+    <message>
+        <source>（%1 秒より後は検索しておらず、外挿です）</source>
+        <translation> (after %1 s not searched: extrapolated)</translation>
+    </message>
+    <message>
         <source>%1。これらは使わず、最初から検索します</source>
         <translation>%1; they are not used: the job starts from the beginning</translation>
     </message>
@@ -436,8 +464,8 @@
         <translation>the RIFF size does not match the file size (ignored)</translation>
     </message>
     <message>
-        <source>dataチャンクは %1 バイトとしていますが、ファイルには %2 バイトしかありません。足りないフレームは無音として読みます</source>
-        <translation>the data chunk states %1 bytes but the file holds %2; the missing frames read as silence</translation>
+        <source>dataチャンクは %1 バイトとしていますが、ファイルには %2 バイトしかありません。ファイルにあるフレームだけを読みます</source>
+        <translation>the data chunk states %1 bytes but the file holds %2; only the frames the file holds are read</translation>
     </message>
     <message>
         <source>%1 チャンクがファイルの終わりを越えています</source>
