@@ -135,9 +135,9 @@ constexpr Entry kCatalogue[] = {
     {Msg::PointsBelong, QT_TRANSLATE_NOOP("Engine", "%1 に保存されている分割点は %2 のものです")},
     {Msg::PointsFromOtherJobs,
      QT_TRANSLATE_NOOP("Engine", "%1 と %2 に保存されている分割点は別々のジョブで見つかったものです（%3；%4）")},
-    {Msg::PointsNotUsed, QT_TRANSLATE_NOOP("Engine", "%1。これらは使わず、最初から検索します")},
+    {Msg::PointsNotUsed,
+     QT_TRANSLATE_NOOP("Engine", "保存されている分割点は別の組か別の相異点のものです。最初から検索します")},
     {Msg::SynchroniseAgain, QT_TRANSLATE_NOOP("Engine", "%1。%2 と %3 をもう一度同期させてください")},
-    {Msg::SearchFromStart, QT_TRANSLATE_NOOP("Engine", "%1。最初から検索します")},
     {Msg::NothingToResume, QT_TRANSLATE_NOOP("Engine", "再開に使える保存済みの分割点がありません。最初から検索します")},
     {Msg::PointsBeforeLeadIn,
      QT_TRANSLATE_NOOP("Engine", "保存済みの分割点は基準の頭出し位置より前で終わっています。再開するものはありません")},
@@ -163,6 +163,7 @@ constexpr Entry kCatalogue[] = {
                                  "（音のある窓全体の %5）、±1 ms 以内 %6、ずれの中央値 %7 サンプル、%8")},
     {Msg::InStep, QT_TRANSLATE_NOOP("Engine", "同期しています")},
     {Msg::NotInStep, QT_TRANSLATE_NOOP("Engine", "同期していません")},
+    {Msg::ReportRowUnreadable, QT_TRANSLATE_NOOP("Engine", "%1 の %2 行目が読めません：%3")},
 };
 
 constexpr bool inOrder() {

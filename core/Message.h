@@ -126,7 +126,6 @@ enum class Msg {
     PointsFromOtherJobs,
     PointsNotUsed,
     SynchroniseAgain,
-    SearchFromStart,
     NothingToResume,
     PointsBeforeLeadIn,
     Resuming,
@@ -146,6 +145,8 @@ enum class Msg {
     CheckDetails,
     InStep,
     NotInStep,
+    // Reports read back
+    ReportRowUnreadable,
     Count
 };
 

@@ -43,6 +43,8 @@ struct JobOutcome {
     std::string checkSummary;    // "同期確認: ..." (also message line 0 at the end)
     std::string checkDetails;    // the figures behind it
     std::string notes;           // what the checks beyond the plain search did, "" when nothing
+    std::string checkCsv;        // the check's windows as in <slave>.Check.csv (CheckCsvText), "" when unchecked
+    std::string trackCsv;        // the coarse track as in <slave>.Track.csv, "" when none was made
     std::int64_t elapsedMs = 0;
 };
 

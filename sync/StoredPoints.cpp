@@ -116,7 +116,8 @@ std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave,
 std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job) {
     std::string why = ForeignPoints(master, slave, job);
     if (!why.empty()) {
-        why = MessageText(Msg::PointsNotUsed, why);
+        AddLog(why);  // the particulars (sections, divisions) for the log; the user gets plain words
+        why = MessageText(Msg::PointsNotUsed);
         AddLog(why);
         master.reset();
         slave.reset();

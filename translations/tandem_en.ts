@@ -260,16 +260,12 @@
         <translation>the stored division points of %1 and %2 were found by different jobs (%3; %4)</translation>
     </message>
     <message>
-        <source>%1。これらは使わず、最初から検索します</source>
-        <translation>%1; they are not used: the job starts from the beginning</translation>
+        <source>保存されている分割点は別の組か別の相異点のものです。最初から検索します</source>
+        <translation>stored points belong to another pair or level; searching from the start</translation>
     </message>
     <message>
         <source>%1。%2 と %3 をもう一度同期させてください</source>
         <translation>%1; synchronise %2 and %3 again</translation>
-    </message>
-    <message>
-        <source>%1。最初から検索します</source>
-        <translation>%1; searching from the start</translation>
     </message>
     <message>
         <source>再開に使える保存済みの分割点がありません。最初から検索します</source>
@@ -338,6 +334,10 @@
     <message>
         <source>同期していません</source>
         <translation>NOT in step</translation>
+    </message>
+    <message>
+        <source>%1 の %2 行目が読めません：%3</source>
+        <translation>%1, line %2, cannot be read: %3</translation>
     </message>
     <message>
         <source>%1分%2秒</source>

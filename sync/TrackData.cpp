@@ -1,0 +1,202 @@
+#include "sync/TrackData.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/Error.h"
+#include "core/Message.h"
+#include "core/Text.h"
+#include "sync/PatternSearch.h"
+
+namespace tandem {
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(from, end - from);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        from = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> splitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = line.find(',', from);
+        fields.push_back(line.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos) return fields;
+        from = comma + 1;
+    }
+}
+
+// Reads the rows of one report: its header, then rows of the header's field count.
+class ReportReader {
+public:
+    ReportReader(const char* name, const std::string& text, std::string_view header)
+        : name_(name), lines_(splitLines(text)) {
+        if (lines_.empty() || lines_.front() != header) fail(1, std::string(header));
+    }
+    std::size_t rows() const { return lines_.size() - 1; }
+    std::vector<std::string> row(std::size_t i, std::size_t fieldCount) const {
+        std::vector<std::string> fields = splitFields(lines_[i + 1]);
+        if (fields.size() != fieldCount) fail(i + 2, lines_[i + 1]);
+        return fields;
+    }
+    bool blank(std::size_t i) const { return lines_[i + 1].empty(); }
+    // A finite number filling the whole field; "" is none where allowed.
+    std::optional<double> number(std::size_t i, const std::string& field, bool optional) const {
+        if (field.empty() && optional) return std::nullopt;
+        char* end = nullptr;
+        const double value = std::strtod(field.c_str(), &end);
+        if (field.empty() || end != field.c_str() + field.size() || !std::isfinite(value)) fail(i + 2, lines_[i + 1]);
+        return value;
+    }
+    [[noreturn]] void fail(std::size_t lineNumber, const std::string& line) const {
+        throw SyncError(Msg::ReportRowUnreadable, name_, lineNumber, line.substr(0, 80));
+    }
+
+private:
+    const char* name_;
+    std::vector<std::string> lines_;
+};
+
+enum class WindowMark { Neutral, InStep, Off };
+
+// Runs of off windows; neutral windows, and one window in step, do not end a run.
+std::vector<TrackStretch> joinOff(const std::vector<std::pair<double, WindowMark>>& windows) {
+    std::vector<TrackStretch> stretches;
+    bool open = false;
+    int inStepRun = 0;
+    TrackStretch current;
+    for (const auto& [start, mark] : windows) {
+        if (mark == WindowMark::Off) {
+            if (!open) current.fromS = start;
+            open = true;
+            inStepRun = 0;
+            current.toS = start + kCheckWindowS;
+        } else if (mark == WindowMark::InStep && open && ++inStepRun >= 2) {
+            stretches.push_back(current);
+            open = false;
+        }
+    }
+    if (open) stretches.push_back(current);
+    return stretches;
+}
+
+WindowMark lagMark(double lagFrames) { return std::fabs(lagFrames) > 2.0 ? WindowMark::Off : WindowMark::InStep; }
+
+}  // namespace
+
+std::vector<TrackCsvRow> ParseTrackCsv(const std::string& text) {
+    const ReportReader in("Track.csv", text, "kind,master_s,slave_s,rate_ppm,evidence,verdict");
+    std::vector<TrackCsvRow> rows;
+    for (std::size_t i = 0; i < in.rows(); ++i) {
+        if (in.blank(i)) continue;
+        const std::vector<std::string> f = in.row(i, 6);
+        TrackCsvRow row;
+        row.kind = f[0];
+        if (row.kind != "track" && row.kind != "point" && row.kind != "check") in.fail(i + 2, f[0]);
+        row.masterS = *in.number(i, f[1], false);
+        row.slaveS = in.number(i, f[2], true);
+        row.ratePpm = in.number(i, f[3], true);
+        row.evidence = in.number(i, f[4], true);
+        row.verdict = f[5];
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<CheckCsvRow> ParseCheckCsv(const std::string& text) {
+    const ReportReader in("Check.csv", text, "start_s,state,lag_frames,corr");
+    std::vector<CheckCsvRow> rows;
+    for (std::size_t i = 0; i < in.rows(); ++i) {
+        if (in.blank(i)) continue;
+        const std::vector<std::string> f = in.row(i, 4);
+        CheckCsvRow row;
+        row.startS = *in.number(i, f[0], false);
+        row.state = f[1];
+        if (row.state != "measured" && row.state != "unclear" && row.state != "quiet") in.fail(i + 2, f[1]);
+        row.lagFrames = in.number(i, f[2], row.state != "measured");
+        row.corr = *in.number(i, f[3], false);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& checkCsv,
+                              const std::vector<FrameIndex>& masterPoints, const std::vector<FrameIndex>& slavePoints,
+                              double sampleRate) {
+    TrackPicture picture;
+    std::vector<std::pair<double, WindowMark>> windows;
+    const auto span = [&](double s) { picture.lengthS = std::max(picture.lengthS, s); };
+
+    std::optional<TrackCsvRow> previousTrack;
+    for (const TrackCsvRow& row : trackCsv.empty() ? std::vector<TrackCsvRow>{} : ParseTrackCsv(trackCsv)) {
+        span(row.masterS);
+        if (row.kind == "track") {
+            if (row.ratePpm) picture.ratePpm.push_back({row.masterS, *row.ratePpm});
+            if (row.verdict == "jump") {
+                // More slave than master time since the last window: the slave paused.
+                bool pause = true;
+                if (previousTrack && previousTrack->slaveS && row.slaveS)
+                    pause = *row.slaveS - *previousTrack->slaveS > row.masterS - previousTrack->masterS;
+                picture.events.push_back({row.masterS, pause ? TrackEventKind::Pause : TrackEventKind::Lost, ""});
+            }
+            previousTrack = row;
+        } else if (row.kind == "point") {
+            if (!row.verdict.empty())
+                picture.events.push_back({row.masterS,
+                                          row.verdict == "HOLD" ? TrackEventKind::Held : TrackEventKind::Correction,
+                                          row.verdict});
+        } else {
+            if (row.evidence) picture.lagFrames.push_back({row.masterS, *row.evidence});
+            const WindowMark mark = row.verdict == "off"       ? WindowMark::Off
+                                    : row.verdict == "in step" ? WindowMark::InStep
+                                                               : WindowMark::Neutral;
+            windows.emplace_back(row.masterS, mark);
+            span(row.masterS + kCheckWindowS);
+        }
+    }
+
+    // The check's own rows where the track brought none.
+    if (windows.empty() && !checkCsv.empty()) {
+        for (const CheckCsvRow& row : ParseCheckCsv(checkCsv)) {
+            span(row.startS + kCheckWindowS);
+            if (row.lagFrames) picture.lagFrames.push_back({row.startS, *row.lagFrames});
+            windows.emplace_back(row.startS, row.lagFrames ? lagMark(*row.lagFrames) : WindowMark::Neutral);
+        }
+    }
+    picture.off = joinOff(windows);
+
+    // The rate from the stored points where the track brought none.
+    const std::size_t pairs = std::min(masterPoints.size(), slavePoints.size());
+    if (picture.ratePpm.empty() && sampleRate > 0 && pairs >= 2) {
+        for (std::size_t i = 1; i < pairs; ++i) {
+            const double dm = static_cast<double>(masterPoints[i] - masterPoints[i - 1]);
+            if (dm <= 0) continue;
+            const double ppm = (static_cast<double>(slavePoints[i] - slavePoints[i - 1]) / dm - 1.0) * 1e6;
+            const double at = static_cast<double>(masterPoints[i]) / sampleRate;
+            span(at);
+            if (std::fabs(ppm) > kJumpPpm) {
+                picture.events.push_back({at, ppm > 0 ? TrackEventKind::Pause : TrackEventKind::Lost, ""});
+                continue;  // a jump is no rate of the clocks
+            }
+            picture.ratePpm.push_back({at, ppm});
+        }
+    }
+    return picture;
+}
+
+std::string StretchText(const TrackStretch& stretch) {
+    return MessageText(Msg::CheckSeconds, Fixed(stretch.fromS, 1), Fixed(stretch.toS, 1));
+}
+
+}  // namespace tandem
