@@ -8,6 +8,8 @@
 #include "core/Message.h"
 #include "core/Text.h"
 #include "sync/PatternSearch.h"
+#include "sync/StoredPoints.h"
+#include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
@@ -179,20 +181,45 @@ TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& ch
     // The rate from the stored points where the track brought none.
     const std::size_t pairs = std::min(masterPoints.size(), slavePoints.size());
     if (picture.ratePpm.empty() && sampleRate > 0 && pairs >= 2) {
+        const auto ppmOver = [&](std::size_t from, std::size_t to) {
+            const double dm = static_cast<double>(masterPoints[to] - masterPoints[from]);
+            return dm > 0 ? (static_cast<double>(slavePoints[to] - slavePoints[from]) / dm - 1.0) * 1e6 : 0.0;
+        };
+        // Whole frames over a 0.2 s segment step by 113 ppm: the rate shown is taken over
+        // the last 2 s of points, never across a jump.
+        const auto spanFrames = static_cast<FrameIndex>(2.0 * sampleRate);
+        std::size_t from = 0;
         for (std::size_t i = 1; i < pairs; ++i) {
-            const double dm = static_cast<double>(masterPoints[i] - masterPoints[i - 1]);
-            if (dm <= 0) continue;
-            const double ppm = (static_cast<double>(slavePoints[i] - slavePoints[i - 1]) / dm - 1.0) * 1e6;
+            if (masterPoints[i] <= masterPoints[i - 1]) continue;
             const double at = static_cast<double>(masterPoints[i]) / sampleRate;
             span(at);
-            if (std::fabs(ppm) > kJumpPpm) {
-                picture.events.push_back({at, ppm > 0 ? TrackEventKind::Pause : TrackEventKind::Lost, ""});
-                continue;  // a jump is no rate of the clocks
+            const double segment = ppmOver(i - 1, i);
+            if (std::fabs(segment) > kJumpPpm) {
+                picture.events.push_back({at, segment > 0 ? TrackEventKind::Pause : TrackEventKind::Lost, ""});
+                from = i;  // a jump is no rate of the clocks
+                continue;
             }
-            picture.ratePpm.push_back({at, ppm});
+            while (from + 1 < i && masterPoints[i] - masterPoints[from + 1] >= spanFrames) ++from;
+            picture.ratePpm.push_back({at, ppmOver(from, i)});
         }
     }
     return picture;
+}
+
+TrackPicture JobTrackPicture(const std::string& trackCsv, const std::string& checkCsv, const std::string& master,
+                             const std::string& slave) {
+    const std::uint32_t masterRate = HeaderSampleRate(master);
+    const std::uint32_t slaveRate = HeaderSampleRate(slave);
+    std::vector<FrameIndex> m, s;
+    if (masterRate > 0 && slaveRate > 0) {
+        const StoredPoints masterPoints(master), slavePoints(slave, slaveRate, masterRate);
+        const int n = std::min(masterPoints.count(), slavePoints.count());
+        for (int i = 0; i < n; ++i) {
+            m.push_back(masterPoints.at(i));
+            s.push_back(slavePoints.at(i));
+        }
+    }
+    return MakeTrackPicture(trackCsv, checkCsv, m, s, masterRate);
 }
 
 std::string StretchText(const TrackStretch& stretch) {

@@ -78,6 +78,11 @@ TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& ch
                               const std::vector<FrameIndex>& masterPoints, const std::vector<FrameIndex>& slavePoints,
                               double sampleRate);
 
+// The picture of a job on master and slave: its track's and check's texts (as a
+// JobOutcome holds them) and the points stored for the pair, at the master's rate.
+TrackPicture JobTrackPicture(const std::string& trackCsv, const std::string& checkCsv, const std::string& master,
+                             const std::string& slave);
+
 // "12.5–14.0 s" lines for the list beside the picture.
 std::string StretchText(const TrackStretch& stretch);
 

@@ -51,15 +51,20 @@ TEST(TrackData, without_a_track_the_rate_comes_from_the_points_and_the_lag_from_
                      {500, CheckState::Measured, -3.5, 0.9},
                      {1000, CheckState::Quiet, 0, 0},
                      {1500, CheckState::Unclear, 0, 0.1}};
-    // Two segments of equal clocks, then a 0.5 s pause of the slave in a 0.2 s segment.
-    const std::vector<FrameIndex> m = {0, 200, 400, 600};
-    const std::vector<FrameIndex> s = {0, 200, 400, 1100};
-    const TrackPicture p = MakeTrackPicture("", CheckCsvText(check), m, s, 1000);
-    ASSERT_EQ(p.ratePpm.size(), 2u);
-    EXPECT_NEAR(p.ratePpm[0].value, 0.0, 1e-6);
+    // At 10 kHz, 0.2 s segments with the slave 1000 ppm long, then a 0.5 s pause of the slave.
+    std::vector<FrameIndex> m, s;
+    for (FrameIndex i = 0; i <= 12; ++i) {
+        m.push_back(2000 * i);
+        s.push_back(2002 * i);
+    }
+    m.push_back(26000);
+    s.push_back(s.back() + 2002 + 5000);
+    const TrackPicture p = MakeTrackPicture("", CheckCsvText(check), m, s, 10000);
+    ASSERT_EQ(p.ratePpm.size(), 12u);
+    for (const TrackPoint& r : p.ratePpm) EXPECT_NEAR(r.value, 1000.0, 1e-6);
     ASSERT_EQ(p.events.size(), 1u);
     EXPECT_EQ(p.events[0].kind, TrackEventKind::Pause);
-    EXPECT_DOUBLE_EQ(p.events[0].masterS, 0.6);
+    EXPECT_DOUBLE_EQ(p.events[0].masterS, 2.6);
     ASSERT_EQ(p.lagFrames.size(), 2u);
     EXPECT_DOUBLE_EQ(p.lagFrames[1].value, -3.5);
     ASSERT_EQ(p.off.size(), 1u);
