@@ -14,18 +14,13 @@ TrackView::TrackView(QWidget* parent) : QWidget(parent) {
 }
 
 TrackPlotTexts TrackView::Texts() {
-    const auto tr = [](const char* text) { return QCoreApplication::translate("tandem::TrackView", text); };
-    TrackPlotTexts t;
-    t.rate = tr("速度差 (ppm)");
-    t.lag = tr("ずれ (サンプル)");
-    t.seconds = tr("秒");
-    t.pause = tr("停止");
-    t.lost = tr("欠落");
-    t.correction = tr("補正");
-    t.held = tr("保持");
-    t.off = tr("ずれている部分");
-    t.empty = tr("データなし");
-    return t;
+    static const char* const words[9] = {
+        QT_TRANSLATE_NOOP("tandem::TrackView", "速度差 (ppm)"),   QT_TRANSLATE_NOOP("tandem::TrackView", "ずれ (サンプル)"),
+        QT_TRANSLATE_NOOP("tandem::TrackView", "秒"),             QT_TRANSLATE_NOOP("tandem::TrackView", "停止"),
+        QT_TRANSLATE_NOOP("tandem::TrackView", "欠落"),           QT_TRANSLATE_NOOP("tandem::TrackView", "補正"),
+        QT_TRANSLATE_NOOP("tandem::TrackView", "保持"),           QT_TRANSLATE_NOOP("tandem::TrackView", "ずれている部分"),
+        QT_TRANSLATE_NOOP("tandem::TrackView", "データなし")};
+    return TrackPlotTexts::From(words, [](const char* w) { return QCoreApplication::translate("tandem::TrackView", w); });
 }
 
 void TrackView::SetPicture(TrackPicture picture) {

@@ -32,16 +32,9 @@ bool WritePlot(const std::string& trackCsv, const std::string& checkCsv, const s
         static char* argv[] = {name, nullptr};
         app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    TrackPlotTexts texts;
-    texts.rate = _("rate (ppm)");
-    texts.lag = _("lag (frames)");
-    texts.seconds = _("s");
-    texts.pause = _("pause");
-    texts.lost = _("lost");
-    texts.correction = _("correction");
-    texts.held = _("held");
-    texts.off = _("off");
-    texts.empty = _("no data");
+    static const char* const words[9] = {N_("rate (ppm)"), N_("lag (frames)"), N_("s"),   N_("pause"),  N_("lost"),
+                                         N_("correction"), N_("held"),         N_("off"), N_("no data")};
+    const TrackPlotTexts texts = TrackPlotTexts::From(words, [](const char* w) { return QString::fromUtf8(_(w)); });
     QFont font;
     font.setPixelSize(12);
     std::string why;

@@ -31,6 +31,15 @@ struct TrackPlotTexts {
     QString held = "held";
     QString off = "off";
     QString empty = "no data";
+
+    // From the front end's nine source words, in the order above, through its translation.
+    template <class Translate>
+    static TrackPlotTexts From(const char* const (&words)[9], Translate translate) {
+        TrackPlotTexts t;
+        QString* fields[] = {&t.rate, &t.lag, &t.seconds, &t.pause, &t.lost, &t.correction, &t.held, &t.off, &t.empty};
+        for (int i = 0; i < 9; ++i) *fields[i] = translate(words[i]);
+        return t;
+    }
 };
 
 void PaintTrack(QPainter& painter, const QRect& area, const TrackPicture& picture, const TrackPlotTexts& texts);
