@@ -61,4 +61,36 @@ QColor GaugeColour(int value) {
     return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
 }
 
+Verdict VerdictOf(const JobOutcome& outcome) {
+    if (outcome.stoppedByUser) return Verdict::Stopped;
+    if (!outcome.outputWritten) return Verdict::Failed;
+    if (outcome.checked) return outcome.inStep ? Verdict::InStep : Verdict::NotInStep;
+    return outcome.error.empty() ? Verdict::Written : Verdict::Failed;
+}
+
+QString VerdictText(Verdict verdict) {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("tandem::ProgressDisplay", text); };
+    switch (verdict) {
+    case Verdict::None: return {};
+    case Verdict::InStep: return tr("同期しています");
+    case Verdict::NotInStep: return tr("同期していません");
+    case Verdict::Stopped: return tr("停止しました");
+    case Verdict::Failed: return tr("失敗しました");
+    case Verdict::Written: return tr("作成しました（確認なし）");
+    }
+    return {};
+}
+
+QColor VerdictColour(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::InStep: return QColor(0, 128, 0);
+    case Verdict::NotInStep: return QColor(200, 0, 0);
+    case Verdict::Stopped: return QColor(205, 130, 0);
+    case Verdict::Failed: return QColor(120, 0, 0);
+    case Verdict::Written: return QColor(70, 90, 140);
+    case Verdict::None: break;
+    }
+    return QColor(128, 128, 128);
+}
+
 }  // namespace tandem

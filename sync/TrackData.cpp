@@ -1,11 +1,14 @@
 #include "sync/TrackData.h"
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <cstdlib>
 #include <string_view>
 
 #include "core/Error.h"
 #include "core/Message.h"
+#include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
@@ -219,7 +222,15 @@ TrackPicture JobTrackPicture(const std::string& trackCsv, const std::string& che
             s.push_back(slavePoints.at(i));
         }
     }
-    return MakeTrackPicture(trackCsv, checkCsv, m, s, masterRate);
+    // A track made without its text in the outcome: the report beside the program, if
+    // any. The check's text is always there when the file was checked; a stale
+    // Check.csv of an earlier job would tell of another file.
+    std::string track = trackCsv;
+    if (track.empty()) {
+        std::ifstream in(ProgramFolder() + BaseName(slave) + ".Track.csv", std::ios::binary);
+        track.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return MakeTrackPicture(track, checkCsv, m, s, masterRate);
 }
 
 std::string StretchText(const TrackStretch& stretch) {

@@ -79,7 +79,8 @@ TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& ch
                               double sampleRate);
 
 // The picture of a job on master and slave: its track's and check's texts (as a
-// JobOutcome holds them) and the points stored for the pair, at the master's rate.
+// JobOutcome holds them; without the track's, <slave base>.Track.csv in the program
+// folder if there is one) and the points stored for the pair, at the master's rate.
 TrackPicture JobTrackPicture(const std::string& trackCsv, const std::string& checkCsv, const std::string& master,
                              const std::string& slave);
 
