@@ -69,16 +69,16 @@ Verdict VerdictOf(const JobOutcome& outcome) {
 }
 
 QString VerdictText(Verdict verdict) {
-    const auto tr = [](const char* text) { return QCoreApplication::translate("tandem::ProgressDisplay", text); };
-    switch (verdict) {
-    case Verdict::None: return {};
-    case Verdict::InStep: return tr("同期しています");
-    case Verdict::NotInStep: return tr("同期していません");
-    case Verdict::Stopped: return tr("停止しました");
-    case Verdict::Failed: return tr("失敗しました");
-    case Verdict::Written: return tr("作成しました（確認なし）");
-    }
-    return {};
+    static const char* const words[] = {
+        "",
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "同期しています"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "同期していません"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "停止しました"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "失敗しました"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "作成しました（確認なし）"),
+    };
+    if (verdict == Verdict::None) return {};
+    return QCoreApplication::translate("tandem::ProgressDisplay", words[static_cast<int>(verdict)]);
 }
 
 QColor VerdictColour(Verdict verdict) {
