@@ -270,8 +270,9 @@ void TTandemForm::buildMessagePanel() {
     labels->addWidget(LabelMsg1);
     labels->addWidget(LabelMsg2);
     labels->addWidget(LabelMsg3);
+    // The picture takes the room there is; without a result the lines stay at the top.
     labels->addWidget(PanelResult, 1);
-    labels->addStretch(1);
+    labels->addStretch(0);
 
     auto* row = new QHBoxLayout(PanelMsg);
     row->setContentsMargins(0, 0, 0, 0);

@@ -8,7 +8,7 @@ namespace tandem {
 
 TrackView::TrackView(QWidget* parent) : QWidget(parent) {
     setObjectName("TrackView");
-    setMinimumHeight(110);
+    setMinimumHeight(150);
     setMouseTracking(true);
     setToolTip(QCoreApplication::translate("tandem::TrackView", "赤い部分をクリックすると、その部分を聞けます"));
 }
