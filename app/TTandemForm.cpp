@@ -233,8 +233,28 @@ void TTandemForm::SelectSlaveClick() {
     if (!chosen.isEmpty()) SlaveChosen(chosen);
 }
 
+// Length, rate, channels and format of a chosen file, or why it cannot be used; the
+// header only is read.
+QString TTandemForm::describeFile(const QString& path) const {
+    if (!isFile(path)) return {};
+    const KWavefile wave(toStd(path), kPlaceBoth, false);
+    const QString name = QFileInfo(path).fileName();
+    if (!wave.Usable()) return toQ(MessageText(Msg::NotUsable, toStd(name), wave.Problem()));
+    const double seconds = wave.SampleRate > 0 ? static_cast<double>(wave.FrameCount) / wave.SampleRate : 0.0;
+    const int minutes = static_cast<int>(seconds / 60);
+    return tr("%1：%2分%3秒、%4 Hz、%5 ch、%6 %7 bit")
+        .arg(name)
+        .arg(minutes)
+        .arg(seconds - 60.0 * minutes, 0, 'f', 1)
+        .arg(wave.SampleRate)
+        .arg(wave.Channels)
+        .arg(wave.Kind == SampleKind::Float ? QStringLiteral("float") : QStringLiteral("PCM"))
+        .arg(wave.BitsPerSample);
+}
+
 void TTandemForm::MasterChosen(const QString& path) {
     clearResult();
+    LabelMsg3->SetMessage(describeFile(path));
     SetMasterFile(path);
     if (const std::optional<HistoryEntry> entry = history_->FindJobByMaster(toStd(fnMaster->Path()))) {
         fnSlave->SetPath(toQ(entry->slave));
@@ -247,6 +267,7 @@ void TTandemForm::MasterChosen(const QString& path) {
 
 void TTandemForm::SlaveChosen(const QString& path) {
     clearResult();
+    LabelMsg3->SetMessage(describeFile(path));
     fnSlave->SetPath(path);
     guarded([this] { SaveLastJob(); });
 }

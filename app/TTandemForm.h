@@ -223,6 +223,7 @@ private:
     // resume: 続行, from the last stored pair of points.
     bool startJob(bool continuesBatch = false, bool resume = false);
     void buildResultPanel();
+    QString describeFile(const QString& path) const;
     void showResult(const JobOutcome& outcome);
     // Takes the last job's result off the screen (a new job, other input files).
     void clearResult();

@@ -85,6 +85,16 @@ total=$(wc -l <"$work/ref.s")
 [ "$total" -ge 10 ] || fail "the uninterrupted run stored only $total points"
 echo "crash_check: $total points in ${elapsed} ms"
 
+# The pid of the job strace (pid $1) runs, once it runs; fails when strace ends first.
+traced_job() {  # tracer
+  local pid=
+  while [ -z "$pid" ] && kill -0 "$1" 2>/dev/null; do
+    pid=$(pgrep -P "$1" || true)
+    [ -n "$pid" ] || sleep 0.01
+  done
+  [ -n "$pid" ] && echo "$pid"
+}
+
 # Kill when the slave's stored Count reaches the target (-1: as soon as qzv.ini exists,
 # before any point; 'writer': once the search has stored all its points and the job has
 # gone on to write the synchronised file). The job runs under strace, which kills it at
@@ -97,11 +107,7 @@ kill_at() {  # name target
   strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=SIGKILL \
     "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &
   local tracer=$! pid= n=0
-  while [ -z "$pid" ] && kill -0 "$tracer" 2>/dev/null; do
-    pid=$(pgrep -P "$tracer" || true)
-    [ -n "$pid" ] || sleep 0.01
-  done
-  [ -n "$pid" ] || fail "$name: the job did not start"
+  pid=$(traced_job "$tracer") || fail "$name: the job did not start"
   if [ "$target" != writer ]; then
     while kill -0 "$pid" 2>/dev/null; do
       if [ -f "$dir/qzv.ini" ]; then
@@ -151,11 +157,7 @@ stop_at() {  # name target
   strace -f -qq -o /dev/null -e trace=futex -e inject=futex:delay_exit=3000 \
     "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &
   local tracer=$! pid= status=0
-  while [ -z "$pid" ] && kill -0 "$tracer" 2>/dev/null; do
-    pid=$(pgrep -P "$tracer" || true)
-    [ -n "$pid" ] || sleep 0.01
-  done
-  [ -n "$pid" ] || fail "$name: the job did not start"
+  pid=$(traced_job "$tracer") || fail "$name: the job did not start"
   while kill -0 "$pid" 2>/dev/null; do
     [ -f "$dir/qzv.ini" ] && [ "$(count "$dir/qzv.ini" "$slave")" -ge "$target" ] && break
     sleep 0.02

@@ -831,6 +831,10 @@
         <source>保存された分割点の後から検索を続けます</source>
         <translation>Goes on searching after the stored division points</translation>
     </message>
+    <message>
+        <source>%1：%2分%3秒、%4 Hz、%5 ch、%6 %7 bit</source>
+        <translation>%1: %2 min %3 s, %4 Hz, %5 ch, %6 %7 bit</translation>
+    </message>
 </context>
 <context>
     <name>tandem::TrackView</name>

@@ -126,6 +126,17 @@ TEST_F(ResultPanel, resume_after_stop_ends_with_the_points_of_a_job_without_a_st
     EXPECT_EQ(points(slave), slaveWhole);
 }
 
+TEST_F(ResultPanel, a_chosen_file_is_described_or_refused_at_once) {
+    openWithPair(2);
+    EXPECT_TRUE(form->LabelMsg3->text().contains("44100 Hz")) << form->LabelMsg3->text().toStdString();
+    EXPECT_TRUE(form->LabelMsg3->text().contains("slave.wav"));
+    const std::string text = dir.file("notes.wav");
+    std::ofstream(text) << "not a WAVE file\n";
+    form->SlaveChosen(QString::fromStdString(text));
+    EXPECT_TRUE(form->LabelMsg3->text().startsWith(QString::fromStdString(MessageText(Msg::NotUsable, "notes.wav", ""))))
+        << form->LabelMsg3->text().toStdString();
+}
+
 TEST_F(ResultPanel, a_message_of_400_characters_does_not_widen_the_window) {
     openWindow();
     form->show();
