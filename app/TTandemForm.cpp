@@ -137,6 +137,17 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
     const std::string notice = FolderNotice();
     if (!notice.empty()) LabelMsg1->SetMessage(toQ(notice));
     setStartCaption(BtnSyncStart->text());
+    // Listening says that it plays, and when there is no sound device to play on.
+    static_cast<AudioExcerptPlayer*>(Player.get())->Notice = [this](AudioExcerptPlayer::State state, int seconds) {
+        if (state == AudioExcerptPlayer::State::Playing) {
+            LabelMsg3->SetMessage(tr("再生中（%1 秒）…").arg(seconds));
+        } else if (state == AudioExcerptPlayer::State::NoDevice) {
+            LabelMsg3->SetMessage(tr("音声出力装置が見つからないため再生できません"));
+        } else {
+            LabelMsg3->SetMessage({});
+        }
+        LabelMsg3->repaint();
+    };
     // Esc stops a running job as STOP does.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {

@@ -835,6 +835,14 @@
         <source>%1：%2分%3秒、%4 Hz、%5 ch、%6 %7 bit</source>
         <translation>%1: %2 min %3 s, %4 Hz, %5 ch, %6 %7 bit</translation>
     </message>
+    <message>
+        <source>再生中（%1 秒）…</source>
+        <translation>Playing (%1 s)…</translation>
+    </message>
+    <message>
+        <source>音声出力装置が見つからないため再生できません</source>
+        <translation>no sound output device was found; nothing is played</translation>
+    </message>
 </context>
 <context>
     <name>tandem::TrackView</name>
