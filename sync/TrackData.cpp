@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <cstdlib>
 #include <string_view>
 
@@ -103,6 +104,8 @@ WindowMark lagMark(double lagFrames) { return std::fabs(lagFrames) > 2.0 ? Windo
 std::vector<TrackCsvRow> ParseTrackCsv(const std::string& text) {
     const ReportReader in("Track.csv", text, "kind,master_s,slave_s,rate_ppm,evidence,verdict");
     std::vector<TrackCsvRow> rows;
+    // Each kind's rows in the master's time order, as the track is made.
+    std::map<std::string, double> last;
     for (std::size_t i = 0; i < in.rows(); ++i) {
         if (in.blank(i)) continue;
         const std::vector<std::string> f = in.row(i, 6);
@@ -110,6 +113,9 @@ std::vector<TrackCsvRow> ParseTrackCsv(const std::string& text) {
         row.kind = f[0];
         if (row.kind != "track" && row.kind != "point" && row.kind != "check") in.fail(i + 2, f[0]);
         row.masterS = *in.number(i, f[1], false);
+        if (const auto before = last.find(row.kind); before != last.end() && row.masterS < before->second)
+            in.fail(i + 2, f[1]);
+        last[row.kind] = row.masterS;
         row.slaveS = in.number(i, f[2], true);
         row.ratePpm = in.number(i, f[3], true);
         row.evidence = in.number(i, f[4], true);
@@ -127,6 +133,7 @@ std::vector<CheckCsvRow> ParseCheckCsv(const std::string& text) {
         const std::vector<std::string> f = in.row(i, 4);
         CheckCsvRow row;
         row.startS = *in.number(i, f[0], false);
+        if (!rows.empty() && row.startS < rows.back().startS) in.fail(i + 2, f[0]);  // windows in time order
         row.state = f[1];
         if (row.state != "measured" && row.state != "unclear" && row.state != "quiet") in.fail(i + 2, f[1]);
         row.lagFrames = in.number(i, f[2], row.state != "measured");

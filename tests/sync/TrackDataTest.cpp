@@ -79,11 +79,13 @@ TEST(TrackData, a_text_that_is_not_the_format_is_refused_naming_the_line) {
         "kind,master_s,slave_s,rate_ppm,evidence,verdict\ntrack,x,2,3,4,\n",  // not a number
         "kind,master_s,slave_s,rate_ppm,evidence,verdict\ntrack,nan,2,3,4,\n",
         "kind,master_s,slave_s,rate_ppm,evidence,verdict\nother,1,2,3,4,\n",
+        "kind,master_s,slave_s,rate_ppm,evidence,verdict\ncheck,5,,,1,off\ncheck,1,,,1,off\n",  // back in time
     };
     for (const char* text : bad) {
         SCOPED_TRACE(text);
         EXPECT_THROW(ParseTrackCsv(text), SyncError);
     }
+    EXPECT_THROW(ParseCheckCsv("start_s,state,lag_frames,corr\n5.0,measured,5,0.9\n0.5,measured,5,0.9\n"), SyncError);
     try {
         ParseCheckCsv("start_s,state,lag_frames,corr\n0.0,measured,0.1,0.9\n0.5,measured,,0.9\n");
         FAIL() << "a measured window without its lag";
