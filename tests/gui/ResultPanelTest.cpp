@@ -55,6 +55,12 @@ TEST_F(ResultPanel, a_job_in_step_shows_its_verdict_its_file_and_its_track) {
     EXPECT_EQ(QDir::cleanPath(folders[0]), QDir::cleanPath(QString::fromStdString(dir.path())));
     EXPECT_FALSE(form->Track->Picture().ratePpm.empty());
     EXPECT_FALSE(form->Track->Picture().lagFrames.empty());
+    const std::string png = dir.file("track.png");
+    form->ChooseSaveFile = [&](const QString&, const QString&) { return QString::fromStdString(png); };
+    form->btnSavePlot->click();
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(png);
+    ASSERT_GT(bytes.size(), 8u);
+    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
 
     // Another slave: the old result leaves the screen.
     form->SlaveChosen(QString::fromStdString(master));
