@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QToolButton>
 
 #include "GuiFixture.h"
@@ -130,6 +131,27 @@ TEST_F(ResultPanel, resume_after_stop_ends_with_the_points_of_a_job_without_a_st
     EXPECT_EQ(form->ShownVerdict(), Verdict::InStep);
     EXPECT_EQ(points(master), masterWhole);
     EXPECT_EQ(points(slave), slaveWhole);
+}
+
+TEST_F(ResultPanel, alt_s_stays_the_start_buttons_key_and_escape_stops_a_job) {
+    openWithPair(8);
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    // A button's key clicks it after a short press animation.
+    const auto altS = [this] {
+        QTest::keyClick(form.get(), Qt::Key_S, Qt::AltModifier);
+        return QTest::qWaitFor([this] { return form->Running(); }, 2000);
+    };
+    ASSERT_TRUE(altS());
+    EXPECT_EQ(form->BtnSyncStart->shortcut(), QKeySequence(Qt::ALT | Qt::Key_S));
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_EQ(form->BtnSyncStart->text(), form->tr("停止中"));
+    ASSERT_TRUE(waitForJob());
+    EXPECT_EQ(form->ShownVerdict(), Verdict::Stopped);
+    EXPECT_TRUE(altS()) << "after the first job too";
+    form->BtnSyncStartClick();
+    ASSERT_TRUE(waitForJob());
 }
 
 TEST_F(ResultPanel, a_chosen_file_is_described_or_refused_at_once) {
