@@ -162,8 +162,19 @@ int RunSync(const SyncArgs& a) {
     if (a.debug) {
         if (std::string why; !SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }
-    return report(outcome, _("synchronisation"));
+    const int status = report(outcome, _("synchronisation"));
+    if (!a.plot.empty() && outcome.outputWritten &&
+        !WritePlot(outcome.trackCsv, outcome.checkCsv, master, slave, a.plot))
+        return status == kExitOk ? kExitFailed : status;
+    return status;
 }
+
+#ifndef TANDEM_PLOT
+bool WritePlot(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&) {
+    std::fprintf(stderr, _("tandem-cli: --plot needs a build with Qt; no picture was written\n"));
+    return false;
+}
+#endif
 
 int RunHistory() {
     OpenSettings();

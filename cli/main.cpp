@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
                       _("Search segment by segment only, without the whole-file track (also TandemEnv COARSE_TRACK=0)"));
     syncCmd->add_flag("--resume", sync.resume,
                       _("Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)"));
+    syncCmd->add_option("--plot", sync.plot, _("Write a picture of the track (rate, lag, stretches off, events) as PNG"));
 
     RemixArgs remix;
     CLI::App* remixCmd = app.add_subcommand("remix", _("Rebuild the synchronised file from the stored points with a new mix"));

@@ -145,7 +145,6 @@ constexpr Entry kCatalogue[] = {
     {Msg::PointOutsideFile, QT_TRANSLATE_NOOP("Engine", "%1 はファイルの範囲（%2 … %3）の外です")},
     {Msg::PointOutOfOrder, QT_TRANSLATE_NOOP("Engine", "%1 は前の点 %2 より後ではありません")},
     {Msg::SynchroniseAgain, QT_TRANSLATE_NOOP("Engine", "%1。%2 と %3 をもう一度同期させてください")},
-    {Msg::SearchFromStart, QT_TRANSLATE_NOOP("Engine", "%1。最初から検索します")},
     {Msg::NothingToResume, QT_TRANSLATE_NOOP("Engine", "再開に使える保存済みの分割点がありません。最初から検索します")},
     {Msg::PointsBeforeLeadIn,
      QT_TRANSLATE_NOOP("Engine", "保存済みの分割点は基準の頭出し位置より前で終わっています。再開するものはありません")},
@@ -173,6 +172,7 @@ constexpr Entry kCatalogue[] = {
                                  "（音のある窓全体の %5）、±1 ms 以内 %6、ずれの中央値 %7 サンプル、%8")},
     {Msg::InStep, QT_TRANSLATE_NOOP("Engine", "同期しています")},
     {Msg::NotInStep, QT_TRANSLATE_NOOP("Engine", "同期していません")},
+    {Msg::ReportRowUnreadable, QT_TRANSLATE_NOOP("Engine", "%1 の %2 行目が読めません：%3")},
 };
 
 constexpr bool inOrder() {

@@ -133,7 +133,6 @@ enum class Msg {
     PointOutsideFile,
     PointOutOfOrder,
     SynchroniseAgain,
-    SearchFromStart,
     NothingToResume,
     PointsBeforeLeadIn,
     Resuming,
@@ -155,6 +154,8 @@ enum class Msg {
     CheckDetails,
     InStep,
     NotInStep,
+    // Reports read back
+    ReportRowUnreadable,
     Count
 };
 

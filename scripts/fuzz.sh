@@ -10,7 +10,7 @@ seconds=${FUZZ_SECONDS:-60}
 dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDEM_FUZZ=ON \
   -DTANDEM_TESTS=OFF -DTANDEM_BENCH=OFF -DTANDEM_GUI=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target fuzz_wave fuzz_ini
+cmake --build "$dir" -j"$(nproc)" --target fuzz_wave fuzz_ini fuzz_track
 
 # Scratch files of the targets (settings, data-source copies) go to memory when possible.
 scratch=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo /tmp )/tandem-fuzz.XXXXXX")
@@ -19,7 +19,7 @@ mkdir -p "$dir/artifacts"
 status=0
 # target, longest input: a WAVE header with a few frames and the control bytes; an INI
 # file with its operations.
-for spec in wave:2048 ini:4096; do
+for spec in wave:2048 ini:4096 track:4096; do
   target=${spec%%:*}
   maxlen=${spec##*:}
   mkdir -p "$dir/corpus/$target"

@@ -208,6 +208,7 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
     outcome.inStep = check.inStep;
     outcome.checkSummary = CheckSummary(check);
     outcome.checkDetails = CheckDetails(check);
+    if (outcome.checked) outcome.checkCsv = CheckCsvText(check);
     AddLog(outcome.checkSummary);
     AddLog(outcome.checkDetails);
     progress.SetMessageLine(outcome.checkSummary, 0);

@@ -50,6 +50,7 @@ struct JobOutcome {
     // window of the verdict: evidence its lag in frames; verdict in step, off, unmatched
     // or quiet). "" when the job searched nothing.
     std::string trackCsv;
+    std::string checkCsv;        // the check's windows as in <slave>.Check.csv (CheckCsvText), "" when unchecked
     std::int64_t elapsedMs = 0;
 };
 

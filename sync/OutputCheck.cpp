@@ -478,8 +478,7 @@ std::string CheckDetails(const AlignmentCheck& check) {
                        Fixed(check.medianAbsLagFrames, 2), MessageText(check.inStep ? Msg::InStep : Msg::NotInStep));
 }
 
-void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
-    CsvFile file = CreateReport(path);
+std::string CheckCsvText(const AlignmentCheck& check) {
     std::string text = "start_s,state,lag_frames,corr\n";
     for (const CheckWindow& w : check.windows) {
         const char* state = w.state == CheckState::Measured       ? "measured"
@@ -489,7 +488,12 @@ void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
         text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
                 (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
     }
-    WriteReport(file, text);
+    return text;
+}
+
+void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
+    CsvFile file = CreateReport(path);
+    WriteReport(file, CheckCsvText(check));
     FinishReport(file, path);
 }
 

@@ -82,7 +82,11 @@ std::string CheckSummary(const AlignmentCheck& check);
 // The figures behind it, for the log and tandem-cli.
 std::string CheckDetails(const AlignmentCheck& check);
 
-// Writes one row per window to path, as the other reports are written; throws
+// One row per window: start_s,state,lag_frames,corr (state measured, unclear or quiet;
+// the lag only where measured), under that header.
+std::string CheckCsvText(const AlignmentCheck& check);
+
+// Writes CheckCsvText to path, as the other reports are written; throws
 // SyncError when it cannot be written.
 void WriteCheckCsv(const AlignmentCheck& check, const std::string& path);
 

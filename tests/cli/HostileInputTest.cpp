@@ -106,7 +106,7 @@ TEST_F(HostileInput, points_of_another_pair_are_not_remixed_resumed_or_reused) {
 
     const CliRun resumed = sync("--resume");
     EXPECT_EQ(resumed.status, 0) << resumed.output;
-    EXPECT_TRUE(contains(resumed.output, "searching from the start")) << resumed.output;
+    EXPECT_TRUE(contains(resumed.output, "the job starts from the beginning")) << resumed.output;
     EXPECT_EQ(storedPoints(ini, master) + "|" + storedPoints(ini, slave), alone) << "the points of the job run alone";
 }
 
