@@ -14,10 +14,18 @@
 #include "dsp/Fft.h"
 #include "sync/PatternSearch.h"
 #include "sync/SignalMatch.h"
+#include "sync/TrackSignal.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
+
+using track::decimate;
+using track::decimatedMono;
+using track::Levels;
+using track::logOf;
+using track::median;
+using track::Pearson;
 
 // Every constant below is a time or a physical bound; the measurement behind each is
 // said beside it.
@@ -56,221 +64,6 @@ constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; un
 constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
 constexpr double kUncertaintySpanS = 10.0;
 constexpr double kOutlierS = 0.001;       // a weak window 1 ms off its strong neighbours' line is noise
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    const std::size_t mid = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
-    return v[mid];
-}
-
-std::vector<float> lowPassTaps(double cutoff, int half) {
-    // Kaiser window, beta 5 (about 55 dB of stop band).
-    std::vector<float> taps(static_cast<std::size_t>(2 * half + 1));
-    const double beta = 5.0;
-    const auto bessel0 = [](double x) {
-        double sum = 1.0, term = 1.0;
-        for (int k = 1; k < 30; ++k) {
-            term *= (x / (2.0 * k)) * (x / (2.0 * k));
-            sum += term;
-        }
-        return sum;
-    };
-    double total = 0.0;
-    for (int j = -half; j <= half; ++j) {
-        const double sinc = j == 0 ? 2.0 * cutoff : std::sin(2.0 * M_PI * cutoff * j) / (M_PI * j);
-        const double r = static_cast<double>(j) / (half + 1);
-        const double w = bessel0(beta * std::sqrt(std::max(0.0, 1.0 - r * r))) / bessel0(beta);
-        taps[static_cast<std::size_t>(j + half)] = static_cast<float>(sinc * w);
-        total += sinc * w;
-    }
-    for (float& t : taps) t = static_cast<float>(t / total);
-    return taps;
-}
-
-// The natural logarithm of y >= 1 to about 1e-6, from the exponent's bits and an odd
-// series in (m - 1) / (m + 1) for the mantissa m in [1, 2): the envelope takes one a bin
-// a frame, and the library's log1pf was a fifth of the track's time.
-inline float logOf(float y) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &y, sizeof bits);
-    const int exponent = static_cast<int>((bits >> 23) & 0xff) - 127;
-    bits = (bits & 0x7fffffu) | 0x3f800000u;
-    float m;
-    std::memcpy(&m, &bits, sizeof m);
-    const float t = (m - 1.0f) / (m + 1.0f), t2 = t * t;
-    const float series = 2.0f * t * (1.0f + t2 * (1.0f / 3.0f + t2 * (0.2f + t2 * (1.0f / 7.0f + t2 * (1.0f / 9.0f + t2 / 11.0f)))));
-    return series + static_cast<float>(exponent) * 0.69314718f;
-}
-
-// y[k] = sum_j taps[j] x[k * factor + j] for k < count (x holds what that reads), as a
-// sum over the filter's phases: each phase is a plain filter over every factor-th
-// value, which runs eight outputs to a vector.
-TANDEM_CLONES("avx2")
-void polyphase(const float* x, std::size_t count, int factor, const std::vector<float>& taps, float* y,
-               std::vector<float>& phases) {
-    typedef float v8 __attribute__((vector_size(32)));
-    const std::size_t d = static_cast<std::size_t>(factor);
-    const std::size_t perPhase = (taps.size() + d - 1) / d;
-    const std::size_t span = count + perPhase + 32;
-    const std::size_t readable = taps.size() + (count - 1) * d;
-    phases.resize(span * d);
-    for (std::size_t p = 0; p < d; ++p)
-        for (std::size_t n = 0; n < span; ++n) {
-            const std::size_t at = n * d + p;
-            phases[p * span + n] = at < readable ? x[at] : 0.0f;
-        }
-    std::vector<float> h(perPhase * d, 0.0f);  // h[p * perPhase + q] = taps[q * d + p]
-    for (std::size_t j = 0; j < taps.size(); ++j) h[(j % d) * perPhase + j / d] = taps[j];
-    // Four vectors of outputs at once: the additions of one do not wait for another's.
-    std::size_t k = 0;
-    for (; k + 32 <= count; k += 32) {
-        v8 acc[4] = {};
-        for (std::size_t p = 0; p < d; ++p) {
-            const float* src = phases.data() + p * span + k;
-            const float* hp = h.data() + p * perPhase;
-            for (std::size_t q = 0; q < perPhase; ++q) {
-                for (int u = 0; u < 4; ++u) {
-                    v8 b;
-                    std::memcpy(&b, src + q + 8 * u, sizeof b);
-                    acc[u] += hp[q] * b;
-                }
-            }
-        }
-        std::memcpy(y + k, acc, sizeof acc);
-    }
-    for (; k < count; ++k) {
-        float acc = 0.0f;
-        for (std::size_t p = 0; p < d; ++p)
-            for (std::size_t q = 0; q < perPhase; ++q) acc += h[p * perPhase + q] * phases[p * span + k + q];
-        y[k] = acc;
-    }
-}
-
-// The whole file as mono (left + right), low-passed and decimated by `factor`.
-std::vector<float> decimatedMono(KWavefile& file, int factor, double cutoffHz) {
-    const double rate = file.SampleRate;
-    const int half = std::max(8, static_cast<int>(std::lround(0.0009 * rate)));
-    const std::vector<float> taps = lowPassTaps(cutoffHz / rate, half);
-    const FrameIndex frames = std::max<FrameIndex>(file.FrameCount, 0);
-    const FrameIndex outCount = frames / factor;
-    std::vector<float> out(static_cast<std::size_t>(outCount), 0.0f);
-    const FrameIndex block = 1 << 16;  // outputs per read
-    std::vector<Frame> raw;
-    std::vector<float> mono, phase;
-    for (FrameIndex k0 = 0; k0 < outCount; k0 += block) {
-        const FrameIndex k1 = std::min(outCount, k0 + block);
-        const FrameIndex from = k0 * factor - half, to = (k1 - 1) * factor + half + 1;
-        const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min(to, frames);
-        mono.assign(static_cast<std::size_t>(to - from), 0.0f);
-        if (b > a) {
-            raw.resize(static_cast<std::size_t>(b - a));
-            if (file.ReadFrames(raw.data(), a, b) == 0) throw Unreadable(file);
-            float* dst = mono.data() + (a - from);
-            for (std::size_t i = 0; i < raw.size(); ++i)
-                dst[i] = static_cast<float>(raw[i].left) + static_cast<float>(raw[i].right);
-        }
-        polyphase(mono.data(), static_cast<std::size_t>(k1 - k0), factor, taps, out.data() + k0, phase);
-    }
-    return out;
-}
-
-std::vector<float> decimate(const std::vector<float>& x, int factor, double cutoff) {
-    const int half = 4 * factor;
-    const std::vector<float> taps = lowPassTaps(cutoff, half);
-    const std::size_t count = x.size() / static_cast<std::size_t>(factor);
-    std::vector<float> padded(x.size() + 2 * static_cast<std::size_t>(half) + 1, 0.0f);
-    for (std::size_t i = 0; i < x.size(); ++i) padded[i + static_cast<std::size_t>(half)] = x[i];
-    std::vector<float> y(count), phase;
-    if (count > 0) polyphase(padded.data(), count, factor, taps, y.data(), phase);
-    return y;
-}
-
-// Window levels from prefix sums of squares over blocks of 32 values (4 ms at the track's
-// rate): a window's level to the block is all the decisions need, at a thirty-second of
-// the memory of sums per value.
-class Levels {
-public:
-    explicit Levels(const std::vector<float>& x) : count_(static_cast<FrameIndex>(x.size())), sums_(x.size() / kBlock + 2, 0.0) {
-        for (std::size_t b = 0; b + 1 < sums_.size(); ++b) {
-            double e = 0.0;
-            for (std::size_t i = b * kBlock; i < std::min(x.size(), (b + 1) * kBlock); ++i) e += static_cast<double>(x[i]) * x[i];
-            sums_[b + 1] = sums_[b] + e;
-        }
-    }
-    double Rms(FrameIndex a, FrameIndex b) const {
-        a = std::clamp<FrameIndex>(a, 0, count_) / static_cast<FrameIndex>(kBlock);
-        b = std::clamp<FrameIndex>(b, 0, count_) / static_cast<FrameIndex>(kBlock);
-        return b > a ? std::sqrt((sums_[static_cast<std::size_t>(b)] - sums_[static_cast<std::size_t>(a)]) / static_cast<double>((b - a) * kBlock))
-                     : 0.0;
-    }
-    // The level below which a window counts as near silence: 40 dB under the median of
-    // the windows that hold anything, and never below the level of dither.
-    double QuietBelow(FrameIndex window) const {
-        std::vector<double> levels;
-        for (FrameIndex a = 0; a + window <= count_; a += window) {
-            const double r = Rms(a, a + window);
-            if (r > 1.0) levels.push_back(r);
-        }
-        return std::max(2.0, median(levels) * std::pow(10.0, -kQuietDb / 20.0));
-    }
-
-private:
-    static constexpr std::size_t kBlock = 32;
-    FrameIndex count_;
-    std::vector<double> sums_;
-};
-
-// Pearson r of a pattern of n values against stretch[l .. l + n) for l < lags: the
-// products by one transform of the stretch and one per pattern, the stretch's sums by
-// prefix sums. Many rates' patterns meet one stretch.
-class Pearson {
-public:
-    Pearson(const float* stretch, std::size_t n, int lags)
-        : n_(n), lags_(lags), fft_(TransformSize(n + static_cast<std::size_t>(lags))), sum_(static_cast<std::size_t>(lags) + n, 0.0),
-          sq_(sum_.size(), 0.0) {
-        FftReals x = AllocReals(fft_.Size());
-        S_ = AllocBins(fft_.Bins());
-        const std::size_t m = n + static_cast<std::size_t>(lags) - 1;
-        for (std::size_t i = 0; i < fft_.Size(); ++i) x[i] = i < m ? stretch[i] : 0.0f;
-        fft_.Forward(x.get(), S_.get());
-        for (std::size_t i = 0; i < m; ++i) {
-            sum_[i + 1] = sum_[i] + stretch[i];
-            sq_[i + 1] = sq_[i] + static_cast<double>(stretch[i]) * stretch[i];
-        }
-    }
-    void Run(const std::vector<float>& pattern, std::vector<float>& r) const {
-        FftReals x = AllocReals(fft_.Size());
-        FftBins P = AllocBins(fft_.Bins());
-        double ps = 0.0, pq = 0.0;
-        for (std::size_t i = 0; i < fft_.Size(); ++i) {
-            const float v = i < n_ ? pattern[i] : 0.0f;
-            x[i] = v;
-            ps += v;
-            pq += static_cast<double>(v) * v;
-        }
-        fft_.Forward(x.get(), P.get());
-        for (std::size_t k = 0; k < fft_.Bins(); ++k) P[k] = std::conj(P[k]) * S_[k];
-        fft_.Inverse(P.get(), x.get());
-        const double n = static_cast<double>(n_), pv = pq - ps * ps / n;
-        r.assign(static_cast<std::size_t>(lags_), 0.0f);
-        if (pv <= 0.0) return;
-        for (int l = 0; l < lags_; ++l) {
-            const std::size_t a = static_cast<std::size_t>(l), b = a + n_;
-            const double ss = sum_[b] - sum_[a], sv = (sq_[b] - sq_[a]) - ss * ss / n;
-            if (sv <= 1e-9 * (sq_[b] - sq_[a]) || sv <= 0.0) continue;
-            const double dot = static_cast<double>(x[a]) / static_cast<double>(fft_.Size());
-            r[a] = static_cast<float>((dot - ps * ss / n) / std::sqrt(pv * sv));
-        }
-    }
-
-private:
-    std::size_t n_;
-    int lags_;
-    RealFft fft_;
-    FftBins S_;
-    std::vector<double> sum_, sq_;
-};
 
 struct Candidate {
     double t = 0.0;    // master seconds
@@ -319,8 +112,8 @@ public:
         const Levels ml(m_), sl(s_);
         window_ = static_cast<int>(std::lround(kWindowS * fd_));
         reach_ = static_cast<int>(std::lround(kReachS * fd_));
-        masterQuiet_ = ml.QuietBelow(window_);
-        slaveQuiet_ = sl.QuietBelow(window_);
+        masterQuiet_ = ml.QuietBelow(window_, kQuietDb);
+        slaveQuiet_ = sl.QuietBelow(window_, kQuietDb);
         masterLevel_ = masterQuiet_ * std::pow(10.0, kQuietDb / 20.0);
         slaveLevel_ = slaveQuiet_ * std::pow(10.0, kQuietDb / 20.0);
 
