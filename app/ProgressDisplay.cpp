@@ -61,13 +61,6 @@ QColor GaugeColour(int value) {
     return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
 }
 
-Verdict VerdictOf(const JobOutcome& outcome) {
-    if (outcome.stoppedByUser) return Verdict::Stopped;
-    if (!outcome.outputWritten) return Verdict::Failed;
-    if (outcome.checked) return outcome.inStep ? Verdict::InStep : Verdict::NotInStep;
-    return outcome.error.empty() ? Verdict::Written : Verdict::Failed;
-}
-
 QString VerdictText(Verdict verdict) {
     static const char* const words[] = {
         "",

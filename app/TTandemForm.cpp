@@ -402,6 +402,8 @@ bool TTandemForm::startJob(bool continuesBatch, bool resume) {
     }
     try {
         run_.Start(request);
+        syncEntry_ = HistoryEntry{master, slave, DiffIndex(), seMasterSkipCount->value(), seSlaveSkipCount->value()};
+        history_->JobStarted(*syncEntry_);
     } catch (const std::exception& e) {
         if (debug) HideLog();
         returnToIdle();
@@ -429,6 +431,10 @@ void TTandemForm::OnJobDone(const JobOutcome& outcome) {
         progress.SetMessageLine(line->toStdString(), 0);
     }
     showResult(outcome);
+    if (syncEntry_) {
+        guarded([&] { history_->JobEnded(*syncEntry_, verdict_); });
+        syncEntry_.reset();
+    }
     stopRequested_ = false;
     progress.SetStageClock(-1);
     progress.StageBar(0).Position.store(0);
@@ -585,6 +591,7 @@ void TTandemForm::remixStoredJob() {
     const JobEntry& job = jobList_->History().Entry(entry);
     const MixSettings mix = remix_ ? remix_->Mix() : kDefaultMix;
     try {
+        syncEntry_.reset();  // a remix leaves the job's result as its synchronisation left it
         run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked());
     } catch (const std::exception& e) {
         returnToIdle();

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/ExcerptPlayer.h"
@@ -253,6 +254,7 @@ private:
     TJobListForm* jobList_ = nullptr;
     TRemixForm* remix_ = nullptr;
     JobOutcome lastOutcome_;
+    std::optional<HistoryEntry> syncEntry_;  // the history entry of the running synchronisation
     Verdict verdict_ = Verdict::None;
 };
 

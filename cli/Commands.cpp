@@ -9,6 +9,7 @@
 #include "core/Text.h"
 #include "eq/EqWave.h"
 #include "joblist/JobRegistry.h"
+#include "joblist/JobResults.h"
 #include "settings/Settings.h"
 #include "sync/OutputCheck.h"
 #include "wave/KWavefile.h"
@@ -125,6 +126,7 @@ int RunSync(const SyncArgs& a) {
     // list, so that the desktop program can run it again or remix it.
     try {
         RegisterJob(master, slave, level, a.masterSkip, a.slaveSkip);
+        StoreJobStart(master, slave, a.masterSkip);
     } catch (const EngineError& e) {
         std::fprintf(stderr, "tandem-cli: %s\n", e.what());
         return 2;
@@ -159,6 +161,7 @@ int RunSync(const SyncArgs& a) {
     InstallStopHandler(job);
     const JobOutcome outcome = RunWithProgress(thread, progress, a.quiet, request.lowPriority);
     RemoveStopHandler();
+    StoreJobResult(master, slave, a.masterSkip, VerdictOf(outcome));
     if (a.debug) {
         if (std::string why; !SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "joblist/JobResults.h"
+
 namespace tandem {
 
 struct HistoryEntry {
@@ -30,6 +32,10 @@ public:
     // Stop point (0.1 s) for a batch job: where a later part of the same recording
     // begins; 0 when there is none.
     virtual int FindStopPoint(const std::string& master, const std::string& slave, int masterSkip) = 0;
+    // A synchronisation job of this entry starts / has ended with this verdict: the job
+    // list's date and result columns.
+    virtual void JobStarted(const HistoryEntry& entry) = 0;
+    virtual void JobEnded(const HistoryEntry& entry, Verdict verdict) = 0;
 };
 
 class NoJobHistory : public JobHistoryLink {
@@ -37,6 +43,8 @@ public:
     std::optional<HistoryEntry> FindJobByMaster(const std::string&) override { return std::nullopt; }
     void AddJob(const HistoryEntry&) override {}
     int FindStopPoint(const std::string&, const std::string&, int) override { return 0; }
+    void JobStarted(const HistoryEntry&) override {}
+    void JobEnded(const HistoryEntry&, Verdict) override {}
 };
 
 }  // namespace tandem

@@ -29,6 +29,7 @@ class TJobListForm : public QDialog, public JobHistoryLink {
 public:
     static constexpr int kClientWidth = 426;
     static constexpr int kClientHeight = 286;
+    static constexpr int kWideWidth = 600;  // first size: room for the date and result columns
 
     // Loads the job history from the settings store (which must be open).
     explicit TJobListForm(QWidget* parent = nullptr);
@@ -45,11 +46,15 @@ public:
     // The context menu's "&Delete": the selected jobs and the stored points of their files.
     void DeleteClick();
     std::vector<int> SelectedPositions() const;
+    // The result column's word for a job's record (nullptr: it never ran).
+    static QString ResultText(const JobResult* result);
 
     // JobHistoryLink.
     std::optional<HistoryEntry> FindJobByMaster(const std::string& master) override;
     void AddJob(const HistoryEntry& entry) override;
     int FindStopPoint(const std::string& master, const std::string& slave, int masterSkip) override;
+    void JobStarted(const HistoryEntry& entry) override;
+    void JobEnded(const HistoryEntry& entry, Verdict verdict) override;
 
     QListWidget* ListBox1 = nullptr;
     QPushButton* BitBtn4 = nullptr;  // Remix
@@ -61,6 +66,7 @@ public slots:
     void reject() override;
 
 private:
+    void showResults();
     JobHistory history_;
 };
 

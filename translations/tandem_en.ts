@@ -554,6 +554,21 @@
     </message>
 </context>
 <context>
+    <name>tandem::PlaybackDialog</name>
+    <message>
+        <source>再生中…</source>
+        <translation>Playing…</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>再生</source>
+        <translation>Playing</translation>
+    </message>
+</context>
+<context>
     <name>tandem::ProgressDisplay</name>
     <message>
         <source>開始点検索</source>
@@ -636,6 +651,34 @@
     <message>
         <source>キャンセル</source>
         <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>未実行</source>
+        <translation>Not run</translation>
+    </message>
+    <message>
+        <source>未完了</source>
+        <translation>Unfinished</translation>
+    </message>
+    <message>
+        <source>同期済み</source>
+        <translation>In step</translation>
+    </message>
+    <message>
+        <source>同期していません</source>
+        <translation>Not in step</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>失敗</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>作成済み</source>
+        <translation>Written</translation>
     </message>
 </context>
 <context>

@@ -120,9 +120,19 @@ int main(int argc, char** argv) {
 
     for (int i = 0; i < 3; ++i)
         jobList.AddJob({(music + "concert_2019-05-12_hall.wav").toStdString(),
-                        (music + "concert_2019-05-12_stage_mic.wav").toStdString(), i, 3000 * i, 12});
+                        (music + "concert_2019-05-12_stage_mic.wav").toStdString(), i, 3000 * i, 12 + i});
     jobList.AddJob({(music + "rehearsal_take3.wav").toStdString(), (music + "rehearsal_take3_phone.wav").toStdString(), 3,
                     0, 0});
+    const tandem::Verdict came[] = {tandem::Verdict::InStep, tandem::Verdict::NotInStep, tandem::Verdict::None};
+    for (int i = 0; i < 3; ++i) {
+        if (came[i] == tandem::Verdict::None) continue;
+        jobList.JobEnded({(music + "concert_2019-05-12_hall.wav").toStdString(),
+                          (music + "concert_2019-05-12_stage_mic.wav").toStdString(), i, 3000 * i, 12 + i},
+                         came[i]);
+    }
+    jobList.JobEnded({(music + "rehearsal_take3.wav").toStdString(), (music + "rehearsal_take3_phone.wav").toStdString(),
+                      3, 0, 0},
+                     tandem::Verdict::Failed);
     jobList.ListBox1->item(1)->setSelected(true);
     ok = save(jobList, out + "job-list.png") && ok;
 

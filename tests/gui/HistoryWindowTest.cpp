@@ -153,6 +153,8 @@ TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_the_second_resuming_wh
     EXPECT_EQ(form->seDpLimit->value(), 0) << "the last part runs to the end";
     EXPECT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
     EXPECT_EQ(jobList->ListBox1->count(), 3) << "each job registered again onto its own entry";
+    for (const int row : {0, 1}) EXPECT_EQ(jobList->ListBox1->item(row)->data(Qt::UserRole + 1).toString(), QString::fromUtf8("同期済み")) << row;
+    EXPECT_EQ(jobList->ListBox1->item(2)->data(Qt::UserRole + 1).toString(), QString::fromUtf8("未実行"));
     EXPECT_TRUE(form->Run().Job().Resume) << "no new start point search for the second part";
     EXPECT_GT(form->Run().Job().MasterSkip, 40 * kTenthFrames) << "it went on from the first part's last pair";
     EXPECT_EQ(points(master), masterWhole);
@@ -246,6 +248,22 @@ TEST_F(HistoryWindow, sound_buttons_play_five_seconds_from_each_lead_in) {
     form->btnSoundSlave->click();
     EXPECT_EQ(played->frames.size(), 2u) << "a missing file plays nothing";
     EXPECT_TRUE(messages.isEmpty()) << "and says nothing";
+}
+
+TEST(PlaybackWindow, stops_on_esc_and_closes_by_itself_when_played) {
+    for (const bool stop : {true, false}) {
+        PlaybackDialog dialog(nullptr, 5000);
+        QTimer::singleShot(0, &dialog, [&] {
+            if (stop) {
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            } else {
+                dialog.Finished();
+            }
+        });
+        dialog.exec();
+        EXPECT_EQ(dialog.Stopped(), stop);
+        EXPECT_FALSE(dialog.isVisible());
+    }
 }
 
 }  // namespace

@@ -58,6 +58,30 @@ TEST_F(JobListFormTest, loads_the_stored_history_into_its_lines) {
     EXPECT_EQ(form.BitBtn2->text(), QString::fromUtf8("キャンセル"));
 }
 
+TEST_F(JobListFormTest, each_line_says_when_its_job_ran_and_what_it_came_to) {
+    const auto result = [](TJobListForm& form, int row) { return form.ListBox1->item(row)->data(Qt::UserRole + 1).toString(); };
+    const auto red = [](TJobListForm& form, int row) { return form.ListBox1->item(row)->foreground().color() == QColor(200, 0, 0); };
+    {
+        TJobListForm form;
+        form.JobStarted({"/rec/m1.wav", "/rec/s1.wav", 1, 10, 1});
+        EXPECT_EQ(result(form, 1), QString::fromUtf8("未完了"));
+        EXPECT_FALSE(form.ListBox1->item(1)->data(Qt::UserRole).toString().isEmpty());
+        form.JobEnded({"/rec/m1.wav", "/rec/s1.wav", 1, 10, 1}, Verdict::InStep);
+        form.JobEnded({"/rec/m2.wav", "/rec/s2.wav", 2, 20, 2}, Verdict::Failed);
+        // Another lead-in is another job: entry 3 keeps no result of this one.
+        form.JobEnded({"/rec/m3.wav", "/rec/s3.wav", 3, 99, 3}, Verdict::NotInStep);
+    }
+    // What jobs came to outlives the window (and is what tandem-cli's jobs leave as well).
+    TJobListForm form;
+    EXPECT_EQ(result(form, 1), QString::fromUtf8("同期済み"));
+    EXPECT_FALSE(red(form, 1));
+    EXPECT_EQ(result(form, 2), QString::fromUtf8("失敗"));
+    EXPECT_TRUE(red(form, 2));
+    EXPECT_EQ(result(form, 3), QString::fromUtf8("未実行"));
+    EXPECT_TRUE(form.ListBox1->item(3)->data(Qt::UserRole).toString().isEmpty());
+    EXPECT_EQ(form.ListBox1->item(1)->text(), QString::fromUtf8("10-1 普 m1.wav s1.wav"));
+}
+
 TEST_F(JobListFormTest, retry_with_three_lines_closes_with_3_and_marks_them) {
     TJobListForm form;
     const int result = showAndDo(form, {1, 3, 4}, [&form] { form.BitBtn1->click(); });

@@ -159,6 +159,8 @@ public:
     }
     void AddJob(const HistoryEntry& entry) override { added.push_back(entry); }
     int FindStopPoint(const std::string&, const std::string&, int) override { return 0; }
+    void JobStarted(const HistoryEntry&) override {}
+    void JobEnded(const HistoryEntry&, Verdict) override {}
     std::vector<HistoryEntry> entries;
     std::vector<HistoryEntry> added;
 };
