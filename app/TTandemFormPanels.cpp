@@ -208,6 +208,13 @@ void TTandemForm::buildTopPanel() {
     for (int i = 0; i < 4; ++i) {
         auto* radio = new QRadioButton(LevelName(i), rgDiff);
         rgDiffItems->addButton(radio, i);
+        static const char* const levelHints[] = {
+            QT_TR_NOOP("違いの少ない二つの録音に：0.1秒毎に分割し、狭く検索します"),
+            QT_TR_NOOP("ふつうの二つの録音に：0.2秒毎に分割します"),
+            QT_TR_NOOP("違いの多い二つの録音に：0.3秒毎に分割し、500–2000 Hz で比べ、合わない区間は検索し直します"),
+            QT_TR_NOOP("0.3秒毎に分割し、100–1000 Hz で比べ、先を読みながら検索します"),
+        };
+        setHint(radio, tr(levelHints[i]));
         widths[i] = indicator + radio->fontMetrics().horizontalAdvance(radio->text()) + 2;
         need += widths[i];
     }
@@ -233,6 +240,7 @@ void TTandemForm::buildTopPanel() {
 
     BtnSyncStart = button(PanelTop, "BtnSyncStart", tr("&Start"));
     BtnSyncStart->setGeometry(432, 44, 196 + grow, 32);
+    setHint(BtnSyncStart, tr("同期ファイルを作ります。実行中は停止します（Esc でも停止）"));
     connect(BtnSyncStart, &QPushButton::clicked, this, &TTandemForm::BtnSyncStartClick);
 }
 
@@ -240,6 +248,7 @@ void TTandemForm::buildMessagePanel() {
     PanelMsg = new QWidget(this);
     PanelMsg->setObjectName("PanelMsg");
     ResultProgressBar = new QProgressBar(PanelMsg);
+    setHint(ResultProgressBar, tr("実行中は直前の区間の一致度、終了後は判定の色"));
     ResultProgressBar->setObjectName("ResultProgressBar");
     ResultProgressBar->setOrientation(Qt::Vertical);
     ResultProgressBar->setTextVisible(false);
@@ -450,8 +459,10 @@ void TTandemForm::buildProgressPanel() {
 void TTandemForm::buildEqPanel() {
     PanelEQBase = new EqStrip(this);
     cbEqWave = optionBox(PanelEQBase->Panel2, "cbEqWave", tr("EQファイルを残す"));
+    setHint(cbEqWave, tr("帯域を絞って比べたときの、EQを掛けたコピーを消さずに残します"));
     cbEqWave->setGeometry(4, 6, 112, 20);
     cbBackGround = optionBox(PanelEQBase->Panel2, "cbBackGround", tr("Back Ground"));
+    setHint(cbBackGround, tr("ほかの作業の邪魔にならないよう、低い優先度で実行します"));
     cbBackGround->setFont(font());
     cbBackGround->setGeometry(4, 30, 112, 20);
     cbBackGround->setChecked(true);

@@ -922,6 +922,38 @@
         <source>音声出力装置が見つからないため再生できません</source>
         <translation>no sound output device was found; nothing is played</translation>
     </message>
+    <message>
+        <source>違いの少ない二つの録音に：0.1秒毎に分割し、狭く検索します</source>
+        <translation>For two recordings that differ little: a point every 0.1 s, a narrow search</translation>
+    </message>
+    <message>
+        <source>ふつうの二つの録音に：0.2秒毎に分割します</source>
+        <translation>For most pairs: a point every 0.2 s</translation>
+    </message>
+    <message>
+        <source>違いの多い二つの録音に：0.3秒毎に分割し、500–2000 Hz で比べ、合わない区間は検索し直します</source>
+        <translation>For two recordings that differ a lot: a point every 0.3 s, compared on 500–2000 Hz, stretches that do not match searched again</translation>
+    </message>
+    <message>
+        <source>0.3秒毎に分割し、100–1000 Hz で比べ、先を読みながら検索します</source>
+        <translation>A point every 0.3 s, compared on 100–1000 Hz, searching ahead</translation>
+    </message>
+    <message>
+        <source>同期ファイルを作ります。実行中は停止します（Esc でも停止）</source>
+        <translation>Makes the synchronised file; while a job runs, stops it (so does Esc)</translation>
+    </message>
+    <message>
+        <source>実行中は直前の区間の一致度、終了後は判定の色</source>
+        <translation>While a job runs: how well the last segment matched; afterwards: the colour of the verdict</translation>
+    </message>
+    <message>
+        <source>帯域を絞って比べたときの、EQを掛けたコピーを消さずに残します</source>
+        <translation>Keeps the equalised copies made to compare a narrower band</translation>
+    </message>
+    <message>
+        <source>ほかの作業の邪魔にならないよう、低い優先度で実行します</source>
+        <translation>Runs at a low priority, so that other work is not slowed</translation>
+    </message>
 </context>
 <context>
     <name>tandem::TrackView</name>
