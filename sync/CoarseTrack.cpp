@@ -12,6 +12,7 @@
 #include "core/Parallel.h"
 #include "core/Text.h"
 #include "dsp/Fft.h"
+#include "dsp/LineFit.h"
 #include "sync/PatternSearch.h"
 #include "sync/SignalMatch.h"
 #include "sync/TrackSignal.h"
@@ -211,6 +212,28 @@ private:
     }
 
     bool findOffsetAt(const Levels& ml, const Levels& sl, Line& line, bool spread) {
+        (void)sl;
+        const std::vector<double> times = offsetTimes(ml, spread);
+        if (times.empty() || se_.empty()) {
+            why_ = "master too short";
+            return false;
+        }
+        const std::vector<std::vector<Candidate>> found = envelopeCandidates(ml, times);
+        int windowsWithEvidence = 0;
+        const std::vector<Line> lines = agreedLines(found, times, windowsWithEvidence);
+        // Spread over a master whose start the slave lacks, most windows find nothing real.
+        const int needed = spread ? 3 : std::max(3, (windowsWithEvidence + 1) / 2);
+        if (lines.empty() || lines.front().support < needed) {
+            why_ = "no offset agreed by several windows (" + std::to_string(lines.empty() ? 0 : lines.front().support) + " of " +
+                   std::to_string(windowsWithEvidence) + ")";
+            return false;
+        }
+        return verifiedLine(lines, needed, line);
+    }
+
+    // Where the offset windows lie: from where the master first holds sound, then
+    // further in (or spread over all of it). Makes the envelopes on first use.
+    std::vector<double> offsetTimes(const Levels& ml, bool spread) {
         const int f2 = 4;
         if (m2_.empty()) {
             m2_ = decimate(m_, f2, 0.45 / f2);
@@ -218,9 +241,6 @@ private:
             me_ = envelope(m_, masterLevel_);
             se_ = envelope(s_, slaveLevel_);
         }
-        const double hopS = kEnvelopeHopS;
-        const std::vector<float>&me = me_, &se = se_;
-        const int w = static_cast<int>(std::lround(kOffsetWindowS / hopS));
         const double total = static_cast<double>(m_.size()) / fd_;
         // Windows from where the master first holds sound, then further in.
         double first = request_.masterFrom / fs_;
@@ -239,10 +259,15 @@ private:
         times.erase(std::remove_if(times.begin(), times.end(), [&](double t) { return t + kOffsetWindowS > total; }), times.end());
         times.erase(std::unique(times.begin(), times.end(), [](double a, double b) { return std::fabs(a - b) < kOffsetWindowS; }),
                     times.end());
-        if (times.empty() || se.empty()) {
-            why_ = "master too short";
-            return false;
-        }
+        return times;
+    }
+
+    // Per window, its best few (offset, correlation) candidates over nine rates, from the
+    // onset envelopes against the slave's within the offset reach.
+    std::vector<std::vector<Candidate>> envelopeCandidates(const Levels& ml, const std::vector<double>& times) const {
+        const double hopS = kEnvelopeHopS;
+        const std::vector<float>&me = me_, &se = se_;
+        const int w = static_cast<int>(std::lround(kOffsetWindowS / hopS));
         const int reach = static_cast<int>(std::lround(kOffsetReachS / hopS));
         std::vector<std::vector<Candidate>> found(times.size());
         ParallelFor(times.size(), [&](std::size_t begin, std::size_t end) {
@@ -282,13 +307,17 @@ private:
                     if (best[c].first >= kOffsetMinR) found[i].push_back(best[c].second);
             }
         });
+        return found;
+    }
+
+    // The lines of offset and rate that the most windows agree on, weighted by their correlation.
+    std::vector<Line> agreedLines(const std::vector<std::vector<Candidate>>& found, const std::vector<double>& times,
+                                  int& windowsWithEvidence) const {
         std::vector<Candidate> all;
-        int windowsWithEvidence = 0;
         for (const auto& f : found) {
             if (!f.empty()) ++windowsWithEvidence;
             all.insert(all.end(), f.begin(), f.end());
         }
-        // The lines that the most windows agree on, weighted by their correlation.
         std::vector<Line> lines;
         const auto consider = [&](const Candidate& a, double slope) {
             Line l{a.t, a.lag, slope, 0.0, 0, {}};
@@ -314,17 +343,15 @@ private:
                 if (std::fabs(slope) <= kMaxRateOffset) consider(all[i], slope);
             }
         }
-        (void)sl;
         std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
             return a.support != b.support ? a.support > b.support : a.score > b.score;
         });
-        // Spread over a master whose start the slave lacks, most windows find nothing real.
-        const int needed = spread ? 3 : std::max(3, (windowsWithEvidence + 1) / 2);
-        if (lines.empty() || lines.front().support < needed) {
-            why_ = "no offset agreed by several windows (" + std::to_string(lines.empty() ? 0 : lines.front().support) + " of " +
-                   std::to_string(windowsWithEvidence) + ")";
-            return false;
-        }
+        return lines;
+    }
+
+    // The agreed lines checked on the whitened waveform; of those that hold, the one nearest
+    // both files' own starts among the ties.
+    bool verifiedLine(const std::vector<Line>& lines, int needed, Line& line) {
         // Repeating material agrees as well one pattern away; the whitened waveform
         // tells the place itself from its repeats (a lead line, a variation, the noise).
         std::vector<Line> distinct;
@@ -376,9 +403,6 @@ private:
         return true;
     }
 
-    // Follows the line's lag through the whole master, window by window, keeping each
-    // window's best peaks; where the evidence is lost for a second of sound, looks for it
-    // again within the largest jump.
     // The whitened correlation of the master window centred on mc, read at 1 + slope
     // slave frames per master frame, against the slave around mc + lag (seconds).
     struct Scratch {
@@ -428,29 +452,15 @@ private:
         return true;
     }
 
-    // Follows the line's lag through the whole master, window by window, keeping each
-    // window's best peaks; where the evidence is lost, finds the rate again, and after a
-    // second of sound without evidence looks for it within the largest jump.
-    void follow(const Levels& ml, const Levels& sl, const Line& line, CoarseTrack& track) {
-        const int hop = static_cast<int>(std::lround(kHopS * fd_));
-        const FrameIndex n = static_cast<FrameIndex>(m_.size());
-        const FrameIndex first = request_.masterFrom / factor_;
-        std::vector<FrameIndex> centres;
-        for (FrameIndex c = first + window_ / 2; c + window_ / 2 <= n; c += hop) centres.push_back(c);
-        track.windows.resize(centres.size());
-        const int chunk = 8;
-        // The prediction: the last chosen lags (seconds) and their slope.
+    // What the following goes by: the last lags it followed (seconds) and their slope.
+    struct Prediction {
+        double lagNow = 0.0, slopeNow = 0.0, tNow = 0.0;
         std::vector<std::pair<double, double>> recent;  // (t, lag)
-        double lagNow = line.LagAt(line.t0), slopeNow = line.slope, tNow = line.t0;
-        bool locked = false;  // the slope is measured, not guessed
-        int lostWindows = 0;
-        Scratch mine(*this);
-        const auto predict = [&](double t) { return lagNow + slopeNow * (t - tNow); };
-        std::vector<double> strengths;  // z of the windows the prediction followed lately
-        const auto accept = [&](std::size_t k, bool restart) {
-            const double t = masterSeconds(centres[k]);
-            const double lag = track.windows[k].peaks.front().lag / fs_;
-            const double z = track.windows[k].peaks.front().z;
+        std::vector<double> strengths;                  // z of the windows followed lately
+
+        double At(double t) const { return lagNow + slopeNow * (t - tNow); }
+
+        void Accept(double t, double lag, double z, bool restart) {
             // A weak window stays a candidate for the path, but the prediction follows only
             // windows about as clear as the recent ones: a few weak ones in a row (a quiet
             // passage under wow) would walk it off the music.
@@ -466,67 +476,45 @@ private:
             while (!recent.empty() && recent.front().first < t - kSlopeSpanS) recent.erase(recent.begin());
             lagNow = lag;
             tNow = t;
-            if (recent.size() >= 5 && recent.back().first - recent.front().first >= 1.5) {
-                double st = 0, sl2 = 0, stt = 0, stl = 0;
-                for (const auto& [rt, rl] : recent) {
-                    st += rt;
-                    sl2 += rl;
-                    stt += rt * rt;
-                    stl += rt * rl;
-                }
-                const double cnt = static_cast<double>(recent.size());
-                const double den = cnt * stt - st * st;
-                if (den > 0.0) slopeNow = std::clamp((cnt * stl - st * sl2) / den, -kMaxRateOffset, kMaxRateOffset);
-            }
+            if (recent.size() < 5 || recent.back().first - recent.front().first < 1.5) return;
+            LineFit fit;
+            for (const auto& [rt, rl] : recent) fit.Add(rt, rl);
+            if (double slope = 0.0; fit.Slope(slope)) slopeNow = std::clamp(slope, -kMaxRateOffset, kMaxRateOffset);
+        }
+    };
+
+    // Follows the line's lag through the whole master, window by window, keeping each
+    // window's best peaks; where the evidence is lost, finds the rate again, and after a
+    // second of sound without evidence looks for it within the largest jump.
+    void follow(const Levels& ml, const Levels& sl, const Line& line, CoarseTrack& track) {
+        const int hop = static_cast<int>(std::lround(kHopS * fd_));
+        const FrameIndex n = static_cast<FrameIndex>(m_.size());
+        const FrameIndex first = request_.masterFrom / factor_;
+        std::vector<FrameIndex> centres;
+        for (FrameIndex c = first + window_ / 2; c + window_ / 2 <= n; c += hop) centres.push_back(c);
+        track.windows.resize(centres.size());
+        const int chunk = 8;
+        Prediction pr;
+        pr.lagNow = line.LagAt(line.t0);
+        pr.slopeNow = line.slope;
+        pr.tNow = line.t0;
+        bool locked = false;  // the slope is measured, not guessed
+        int lostWindows = 0;
+        Scratch mine(*this);
+        const auto accept = [&](std::size_t k, bool restart) {
+            const TrackPeak& p = track.windows[k].peaks.front();
+            pr.Accept(masterSeconds(centres[k]), p.lag / fs_, p.z, restart);
         };
         for (std::size_t c0 = 0, c1 = 0; c0 < centres.size(); c0 = c1) {
             // One window at a time until the rate is known.
             c1 = locked ? std::min(centres.size(), c0 + chunk) : c0 + 1;
-            ParallelFor(c1 - c0, [&](std::size_t begin, std::size_t end) {
-                Scratch x(*this);
-                for (std::size_t k = c0 + begin; k < c0 + end; ++k) {
-                    TrackWindow& tw = track.windows[k];
-                    const FrameIndex mc = centres[k];
-                    tw.master = mc * factor_;
-                    const double t = masterSeconds(mc);
-                    const FrameIndex m0 = mc - window_ / 2;
-                    const FrameIndex sc = mc + static_cast<FrameIndex>(std::lround(predict(t) * fd_));
-                    tw.sounding = ml.Rms(m0, m0 + window_) >= masterQuiet_ && sl.Rms(sc - window_ / 2, sc + window_ / 2) >= slaveQuiet_;
-                    if (tw.sounding && locked) tw.peaks = correlateWindow(x, mc, predict(t), slopeNow);
-                }
-            });
+            measureWindows(ml, sl, centres, c0, c1, pr, locked, track);
             for (std::size_t k = c0; k < c1; ++k) {
                 TrackWindow& tw = track.windows[k];
-                const double t = masterSeconds(centres[k]);
                 if (!tw.sounding) continue;
                 if (tw.peaks.empty()) {
                     ++lostWindows;
-                    double slope = slopeNow;
-                    if ((!locked || lostWindows % 2 == 0) && relock(mine, centres[k], predict(t), slope, tw.peaks)) {
-                        slopeNow = slope;
-                        locked = true;
-                        lostWindows = 0;
-                        accept(k, true);
-                        continue;
-                    }
-                    if (lostWindows >= 4 && lostWindows % 4 == 0 && widen(tw, centres[k], predict(t))) {
-                        double lag = tw.peaks.front().lag / fs_;
-                        std::vector<TrackPeak> peaks;
-                        // A place found far off must hold on the full-rate copy too.
-                        if (!relock(mine, centres[k], lag, slope, peaks)) {
-                            tw.peaks.clear();
-                            continue;
-                        }
-                        tw.peaks = std::move(peaks);
-                        slopeNow = slope;
-                        lag = tw.peaks.front().lag / fs_;
-                        // The windows lost since the jump hold the new lag too: looked at
-                        // there, they place the jump to within a window.
-                        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
-                            if (!track.windows[b].sounding) continue;
-                            const double back = lag + slopeNow * (masterSeconds(centres[b]) - t);
-                            track.windows[b].peaks = correlateWindow(mine, centres[b], back, slopeNow);
-                        }
+                    if (foundAgain(mine, centres, k, pr, locked, lostWindows, track)) {
                         locked = true;
                         lostWindows = 0;
                         accept(k, true);
@@ -537,6 +525,59 @@ private:
                 accept(k, false);
             }
         }
+    }
+
+    // Windows c0 .. c1 - 1: whether both sides hold sound there, and once the rate is
+    // known, their peaks about the prediction.
+    void measureWindows(const Levels& ml, const Levels& sl, const std::vector<FrameIndex>& centres, std::size_t c0,
+                        std::size_t c1, const Prediction& pr, bool locked, CoarseTrack& track) const {
+        ParallelFor(c1 - c0, [&](std::size_t begin, std::size_t end) {
+            Scratch x(*this);
+            for (std::size_t k = c0 + begin; k < c0 + end; ++k) {
+                TrackWindow& tw = track.windows[k];
+                const FrameIndex mc = centres[k];
+                tw.master = mc * factor_;
+                const double t = masterSeconds(mc);
+                const FrameIndex m0 = mc - window_ / 2;
+                const FrameIndex sc = mc + static_cast<FrameIndex>(std::lround(pr.At(t) * fd_));
+                tw.sounding = ml.Rms(m0, m0 + window_) >= masterQuiet_ && sl.Rms(sc - window_ / 2, sc + window_ / 2) >= slaveQuiet_;
+                if (tw.sounding && locked) tw.peaks = correlateWindow(x, mc, pr.At(t), pr.slopeNow);
+            }
+        });
+    }
+
+    // A sounding window k without evidence: the rate found again near the prediction (at
+    // once until the rate is known, then every second lost window), or after four lost
+    // windows a wide look, whose place must hold on the full-rate copy; the windows lost
+    // since then are looked at again there. True when k has its evidence back.
+    bool foundAgain(Scratch& mine, const std::vector<FrameIndex>& centres, std::size_t k, Prediction& pr, bool locked,
+                    int lostWindows, CoarseTrack& track) {
+        TrackWindow& tw = track.windows[k];
+        const double t = masterSeconds(centres[k]);
+        double slope = pr.slopeNow;
+        if ((!locked || lostWindows % 2 == 0) && relock(mine, centres[k], pr.At(t), slope, tw.peaks)) {
+            pr.slopeNow = slope;
+            return true;
+        }
+        if (lostWindows < 4 || lostWindows % 4 != 0 || !widen(tw, centres[k], pr.At(t))) return false;
+        double lag = tw.peaks.front().lag / fs_;
+        std::vector<TrackPeak> peaks;
+        // A place found far off must hold on the full-rate copy too.
+        if (!relock(mine, centres[k], lag, slope, peaks)) {
+            tw.peaks.clear();
+            return false;
+        }
+        tw.peaks = std::move(peaks);
+        pr.slopeNow = slope;
+        lag = tw.peaks.front().lag / fs_;
+        // The windows lost since the jump hold the new lag too: looked at there, they place
+        // the jump to within a window.
+        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
+            if (!track.windows[b].sounding) continue;
+            const double back = lag + pr.slopeNow * (masterSeconds(centres[b]) - t);
+            track.windows[b].peaks = correlateWindow(mine, centres[b], back, pr.slopeNow);
+        }
+        return true;
     }
 
     // A wide look for a lost window: +-kMaxJumpS around the prediction at the low rate.
@@ -571,21 +612,37 @@ private:
         return true;
     }
 
-    // Dynamic programming through the windows' peaks.
-    void choosePath(CoarseTrack& track) {
-        struct Node {
-            std::size_t window;
-            int peak;
-            double lag;     // frames
-            double score = -std::numeric_limits<double>::infinity();
-            double slope = 0.0;  // lag frames per master frame, from the best predecessor
-            double span = kHopS; // seconds from that predecessor
-            int from = -1;
-            bool jump = false;
-        };
-        std::vector<Node> nodes;
+    // One peak of one window on the way through the windows (dynamic programming).
+    struct PathNode {
+        std::size_t window;
+        int peak;
+        double lag;     // frames
+        double score = -std::numeric_limits<double>::infinity();
+        double slope = 0.0;  // lag frames per master frame, from the best predecessor
+        double span = kHopS; // seconds from that predecessor
+        int from = -1;
+        bool jump = false;
+    };
+    struct PathNodes {
+        std::vector<PathNode> nodes;
         std::vector<std::size_t> firstNode;  // per evidence window, its first node
         std::vector<std::size_t> windowOf;   // per evidence window, its window
+    };
+
+    // Dynamic programming through the windows' peaks.
+    void choosePath(CoarseTrack& track) {
+        PathNodes g = pathNodes(track);
+        scorePaths(track, g);
+        takePath(track, g);
+        dropLoneWeakWindows(track);
+        setUncertainty(track);
+    }
+
+    PathNodes pathNodes(const CoarseTrack& track) const {
+        PathNodes g;
+        std::vector<PathNode>& nodes = g.nodes;
+        std::vector<std::size_t>& firstNode = g.firstNode;
+        std::vector<std::size_t>& windowOf = g.windowOf;
         for (std::size_t k = 0; k < track.windows.size(); ++k) {
             if (track.windows[k].peaks.empty()) continue;
             firstNode.push_back(nodes.size());
@@ -594,6 +651,15 @@ private:
                 nodes.push_back({k, static_cast<int>(p), track.windows[k].peaks[p].lag});
         }
         firstNode.push_back(nodes.size());
+        return g;
+    }
+
+    // Each node's best way in: its evidence, less the bends and skips since the best
+    // predecessor among the last few windows.
+    void scorePaths(const CoarseTrack& track, PathNodes& g) const {
+        std::vector<PathNode>& nodes = g.nodes;
+        const std::vector<std::size_t>& firstNode = g.firstNode;
+        const std::vector<std::size_t>& windowOf = g.windowOf;
         const int back = 8;
         const double maxJump = kMaxJumpS * fs_;
         const double noise = kLagNoiseS * fs_;
@@ -601,7 +667,7 @@ private:
         for (std::size_t e = 0; e < windowOf.size(); ++e) {
             const double t = static_cast<double>(track.windows[windowOf[e]].master);
             for (std::size_t a = firstNode[e]; a < firstNode[e + 1]; ++a) {
-                Node& node = nodes[a];
+                PathNode& node = nodes[a];
                 const double here = gain(track.windows[node.window].peaks[static_cast<std::size_t>(node.peak)].z);
                 // A path may begin here, leaving out the evidence before.
                 node.score = here - kSkipCharge * static_cast<double>(e);
@@ -610,7 +676,7 @@ private:
                     const double tp = static_cast<double>(track.windows[windowOf[pe]].master);
                     const double dt = (t - tp) / fs_;
                     for (std::size_t b = firstNode[pe]; b < firstNode[pe + 1]; ++b) {
-                        const Node& prev = nodes[b];
+                        const PathNode& prev = nodes[b];
                         const double predicted = prev.lag + prev.slope * (t - tp);
                         const double dev = std::fabs(node.lag - predicted);
                         if (dev > maxJump) continue;
@@ -644,7 +710,14 @@ private:
                 if (node.from < 0) node.slope = initialSlope_;
             }
         }
-        // The best end, charged for the evidence it leaves out after it.
+    }
+
+    // The best end (charged for the evidence it leaves out after it), traced back: the
+    // path's windows take their chosen peak's place and evidence.
+    void takePath(CoarseTrack& track, const PathNodes& g) const {
+        const std::vector<PathNode>& nodes = g.nodes;
+        const std::vector<std::size_t>& firstNode = g.firstNode;
+        const std::vector<std::size_t>& windowOf = g.windowOf;
         int end = -1;
         double bestScore = -std::numeric_limits<double>::infinity();
         for (std::size_t e = 0; e < windowOf.size(); ++e)
@@ -660,7 +733,7 @@ private:
         std::reverse(chosen.begin(), chosen.end());
         for (TrackWindow& w : track.windows) w.evidence = 0.0;
         for (int a : chosen) {
-            const Node& node = nodes[static_cast<std::size_t>(a)];
+            const PathNode& node = nodes[static_cast<std::size_t>(a)];
             TrackWindow& w = track.windows[node.window];
             const TrackPeak& p = w.peaks[static_cast<std::size_t>(node.peak)];
             w.slave = static_cast<double>(w.master) + p.lag;
@@ -668,6 +741,9 @@ private:
             w.jump = node.jump;
             if (node.peak != 0) std::swap(w.peaks[0], w.peaks[static_cast<std::size_t>(node.peak)]);
         }
+    }
+
+    void dropLoneWeakWindows(CoarseTrack& track) const {
         // A weak window that disagrees with strong neighbours on both sides is noise that
         // the allowance let through (a rate change smears the true peak): it leaves the path.
         {
@@ -682,6 +758,10 @@ private:
                 if (std::fabs((b.slave - b.master) - between) > kOutlierS * fs_) b.evidence = 0.0;
             }
         }
+    }
+
+    void setUncertainty(CoarseTrack& track) const {
+        const double noise = kLagNoiseS * fs_;
         // Windows off the path: carried between their neighbours on it.
         std::vector<std::size_t> on;
         for (std::size_t k = 0; k < track.windows.size(); ++k)

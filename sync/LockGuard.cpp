@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/TimeBase.h"
+#include "dsp/LineFit.h"
 #include "sync/EndAnchor.h"
 #include "sync/RobustStart.h"
 #include "sync/SignalMatch.h"
@@ -76,17 +77,10 @@ double LockGuard::RecentRate() const {
     if (span < kMinHistorySeconds * fs_) return 0.0;
     // Least squares through the recent points, about the newest for precision.
     const Point& last = recent_.back();
-    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
-    for (const Point& p : recent_) {
-        const double x = static_cast<double>(p.master - last.master), y = static_cast<double>(p.slave - last.slave);
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
-    }
-    const double n = static_cast<double>(recent_.size());
-    const double d = n * sxx - sx * sx;
-    return d > 0.0 ? (n * sxy - sx * sy) / d : 0.0;
+    LineFit fit;
+    for (const Point& p : recent_) fit.Add(static_cast<double>(p.master - last.master), static_cast<double>(p.slave - last.slave));
+    double slope = 0.0;
+    return fit.Slope(slope) ? slope : 0.0;
 }
 
 double LockGuard::typicalR() const {

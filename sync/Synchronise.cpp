@@ -241,400 +241,544 @@ std::string EndPointText(FrameIndex J, std::uint32_t rate) {
     return std::to_string(h) + "H " + std::to_string(m) + "M " + std::to_string(s) + "S " + std::to_string(ms) + "ms";
 }
 
-void SynchroniseFiles(SyncRun& run) {
-    SyncJob& job = run.job;
+namespace {
+
+// What the lead-ins and the stop point come to in the master's frames. Lead-ins and
+// the stop point come in 44.1 kHz frames (tenths x 4410); a resumed job's lead-ins are
+// the stored pair itself, in the files' own frames.
+struct LeadIns {
+    FrameIndex masterSkip = 0, slaveSkip = 0, dpLimit = 0;
+    int startRangeS = 0;  // the start search's half-width where a lead-in is set
+};
+
+LeadIns leadInsOf(const SyncRun& run, const TimeBase& time) {
+    const SyncJob& job = run.job;
+    LeadIns l;
+    l.masterSkip = job.Resume ? job.MasterSkip : time.Frames(job.MasterSkip);
+    l.slaveSkip = job.Resume ? RescaleFrames(job.SlaveSkip, run.slaveFileRate, run.slave.SampleRate)
+                             : time.Frames(job.SlaveSkip);
+    l.dpLimit = time.Frames(job.DpLimit);
+    l.startRangeS = static_cast<int>(time.Frames(kStartRange));
+    return l;
+}
+
+void requireUsable(SyncRun& run) {
     KWavefile& master = run.master;
     KWavefile& slave = run.slave;
-    SyncProgress& progress = run.progress;
-    const int options = progress.JobOptions();
-    const StoredPoints masterPoints(master.ChangeExtension(""));
-    const StoredPoints slavePoints(slave.ChangeExtension(""), run.slaveFileRate, slave.SampleRate);
     if (!master.Usable()) throw SyncError(Msg::MasterNotUsable, master.FileName, master.Problem());
     if (!slave.Usable()) throw SyncError(Msg::SlaveNotUsable, slave.FileName, slave.Problem());
     if (slave.SampleRate != master.SampleRate) throw SyncError(Msg::DifferentRates, master.SampleRate, slave.SampleRate);
     requireData(master, Msg::MasterCannotLoad);
     requireData(slave, Msg::SlaveCannotLoad);
+}
 
-    // Every length and position the search defines is a time, taken at the master's rate.
-    // Lead-ins and the stop point come in 44.1 kHz frames (tenths x 4410); a resumed
-    // job's lead-ins are the stored pair itself, in the files' own frames.
-    const TimeBase time(master.SampleRate);
-    const FrameIndex masterSkip = job.Resume ? job.MasterSkip : time.Frames(job.MasterSkip);
-    const FrameIndex slaveSkip = job.Resume ? RescaleFrames(job.SlaveSkip, run.slaveFileRate, slave.SampleRate)
-                                            : time.Frames(job.SlaveSkip);
-    const FrameIndex dpLimit = time.Frames(job.DpLimit);
-    const int startRangeS = static_cast<int>(time.Frames(kStartRange));
-    job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
-
+CoarseTrack buildTrack(SyncRun& run, const LeadIns& lead) {
     CoarseTrack track;
-    if (job.CoarseTrack) {
-        progress.SetMessageLine(MessageText(Msg::Tracking), 0);
-        track = BuildCoarseTrack(master, slave, TrackRequest{masterSkip, slaveSkip});
-        job.TrackFound = track.found;
-        if (track.found) {
-            int jumps = 0;
-            for (const TrackWindow& w : track.windows) jumps += w.jump && w.evidence > 0.0 ? 1 : 0;
-            job.TrackJumps = jumps;
-            AddLog("◎粗い追跡：窓 " + std::to_string(track.windows.size()) + "、不確かさ " + Fixed(track.uncertainty) + " フレーム、飛び " +
-                   std::to_string(jumps));
-        } else {
-            AddLog("◎粗い追跡：見つからず (" + track.why + ")");
-        }
+    SyncJob& job = run.job;
+    if (!job.CoarseTrack) return track;
+    run.progress.SetMessageLine(MessageText(Msg::Tracking), 0);
+    track = BuildCoarseTrack(run.master, run.slave, TrackRequest{lead.masterSkip, lead.slaveSkip});
+    job.TrackFound = track.found;
+    if (track.found) {
+        int jumps = 0;
+        for (const TrackWindow& w : track.windows) jumps += w.jump && w.evidence > 0.0 ? 1 : 0;
+        job.TrackJumps = jumps;
+        AddLog("◎粗い追跡：窓 " + std::to_string(track.windows.size()) + "、不確かさ " + Fixed(track.uncertainty) + " フレーム、飛び " +
+               std::to_string(jumps));
+    } else {
+        AddLog("◎粗い追跡：見つからず (" + track.why + ")");
     }
+    return track;
+}
 
-    // A. Division of the master. Points before the end of the master lead-in survive.
+// The master's division points: the stored ones before the end of the master lead-in
+// survive (F0 of them), then one every step from the start, a step after each silence.
+struct Division {
+    int F0 = 0;           // stored pairs kept
+    bool resume = false;  // the job goes on from stored pair F0 as it stands
+    int number = 0;       // points in all
+    FrameIndex step = 0;
+    RobustStart robust;
+};
+
+Division divideMaster(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
+                      const CoarseTrack& track, const LeadIns& lead, const TimeBase& time) {
+    SyncJob& job = run.job;
+    KWavefile& master = run.master;
+    Division d;
     const int storedMaster = masterPoints.count();
     const int storedSlave = slavePoints.count();
     int valid = storedMaster;
-    while (valid > 0 && masterPoints.at(valid - 1) >= masterSkip) --valid;
-    const int F0 = std::min(valid, storedSlave);
-    AddLog("有効データ数：" + std::to_string(F0));
+    while (valid > 0 && masterPoints.at(valid - 1) >= lead.masterSkip) --valid;
+    d.F0 = std::min(valid, storedSlave);
+    AddLog("有効データ数：" + std::to_string(d.F0));
     // A resumed job goes on from stored pair F0 as it stands: the division and the
     // search continue exactly as the interrupted job would have.
-    const bool resume = job.Resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
+    d.resume = job.Resume && d.F0 > 0 && d.F0 < storedMaster && d.F0 < storedSlave;
 
-    FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, masterSkip, 100);
-    RobustStart robust;
-    if (track.found && !resume) {
+    FrameIndex D = d.resume ? masterPoints.at(d.F0) : FindSoundOnset(master, lead.masterSkip, 100);
+    if (track.found && !d.resume) {
         D = trackStart(track, D);
-    } else if (job.RobustStart && F0 == 0) {
-        const bool leadIn = masterSkip > 0 || slaveSkip > 0;
-        const int startRange = leadIn ? std::max(job.RangeS, startRangeS) : job.RangeS;
-        robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, slaveSkip, 100), startRange);
-        D = robust.masterStart;
-        job.StartUndecided = robust.undecided;
+    } else if (job.RobustStart && d.F0 == 0) {
+        const bool leadIn = lead.masterSkip > 0 || lead.slaveSkip > 0;
+        const int startRange = leadIn ? std::max(job.RangeS, lead.startRangeS) : job.RangeS;
+        d.robust = FindRobustStart(master, run.slave, D, FindSoundOnset(run.slave, lead.slaveSkip, 100), startRange);
+        D = d.robust.masterStart;
+        job.StartUndecided = d.robust.undecided;
     }
-    masterPoints.set(F0, D);
-    masterPoints.setCount(F0 + 1);
-    int number = F0 + 1;
-    const FrameIndex step = time.Tenths(job.BaseStep);
+    masterPoints.set(d.F0, D);
+    masterPoints.setCount(d.F0 + 1);
+    d.number = d.F0 + 1;
+    d.step = time.Tenths(job.BaseStep);
     const FrameIndex tenth = time.Tenths(1);
-    AddLog("基準データを" + std::to_string(step) + "個間隔に設定");
+    AddLog("基準データを" + std::to_string(d.step) + "個間隔に設定");
     const FrameIndex end = master.FrameCount - master.BackNull;
     while (D < end) {
         FrameIndex onset;
-        if (number == 1) {
+        if (d.number == 1) {
             onset = FindSoundOnset(master, D + tenth, 100);
             D += time.Tenths(2);  // the first step after the start is 0.2 s
         } else {
             onset = FindSoundOnset(master, D + 1, 100);
-            D += step;
+            D += d.step;
         }
         if (D > end) break;
         if (onset > D) D = onset + tenth;  // after a silence longer than the step
-        masterPoints.set(number, D);
-        masterPoints.setCount(number + 1);
-        ++number;
+        masterPoints.set(d.number, D);
+        masterPoints.setCount(d.number + 1);
+        ++d.number;
     }
-    AddLog("分割数：" + std::to_string(number) + " 処理開始番号：" + std::to_string(F0));
+    AddLog("分割数：" + std::to_string(d.number) + " 処理開始番号：" + std::to_string(d.F0));
+    return d;
+}
 
-    // B. Start of the search.
-    int phase = 0;
-    if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
-    // On the track the start is known to its uncertainty, wherever the lead-ins put it.
-    if (track.found && !resume)
-        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
-    float rate = 100.0f;
-    FrameIndex J = masterPoints.at(F0);
-    FrameIndex K = masterPoints.at(F0 + 1);
+// Where the search starts: master point F0 at slave frame N, with the rate expected.
+struct SearchStart {
     FrameIndex N = 0;
-    if (resume) {
-        N = slavePoints.at(F0);
+    float rate = 100.0f;
+};
+
+// A master lead-in past stored points: the slave's own lead-in knows nothing of where
+// the stored chain left it; the stored points do.
+SearchStart startAfterStoredPoints(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
+                                   int F0, FrameIndex J, const TimeBase& time) {
+    SyncJob& job = run.job;
+    const StoredPlacement placed = placeAfterStoredPoints(masterPoints, slavePoints, F0, J, run.master.SampleRate);
+    const FrameIndex lastSlave = std::max<FrameIndex>(run.slave.FrameCount - 1, 0);
+    SearchStart s{std::clamp<FrameIndex>(placed.slave, 0, lastSlave), placed.rate};
+    AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(s.N) + "(保存済みの分割点から)");
+    // A narrower start search than the lead-in's: the chain is known, a near copy a
+    // beat away is not taken for it. Over a long gap the wobble of the clocks may
+    // have moved it further: the envelopes find it within the physics' reach (at
+    // most 8 s, as the start check looks), and the search then only refines it.
+    int range = std::min(job.RangeS, placed.range);
+    if (placed.range > range) {
+        MatchRequest around;
+        around.masterStart = J;
+        around.slaveCentre = s.N;
+        around.reach = std::min<FrameIndex>(placed.range, time.Frames(8 * kSampleRate));
+        around.rate = placed.rate / 100.0;
+        around.rateSpread = 0.002;
+        const MatchResult found = MatchAround(run.master, run.slave, around);
+        if (found.clear && !found.checked.empty()) {
+            s.N = std::clamp<FrameIndex>(found.checked.front().slaveStart, 0, lastSlave);
+            range = std::min(range, static_cast<int>(time.Tenths(1) / 10));
+            AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(s.N) + "(包絡線の照合)");
+        }
+    }
+    job.RangeS = range;
+    return s;
+}
+
+SearchStart findStart(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
+                      const CoarseTrack& track, const Division& d, const LeadIns& lead, const TimeBase& time) {
+    SyncJob& job = run.job;
+    const int F0 = d.F0;
+    if (job.RangeS < lead.startRangeS && (F0 > 0 || lead.masterSkip > 0 || lead.slaveSkip > 0)) job.RangeS = lead.startRangeS;
+    // On the track the start is known to its uncertainty, wherever the lead-ins put it.
+    if (track.found && !d.resume)
+        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
+    const FrameIndex J = masterPoints.at(F0);
+    SearchStart s;
+    if (d.resume) {
+        s.N = slavePoints.at(F0);
         const FrameIndex masterLength = J - masterPoints.at(F0 - 1);
         if (masterLength > 0)
-            rate = static_cast<float>(static_cast<double>(N - slavePoints.at(F0 - 1)) * 100.0 /
-                                      static_cast<double>(masterLength));
+            s.rate = static_cast<float>(static_cast<double>(s.N - slavePoints.at(F0 - 1)) * 100.0 /
+                                        static_cast<double>(masterLength));
         job.RangeS = 0;
-        AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
+        AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(s.N));
     } else if (F0 > 0) {
-        // A master lead-in past stored points: the slave's own lead-in knows nothing of
-        // where the stored chain left it; the stored points do.
-        const StoredPlacement placed = placeAfterStoredPoints(masterPoints, slavePoints, F0, J, master.SampleRate);
-        const FrameIndex lastSlave = std::max<FrameIndex>(slave.FrameCount - 1, 0);
-        N = std::clamp<FrameIndex>(placed.slave, 0, lastSlave);
-        rate = placed.rate;
-        AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(保存済みの分割点から)");
-        // A narrower start search than the lead-in's: the chain is known, a near copy a
-        // beat away is not taken for it. Over a long gap the wobble of the clocks may
-        // have moved it further: the envelopes find it within the physics' reach (at
-        // most 8 s, as the start check looks), and the search then only refines it.
-        int range = std::min(job.RangeS, placed.range);
-        if (placed.range > range) {
-            MatchRequest around;
-            around.masterStart = J;
-            around.slaveCentre = N;
-            around.reach = std::min<FrameIndex>(placed.range, time.Frames(8 * kSampleRate));
-            around.rate = placed.rate / 100.0;
-            around.rateSpread = 0.002;
-            const MatchResult found = MatchAround(master, slave, around);
-            if (found.clear && !found.checked.empty()) {
-                N = std::clamp<FrameIndex>(found.checked.front().slaveStart, 0, lastSlave);
-                range = std::min(range, static_cast<int>(time.Tenths(1) / 10));
-                AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(包絡線の照合)");
-            }
-        }
-        job.RangeS = range;
+        s = startAfterStoredPoints(run, masterPoints, slavePoints, F0, J, time);
     } else {
-        N = SearchSimilarPattern(slave, slaveSkip);
-        if (robust.overridden) N = robust.slaveStart;
-        if (track.found) N = std::llround(track.SlaveAt(static_cast<double>(J)));
-        const FrameIndex reference = FindSoundOnset(slave, slaveSkip, 100);
-        AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
+        s.N = SearchSimilarPattern(run.slave, lead.slaveSkip);
+        if (d.robust.overridden) s.N = d.robust.slaveStart;
+        if (track.found) s.N = std::llround(track.SlaveAt(static_cast<double>(J)));
+        const FrameIndex reference = FindSoundOnset(run.slave, lead.slaveSkip, 100);
+        AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(s.N) + "(参考：" + std::to_string(reference) + ")");
     }
-    AddLog("予想RATE：" + Fixed(rate));
+    AddLog("予想RATE：" + Fixed(s.rate));
+    return s;
+}
 
-    const int RE = std::max(static_cast<int>(time.Frames(job.RangeE)), 1);  // a zero range would never end the first pass
-    StageBarState& startBar = progress.StageBar(0, false);
-    startBar.Max.store((2 * RE + 1) * (2 * job.RangeS + 1));
-    progress.StageBar(1).Max.store(std::max(0, number - F0 - 1) * (2 * RE + 1));
-    progress.StageBar(0, true).Marker.store(resume ? kStageFinished : kStageRunning);
-    progress.SetResultRange(-RE, RE);
-    progress.SetResultValue(0);
-
-    const std::string reportBase = ProgramFolder() + BaseName(slave.FileName);
-    CsvFile resultCsv;
-    if (options & kOptResultCsv) resultCsv = CreateReport(reportBase + ".Result.csv");
-    AddLog(std::to_string(F0) + "-" + std::to_string(number) + " : " + std::to_string(job.StopRequest.load()));
-
+// From here on the search reads the equalised copies where the job made them.
+void useEqualisedSources(SyncRun& run) {
     if (!run.masterEqCopy.empty()) {
-        master.SetDataSource(run.masterEqCopy);
-        requireData(master, Msg::MasterCannotLoad);
+        run.master.SetDataSource(run.masterEqCopy);
+        requireData(run.master, Msg::MasterCannotLoad);
     }
     if (!run.slaveEqImage.empty()) {
-        slave.SetDataImage(run.slaveEqCopy, std::move(run.slaveEqImage));
-        requireData(slave, Msg::SlaveCannotLoad);
+        run.slave.SetDataImage(run.slaveEqCopy, std::move(run.slaveEqImage));
+        requireData(run.slave, Msg::SlaveCannotLoad);
     } else if (!run.slaveEqCopy.empty()) {
-        slave.SetDataSource(run.slaveEqCopy);
-        requireData(slave, Msg::SlaveCannotLoad);
+        run.slave.SetDataSource(run.slaveEqCopy);
+        requireData(run.slave, Msg::SlaveCannotLoad);
     }
+}
 
-    // The first segment searched is F0 + 1; F is the one that starts with the start
-    // point search, which a resumed job does not run.
-    const int F = resume ? F0 : F0 + 1;
-    const int initialLookAhead = std::max(run.mode % 10, 1);
-    const int largestLookAhead = std::max(run.mode / 10, initialLookAhead);
-    int U = initialLookAhead;
-
-    std::unique_ptr<LockGuard> guard;
-    if (job.LockGuard && !track.found) {
-        guard = std::make_unique<LockGuard>(master, slave);
-        if (resume) seedGuard(*guard, master, slave, masterPoints, slavePoints, F0);
-    }
-    int heldFrom = -1;  // first point carried since the lock was lost
-    FineTrust trustTrack;
-    std::vector<std::string> marks;  // the result CSV's ninth field of each point searched
-
-    // C. Segment loop.
-    int A = F0 + 1;
-    while (A < number && job.StopRequest.load() == 0) {
-        const int stage = A == F ? 0 : 1;
-        StageBarState& bar = progress.StageBar(stage);
-        const int savedPosition = bar.Position.load();
-        const int savedMax = bar.Max.load();
-
-        if (guard && guard->Lost()) {
-            const Reacquisition found = guard->Reacquire(J, N);
-            if (found.found) {
-                reacquired(slavePoints, masterPoints, A - 1, heldFrom, found, time);
-                N = found.slaveStart;
-                rate = static_cast<float>(guard->RecentRate() * 100.0);
-                heldFrom = -1;
-            } else {
-                K = masterPoints.at(A);
-                if (heldFrom < 0) heldFrom = A;
-                const FrameIndex held = guard->Carry(J, K, N);
-                AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K, time) + " 秒)");
-                writeHeldRow(resultCsv, A, K, slavePoints.ToFile(held), rate, time);
-                slavePoints.set(A, held);
-                slavePoints.setCount(A + 1);
-                J = K;
-                N = held;
-                stopAtPoint(job, dpLimit, J);
-                ++A;
-                continue;
-            }
+// The segment loop: segment A of the master, [J, K), is searched in the slave from N
+// (where the last one ended) with the rate the last one implied; its end P becomes
+// slave point A. Each step of one segment is a method, in the order they run.
+class SegmentLoop {
+public:
+    SegmentLoop(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints, const CoarseTrack& track,
+                const Division& d, const SearchStart& start, const LeadIns& lead, const TimeBase& time)
+        : run_(run), job_(run.job), master_(run.master), slave_(run.slave), progress_(run.progress),
+          masterPoints_(masterPoints), slavePoints_(slavePoints), track_(track), time_(time),
+          options_(run.progress.JobOptions()), F0_(d.F0), F_(d.resume ? d.F0 : d.F0 + 1), number_(d.number),
+          step_(d.step), dpLimit_(lead.dpLimit), RE_(std::max(static_cast<int>(time.Frames(job_.RangeE)), 1)),
+          initialLookAhead_(std::max(run.mode % 10, 1)), largestLookAhead_(std::max(run.mode / 10, initialLookAhead_)),
+          reportBase_(ProgramFolder() + BaseName(slave_.FileName)), A_(d.F0 + 1), U_(initialLookAhead_),
+          J_(masterPoints.at(d.F0)), N_(start.N), rate_(start.rate) {
+        // The first segment searched is F0 + 1; F is the one that starts with the start
+        // point search, which a resumed job does not run. A zero range would never end
+        // the first pass.
+        StageBarState& startBar = progress_.StageBar(0, false);
+        startBar.Max.store((2 * RE_ + 1) * (2 * job_.RangeS + 1));
+        progress_.StageBar(1).Max.store(std::max(0, number_ - F0_ - 1) * (2 * RE_ + 1));
+        progress_.StageBar(0, true).Marker.store(d.resume ? kStageFinished : kStageRunning);
+        progress_.SetResultRange(-RE_, RE_);
+        progress_.SetResultValue(0);
+        if (options_ & kOptResultCsv) resultCsv_ = CreateReport(reportBase_ + ".Result.csv");
+        AddLog(std::to_string(F0_) + "-" + std::to_string(number_) + " : " + std::to_string(job_.StopRequest.load()));
+        useEqualisedSources(run_);
+        if (job_.LockGuard && !track_.found) {
+            guard_ = std::make_unique<LockGuard>(master_, slave_);
+            if (d.resume) seedGuard(*guard_, master_, slave_, masterPoints_, slavePoints_, F0_);
         }
+    }
 
+    void Run() {
+        while (A_ < number_ && job_.StopRequest.load() == 0) {
+            if (guard_ && guard_->Lost() && carriedWhileLost()) continue;
+            Segment s = predict();
+            search(s);
+            if (s.lookAhead) rescaleLookAhead(s);
+            if (retriedWithLongerLookAhead(s)) continue;
+            takeResult(s);
+            anchorEnd(s);
+            followTrack(s);
+            judgeByGuard(s);
+            store(s);
+        }
+        finish();
+    }
+
+private:
+    struct Segment {
+        int stage = 0;
+        int savedPosition = 0, savedMax = 0;  // the stage bar, for a retry
+        FrameIndex K = 0;                     // the segment's master end (the look-ahead's, while searching)
+        FrameIndex len = 0;                   // master frames searched
+        FrameIndex P = 0;                     // the slave end: predicted, then found
+        bool lookAhead = false;
         SearchResult r;
-        K = masterPoints.at(A);
-        const bool lookAhead = U > 1 && A + U - 1 < number;
-        if (lookAhead) K = masterPoints.at(A + U - 1);
-        const FrameIndex len = K - J;
-        FrameIndex P = N + predictedLength(len, rate);
-        // The chain's prediction follows the track where the two part.
-        if (track.found) {
-            const double onTrack = track.SlaveAt(static_cast<double>(K));
-            if (std::fabs(static_cast<double>(P) - onTrack) > track.UncertaintyAt(static_cast<double>(K))) P = std::llround(onTrack);
-        }
-        AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
-               std::to_string(K));
-        progress.SetMessageLine(MessageText(Msg::Segment, A - 1, A, seconds(J, time), seconds(K, time)), 0);
-
-        WaveImage segment;
         SegmentSearch q;
-        if (len > 0 && master.MakeWaveImage(J, K, segment) != 0) {
-            if (master.Average == 0)
-                throw SyncError(Msg::MasterSilent, master.FileName);
-            MatchLevel(segment.frames, slave.Average, master.Average);
-            q.rangeS = job.RangeS;
-            q.rangeE = RE;
-            q.extendWithin = static_cast<int>(time.Frames(5));
-            q.J = J;
-            q.K = K;
-            q.N = N;
-            q.P = P;
-            q.A = A;
-            q.F = F;
-            q.stage = stage;
-            q.options = options;
-            q.reportBase = reportBase;
-            SearchSegment(q, slave, segment.frames, progress, r);
-        }
+        WaveImage image;
+        EndAnchor anchor;
+        std::string row;   // the result CSV's row, built as the steps go
+        std::string mark;  // its ninth field
+    };
 
-        if (lookAhead) {
-            K = masterPoints.at(A);
-            const FrameIndex len1 = K - J;
-            P = N + predictedLength(len1, rate);
-            AddLog("--比率 = " + std::to_string(len1) + " / " + std::to_string(len));
-            AddLog("--best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
-            AddLog("--worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
-            r.best = static_cast<double>(len1) * r.best / static_cast<double>(len);
-            r.worst = static_cast<double>(len1) * r.worst / static_cast<double>(len);
-            r.bestG = static_cast<int>(len1 * r.bestG / len);
-            r.worstG = static_cast<int>(len1 * r.worstG / len);
-            AddLog("->best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
-            AddLog("->worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+    // The guard has lost lock: a place found again ends the carrying; otherwise this
+    // point is carried at the recent rate. True when the point was carried.
+    bool carriedWhileLost() {
+        const Reacquisition found = guard_->Reacquire(J_, N_);
+        if (found.found) {
+            reacquired(slavePoints_, masterPoints_, A_ - 1, heldFrom_, found, time_);
+            N_ = found.slaveStart;
+            rate_ = static_cast<float>(guard_->RecentRate() * 100.0);
+            heldFrom_ = -1;
+            return false;
         }
+        const FrameIndex K = masterPoints_.at(A_);
+        if (heldFrom_ < 0) heldFrom_ = A_;
+        const FrameIndex held = guard_->Carry(J_, K, N_);
+        AddLog("◆ロック保持 DP" + std::to_string(A_) + " : " + std::to_string(held) + " (" + seconds(K, time_) + " 秒)");
+        writeHeldRow(resultCsv_, A_, K, slavePoints_.ToFile(held), rate_, time_);
+        slavePoints_.set(A_, held);
+        slavePoints_.setCount(A_ + 1);
+        J_ = K;
+        N_ = held;
+        stopAtPoint(job_, dpLimit_, J_);
+        ++A_;
+        return true;
+    }
 
-        if (A > F) {
-            const int far = static_cast<int>(time.Frames(20));
-            const bool suspicious = (-r.worst > r.best && r.worstG < -far) || (-r.worst < r.best && r.bestG > far);
-            if (suspicious) {
-                if (U < largestLookAhead) {
-                    ++U;
-                    bar.Position.store(savedPosition);
-                    bar.Max.store(savedMax);
-                    progress.SetMessageLine(MessageText(Msg::Retry, U, seconds(J, time)), 2);
-                    continue;
-                }
-                U = initialLookAhead;
-            }
+    // Where the segment (or the look-ahead's span) should end in the slave.
+    Segment predict() {
+        Segment s;
+        s.stage = A_ == F_ ? 0 : 1;
+        StageBarState& bar = progress_.StageBar(s.stage);
+        s.savedPosition = bar.Position.load();
+        s.savedMax = bar.Max.load();
+        s.K = masterPoints_.at(A_);
+        s.lookAhead = U_ > 1 && A_ + U_ - 1 < number_;
+        if (s.lookAhead) s.K = masterPoints_.at(A_ + U_ - 1);
+        s.len = s.K - J_;
+        s.P = N_ + predictedLength(s.len, rate_);
+        // The chain's prediction follows the track where the two part.
+        if (track_.found) {
+            const double onTrack = track_.SlaveAt(static_cast<double>(s.K));
+            if (std::fabs(static_cast<double>(s.P) - onTrack) > track_.UncertaintyAt(static_cast<double>(s.K)))
+                s.P = std::llround(onTrack);
         }
+        AddLog("区間 DP" + std::to_string(A_ - 1) + "-" + std::to_string(A_) + " : " + std::to_string(J_) + "～" +
+               std::to_string(s.K));
+        progress_.SetMessageLine(MessageText(Msg::Segment, A_ - 1, A_, seconds(J_, time_), seconds(s.K, time_)), 0);
+        return s;
+    }
 
-        std::string row;
-        if (resultCsv)
-            row = "\n" + std::to_string(A) + "," + std::to_string(K) + "," + seconds(K, time) + "," +
-                  std::to_string(slavePoints.ToFile(P)) + ",";
+    // The specified search: every start offset within RangeS and length within RE.
+    void search(Segment& s) {
+        if (s.len <= 0 || master_.MakeWaveImage(J_, s.K, s.image) == 0) return;
+        if (master_.Average == 0) throw SyncError(Msg::MasterSilent, master_.FileName);
+        MatchLevel(s.image.frames, slave_.Average, master_.Average);
+        SegmentSearch& q = s.q;
+        q.rangeS = job_.RangeS;
+        q.rangeE = RE_;
+        q.extendWithin = static_cast<int>(time_.Frames(5));
+        q.J = J_;
+        q.K = s.K;
+        q.N = N_;
+        q.P = s.P;
+        q.A = A_;
+        q.F = F_;
+        q.stage = s.stage;
+        q.options = options_;
+        q.reportBase = reportBase_;
+        SearchSegment(q, slave_, s.image.frames, progress_, s.r);
+    }
+
+    // A look-ahead searched several segments at once: its result scaled to the first.
+    void rescaleLookAhead(Segment& s) {
+        SearchResult& r = s.r;
+        s.K = masterPoints_.at(A_);
+        const FrameIndex len1 = s.K - J_;
+        s.P = N_ + predictedLength(len1, rate_);
+        AddLog("--比率 = " + std::to_string(len1) + " / " + std::to_string(s.len));
+        AddLog("--best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
+        AddLog("--worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+        r.best = static_cast<double>(len1) * r.best / static_cast<double>(s.len);
+        r.worst = static_cast<double>(len1) * r.worst / static_cast<double>(s.len);
+        r.bestG = static_cast<int>(len1 * r.bestG / s.len);
+        r.worstG = static_cast<int>(len1 * r.worstG / s.len);
+        AddLog("->best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
+        AddLog("->worst=" + Fixed(r.worst) + " S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
+    }
+
+    // An end far from the prediction is searched again with a longer look-ahead, up to
+    // the mode's largest. True when the segment is to be searched again.
+    bool retriedWithLongerLookAhead(const Segment& s) {
+        if (A_ <= F_) return false;
+        const SearchResult& r = s.r;
+        const int far = static_cast<int>(time_.Frames(20));
+        const bool suspicious = (-r.worst > r.best && r.worstG < -far) || (-r.worst < r.best && r.bestG > far);
+        if (!suspicious) return false;
+        if (U_ < largestLookAhead_) {
+            ++U_;
+            StageBarState& bar = progress_.StageBar(s.stage);
+            bar.Position.store(s.savedPosition);
+            bar.Max.store(s.savedMax);
+            progress_.SetMessageLine(MessageText(Msg::Retry, U_, seconds(J_, time_)), 2);
+            return true;
+        }
+        U_ = initialLookAhead_;
+        return false;
+    }
+
+    // The better of the best and the (inverted) worst match moves the segment.
+    void takeResult(Segment& s) {
+        SearchResult& r = s.r;
+        if (resultCsv_)
+            s.row = "\n" + std::to_string(A_) + "," + std::to_string(s.K) + "," + seconds(s.K, time_) + "," +
+                    std::to_string(slavePoints_.ToFile(s.P)) + ",";
         // The row counts in each file's own frames.
-        const auto slaveFrames = [&](int v) { return std::to_string(slavePoints.ToFile(v)); };
+        const auto slaveFrames = [&](int v) { return std::to_string(slavePoints_.ToFile(v)); };
         if (-r.worst > r.best) {
             AddLog(" worst=" + Fixed(r.worst) + " -S=" + std::to_string(r.worstO) + " E=" + std::to_string(r.worstG));
-            row += slaveFrames(r.worstO) + "," + slaveFrames(r.worstG) + "," + Fixed(r.worst) + ",";
+            s.row += slaveFrames(r.worstO) + "," + slaveFrames(r.worstG) + "," + Fixed(r.worst) + ",";
             r.bestO = r.worstO;
             r.bestG = r.worstG;
-            --phase;
+            --phase_;
         } else {
             AddLog(" best=" + Fixed(r.best) + " S=" + std::to_string(r.bestO) + " E=" + std::to_string(r.bestG));
-            row += slaveFrames(r.bestO) + "," + slaveFrames(r.bestG) + "," + Fixed(r.best) + ",";
-            ++phase;
+            s.row += slaveFrames(r.bestO) + "," + slaveFrames(r.bestG) + "," + Fixed(r.best) + ",";
+            ++phase_;
         }
-        progress.SetResultValue(r.bestG);
-        N += r.bestO;
-        P += r.bestO + r.bestG;
-        EndAnchor anchor;
-        if (job.AnchorEnds) {
-            // Long segments (over a quiet passage) are searched again; the others get a quick look.
-            anchor = K - J > 2 * step ? AnchorSegmentEnd(master, slave, J, K, N, P)
-                                      : CheckSegmentEnd(master, slave, J, K, N, P);
-            if (anchor.shift != 0) {
-                AddLog("◇再アンカー DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
-                       std::to_string(P + anchor.shift) + " (r=" + Fixed(anchor.r) + ")");
-                P += anchor.shift;
-            }
+        progress_.SetResultValue(r.bestG);
+        N_ += r.bestO;
+        s.P += r.bestO + r.bestG;
+    }
+
+    // Long segments (over a quiet passage) are searched again; the others get a quick look.
+    void anchorEnd(Segment& s) {
+        if (!job_.AnchorEnds) return;
+        s.anchor = s.K - J_ > 2 * step_ ? AnchorSegmentEnd(master_, slave_, J_, s.K, N_, s.P)
+                                        : CheckSegmentEnd(master_, slave_, J_, s.K, N_, s.P);
+        if (s.anchor.shift == 0) return;
+        AddLog("◇再アンカー DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " +
+               std::to_string(s.P + s.anchor.shift) + " (r=" + Fixed(s.anchor.r) + ")");
+        s.P += s.anchor.shift;
+        s.mark = "ANCHOR" + signedText(slavePoints_.ToFile(s.anchor.shift));
+    }
+
+    // An end outside the track's uncertainty is placed from the track; inside it, where
+    // the fine search keeps parting from the track, it is refined on the whitened measure.
+    void followTrack(Segment& s) {
+        if (!track_.found) return;
+        const double k = static_cast<double>(s.K);
+        const bool off = std::fabs(static_cast<double>(s.P) - track_.SlaveAt(k)) > track_.UncertaintyAt(k);
+        FrameIndex onTrack = s.P;
+        if (off) {
+            // A look-ahead's image spans more than this segment: no length search again there.
+            SegmentSearch atEnd = s.q;
+            atEnd.K = s.K;
+            onTrack = endFromTrack(track_, master_, slave_, atEnd, s.P, s.lookAhead ? std::vector<Frame>{} : s.image.frames,
+                                   progress_);
+        } else if (trustTrack_.Unsure()) {
+            // Where the fine search keeps parting from the track (reverberation, a narrow
+            // band), its ends inside the uncertainty are no surer than the others.
+            double refined = 0.0;
+            if (RefineOnWhitened(master_, slave_, s.K, track_.SlaveAt(k), track_.RateAt(k),
+                                 static_cast<int>(std::ceil(track_.UncertaintyAt(k))) + 16, refined) &&
+                std::fabs(refined - static_cast<double>(s.P)) > 2.0)
+                onTrack = std::llround(refined);
         }
-        std::string mark;
-        if (anchor.shift != 0) mark = "ANCHOR" + signedText(slavePoints.ToFile(anchor.shift));
-        if (track.found) {
-            const bool off = std::fabs(static_cast<double>(P) - track.SlaveAt(static_cast<double>(K))) >
-                             track.UncertaintyAt(static_cast<double>(K));
-            FrameIndex onTrack = P;
-            if (off) {
-                // A look-ahead's image spans more than this segment: no length search again there.
-                SegmentSearch atEnd = q;
-                atEnd.K = K;
-                onTrack = endFromTrack(track, master, slave, atEnd, P, lookAhead ? std::vector<Frame>{} : segment.frames, progress);
-            } else if (trustTrack.Unsure()) {
-                // Where the fine search keeps parting from the track (reverberation, a narrow
-                // band), its ends inside the uncertainty are no surer than the others.
-                double refined = 0.0;
-                if (RefineOnWhitened(master, slave, K, track.SlaveAt(static_cast<double>(K)), track.RateAt(static_cast<double>(K)),
-                                     static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(K)))) + 16, refined) &&
-                    std::fabs(refined - static_cast<double>(P)) > 2.0)
-                    onTrack = std::llround(refined);
-            }
-            trustTrack.Note(onTrack != P);
-            if (onTrack != P) {
-                AddLog("◆追跡補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " + std::to_string(onTrack) + " (" +
-                       seconds(K, time) + " 秒)");
-                mark = "TRACK" + signedText(slavePoints.ToFile(onTrack - P));
-                P = onTrack;
-                ++job.TrackPoints;
-            }
+        trustTrack_.Note(onTrack != s.P);
+        if (onTrack == s.P) return;
+        AddLog("◆追跡補正 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " + std::to_string(onTrack) + " (" +
+               seconds(s.K, time_) + " 秒)");
+        s.mark = "TRACK" + signedText(slavePoints_.ToFile(onTrack - s.P));
+        s.P = onTrack;
+        ++job_.TrackPoints;
+    }
+
+    // Without a track, the lock guard judges the end against the recent chain.
+    void judgeByGuard(Segment& s) {
+        if (!guard_) return;
+        if (A_ == F_) guard_->Start(J_, N_);
+        // A segment over a quiet passage has no neighbours to judge it by; its end was
+        // re-anchored on the onset that ends it.
+        const GuardJudgement judged = s.K - J_ > 2 * step_
+                                          ? GuardJudgement{GuardJudgement::Kind::Kept, s.P, -1.0}
+                                          : guard_->Judge(J_, s.K, N_, s.P, s.anchor.shift != 0 ? -1.0 : s.anchor.endR);
+        if (judged.kind == GuardJudgement::Kind::Corrected) {
+            AddLog("◆ロック補正 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " +
+                   std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(s.K, time_) + " 秒)");
+            s.mark = "GUARD" + signedText(slavePoints_.ToFile(judged.slaveEnd - s.P));
+        } else if (judged.kind == GuardJudgement::Kind::Held) {
+            AddLog("◆ロック喪失 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " +
+                   std::to_string(judged.slaveEnd) + " (" + seconds(s.K, time_) + " 秒、直近のRATEで継続)");
+            s.mark = "HOLD";
+            heldFrom_ = A_;
         }
-        if (guard) {
-            if (A == F) guard->Start(J, N);
-            // A segment over a quiet passage has no neighbours to judge it by; its end was
-            // re-anchored on the onset that ends it.
-            const GuardJudgement judged = K - J > 2 * step ? GuardJudgement{GuardJudgement::Kind::Kept, P, -1.0}
-                                                           : guard->Judge(J, K, N, P, anchor.shift != 0 ? -1.0 : anchor.endR);
-            if (judged.kind == GuardJudgement::Kind::Corrected) {
-                AddLog("◆ロック補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
-                       std::to_string(judged.slaveEnd) + " (r=" + Fixed(judged.r) + ", " + seconds(K, time) + " 秒)");
-                mark = "GUARD" + signedText(slavePoints.ToFile(judged.slaveEnd - P));
-            } else if (judged.kind == GuardJudgement::Kind::Held) {
-                AddLog("◆ロック喪失 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " +
-                       std::to_string(judged.slaveEnd) + " (" + seconds(K, time) + " 秒、直近のRATEで継続)");
-                mark = "HOLD";
-                heldFrom = A;
-            }
-            P = judged.slaveEnd;
-            if (judged.kind != GuardJudgement::Kind::Held) guard->Accept(K, P, judged.r);
-        }
-        rate = K > J ? static_cast<float>(static_cast<double>(P - N) * 100.0 / static_cast<double>(K - J)) : rate;
-        if (resultCsv) {
-            row += Fixed(rate) + ",";
+        s.P = judged.slaveEnd;
+        if (judged.kind != GuardJudgement::Kind::Held) guard_->Accept(s.K, s.P, judged.r);
+    }
+
+    // The end becomes slave point A, its row is written, and the next segment starts there.
+    void store(Segment& s) {
+        const FrameIndex K = s.K;
+        rate_ = K > J_ ? static_cast<float>(static_cast<double>(s.P - N_) * 100.0 / static_cast<double>(K - J_)) : rate_;
+        if (resultCsv_) {
+            s.row += Fixed(rate_) + ",";
             // A re-anchored or guarded row gets a ninth field; the eight before it keep their meaning.
-            if (!mark.empty()) row += mark + ",";
-            WriteReport(resultCsv, row);
+            if (!s.mark.empty()) s.row += s.mark + ",";
+            WriteReport(resultCsv_, s.row);
         }
-        AddLog("予想RATE：" + Fixed(rate));
+        AddLog("予想RATE：" + Fixed(rate_));
 
-        if (static_cast<int>(marks.size()) <= A) marks.resize(static_cast<std::size_t>(A) + 1);
-        marks[static_cast<std::size_t>(A)] = mark;
-        if (A == F) {
-            progress.StageBar(0).Marker.store(kStageFinished);
-            slavePoints.set(F - 1, N);
+        if (static_cast<int>(marks_.size()) <= A_) marks_.resize(static_cast<std::size_t>(A_) + 1);
+        marks_[static_cast<std::size_t>(A_)] = s.mark;
+        if (A_ == F_) {
+            progress_.StageBar(0).Marker.store(kStageFinished);
+            slavePoints_.set(F_ - 1, N_);
         }
-        slavePoints.set(A, P);
-        slavePoints.setCount(A + 1);
-        J = K;
-        N = P;
-        job.RangeS = 0;
-        stopAtPoint(job, dpLimit, J);
-        ++A;
+        slavePoints_.set(A_, s.P);
+        slavePoints_.setCount(A_ + 1);
+        J_ = K;
+        N_ = s.P;
+        job_.RangeS = 0;
+        stopAtPoint(job_, dpLimit_, J_);
+        ++A_;
     }
 
-    // D. After the loop.
-    FinishReport(resultCsv, reportBase + ".Result.csv");
-    job.TrackRows = trackRows(track, masterPoints, slavePoints, marks, time);
-    if (guard) {
-        job.Guard = guard->Counts();
-        if (job.Guard.lost > 0 || job.Guard.corrected > 0)
-            AddLog("◆ロック判定：補正 " + std::to_string(job.Guard.corrected) + "、喪失 " + std::to_string(job.Guard.lost) +
-                   "、保持 " + std::to_string(job.Guard.held) + "、回復 " + std::to_string(job.Guard.reacquired));
+    void finish() {
+        FinishReport(resultCsv_, reportBase_ + ".Result.csv");
+        job_.TrackRows = trackRows(track_, masterPoints_, slavePoints_, marks_, time_);
+        if (guard_) {
+            job_.Guard = guard_->Counts();
+            if (job_.Guard.lost > 0 || job_.Guard.corrected > 0)
+                AddLog("◆ロック判定：補正 " + std::to_string(job_.Guard.corrected) + "、喪失 " + std::to_string(job_.Guard.lost) +
+                       "、保持 " + std::to_string(job_.Guard.held) + "、回復 " + std::to_string(job_.Guard.reacquired));
+        }
+        SettingsWriteInt(slavePoints_.section(), "PhaseShift", phase_ < 0 ? 1 : 0);
+        AddLog("終了ポイント=" + EndPointText(J_, master_.SampleRate));
     }
-    SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
-    AddLog("終了ポイント=" + EndPointText(J, master.SampleRate));
+
+    SyncRun& run_;
+    SyncJob& job_;
+    KWavefile& master_;
+    KWavefile& slave_;
+    SyncProgress& progress_;
+    const StoredPoints& masterPoints_;
+    const StoredPoints& slavePoints_;
+    const CoarseTrack& track_;
+    const TimeBase time_;
+    const int options_;
+    const int F0_, F_, number_;
+    const FrameIndex step_, dpLimit_;
+    const int RE_;
+    const int initialLookAhead_, largestLookAhead_;
+    const std::string reportBase_;
+    CsvFile resultCsv_;
+    std::unique_ptr<LockGuard> guard_;
+    FineTrust trustTrack_;
+    std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched
+    int A_, U_;
+    int phase_ = 0;      // best matches less inverted ones: PhaseShift
+    int heldFrom_ = -1;  // first point carried since the lock was lost
+    FrameIndex J_, N_;
+    float rate_;
+};
+
+}  // namespace
+
+void SynchroniseFiles(SyncRun& run) {
+    SyncJob& job = run.job;
+    const StoredPoints masterPoints(run.master.ChangeExtension(""));
+    const StoredPoints slavePoints(run.slave.ChangeExtension(""), run.slaveFileRate, run.slave.SampleRate);
+    requireUsable(run);
+    // Every length and position the search defines is a time, taken at the master's rate.
+    const TimeBase time(run.master.SampleRate);
+    const LeadIns lead = leadInsOf(run, time);
+    job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
+
+    const CoarseTrack track = buildTrack(run, lead);
+    const Division division = divideMaster(run, masterPoints, slavePoints, track, lead, time);
+    const SearchStart start = findStart(run, masterPoints, slavePoints, track, division, lead, time);
+    SegmentLoop(run, masterPoints, slavePoints, track, division, start, lead, time).Run();
 }
 
 }  // namespace tandem
