@@ -867,7 +867,26 @@ double CoarseTrack::SlaveAt(double m) const {
 
 double CoarseTrack::RateAt(double m) const {
     const double d = std::max(1.0, 0.05 * rate);
-    return (SlaveAt(m + d) - SlaveAt(m - d)) / (2.0 * d);
+    // A difference across a jump measures the jump, not the clocks.
+    const int piece = pieceAt(m);
+    const bool before = pieceAt(m - d) == piece, after = pieceAt(m + d) == piece;
+    if (before && after) return (SlaveAt(m + d) - SlaveAt(m - d)) / (2.0 * d);
+    if (after) return (SlaveAt(m + d) - SlaveAt(m)) / d;
+    if (before) return (SlaveAt(m) - SlaveAt(m - d)) / d;
+    return 1.0;
+}
+
+int CoarseTrack::pieceAt(double m) const {
+    const std::vector<PathPoint>& path = path_;
+    if (path.empty()) return 0;
+    const std::size_t hi = static_cast<std::size_t>(
+        std::lower_bound(path.begin(), path.end(), m, [](const PathPoint& p, double v) { return p.master < v; }) - path.begin());
+    if (hi == 0) return path.front().piece;
+    if (hi == path.size()) return path.back().piece;
+    const std::size_t lo = hi - 1;
+    // As SlaveAt: between two pieces each side holds up to the middle.
+    if (path[lo].piece != path[hi].piece) return m - path[lo].master < path[hi].master - m ? path[lo].piece : path[hi].piece;
+    return path[lo].piece;
 }
 
 bool CoarseTrack::JumpBetween(double a, double b) const {

@@ -62,7 +62,7 @@ struct CoarseTrack {
     // Slave frame of master frame m on the path (cubic between windows, not across jumps);
     // extrapolated at the recent rate beyond the ends.
     double SlaveAt(double m) const;
-    // Slave frames per master frame around m.
+    // Slave frames per master frame around m, on m's side of any jump.
     double RateAt(double m) const;
     // Whether the path jumps between master frames a < b.
     bool JumpBetween(double a, double b) const;
@@ -81,6 +81,8 @@ private:
         double master, lag;
         int piece;  // increases at every jump
     };
+    // The piece of the path that SlaveAt(m) follows.
+    int pieceAt(double m) const;
     std::vector<PathPoint> path_;
 };
 

@@ -143,6 +143,8 @@ TEST_F(CoarseTrackJob, the_path_jumps_over_a_pause_near_the_end) {
     }
     ASSERT_GT(after, 4);
     EXPECT_EQ(right, after);
+    // About the jump the rate is the clocks', not the pause's.
+    for (double t = 1.0; t < 15.5; t += 0.025) ASSERT_NEAR(track.RateAt(t * kSampleRate), 1.0, 0.01) << t << " s";
 }
 
 TEST_F(CoarseTrackJob, unrelated_material_gives_no_track) {
