@@ -34,12 +34,15 @@ struct SyncArgs {
     bool quiet = false;
     bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false;  // all three: only the plain search
     bool resume = false;  // lead-ins from the points a stopped or killed job left
+    std::string interpolation = "sinc";  // of the output's slave: sinc or linear (as before)
+    bool slaveOut = false;               // also the slave alone on the master's timeline
 };
 
 struct RemixArgs {
     std::string master, slave;
     std::vector<int> mix{100, -90, 100, -90, 100, 90, 100, 90};
     bool quiet = false;
+    bool slaveOut = false;
 };
 
 struct EqArgs {

@@ -43,6 +43,7 @@ struct JobOutcome {
     std::string checkSummary;    // "同期確認: ..." (also message line 0 at the end)
     std::string checkDetails;    // the figures behind it
     std::string notes;           // what the checks beyond the plain search did, "" when nothing
+    std::string slaveOutFile;    // the slave alone on the master's timeline, "" when none was made
     std::int64_t elapsedMs = 0;
 };
 

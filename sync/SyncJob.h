@@ -55,6 +55,12 @@ struct SyncJob {
     // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
     // line and correlation, searched again or held where the chain lost the material.
     bool LockGuard = true;
+    // The output's slave read band-limited along a smooth map through the sub-frame
+    // points; false (--interpolation linear, qzv.ini TandemEnv INTERPOLATION=linear):
+    // linearly between whole-frame points, as before.
+    bool BandLimited = true;
+    // Also write the slave alone on the master's timeline (SlaveOnMasterFileName).
+    bool SlaveOut = false;
     // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
     // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};

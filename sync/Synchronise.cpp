@@ -16,6 +16,7 @@
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
 #include "sync/StoredPoints.h"
+#include "sync/SubFrame.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -402,6 +403,7 @@ void SynchroniseFiles(SyncRun& run) {
             progress.StageBar(0).Marker.store(kStageFinished);
             slavePoints.set(F - 1, N);
         }
+        slavePoints.setSubFrame(A, P, SubFrameOffset(master, slave, J, K, N, P));
         slavePoints.set(A, P);
         slavePoints.setCount(A + 1);
         J = K;
