@@ -83,22 +83,30 @@ TimeMap::TimeMap(std::vector<FrameIndex> master, std::vector<double> slave, Fram
         rate[i] = (y_[i + 1] - y_[i]) / h[i];
     }
     brk_ = breaks(x_, y_);
-    // The tangent at point k between smooth segments k - 1 and k.
+    // The tangent at point k between smooth segments k - 1 and k: the slope of the
+    // parabola through points k - 1, k, k + 1 (exact to second order), 0 at an extremum.
     const auto between = [&](std::size_t k) {
         const double a = rate[k - 1], b = rate[k];
         if (a <= 0.0 || b <= 0.0) return 0.0;
-        const double w1 = 2.0 * h[k] + h[k - 1], w2 = h[k] + 2.0 * h[k - 1];
-        return (w1 + w2) / (w1 / a + w2 / b);
+        return (h[k] * a + h[k - 1] * b) / (h[k - 1] + h[k]);
     };
     d0_.resize(segments);
     d1_.resize(segments);
     for (std::size_t i = 0; i < segments; ++i) {
-        if (brk_[i]) {
+        if (brk_[i] || rate[i] <= 0.0) {
             d0_[i] = d1_[i] = rate[i];
             continue;
         }
         d0_[i] = i > 0 && !brk_[i - 1] ? between(i) : rate[i];
         d1_[i] = i + 1 < segments && !brk_[i + 1] ? between(i + 1) : rate[i];
+        // Fritsch and Carlson: tangents within the circle of radius 3 (in units of the
+        // segment's own slope) keep the cubic monotone.
+        const double alpha = d0_[i] / rate[i], beta = d1_[i] / rate[i];
+        const double radius = std::hypot(alpha, beta);
+        if (radius > 3.0) {
+            d0_[i] *= 3.0 / radius;
+            d1_[i] *= 3.0 / radius;
+        }
     }
     const double span = static_cast<double>(std::max<FrameIndex>(edgeSpan, 1));
     std::size_t head = 1, tail = segments - 1;
@@ -118,6 +126,7 @@ double TimeMap::eval(std::size_t i, double m) const {
     if (m <= x_.front()) return y_.front() + (m - x_.front()) * headRate_;
     if (m >= x_.back()) return y_.back() + (m - x_.back()) * tailRate_;
     const double h = x_[i + 1] - x_[i];
+    if (brk_[i]) return y_[i] + (m - x_[i]) * ((y_[i + 1] - y_[i]) / h);
     const double t = (m - x_[i]) / h;
     const double t2 = t * t, t3 = t2 * t;
     return (2 * t3 - 3 * t2 + 1) * y_[i] + (t3 - 2 * t2 + t) * h * d0_[i] + (-2 * t3 + 3 * t2) * y_[i + 1] +
@@ -141,7 +150,7 @@ double TimeMap::Positions(FrameIndex from, std::size_t n, double* pos) const {
     for (std::size_t k = 0; k <= n; ++k) {
         const double m = static_cast<double>(from) + static_cast<double>(k);
         while (i + 2 < x_.size() && m >= x_[i + 1]) ++i;
-        const double p = eval(i, m);
+        const double p = std::max(eval(i, m), k > 0 ? previous : -HUGE_VAL);  // no rounding step backwards
         if (k > 0) fastest = std::max(fastest, p - previous);
         if (k < n) pos[k] = p;
         previous = p;

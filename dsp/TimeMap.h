@@ -1,8 +1,8 @@
 // A smooth monotone time map through matched points: master frame -> slave position.
 //
-// Between points it is a monotone piecewise cubic (Hermite, with the weighted harmonic
-// mean tangents of Fritsch and Butland, so it never overshoots), so the read rate changes
-// smoothly instead of jumping at every point. A segment whose rate departs from both
+// Between points it is a monotone piecewise cubic (Hermite, with the three-point
+// tangents limited as Fritsch and Carlson show, so it never overshoots), so the read rate
+// changes smoothly instead of jumping at every point. A segment whose rate departs from both
 // neighbours' by more than kBreakRate is where the slave paused or lost material (or a
 // point is wrong): it is read linearly, and its neighbours take one-sided tangents, so
 // the jump stays within it. Slave positions that would go backwards are held: the map
