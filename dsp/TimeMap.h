@@ -1,5 +1,8 @@
 // A smooth monotone time map through matched points: master frame -> slave position.
 //
+// The points are measurements: one that its neighbours predict far better than it lies
+// is replaced by the prediction.
+//
 // Between points it is a monotone piecewise cubic (Hermite, with the three-point
 // tangents limited as Fritsch and Carlson show, so it never overshoots), so the read rate
 // changes smoothly instead of jumping at every point. A segment whose rate departs from both
