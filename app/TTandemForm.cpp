@@ -324,6 +324,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
     request.dpLimit = seDpLimit->value() * kTenthFrames;
     request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
+    request.slaveOut = cbSlaveOut->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
     try {
