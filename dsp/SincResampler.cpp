@@ -158,7 +158,9 @@ SincTable::SincTable(double rate) : rate_(std::clamp(rate, 1.0, kSincMaxRate)) {
             const double d = (j - reach()) - static_cast<double>(p) / kSincPhases;
             const double r = d / half;
             double w = 0.0;
-            if (r > -1.0 && r < 1.0) {
+            if (cutoff == 1.0 && p == 0) {
+                w = j == reach() ? 1.0 : 0.0;  // a whole frame at the file's own rate is that frame
+            } else if (r > -1.0 && r < 1.0) {
                 const double x = M_PI * cutoff * d;
                 const double sinc = d == 0.0 ? 1.0 : std::sin(x) / x;
                 w = cutoff * sinc * besselI0(kSincBeta * std::sqrt(1.0 - r * r)) / norm;

@@ -125,12 +125,13 @@ std::size_t TimeMap::segmentOf(double m) const {
 double TimeMap::eval(std::size_t i, double m) const {
     if (m <= x_.front()) return y_.front() + (m - x_.front()) * headRate_;
     if (m >= x_.back()) return y_.back() + (m - x_.back()) * tailRate_;
-    const double h = x_[i + 1] - x_[i];
-    if (brk_[i]) return y_[i] + (m - x_[i]) * ((y_[i + 1] - y_[i]) / h);
-    const double t = (m - x_[i]) / h;
-    const double t2 = t * t, t3 = t2 * t;
-    return (2 * t3 - 3 * t2 + 1) * y_[i] + (t3 - 2 * t2 + t) * h * d0_[i] + (-2 * t3 + 3 * t2) * y_[i + 1] +
-           (t3 - t2) * h * d1_[i];
+    // The chord plus the tangents' departures from it: exact on a straight line, so a
+    // map of whole frames at the same rate reads whole frames.
+    const double h = x_[i + 1] - x_[i], u = m - x_[i], rise = y_[i + 1] - y_[i];
+    const double chord = y_[i] + rise * u / h;
+    if (brk_[i]) return chord;
+    const double t = u / h, slope = rise / h;
+    return chord + h * ((d0_[i] - slope) * t * (1 - t) * (1 - t) + (d1_[i] - slope) * t * t * (t - 1));
 }
 
 double TimeMap::At(double m) const {
