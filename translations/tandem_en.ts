@@ -708,7 +708,7 @@
         <translation>Keep EQ files</translation>
     </message>
     <message>
-        <source>スレーブ単独も出力</source>
+        <source>スレーブ単独出力</source>
         <translation>Slave alone too</translation>
     </message>
     <message>
