@@ -61,4 +61,36 @@ QColor GaugeColour(int value) {
     return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
 }
 
+Verdict VerdictOf(const JobOutcome& outcome) {
+    if (outcome.stoppedByUser) return Verdict::Stopped;
+    if (!outcome.outputWritten) return Verdict::Failed;
+    if (outcome.checked) return outcome.inStep ? Verdict::InStep : Verdict::NotInStep;
+    return outcome.error.empty() ? Verdict::Written : Verdict::Failed;
+}
+
+QString VerdictText(Verdict verdict) {
+    static const char* const words[] = {
+        "",
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "同期しています"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "同期していません"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "停止しました"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "失敗しました"),
+        QT_TRANSLATE_NOOP("tandem::ProgressDisplay", "作成しました（確認なし）"),
+    };
+    if (verdict == Verdict::None) return {};
+    return QCoreApplication::translate("tandem::ProgressDisplay", words[static_cast<int>(verdict)]);
+}
+
+QColor VerdictColour(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::InStep: return QColor(0, 128, 0);
+    case Verdict::NotInStep: return QColor(200, 0, 0);
+    case Verdict::Stopped: return QColor(205, 130, 0);
+    case Verdict::Failed: return QColor(120, 0, 0);
+    case Verdict::Written: return QColor(70, 90, 140);
+    case Verdict::None: break;
+    }
+    return QColor(128, 128, 128);
+}
+
 }  // namespace tandem

@@ -48,4 +48,18 @@ std::optional<QString> EndOfJobLine(const JobOutcome& outcome);
 // The result gauge's colour for a value.
 QColor GaugeColour(int value);
 
+// What a finished job comes to, for the result panel's badge and the gauge.
+enum class Verdict {
+    None,       // no job has ended since the inputs were chosen
+    InStep,     // written and checked in step
+    NotInStep,  // written, but the check found it out of step (unrelated or silent slave)
+    Stopped,    // stopped by the user (STOP, closing the window)
+    Failed,     // no file, or a failure the check cannot outweigh
+    Written,    // written with a mix the check cannot judge (a remix)
+};
+Verdict VerdictOf(const JobOutcome& outcome);
+QString VerdictText(Verdict verdict);
+// Background of the badge and colour of the gauge.
+QColor VerdictColour(Verdict verdict);
+
 }  // namespace tandem

@@ -5,6 +5,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QShortcut>
+#include <QUrl>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -30,6 +33,13 @@
 #include <stdexcept>
 
 #include "app/ProgressDisplay.h"
+#include "app/TrackView.h"
+#include "core/Message.h"
+#include "core/Text.h"
+#include "eq/Excerpt.h"
+#include "sync/TrackData.h"
+#include "ui/TrackPlot.h"
+#include "wave/KWavefile.h"
 #include "ui/Translation.h"
 #include "core/Error.h"
 #include "core/Log.h"
@@ -61,7 +71,17 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
     setFont(UiFont({"MS UI Gothic"}, 11));
     setTextColour(this, QColor(255, 0, 0));
 
-    ChooseFile = [this](const QString& title) { return QFileDialog::getOpenFileName(this, title); };
+    // The dialog opens in the folder of the file last chosen and shows WAVE files first.
+    ChooseFile = [this](const QString& title) {
+        const QString shown = isFile(fnSlave->Path()) ? fnSlave->Path() : fnMaster->Path();
+        const QString folder = isFile(shown) ? folderOf(shown) : srcDirectory_;
+        return QFileDialog::getOpenFileName(this, title, folder,
+                                            tr("WAVEファイル (*.wav *.WAV *.wave)") + ";;" + tr("すべてのファイル (*)"));
+    };
+    ChooseSaveFile = [this](const QString& title, const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, title, suggested, tr("PNG画像 (*.png)"));
+    };
+    OpenFolder = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
     ShowMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, this);
         box.exec();
@@ -115,7 +135,24 @@ TTandemForm::TTandemForm(JobHistoryLink* history, QWidget* parent)
 
     run_.Progress().Reset();
     const std::string notice = FolderNotice();
-    if (!notice.empty()) LabelMsg1->setText(toQ(notice));
+    if (!notice.empty()) LabelMsg1->SetMessage(toQ(notice));
+    setStartCaption(BtnSyncStart->text());
+    // Listening says that it plays, and when there is no sound device to play on.
+    static_cast<AudioExcerptPlayer*>(Player.get())->Notice = [this](AudioExcerptPlayer::State state, int seconds) {
+        if (state == AudioExcerptPlayer::State::Playing) {
+            LabelMsg3->SetMessage(tr("再生中（%1 秒）…").arg(seconds));
+        } else if (state == AudioExcerptPlayer::State::NoDevice) {
+            LabelMsg3->SetMessage(tr("音声出力装置が見つからないため再生できません"));
+        } else {
+            LabelMsg3->SetMessage({});
+        }
+        LabelMsg3->repaint();
+    };
+    // Esc stops a running job as STOP does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (running_ && !stopRequested_) BtnSyncStartClick();
+    });
 }
 
 TTandemForm::~TTandemForm() = default;
@@ -207,7 +244,28 @@ void TTandemForm::SelectSlaveClick() {
     if (!chosen.isEmpty()) SlaveChosen(chosen);
 }
 
+// Length, rate, channels and format of a chosen file, or why it cannot be used; the
+// header only is read.
+QString TTandemForm::describeFile(const QString& path) const {
+    if (!isFile(path)) return {};
+    const KWavefile wave(toStd(path), kPlaceBoth, false);
+    const QString name = QFileInfo(path).fileName();
+    if (!wave.Usable()) return toQ(MessageText(Msg::NotUsable, toStd(name), wave.Problem()));
+    const double seconds = wave.SampleRate > 0 ? static_cast<double>(wave.FrameCount) / wave.SampleRate : 0.0;
+    const int minutes = static_cast<int>(seconds / 60);
+    return tr("%1：%2分%3秒、%4 Hz、%5 ch、%6 %7 bit")
+        .arg(name)
+        .arg(minutes)
+        .arg(seconds - 60.0 * minutes, 0, 'f', 1)
+        .arg(wave.SampleRate)
+        .arg(wave.Channels)
+        .arg(wave.Kind == SampleKind::Float ? QStringLiteral("float") : QStringLiteral("PCM"))
+        .arg(wave.BitsPerSample);
+}
+
 void TTandemForm::MasterChosen(const QString& path) {
+    clearResult();
+    LabelMsg3->SetMessage(describeFile(path));
     SetMasterFile(path);
     if (const std::optional<HistoryEntry> entry = history_->FindJobByMaster(toStd(fnMaster->Path()))) {
         fnSlave->SetPath(toQ(entry->slave));
@@ -219,6 +277,8 @@ void TTandemForm::MasterChosen(const QString& path) {
 }
 
 void TTandemForm::SlaveChosen(const QString& path) {
+    clearResult();
+    LabelMsg3->SetMessage(describeFile(path));
     fnSlave->SetPath(path);
     guarded([this] { SaveLastJob(); });
 }
@@ -261,21 +321,30 @@ void TTandemForm::BtnSyncStartClick() {
     if (running_) {
         run_.RequestStop();
         stopRequested_ = true;
-        BtnSyncStart->setText(tr("停止中"));
+        setStartCaption(tr("停止中"));
         return;
     }
     startJob();
 }
 
-bool TTandemForm::startJob(bool continuesBatch) {
+bool TTandemForm::startJob(bool continuesBatch, bool resume) {
+    // A named file that is gone is said before the chooser opens.
+    const auto missing = [this](PathLabel* name, const char* placeholder) {
+        if (isFile(name->Path()) || name->Path().isEmpty() || name->Path() == QString::fromUtf8(placeholder)) return;
+        LabelMsg3->SetMessage(tr("%1 が見つかりません。ファイルを選んでください").arg(name->Path()));
+        AddLog(toStd(LabelMsg3->text()));
+    };
     if (!isFile(fnMaster->Path())) {
+        missing(fnMaster, kMasterPlaceholder);
         SelectMasterClick();
         if (!isFile(fnMaster->Path())) return false;
     }
     if (!isFile(fnSlave->Path())) {
+        missing(fnSlave, kSlavePlaceholder);
         SelectSlaveClick();
         if (!isFile(fnSlave->Path())) return false;
     }
+    clearResult();
     const std::string master = toStd(fnMaster->Path());
     const std::string slave = toStd(fnSlave->Path());
     const bool recorded = guarded([&] {
@@ -315,7 +384,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
         seRangeE->setValue(request.rangeE);
     }
     if (batch_.Running()) seDpLimit->setValue(history_->FindStopPoint(master, slave, seMasterSkipCount->value()));
-    BtnSyncStart->setText(tr("STOP"));
+    setStartCaption(tr("STOP"));
 
     request.master = master;
     request.slave = slave;
@@ -327,6 +396,11 @@ bool TTandemForm::startJob(bool continuesBatch) {
     request.slaveOut = cbSlaveOut->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
+    if (resume) {
+        const std::string said = ResumeAtLastStoredPair(request);
+        AddLog(said);
+        progress.SetMessageLine(said, 2);
+    }
     try {
         run_.Start(request);
     } catch (const std::exception& e) {
@@ -339,7 +413,7 @@ bool TTandemForm::startJob(bool continuesBatch) {
 }
 
 void TTandemForm::returnToIdle() {
-    BtnSyncStart->setText(tr("START"));
+    setStartCaption(tr("START"));
     running_ = false;
     Timer1->stop();
     PanelProgress->hide();
@@ -349,12 +423,13 @@ void TTandemForm::returnToIdle() {
 
 void TTandemForm::OnJobDone(const JobOutcome& outcome) {
     lastOutcome_ = outcome;
-    BtnSyncStart->setText(tr("START"));
+    setStartCaption(tr("START"));
     running_ = false;
     SyncProgress& progress = run_.Progress();
     if (const std::optional<QString> line = EndOfJobLine(outcome)) {
         progress.SetMessageLine(line->toStdString(), 0);
     }
+    showResult(outcome);
     stopRequested_ = false;
     progress.SetStageClock(-1);
     progress.StageBar(0).Position.store(0);
@@ -362,7 +437,12 @@ void TTandemForm::OnJobDone(const JobOutcome& outcome) {
     if (IsDebugMode()) {
         showPanels(true);
         std::string why;
-        if (!SaveLogAndOpen(run_.LastRequest().slave + ".log", &why)) progress.SetMessageLine(why, 2);
+        const std::string log = run_.LastRequest().slave + ".log";
+        if (SaveLogAndOpen(log, &why)) {
+            progress.SetMessageLine(toStd(tr("デバッグログを %1 に保存しました").arg(toQ(log))), 2);
+        } else {
+            progress.SetMessageLine(why, 2);
+        }
     }
     if (closeRequested_) close();
 }
@@ -371,16 +451,22 @@ void TTandemForm::Timer1Timer() { TimerTick(TickCountMs()); }
 
 void TTandemForm::TimerTick(std::int64_t nowMs) {
     SyncProgress& progress = run_.Progress();
-    QLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
-    for (int i = 0; i < 3; ++i) lines[i]->setText(toQ(progress.MessageLine(i)));
+    FitLabel* const lines[3] = {LabelMsg1, LabelMsg2, LabelMsg3};
+    for (int i = 0; i < 3; ++i) {
+        // A line too long for the window is whole in the log as well as the tooltip.
+        if (lines[i]->SetMessage(toQ(progress.MessageLine(i))) && lines[i]->Shortened()) AddLog(progress.MessageLine(i));
+    }
 
-    const int value = progress.ResultValue();
-    // Equal ends would turn the gauge into a busy indicator.
-    ResultProgressBar->setRange(progress.ResultMin(), std::max(progress.ResultMin() + 1, progress.ResultMax()));
-    ResultProgressBar->setValue(value);
-    QPalette gauge = ResultProgressBar->palette();
-    gauge.setColor(QPalette::Highlight, GaugeColour(value));
-    ResultProgressBar->setPalette(gauge);
+    // While a job runs the gauge shows the last segment's score; once it has ended, its verdict.
+    if (verdict_ == Verdict::None || progress.StageClock() >= 0) {
+        const int value = progress.ResultValue();
+        // Equal ends would turn the gauge into a busy indicator.
+        ResultProgressBar->setRange(progress.ResultMin(), std::max(progress.ResultMin() + 1, progress.ResultMax()));
+        ResultProgressBar->setValue(value);
+        QPalette gauge = ResultProgressBar->palette();
+        gauge.setColor(QPalette::Highlight, GaugeColour(value));
+        ResultProgressBar->setPalette(gauge);
+    }
 
     const int stage = CurrentStage(progress.StageBar(0).Marker.load(), progress.StageBar(1).Marker.load());
     if (progress.StageClock() < 0) {
@@ -475,12 +561,18 @@ void TTandemForm::continueBatch() {
     startJob(true);
 }
 
-// The output of the first selected job rebuilt with the remix dialog's settings; the
-// dialog's own result does not matter.
+// The output of the first selected job rebuilt with the remix dialog's settings, once
+// the dialog was left with OK; Cancel, Esc or its close box leave the file as it is.
 void TTandemForm::remixStoredJob() {
-    if (remix_) remix_->ShowModal();
     const int entry = batch_.RemixEntry(jobList_->History());
     if (entry < 0) return;
+    if (remix_) {
+        const JobEntry& named = jobList_->History().Entry(entry);
+        const QString job = tr("%1 と %2 の同期ファイルを、この音量とパンで作り直します")
+                                .arg(QFileInfo(toQ(named.MasterFile)).fileName(), QFileInfo(toQ(named.SlaveFile)).fileName());
+        if (remix_->ShowModal(job) != QDialog::Accepted) return;
+    }
+    clearResult();
     SyncProgress& progress = run_.Progress();
     progress.Reset();
     for (QProgressBar* bar : ProgressBar) bar->setValue(0);
@@ -494,7 +586,7 @@ void TTandemForm::remixStoredJob() {
     const JobEntry& job = jobList_->History().Entry(entry);
     const MixSettings mix = remix_ ? remix_->Mix() : kDefaultMix;
     try {
-        run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked());
+        run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked(), cbSlaveOut->isChecked());
     } catch (const std::exception& e) {
         returnToIdle();
         ShowMessage(tr("ジョブを開始できませんでした：%1").arg(toQ(FailureText(e))));
@@ -507,6 +599,91 @@ void TTandemForm::btnSoundClick(int tag) {
     PlaySkipPoint(*Player, toStd(master ? fnMaster->Path() : fnSlave->Path()),
                   (master ? seMasterSkipCount : seSlaveSkipCount)->value(), BandLow(), BandHigh());
     QApplication::restoreOverrideCursor();
+}
+
+void TTandemForm::setStartCaption(const QString& caption) {
+    BtnSyncStart->setText(caption);
+    // The captions after the first carry no mnemonic; Alt+S stays the button's.
+    BtnSyncStart->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+}
+
+void TTandemForm::clearResult() {
+    verdict_ = Verdict::None;
+    PanelResult->hide();
+    Track->SetPicture({});
+    ResultProgressBar->setRange(0, 100);
+    ResultProgressBar->setValue(0);
+    ResultProgressBar->setPalette(QPalette());
+    SyncProgress& progress = run_.Progress();
+    for (int i = 0; i < 3; ++i) progress.SetMessageLine("", i);
+    for (FitLabel* l : {LabelMsg1, LabelMsg2, LabelMsg3}) l->SetMessage({});
+}
+
+void TTandemForm::showResult(const JobOutcome& outcome) {
+    verdict_ = VerdictOf(outcome);
+    const QColor colour = VerdictColour(verdict_);
+    ResultBadge->setText(VerdictText(verdict_));
+    QPalette badge = ResultBadge->palette();
+    badge.setColor(QPalette::Window, colour);
+    badge.setColor(QPalette::WindowText, Qt::white);
+    ResultBadge->setPalette(badge);
+    ResultProgressBar->setRange(0, 1);
+    ResultProgressBar->setValue(1);
+    QPalette gauge = ResultProgressBar->palette();
+    gauge.setColor(QPalette::Highlight, colour);
+    ResultProgressBar->setPalette(gauge);
+
+    const bool written = outcome.outputWritten && !outcome.outputFile.empty();
+    ResultFile->SetMessage(written ? toQ(outcome.outputFile) : tr("同期ファイルは作成されていません"));
+    btnOpenFolder->setEnabled(written);
+    btnPlayOutput->setEnabled(written);
+    btnResume->setVisible(verdict_ == Verdict::Stopped && outcome.pointCount >= 2);
+
+    TrackPicture picture;
+    const RunControl& run = run_;
+    guarded([&] {
+        picture = JobTrackPicture(outcome.trackCsv, outcome.checkCsv, run.LastRequest().master, run.LastRequest().slave);
+    });
+    Track->SetPicture(picture);
+    btnSavePlot->setEnabled(!picture.Empty());
+    QStringList off;
+    for (const TrackStretch& stretch : picture.off) off << toQ(StretchText(stretch));
+    if (!picture.lagFrames.empty())
+        OffList->SetMessage(off.isEmpty() ? tr("ずれている部分はありません")
+                                          : tr("ずれている部分（クリックで再生）：%1").arg(off.join(toQ(MessageText(Msg::ListSeparator)))));
+    else
+        OffList->SetMessage({});
+    PanelResult->show();
+}
+
+void TTandemForm::playOutput(double fromS, double toS) {
+    const std::string file = lastOutcome_.outputFile;
+    const std::uint32_t rate = HeaderSampleRate(file);
+    if (rate == 0) return;
+    // Half a second of context either side, at most 10 s in all.
+    const double from = std::max(0.0, fromS - 0.5);
+    const double to = std::min(toS + 0.5, from + 10.0);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    PlayExcerpt(*Player, file, static_cast<FrameIndex>(from * rate), static_cast<FrameIndex>(to * rate), BandLow(),
+                BandHigh());
+    QApplication::restoreOverrideCursor();
+}
+
+void TTandemForm::ResumeClick() {
+    if (running_) return;
+    startJob(false, true);
+}
+
+void TTandemForm::SavePlotClick() {
+    const QString suggested = toQ(ProgramFolder() + BaseName(run_.LastRequest().slave) + ".Track.png");
+    const QString path = ChooseSaveFile(tr("図の保存"), suggested);
+    if (path.isEmpty()) return;
+    std::string why;
+    if (SaveTrackPng(Track->Image(), toStd(path), &why)) {
+        LabelMsg3->SetMessage(tr("図を %1 に保存しました").arg(path));
+    } else {
+        ShowMessage(toQ(why));
+    }
 }
 
 void TTandemForm::closeEvent(QCloseEvent* event) {

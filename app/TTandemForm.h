@@ -20,6 +20,8 @@
 #include <string>
 
 #include "app/ExcerptPlayer.h"
+#include "app/FitLabel.h"
+#include "app/ProgressDisplay.h"
 #include "app/RunControl.h"
 #include "joblist/JobBatch.h"
 #include "joblist/JobHistoryLink.h"
@@ -40,6 +42,7 @@ namespace tandem {
 
 class EqStrip;
 class TJobListForm;
+class TrackView;
 class TRemixForm;
 
 // The drag on the top panel that switches between the message and the expert panel:
@@ -126,11 +129,21 @@ public:
     void SetDiffIndex(int index);
     RunControl& Run() { return run_; }
     const JobOutcome& LastOutcome() const { return lastOutcome_; }
+    Verdict ShownVerdict() const { return verdict_; }
+    // 続行: goes on after the points the stopped job stored, the slave's position taken
+    // from them (ResumeAtLastStoredPair).
+    void ResumeClick();
+    // The picture of the track as PNG; the path is asked for.
+    void SavePlotClick();
 
     // The file-open dialog: returns the chosen path or "" when cancelled.
     std::function<QString(const QString& title)> ChooseFile;
     // A message for the user (a modal box in the program).
     std::function<void(const QString& text)> ShowMessage;
+    // The file-save dialog for the picture: the chosen path or "".
+    std::function<QString(const QString& title, const QString& suggested)> ChooseSaveFile;
+    // Opens a folder in the desktop's file manager.
+    std::function<void(const QString& folder)> OpenFolder;
 
     // Top panel.
     QFrame* PanelTop = nullptr;
@@ -151,9 +164,20 @@ public:
     QWidget* PanelMsg = nullptr;
     QProgressBar* ResultProgressBar = nullptr;
     QWidget* PanelMsgLabels = nullptr;
-    QLabel* LabelMsg1 = nullptr;
-    QLabel* LabelMsg2 = nullptr;
-    QLabel* LabelMsg3 = nullptr;
+    FitLabel* LabelMsg1 = nullptr;
+    FitLabel* LabelMsg2 = nullptr;
+    FitLabel* LabelMsg3 = nullptr;
+    // Result panel, under the message lines once a job has ended: the verdict, where the
+    // file went, the picture of the track.
+    QFrame* PanelResult = nullptr;
+    QLabel* ResultBadge = nullptr;
+    FitLabel* ResultFile = nullptr;
+    QToolButton* btnOpenFolder = nullptr;
+    QToolButton* btnPlayOutput = nullptr;
+    QToolButton* btnSavePlot = nullptr;
+    QPushButton* btnResume = nullptr;
+    TrackView* Track = nullptr;
+    FitLabel* OffList = nullptr;
     // Expert panel.
     QFrame* PanelDebug = nullptr;
     QSpinBox* seBaseStep = nullptr;
@@ -197,7 +221,15 @@ private:
     void showDirectoryInList(const QString& dir);
     // continuesBatch: started by the batch continuation, which resumes a later part of
     // the recording the batch has just run from the points that part left.
-    bool startJob(bool continuesBatch = false);
+    // resume: 続行, from the last stored pair of points.
+    bool startJob(bool continuesBatch = false, bool resume = false);
+    void buildResultPanel();
+    QString describeFile(const QString& path) const;
+    void showResult(const JobOutcome& outcome);
+    // Takes the last job's result off the screen (a new job, other input files).
+    void clearResult();
+    void setStartCaption(const QString& caption);
+    void playOutput(double fromS, double toS);
     void loadJob(int position);
     void continueBatch();
     void remixStoredJob();
@@ -222,6 +254,7 @@ private:
     TJobListForm* jobList_ = nullptr;
     TRemixForm* remix_ = nullptr;
     JobOutcome lastOutcome_;
+    Verdict verdict_ = Verdict::None;
 };
 
 }  // namespace tandem

@@ -30,6 +30,7 @@
 #include <stdexcept>
 
 #include "app/ProgressDisplay.h"
+#include "app/TrackView.h"
 #include "ui/Translation.h"
 #include "core/Error.h"
 #include "core/Log.h"
@@ -87,9 +88,11 @@ void placeInRow(QWidget* w, int x, int y, int width, int height) {
     w->setGeometry(x, y, std::max(width, w->sizeHint().width()), height);
 }
 
-// Hints are kept on the controls, as the layout names them, but the window does not
-// show them.
-void setHint(QWidget* widget, const QString& hint) { widget->setStatusTip(hint); }
+// Hints are kept on the controls, as the layout names them, and shown as tooltips.
+void setHint(QWidget* widget, const QString& hint) {
+    widget->setStatusTip(hint);
+    widget->setToolTip(hint);
+}
 
 bool isWaveName(const QString& path) { return path.endsWith(".wav", Qt::CaseInsensitive); }
 
@@ -248,28 +251,90 @@ void TTandemForm::buildMessagePanel() {
     PanelMsgLabels = new QWidget(PanelMsg);
     PanelMsgLabels->setObjectName("PanelMsgLabels");
     const QFont messageFont = UiFont({"MS UI Gothic"}, 13);
-    LabelMsg1 = label(PanelMsgLabels, "LabelMsg1", "");
-    LabelMsg1->setWordWrap(true);
-    LabelMsg2 = label(PanelMsgLabels, "LabelMsg2", "");
-    LabelMsg3 = label(PanelMsgLabels, "LabelMsg3", "");
-    for (QLabel* l : {LabelMsg1, LabelMsg2, LabelMsg3}) l->setFont(messageFont);
-    // One line of the font each: a fixed 12 pixels cut descenders, underscores and the
-    // tops of kanji under larger fonts.
-    for (QLabel* l : {LabelMsg2, LabelMsg3}) l->setFixedHeight(l->fontMetrics().lineSpacing() + 1);
-    LabelMsg1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    // Line 1 (the verdict, the end of the job) wraps over two lines, lines 2 and 3 keep
+    // one; either way a long text is shortened, never widening the window, and is whole
+    // in the tooltip (and the log).
+    LabelMsg1 = new FitLabel(2, Qt::ElideRight, PanelMsgLabels);
+    LabelMsg2 = new FitLabel(1, Qt::ElideRight, PanelMsgLabels);
+    LabelMsg3 = new FitLabel(1, Qt::ElideRight, PanelMsgLabels);
+    const char* names[] = {"LabelMsg1", "LabelMsg2", "LabelMsg3"};
+    int n = 0;
+    for (FitLabel* l : {LabelMsg1, LabelMsg2, LabelMsg3}) {
+        l->setObjectName(names[n++]);
+        l->setFont(messageFont);
+    }
+    buildResultPanel();
     auto* labels = new QVBoxLayout(PanelMsgLabels);
     labels->setContentsMargins(4, 2, 4, 2);
     labels->setSpacing(2);
     labels->addWidget(LabelMsg1);
     labels->addWidget(LabelMsg2);
     labels->addWidget(LabelMsg3);
-    labels->addStretch(1);
+    // The picture takes the room there is; without a result the lines stay at the top.
+    labels->addWidget(PanelResult, 1);
+    labels->addStretch(0);
 
     auto* row = new QHBoxLayout(PanelMsg);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     row->addWidget(ResultProgressBar);
     row->addWidget(PanelMsgLabels, 1);
+}
+
+void TTandemForm::buildResultPanel() {
+    PanelResult = new QFrame(PanelMsgLabels);
+    PanelResult->setObjectName("PanelResult");
+    ResultBadge = label(PanelResult, "ResultBadge", "");
+    ResultBadge->setAlignment(Qt::AlignCenter);
+    ResultBadge->setAutoFillBackground(true);
+    ResultBadge->setMargin(3);
+    QFont bold = ResultBadge->font();
+    bold.setBold(true);
+    ResultBadge->setFont(bold);
+    ResultFile = new FitLabel(1, Qt::ElideMiddle, PanelResult);
+    ResultFile->setObjectName("ResultFile");
+    setTextColour(ResultFile, Qt::black);
+    ResultFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const auto tool = [this](const char* name, QStyle::StandardPixmap icon, const QString& hint) {
+        auto* b = new QToolButton(PanelResult);
+        b->setObjectName(name);
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(hint);
+        return b;
+    };
+    btnOpenFolder = tool("btnOpenFolder", QStyle::SP_DirOpenIcon, tr("同期ファイルのフォルダを開く"));
+    btnPlayOutput = tool("btnPlayOutput", QStyle::SP_MediaPlay, tr("同期ファイルを基準の頭出し位置から5秒聞く"));
+    btnSavePlot = tool("btnSavePlot", QStyle::SP_DialogSaveButton, tr("図をPNGファイルに保存"));
+    btnResume = button(PanelResult, "btnResume", tr("続行"));
+    btnResume->setToolTip(tr("保存された分割点の後から検索を続けます"));
+    connect(btnOpenFolder, &QToolButton::clicked, this,
+            [this] { OpenFolder(folderOf(toQ(lastOutcome_.outputFile))); });
+    connect(btnPlayOutput, &QToolButton::clicked, this, [this] {
+        const double from = seMasterSkipCount->value() / 10.0;
+        playOutput(from, from + 5.0);
+    });
+    connect(btnSavePlot, &QToolButton::clicked, this, &TTandemForm::SavePlotClick);
+    connect(btnResume, &QPushButton::clicked, this, &TTandemForm::ResumeClick);
+    Track = new TrackView(PanelResult);
+    connect(Track, &TrackView::StretchClicked, this, [this](double from, double to) { playOutput(from, to); });
+    OffList = new FitLabel(1, Qt::ElideRight, PanelResult);
+    OffList->setObjectName("OffList");
+
+    auto* grid = new QGridLayout(PanelResult);
+    grid->setContentsMargins(0, 2, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(ResultBadge, 0, 0);
+    grid->addWidget(ResultFile, 0, 1);
+    grid->addWidget(btnOpenFolder, 0, 2);
+    grid->addWidget(btnPlayOutput, 0, 3);
+    grid->addWidget(btnSavePlot, 0, 4);
+    grid->addWidget(btnResume, 0, 5);
+    grid->addWidget(Track, 1, 0, 1, 6);
+    grid->addWidget(OffList, 2, 0, 1, 6);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+    PanelResult->hide();
 }
 
 void TTandemForm::buildExpertPanel() {
@@ -402,7 +467,7 @@ void TTandemForm::loadBackground() {
     if (!QFileInfo::exists(path)) return;
     if (!BaseImage.load(path, "JPG")) {
         BaseImage = QImage();
-        LabelMsg3->setText(tr("%1 は読めるJPEG画像ではないため、背景なしで表示します").arg(path));
+        LabelMsg3->SetMessage(tr("%1 は読めるJPEG画像ではないため、背景なしで表示します").arg(path));
     }
 }
 

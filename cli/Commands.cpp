@@ -33,11 +33,24 @@ std::string secondsText(FrameIndex frames, std::uint32_t rate) {
     return Fixed(static_cast<double>(frames) / rate) + " s";
 }
 
+// A band with both edges set must have room between them: a reversed or empty one
+// would make a copy of nothing and a job that can only end out of step.
+bool bandAccepted(const std::vector<int>& band) {
+    if (band.size() != 2 || band[0] <= 0 || band[1] <= 0 || band[0] < band[1]) return true;
+    std::fprintf(stderr, _("tandem-cli: --band %d,%d is reversed or empty: LOW must be below HIGH\n"), band[0], band[1]);
+    return false;
+}
+
 int report(const JobOutcome& outcome, const std::string& what) {
     if (!outcome.error.empty()) {
         std::fprintf(stderr, _("tandem-cli: %s failed: %s\n"), what.c_str(), outcome.error.c_str());
         if (outcome.outputWritten) std::fprintf(stderr, _("tandem-cli: %s was written all the same\n"), outcome.outputFile.c_str());
         return kExitFailed;
+    }
+    if (outcome.stoppedByUser && !outcome.outputWritten) {
+        // Stopped before two points were found: nothing to write, and no failure.
+        std::printf("%s\n", _("stopped before the search found any points; no synchronised file was written"));
+        return kExitStopped;
     }
     std::printf("%s%s\n", outcome.stopped ? _("stopped early; ") : "", outcome.outputFile.c_str());
     if (!outcome.slaveOutFile.empty()) std::printf("%s\n", outcome.slaveOutFile.c_str());
@@ -62,6 +75,11 @@ int RunInfo(const InfoArgs& args) {
     std::printf(_("size            %lld bytes\n"), static_cast<long long>(wave.FileSize));
     if (!wave.Usable()) {
         std::fprintf(stderr, _("tandem-cli: %s is not usable: %s\n"), path.c_str(), wave.Problem().c_str());
+        return 1;
+    }
+    if (!wave.LoadProblem().empty()) {
+        // Not measured (out of memory): no analysis of zeros is shown or stored.
+        std::fprintf(stderr, "tandem-cli: %s\n", wave.LoadProblem().c_str());
         return 1;
     }
     const bool extensible = wave.FormatTag == 0xFFFE;
@@ -112,6 +130,7 @@ int RunSync(const SyncArgs& a) {
         std::fprintf(stderr, "tandem-cli: %s\n", e.what());
         return 2;
     }
+    if (!bandAccepted(a.band)) return kExitBadArguments;
     const int bandLow = a.band.size() == 2 ? a.band[0] : 0;
     const int bandHigh = a.band.size() == 2 ? a.band[1] : 0;
     JobRequest request;
@@ -128,6 +147,7 @@ int RunSync(const SyncArgs& a) {
     request.lockGuard = !a.noLockGuard;
     request.bandLimited = a.interpolation != "linear";
     request.slaveOut = a.slaveOut;
+    request.coarseTrack = !a.noCoarseTrack;
     request.lowPriority = a.background;
     request.level = level;
     if (a.resume) std::fprintf(stderr, "tandem-cli: %s\n", ResumeAtLastStoredPair(request).c_str());
@@ -145,8 +165,19 @@ int RunSync(const SyncArgs& a) {
     if (a.debug) {
         if (std::string why; !SaveLogAndOpen(slave + ".log", &why)) std::fprintf(stderr, "tandem-cli: %s\n", why.c_str());
     }
-    return report(outcome, _("synchronisation"));
+    const int status = report(outcome, _("synchronisation"));
+    if (!a.plot.empty() && outcome.outputWritten &&
+        !WritePlot(outcome.trackCsv, outcome.checkCsv, master, slave, a.plot))
+        return status == kExitOk ? kExitFailed : status;
+    return status;
 }
+
+#ifndef TANDEM_PLOT
+bool WritePlot(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&) {
+    std::fprintf(stderr, _("tandem-cli: --plot needs a build with Qt; no picture was written\n"));
+    return false;
+}
+#endif
 
 int RunHistory() {
     OpenSettings();
@@ -188,6 +219,7 @@ int RunEq(const EqArgs& a) {
         std::fprintf(stderr, _("tandem-cli: --band takes LOW,HIGH in Hz (0 = no edge, at most 22050)\n"));
         return 2;
     }
+    if (!bandAccepted(a.band)) return kExitBadArguments;
     OpenSettings();
     KWavefile probe(path, kPlaceBoth, false);
     if (!probe.Usable()) {

@@ -32,10 +32,12 @@ struct SyncArgs {
     ExpertValues expert;
     bool background = false;
     bool quiet = false;
-    bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false;  // all three: only the plain search
+    // All four: only the plain search.
+    bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false, noCoarseTrack = false;
     bool resume = false;  // lead-ins from the points a stopped or killed job left
     std::string interpolation = "sinc";  // of the output's slave: sinc or linear (as before)
     bool slaveOut = false;               // also the slave alone on the master's timeline
+    std::string plot;     // the track's picture as PNG, "" = none
 };
 
 struct RemixArgs {
@@ -71,5 +73,10 @@ int RunDemo(const DemoArgs& args);
 // Writes a generated pair as DIR/master.wav and DIR/slave.wav (tests and scripts).
 int RunMakePair(const std::string& folder, double seconds);
 int RunHistory();
+
+// Writes the picture of a job's track to path (cli/Plot.cpp, built with Qt); false after
+// saying why on stderr.
+bool WritePlot(const std::string& trackCsv, const std::string& checkCsv, const std::string& master,
+               const std::string& slave, const std::string& path);
 
 }  // namespace tandem::cli

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "cli/Commands.h"
+#include "core/ExitCleanup.h"
 #include "core/ProgramFolder.h"
 #include "settings/Settings.h"
 
@@ -23,7 +24,11 @@ std::atomic<int> g_interrupts{0};
 std::atomic<const char*> g_interruptText{""};
 
 extern "C" void onInterrupt(int) {
-    if (g_interrupts.fetch_add(1) >= 1) _exit(kExitInterrupted);
+    if (g_interrupts.fetch_add(1) >= 1) {
+        // Ends at once, but the temporaries and the pair lock do not stay behind.
+        RemoveExitPaths();
+        _exit(kExitInterrupted);
+    }
     SyncJob* job = g_job.load();
     if (job) job->StopRequest.store(kStopByUser);
     // Translated before the handler was installed: gettext is not safe in a signal handler.

@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
                       _("Keep segment ends as the search found them, no re-anchoring (also TandemEnv ANCHOR_ENDS=0)"));
     syncCmd->add_flag("--no-lock-guard", sync.noLockGuard,
                       _("Accept every segment end as the search found it, no lock guard (also TandemEnv LOCK_GUARD=0)"));
+    syncCmd->add_flag("--no-coarse-track", sync.noCoarseTrack,
+                      _("Search segment by segment only, without the whole-file track (also TandemEnv COARSE_TRACK=0)"));
     syncCmd->add_flag("--resume", sync.resume,
                       _("Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)"));
+    syncCmd->add_option("--plot", sync.plot, _("Write a picture of the track (rate, lag, stretches off, events) as PNG"));
 
     syncCmd->add_option("--interpolation", sync.interpolation,
                         _("How the output's slave is read: sinc (band-limited, sub-frame points) or linear (whole frames, "

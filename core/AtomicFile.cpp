@@ -16,6 +16,7 @@
 #include <mutex>
 #include <set>
 
+#include "core/ExitCleanup.h"
 #include "core/Log.h"
 #include "core/Text.h"
 
@@ -87,9 +88,11 @@ AtomicFile::AtomicFile(std::string target, std::string what) : target_(std::move
     }
     // Marks the file as a live writer's: RemoveLeftoverTemporaries leaves it alone.
     ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+    exitSlot_ = RegisterExitPath(temp_);
 }
 
 AtomicFile::~AtomicFile() {
+    UnregisterExitPath(exitSlot_);
     if (committed_ || temp_.empty()) return;
     ::unlink(temp_.c_str());
     fd_.reset();
@@ -170,6 +173,8 @@ bool AtomicFile::Commit(struct stat* written) {
     if (::fstat(fd_.get(), &st) != 0) return fail(errno);
     if (::rename(temp_.c_str(), target_.c_str()) != 0) return fail(errno);
     committed_ = true;
+    UnregisterExitPath(exitSlot_);
+    exitSlot_ = -1;
     syncFolder(target_);
     fd_.close();
     if (written) *written = st;

@@ -73,6 +73,7 @@ private:
     std::string problem_;
     std::string reason_;
     bool committed_ = false;
+    int exitSlot_ = -1;  // the temporary goes at an abrupt end too (ExitCleanup)
     // Bytes written since the last write-back was started; the end of what it covered, and
     // of what has been written.
     std::size_t unflushed_ = 0;

@@ -81,12 +81,14 @@ enum class Msg {
     NoUserFolder,
     NotOverwritten,
     SettingsNotSaved,
+    SettingsTooLarge,
     // Job history
     JobWithoutMaster,
     LineBreakInName,
     // Job frame
     Equalising,
     Analysing,
+    Tracking,
     ProcessingTime,
     Elapsed,
     Remaining,
@@ -125,8 +127,12 @@ enum class Msg {
     PointsBelong,
     PointsFromOtherJobs,
     PointsNotUsed,
+    PointsOfEarlierFile,
+    PointUnusable,
+    PointMissing,
+    PointOutsideFile,
+    PointOutOfOrder,
     SynchroniseAgain,
-    SearchFromStart,
     NothingToResume,
     PointsBeforeLeadIn,
     Resuming,
@@ -139,13 +145,17 @@ enum class Msg {
     CheckTooLittle,
     CheckWithin,
     CheckOff,
+    CheckUnmatched,
     CheckSeconds,
     ListSeparator,
     CheckMore,
     CheckNotInStep,
+    CheckExtrapolated,
     CheckDetails,
     InStep,
     NotInStep,
+    // Reports read back
+    ReportRowUnreadable,
     Count
 };
 

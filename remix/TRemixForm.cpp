@@ -1,6 +1,8 @@
 #include "remix/TRemixForm.h"
 
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,7 +121,18 @@ TRemixForm::TRemixForm(QWidget* parent) : QDialog(parent) {
     const int rowHeight = std::max(kGridRowHeight, StringGrid1->fontMetrics().lineSpacing() + 2);
     const int grown = 3 * (rowHeight - kGridRowHeight);
     StringGrid1->setFixedHeight(kGridHeight + grown);
-    setFixedSize(kClientWidth, kClientHeight + grown);
+    JobName = new QLabel(this);
+    JobName->setObjectName("JobName");
+    JobName->setWordWrap(true);
+    JobName->setMargin(4);
+    Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    Buttons->button(QDialogButtonBox::Ok)->setText(tr("作り直す"));
+    Buttons->button(QDialogButtonBox::Cancel)->setText(tr("キャンセル"));
+    connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Grown by the job's name (two lines) and the buttons.
+    const int named = 2 * JobName->fontMetrics().lineSpacing() + 8 + Buttons->sizeHint().height() + 8;
+    setFixedSize(kClientWidth, kClientHeight + grown + named);
     StringGrid1->horizontalHeader()->hide();
     StringGrid1->verticalHeader()->hide();
     StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
@@ -151,6 +164,11 @@ TRemixForm::TRemixForm(QWidget* parent) : QDialog(parent) {
     layout->addWidget(Image1, 1);
     layout->addWidget(strip);
     layout->addWidget(StringGrid1);
+    layout->addWidget(JobName);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setContentsMargins(4, 0, 4, 4);
+    buttonRow->addWidget(Buttons);
+    layout->addLayout(buttonRow);
     // Size the picture now, so that the first drawing has the dialog's own size.
     layout->activate();
 
@@ -158,13 +176,21 @@ TRemixForm::TRemixForm(QWidget* parent) : QDialog(parent) {
     RefreshView(true);
 }
 
-int TRemixForm::ShowModal() {
+int TRemixForm::ShowModal(const QString& job) {
     if (QWidget* owner = parentWidget()) {
         const QRect frame = owner->frameGeometry();
         move(frame.center() - QPoint(width() / 2, height() / 2));
     }
-    RefreshView(false);
-    return exec();
+    JobName->setText(job);
+    JobName->setToolTip(job);
+    const MixSettings before = mix_;
+    RefreshView(true);
+    const int result = exec();
+    if (result != QDialog::Accepted) {
+        mix_ = before;
+        RefreshView(true);
+    }
+    return result;
 }
 
 void TRemixForm::RefreshView(bool refillGrid) {

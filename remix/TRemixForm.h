@@ -13,6 +13,8 @@
 
 #include "remix/RemixSettings.h"
 
+class QDialogButtonBox;
+class QLabel;
 class QTableWidget;
 
 namespace tandem {
@@ -45,8 +47,10 @@ public:
 
     MixSettings& Mix() { return mix_; }
     const MixSettings& Mix() const { return mix_; }
-    // Shows the dialog modally, centred on its parent.
-    int ShowModal();
+    // Shows the dialog modally, centred on its parent, naming the job it remixes.
+    // Returns QDialog::Accepted for OK; Cancel, Esc and the title bar's close give
+    // Rejected and put the mix back as it was before.
+    int ShowModal(const QString& job = {});
 
     // Optionally rewrites all cells from the settings, then redraws the picture.
     void RefreshView(bool refillGrid);
@@ -57,6 +61,8 @@ public:
 
     QTableWidget* StringGrid1 = nullptr;
     RemixPictureView* Image1 = nullptr;
+    QLabel* JobName = nullptr;
+    QDialogButtonBox* Buttons = nullptr;
 
 private:
     MixSettings mix_ = kDefaultMix;

@@ -6,7 +6,11 @@
 #  - the points stored before the kill are those of an uninterrupted run;
 #  - `sync --resume` goes on from there, keeps those points and ends with the very points
 #    of the uninterrupted run (the largest difference of a slave position, read off the
-#    uninterrupted run between its points, is printed as well).
+#    uninterrupted run between its points, is printed as well);
+#  - a job stopped with SIGINT (as STOP) exits 4, and `sync --resume` ends with the points
+#    and the very synchronised file of the uninterrupted run;
+#  - after that stop, a job whose master lead-in lies past some of the stored points ends
+#    in step (exit 0) with every point within 2 frames of the uninterrupted run.
 # Usage: scripts/crash_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -81,6 +85,16 @@ total=$(wc -l <"$work/ref.s")
 [ "$total" -ge 10 ] || fail "the uninterrupted run stored only $total points"
 echo "crash_check: $total points in ${elapsed} ms"
 
+# The pid of the job strace (pid $1) runs, once it runs; fails when strace ends first.
+traced_job() {  # tracer
+  local pid=
+  while [ -z "$pid" ] && kill -0 "$1" 2>/dev/null; do
+    pid=$(pgrep -P "$1" || true)
+    [ -n "$pid" ] || sleep 0.01
+  done
+  [ -n "$pid" ] && echo "$pid"
+}
+
 # Kill when the slave's stored Count reaches the target (-1: as soon as qzv.ini exists,
 # before any point; 'writer': once the search has stored all its points and the job has
 # gone on to write the synchronised file). The job runs under strace, which kills it at
@@ -93,11 +107,7 @@ kill_at() {  # name target
   strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=SIGKILL \
     "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &
   local tracer=$! pid= n=0
-  while [ -z "$pid" ] && kill -0 "$tracer" 2>/dev/null; do
-    pid=$(pgrep -P "$tracer" || true)
-    [ -n "$pid" ] || sleep 0.01
-  done
-  [ -n "$pid" ] || fail "$name: the job did not start"
+  pid=$(traced_job "$tracer") || fail "$name: the job did not start"
   if [ "$target" != writer ]; then
     while kill -0 "$pid" 2>/dev/null; do
       if [ -f "$dir/qzv.ini" ]; then
@@ -137,6 +147,59 @@ kill_at() {  # name target
   cmp -s "$work/ref.s" "$dir/resumed.s" || fail "$name: the slave points differ from the uninterrupted run (by up to $worst frames)"
 }
 
+# Stopped with SIGINT, as STOP does, once a third of the points are stored.
+stop_at() {  # name target
+  local name=$1 target=$2 dir=$work/$1
+  mkdir -p "$dir"
+  # The search's thread hand-overs each made 3 ms slower (about 4 times the job's time),
+  # so that the stop lands mid-search on any machine; the settings reach the disk within
+  # 250 ms of a change.
+  strace -f -qq -o /dev/null -e trace=futex -e inject=futex:delay_exit=3000 \
+    "$cli" --dir "$dir" sync "$master" "$slave" --quiet >/dev/null 2>&1 &
+  local tracer=$! pid= status=0
+  pid=$(traced_job "$tracer") || fail "$name: the job did not start"
+  while kill -0 "$pid" 2>/dev/null; do
+    [ -f "$dir/qzv.ini" ] && [ "$(count "$dir/qzv.ini" "$slave")" -ge "$target" ] && break
+    sleep 0.02
+  done
+  kill -INT "$pid" 2>/dev/null || true
+  { wait "$tracer"; } 2>/dev/null || status=$?
+  [ "$status" = 4 ] || fail "$name: the stopped job ended with $status, not 4 (stopped)"
+  cp "$dir/qzv.ini" "$dir/stopped.ini"
+  points "$dir/qzv.ini" "$slave" >"$dir/stopped.s"
+  local stored=$(wc -l <"$dir/stopped.s")
+
+  run_sync "$dir" --resume >/dev/null 2>"$dir/resume.err" || { cat "$dir/resume.err" >&2; fail "$name: the resumed job failed"; }
+  points "$dir/qzv.ini" "$master" >"$dir/resumed.m"
+  points "$dir/qzv.ini" "$slave" >"$dir/resumed.s"
+  cmp -s "$work/ref.m" "$dir/resumed.m" || fail "$name: the master points differ from the uninterrupted run"
+  cmp -s "$work/ref.s" "$dir/resumed.s" || fail "$name: the slave points differ from the uninterrupted run"
+  cmp -s "$work/ref"/*.wav "$dir"/*.wav || fail "$name: the synchronised file differs from the uninterrupted run's"
+  echo "crash_check: $name: stopped with $stored slave points; resumed to the uninterrupted run's points and file"
+
+  # The stop again, then a master lead-in half-way through the stored points: those
+  # before it are kept and the search goes on from where they put the slave. (A lead-in
+  # beyond them leaves the stretch between unsearched, drawn on the stored line.)
+  local lead=$work/$name-lead-in
+  mkdir -p "$lead"
+  cp "$dir/stopped.ini" "$lead/qzv.ini"
+  local last_master rate tenths
+  last_master=$(points "$lead/qzv.ini" "$master" | awk -v n="$stored" '$1 == n - 1 { print $2 }')
+  rate=$("$cli" info "$master" | awk '/Hz/ { for (i = 1; i <= NF; i++) if ($(i + 1) ~ /^Hz/) r = $i } END { print r + 0 }')
+  [ "$rate" -gt 0 ] || rate=44100
+  tenths=$(( last_master * 10 / rate / 2 ))
+  status=0
+  run_sync "$lead" --master-skip "$tenths" >/dev/null 2>"$lead/run.err" || status=$?
+  [ "$status" = 0 ] || { cat "$lead/run.err" >&2; fail "$name: with a master lead-in past the stored points the job ended with $status, not in step"; }
+  points "$lead/qzv.ini" "$master" >"$lead/run.m"
+  points "$lead/qzv.ini" "$slave" >"$lead/run.s"
+  local worst
+  worst=$(largest_difference "$work/ref.m" "$work/ref.s" "$lead/run.m" "$lead/run.s")
+  awk -v w="$worst" 'BEGIN { exit !(w <= 2.0) }' || fail "$name: with a master lead-in past stored points a point is $worst frames off"
+  echo "crash_check: $name: a master lead-in of $tenths tenths, past stored points, ends in step, largest difference $worst frames"
+}
+
+stop_at stopped $((total / 3))
 kill_at before-points -1
 kill_at after-3 3
 kill_at midway $((total / 2))

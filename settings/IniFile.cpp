@@ -83,6 +83,11 @@ const std::string* IniFile::Find(std::string_view section, std::string_view key)
     return &blocks_[k->second.block].lines[k->second.line].value;
 }
 
+std::size_t IniFile::KeyCount(std::string_view section) const {
+    const auto s = sections_.find(std::string(section));
+    return s == sections_.end() ? 0 : s->second.keys.size();
+}
+
 void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
     auto s = sections_.find(section);
     if (s == sections_.end()) {

@@ -39,6 +39,9 @@ public:
 
     std::string Serialize() const;
     std::size_t KeyCount() const { return keyCount_; }
+    bool HasSection(std::string_view section) const { return sections_.count(std::string(section)) != 0; }
+    // Distinct keys of the section (0 when it is not there).
+    std::size_t KeyCount(std::string_view section) const;
 
     // A key written as "key=value" reads back as the same key: not empty, no '=', no
     // line break or NUL, no spaces or tabs at either end, not starting with ';', '#'

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -86,10 +87,15 @@ private:
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// The largest settings file read. A job stores about 15 bytes per division point, so a
+// 20-minute file's points take 18 kB; 64 MiB hold those of some 3,500 such files.
+constexpr off_t kMaxSettingsBytes = off_t{64} << 20;
+
 // Reads the whole file and the stamp of exactly the version read.
 ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& stamp, std::string& why) {
     bytes.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: a FIFO at the name would wait for a writer for ever.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR) {
@@ -106,7 +112,18 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
         return ReadResult::Failed;
     }
     stamp = Stamp::Of(st);
-    if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    // Only a regular file is a settings file: a device (/dev/zero) would be read without
+    // end, a directory or a FIFO never holds one.
+    if (!S_ISREG(st.st_mode)) {
+        why = MessageText(Msg::CannotRead, path,
+                          S_ISDIR(st.st_mode) ? systemError(EISDIR) : MessageText(Msg::NotRegularFile));
+        return ReadResult::Failed;
+    }
+    if (st.st_size > kMaxSettingsBytes) {
+        why = MessageText(Msg::CannotRead, path, MessageText(Msg::SettingsTooLarge, kMaxSettingsBytes));
+        return ReadResult::Failed;
+    }
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -118,6 +135,12 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
             return ReadResult::Failed;
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (static_cast<off_t>(bytes.size()) > kMaxSettingsBytes) {
+            // Grew while it was read.
+            why = MessageText(Msg::CannotRead, path, MessageText(Msg::SettingsTooLarge, kMaxSettingsBytes));
+            bytes.clear();
+            return ReadResult::Failed;
+        }
     }
     return ReadResult::Ok;
 }
@@ -245,9 +268,13 @@ struct State {
     bool dirty = false;
     Clock::time_point dueAt;
 
+    bool failureTold = false;  // the last failed write-back was reported to a caller or alerted
+
     State() {
-        // The log must outlive the store: make sure its state is constructed first.
+        // The log and the message translation must outlive the store (its destructor
+        // still reports): make sure their state is constructed first.
         AddLog(std::string_view{});
+        (void)MessageText(Msg::SettingsNotSaved, std::string());
     }
     ~State();
 };
@@ -271,26 +298,73 @@ void toggle(std::string& value, const std::string& dir) {
     }
 }
 
-void mapPaths(const Dirs& dirs, std::string& section, std::string& key, std::string& value) {
+void removePrefix(const Dirs& dirs, std::string& section) {
     // An empty SrcDir matches every section and removes nothing; WorkDir is then not tried.
     if (startsWith(section, dirs.srcDir)) {
         section.erase(0, dirs.srcDir.size());
     } else if (startsWith(section, dirs.workDir)) {
         section.erase(0, dirs.workDir.size());
     }
+}
+
+// Profile readers end a section name at its first ']': brackets are stored as %5B and
+// %5D, and '%' as %25 so that every path keeps a name of its own.
+std::string escapedSection(const std::string& section) {
+    if (section.find_first_of("[]%") == std::string::npos) return section;
+    std::string out;
+    out.reserve(section.size() + 8);
+    for (const char c : section) {
+        if (c == '[') {
+            out += "%5B";
+        } else if (c == ']') {
+            out += "%5D";
+        } else if (c == '%') {
+            out += "%25";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void mapPaths(const Dirs& dirs, std::string& section, std::string& key, std::string& value) {
+    removePrefix(dirs, section);
     const bool itemKey = key != "Items" && key.compare(0, 4, "Item") == 0;
     if (section == "Special" && itemKey) {
         toggle(value, dirs.workDir);
     } else if ((section == "SpecialList" && itemKey) || key == "LeftFile" || key == "RightFile") {
         toggle(value, dirs.srcDir);
     }
-    // Profile readers end a section name at its first ']': the stored name goes without brackets.
-    std::string cleaned;
-    cleaned.reserve(section.size());
-    for (const char c : section) {
-        if (c != '[' && c != ']') cleaned += c;
+    section = escapedSection(section);
+}
+
+// Sections written before names were escaped lost their brackets; "" when the name has
+// nothing that was lost.
+std::string legacySection(const Dirs& dirs, std::string section) {
+    if (section.find_first_of("[]%") == std::string::npos) return {};
+    removePrefix(dirs, section);
+    std::erase(section, '[');
+    std::erase(section, ']');
+    return section;
+}
+
+// The section that serves a per-file name in doc: the escaped one, or the one an older
+// version wrote for it without brackets, while the escaped one does not exist yet and
+// no other file could own the old one (no file exists at the name without brackets).
+// Reads and writes both go there, so an old section is used on and never split.
+std::string servingSection(const Dirs& dirs, const IniFile& doc, const std::string& callerSection,
+                           const std::string& escaped) {
+    if (doc.HasSection(escaped)) return escaped;
+    const std::string legacy = legacySection(dirs, callerSection);
+    if (legacy.empty() || legacy == escaped || !doc.HasSection(legacy)) return escaped;
+    if (callerSection.find_first_of("[]") != std::string::npos) {
+        std::string unbracketed = callerSection;
+        std::erase(unbracketed, '[');
+        std::erase(unbracketed, ']');
+        struct stat st {};
+        if (::stat(unbracketed.c_str(), &st) == 0) return escaped;
     }
-    section = std::move(cleaned);
+    return legacy;
 }
 
 bool usesIniFile(const State& s, const std::string& section) {
@@ -424,7 +498,9 @@ void store(const std::string& section, const std::string& key, const std::string
     std::string v = value;
     if (&f == &s.ini) {
         std::string unmapped;  // integers have no path to map
-        mapPaths(Dirs{s.workDir, s.srcDir}, name, k, mapValue ? v : unmapped);
+        const Dirs dirs{s.workDir, s.srcDir};
+        mapPaths(dirs, name, k, mapValue ? v : unmapped);
+        name = servingSection(dirs, f.doc, section, name);
     }
     checkStorable(name, k, v);
     f.doc.Set(name, k, v);
@@ -514,6 +590,10 @@ bool flushBoth(State& s, std::string* why, bool fromFlusher) {
             if (tell) ShowAlert(MessageText(Msg::SettingsNotSaved, reason));
         }
     }
+    {
+        std::lock_guard lock(s.mutex);
+        s.failureTold = !ok && (fromFlusher || why);
+    }
     if (why) *why = reasons;
     return ok;
 }
@@ -574,8 +654,12 @@ State::~State() {
     // Program exit: the last changes still go to disk; the alert and log facilities
     // may already be gone, so a failure goes to stderr.
     stopFlusher(*this);
+    // A failure already reported (SettingsFlush's caller, the alert) is not said twice.
+    const bool told = failureTold;
     std::string why;
-    if (!flushBoth(*this, &why, false)) std::fprintf(stderr, "tandem: %s\n", MessageText(Msg::SettingsNotSaved, why).c_str());
+    if (!flushBoth(*this, &why, false) && !told) {
+        std::fprintf(stderr, "tandem: %s\n", MessageText(Msg::SettingsNotSaved, why).c_str());
+    }
 }
 
 }  // namespace
@@ -612,12 +696,14 @@ int SettingsReadInt(const std::string& section, const std::string& key, int defa
     {
         std::lock_guard lock(s.mutex);
         FileStore& f = route(s, section, name);
+        refresh(f);
         if (&f == &s.ini) {
             std::string k = key;
             std::string noValue;
-            mapPaths(Dirs{s.workDir, s.srcDir}, name, k, noValue);
+            const Dirs dirs{s.workDir, s.srcDir};
+            mapPaths(dirs, name, k, noValue);
+            name = servingSection(dirs, f.doc, section, name);
         }
-        refresh(f);
         const std::string* value = f.doc.Find(name, key);
         if (!value || value->empty()) return defaultValue;
         text = *value;
@@ -646,9 +732,25 @@ std::string SettingsReadText(const std::string& section, const std::string& key,
     std::string result = defaultValue;
     mapPaths(dirs, name, mappedKey, result);
     refresh(f);
-    if (const std::string* value = f.doc.Find(name, mappedKey)) result = *value;
+    const std::string serving = servingSection(dirs, f.doc, section, name);
+    if (const std::string* value = f.doc.Find(serving, mappedKey)) result = *value;
     mapPaths(dirs, name, mappedKey, result);
     return result;
+}
+
+int SettingsKeyCount(const std::string& section) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string name;
+    FileStore& f = route(s, section, name);
+    refresh(f);
+    if (&f == &s.ini) {
+        std::string key, value;
+        const Dirs dirs{s.workDir, s.srcDir};
+        mapPaths(dirs, name, key, value);
+        name = servingSection(dirs, f.doc, section, name);
+    }
+    return static_cast<int>(std::min<std::size_t>(f.doc.KeyCount(name), INT32_MAX));
 }
 
 void SettingsWriteInt(const std::string& section, const std::string& key, int value) {

@@ -2,7 +2,10 @@
 // format) or in the per-user file ~/.config/tandem/registry.ini (the "registry").
 //
 // Which file serves a call is decided by UsesIniFile on the section as the caller gave
-// it; on the INI side MapSettingPaths stores paths relative to SrcDir / WorkDir.
+// it; on the INI side MapSettingPaths stores paths relative to SrcDir / WorkDir and
+// escapes '[', ']' and '%' in section names (%5B, %5D, %25). A per-file section that an
+// older version stored with its brackets removed keeps serving the file while the
+// escaped one does not exist and no file exists at the name without brackets.
 //
 // Both files are held parsed in memory. Writes change the copy at once and reach the
 // disk atomically (temporary file + rename) within 250 ms, or at SettingsFlush. Before
@@ -13,7 +16,8 @@
 //  - a section, key or value holding a line break or NUL is refused: the write throws
 //    SettingsError and nothing is stored;
 //  - a stored integer that is not a decimal number reads as the default (logged);
-//  - a missing or unreadable file reads as empty;
+//  - a missing or unreadable file reads as empty; a settings file that is not a regular
+//    file (a FIFO, a device, a directory) or holds more than 64 MiB is unreadable;
 //  - a file that cannot be written is reported by SettingsFlush (false + reason) and
 //    once through ShowAlert from the background write-back.
 //
@@ -40,6 +44,8 @@ bool SettingsOpen(const std::string& name);
 int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue);
 std::string SettingsReadText(const std::string& section, const std::string& key,
                              const std::string& defaultValue);
+// How many distinct keys the section holds: what bounds a count stored in it.
+int SettingsKeyCount(const std::string& section);
 void SettingsWriteInt(const std::string& section, const std::string& key, int value);
 void SettingsWriteText(const std::string& section, const std::string& key, const std::string& value);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/Log.h"
 #include "core/Message.h"
 #include "core/Text.h"
 #include "sync/StoredPoints.h"
@@ -33,7 +34,10 @@ std::string ResumeAtLastStoredPair(JobRequest& request) {
     const std::string foreign = ForeignPoints(
         masterPoints, slavePoints,
         PairRecord{request.master, request.slave, request.baseStep, request.mode, request.level, -1});
-    if (!foreign.empty()) return MessageText(Msg::SearchFromStart, foreign);
+    if (!foreign.empty()) {
+        AddLog(foreign);
+        return MessageText(Msg::PointsNotUsed, foreign);
+    }
     // A job keeps the stored points before its master lead-in and goes on from the first
     // one at or after it; with the lead-ins at the last stored pair, that pair is it.
     const LastPair last = LastStoredPair(masterPoints, slavePoints);

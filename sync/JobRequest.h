@@ -29,7 +29,7 @@ struct JobRequest {
     int level = -1;             // 相異点 0..3, recorded with the points it finds; -1 unknown
     int options = 0;            // option word (kOpt...), published through SyncProgress
     // The checks beyond the plain search; qzv.ini TandemEnv ROBUST_START=0,
-    // ANCHOR_ENDS=0 and LOCK_GUARD=0 switch them off as well.
+    // ANCHOR_ENDS=0, LOCK_GUARD=0 and COARSE_TRACK=0 switch them off as well.
     bool robustStart = true;
     bool anchorEnds = true;
     bool lockGuard = true;
@@ -37,6 +37,7 @@ struct JobRequest {
     // the master's timeline as a second file.
     bool bandLimited = true;
     bool slaveOut = false;
+    bool coarseTrack = true;
     // Go on from the last stored pair of points as it stands, without a new start point
     // search. Set by ResumeAtLastStoredPair together with the lead-ins of that pair.
     bool resume = false;

@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <system_error>
@@ -113,7 +114,8 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     outcome.pointCount = written.points;
     if (!written.error.empty()) {
         noteError(outcome, progress, written.error);
-    } else if (!written.written && outcome.error.empty()) {
+    } else if (!written.written && outcome.error.empty() && !outcome.stoppedByUser) {
+        // A user who stopped before two points were found stopped the job; it did not fail.
         noteError(outcome, progress, MessageText(Msg::TooFewPoints, written.points));
     }
 }
@@ -174,19 +176,53 @@ bool mixKeepsSidesApart(const MixSettings& mix) {
     return mix[1] == -90 && mix[3] == -90 && mix[5] == 90 && mix[7] == 90 && mix[0] + mix[2] > 0 && mix[4] + mix[6] > 0;
 }
 
-void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile) {
-    if (!outcome.outputWritten) return;
+// The check's rows of the track picture.
+std::string checkRows(const AlignmentCheck& check) {
+    std::string rows;
+    const double oneMs = check.sampleRate / 1000.0;
+    for (const CheckWindow& w : check.windows) {
+        const bool measured = w.state == CheckState::Measured;
+        const char* verdict = w.state == CheckState::Quiet          ? "quiet"
+                              : w.state == CheckState::Extrapolated ? "extrapolated"
+                              : !measured                           ? "unmatched"
+                              : std::fabs(w.lagFrames) > oneMs ? "off"
+                                                               : "in step";
+        rows += "check," + Fixed(static_cast<double>(w.start) / check.sampleRate) + ",,," +
+                (measured ? Fixed(w.lagFrames, 2) : std::string()) + "," + verdict + "\n";
+    }
+    return rows;
+}
+
+// searchedEnd: the output frames the points cover, when the job ended before the
+// master's end (a stop point, STOP); the tail after them is extrapolated, not judged.
+void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile, const std::string& trackRows,
+                 FrameIndex searchedEnd = -1) {
+    outcome.trackCsv = "kind,master_s,slave_s,rate_ppm,evidence,verdict\n" + trackRows;
+    const auto writeTrack = [&] {
+        if ((progress.JobOptions() & kOptResultCsv) == 0 || trackRows.empty()) return;
+        const std::string path = ProgramFolder() + BaseName(slaveFile) + ".Track.csv";
+        CsvFile file = CreateReport(path);
+        WriteReport(file, outcome.trackCsv);
+        FinishReport(file, path);
+    };
+    if (!outcome.outputWritten) {
+        attempt(outcome, progress, writeTrack);
+        return;
+    }
     progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
-    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile);
+    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile, searchedEnd);
     outcome.checked = check.error.empty();
     outcome.inStep = check.inStep;
     outcome.checkSummary = CheckSummary(check);
     outcome.checkDetails = CheckDetails(check);
+    if (outcome.checked) outcome.checkCsv = CheckCsvText(check);
     AddLog(outcome.checkSummary);
     AddLog(outcome.checkDetails);
     progress.SetMessageLine(outcome.checkSummary, 0);
     if ((progress.JobOptions() & kOptResultCsv) != 0 && outcome.checked)
         attempt(outcome, progress, [&] { WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv"); });
+    if (outcome.checked) outcome.trackCsv += checkRows(check);
+    attempt(outcome, progress, writeTrack);
 }
 
 // What the start check and the lock guard did, for the summary; an undecided start is
@@ -247,6 +283,7 @@ JobOutcome KSyncThread::runSync() {
     job_.LockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
     job_.BandLimited = request_.bandLimited && BandLimitedByDefault();
     job_.SlaveOut = request_.slaveOut;
+    job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
     job_.Resume = request_.resume;
     AddLog("START:");
     if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
@@ -368,12 +405,14 @@ JobOutcome KSyncThread::runSync() {
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        finishOutcome(outcome, WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()}),
-                      progress_);
+        const WriteResult written =
+            WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()});
+        finishOutcome(outcome, written, progress_);
         master.reset();
         slave.reset();
         slaveImage.reset();
-        checkOutput(outcome, progress_, request_.slave);
+        checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
+                    outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
         if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
     }
     std::string why;
@@ -413,7 +452,7 @@ JobOutcome KSyncThread::runOutputOnly() {
     }
     job_.BandLimited = job_.BandLimited && BandLimitedByDefault();
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
-    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave);
+    if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave, {});
     if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;

@@ -44,6 +44,14 @@ struct JobOutcome {
     std::string checkDetails;    // the figures behind it
     std::string notes;           // what the checks beyond the plain search did, "" when nothing
     std::string slaveOutFile;    // the slave alone on the master's timeline, "" when none was made
+    // The picture of the job as <slave>.Track.csv holds it (also when no file is asked
+    // for): header kind,master_s,slave_s,rate_ppm,evidence,verdict, then rows of kind
+    // `track` (a coarse window: evidence its z, empty where none; verdict `jump` where the
+    // path jumps), `point` (a stored pair: verdict the result CSV's mark) and `check` (a
+    // window of the verdict: evidence its lag in frames; verdict in step, off, unmatched
+    // or quiet). "" when the job searched nothing.
+    std::string trackCsv;
+    std::string checkCsv;        // the check's windows as in <slave>.Check.csv (CheckCsvText), "" when unchecked
     std::int64_t elapsedMs = 0;
 };
 

@@ -33,24 +33,25 @@ constexpr int kClimbs = 4;  // re-centrings on a peak found at the edge of those
 constexpr double kQuietDb = 35.0;
 // Below this |r| at its best lag a window tells nothing (the eval scorer's "weak").
 constexpr double kWeak = 0.3;
-// A peak near 0 this strong is taken without the wide search. The wide search exists for
-// windows that are off by more than a few frames; where the near peak is this clear, a
-// far one that beats it would be one period of a tone away, which the tie rule would
-// send back to the near one anyway.
+// A peak near 0 this strong is taken without the whitened measure, which exists for
+// windows that are off by more than a few frames, rooms and narrow bands; where the
+// near peak is this clear, a far one that beats it would be one period of a tone away.
 constexpr double kSure = 0.6;
-// Peaks within this of the best are a tie (a sustained tone): the one nearest 0 is taken.
-constexpr double kTie = 0.005;
 constexpr double kInStepFrames = 2.0;  // frames at 44.1 kHz
-// The verdict: at least this share of the measured windows within +-1 ms ...
+// The verdict: at least this share of the windows with sound within +-1 ms.
 constexpr double kInStepShare = 0.90;
-// ... and at least this share of the windows where both channels hold sound measurable.
-// Measured: outputs in step (eleven real-music cases with noise down to 20 dB SNR, a
-// 4 kHz low-pass, 8-bit mono and inverted slaves) measure 0.99-1.00 of such windows, their
-// weakest windows still at |r| 0.44; outputs of unrelated pairs (two pieces, noise against
-// noise, a piece against its reverse) measure none, their best |r| at most 0.22. Outputs
-// that lost lock for good measure 0.50-0.71 and fail the first rule as well. Half lies
-// far from both clusters.
-constexpr double kMinMeasured = 0.5;
+// The whitened measure: 2 s about the window (a far microphone's window of 1 s can hold
+// more reverberation than direct sound), a match stands this far above the spread of the
+// correlation elsewhere (500 lags of noise exceed 4 sigma about once), and the lags
+// within 3 frames of 0 must reach half the best to be the place.
+constexpr double kWhitenedSeconds = 2.0;
+constexpr double kMatchZ = 6.0;
+constexpr double kNearShare = 0.5;
+// A stretch puts the file out of step when two or more of its windows are off by more
+// than 1 ms, or when it matches nowhere for more than 2 s (a single window off is a
+// transient the whitened measure misread as often as a fault).
+constexpr int kOffWindows = 2;
+constexpr double kUnmatchedSeconds = 2.0;
 
 // Correlation of a against b + l for l = 0 .. lags - 1: float products in two vectors of
 // independent sums, gathered into doubles per block so that long windows keep their
@@ -108,8 +109,9 @@ double vertexOffset(double y0, double y1, double y2) {
 // One window's worth of work; the buffers are reused from window to window.
 class WindowMeter {
 public:
-    WindowMeter(const Frame* frames, FrameIndex count, FrameIndex window, FrameIndex wide, int near, const BandDecimator& band)
-        : frames_(frames), count_(count), W_(window), D_(wide), K_(near), band_(band) {}
+    WindowMeter(const Frame* frames, FrameIndex count, FrameIndex window, FrameIndex wide, int near, const BandDecimator& band,
+                int sampleRate)
+        : frames_(frames), count_(count), W_(window), D_(wide), K_(near), band_(band), sampleRate_(sampleRate) {}
 
     // Left of the window at t into the buffer; returns its energy.
     double loadLeft(FrameIndex t) {
@@ -133,63 +135,51 @@ public:
         return p;
     }
 
-    // The best lag within +-D on band-limited, decimated copies; its |r| at that rate.
-    FrameIndex wideCandidate(FrameIndex t) {
-        const FrameIndex M = band_.Margin();
-        std::vector<double>& a = wideA_;
-        std::vector<double>& b = wideB_;
-        load(t - M, W_ + 2 * M, true, a);
-        load(t - D_ - M, W_ + 2 * D_ + 2 * M, false, b);
-        const std::vector<double> da = band_.Apply(a), db = band_.Apply(b);
-        const std::size_t na = da.size(), nb = db.size();
-        if (na == 0 || nb <= na) return 0;
-        std::size_t n = 1;
-        while (n < nb) n <<= 1;
-        // Both real sequences in one complex transform.
-        std::vector<std::complex<double>>& z = spectrum_;
-        z.assign(n, {0.0, 0.0});
-        for (std::size_t i = 0; i < na; ++i) z[i].real(da[i]);
-        for (std::size_t i = 0; i < nb; ++i) z[i].imag(db[i]);
-        Fft(z);
-        std::vector<std::complex<double>> c(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::complex<double> zk = z[k], zm = std::conj(z[(n - k) % n]);
-            const std::complex<double> A = 0.5 * (zk + zm), B = std::complex<double>(0.0, -0.5) * (zk - zm);
-            c[k] = std::conj(std::conj(A) * B);  // conjugated for the inverse by a forward transform
+    // The whitened measure of the window at t: 2 s about its middle, band-limited and
+    // decimated, against the right within +-D. Returns false where nothing stands out;
+    // lag gets the right's lag behind the left otherwise, and near whether the lags
+    // within +-near frames of 0 reach kNearShare of the best.
+    bool whitened(FrameIndex t, double& lag, double& height, bool& nearZero) {
+        const FrameIndex M = band_.Margin(), dec = band_.Decimation();
+        const FrameIndex length = std::llround(kWhitenedSeconds / kWindowSeconds * static_cast<double>(W_));
+        const FrameIndex from = t + W_ / 2 - length / 2;
+        load(from - M, length + 2 * M, true, wideA_);
+        load(from - D_ - M, length + 2 * D_ + 2 * M, false, wideB_);
+        const std::vector<double> da = band_.Apply(wideA_), db = band_.Apply(wideB_);
+        if (da.empty() || db.size() <= da.size()) return false;
+        const int lags = static_cast<int>(db.size() - da.size()) + 1;
+        const double rate = static_cast<double>(sampleRate_) / static_cast<double>(dec);
+        if (!corr_ || corrShape_ != std::make_pair(da.size(), lags))
+            corr_ = std::make_unique<WhitenedCorrelation>(da.size(), lags, rate, 150.0, 3500.0);
+        corrShape_ = {da.size(), lags};
+        pattern_.assign(da.begin(), da.end());
+        stretch_.assign(db.begin(), db.end());
+        const std::vector<float>& c = corr_->Run(pattern_.data(), stretch_.data());
+        const int lobe = std::max(2, static_cast<int>(std::lround(0.003 * rate)));
+        const std::vector<CorrelationPeak> peaks = BestPeaks(c, lobe, 1);
+        if (peaks.empty() || peaks.front().z < kMatchZ) {
+            height = peaks.empty() ? 0.0 : peaks.front().height;
+            return false;
         }
-        Fft(c);
-        double ea = 0.0;
-        for (double v : da) ea += v * v;
-        std::vector<double> prefix(nb + 1, 0.0);
-        for (std::size_t i = 0; i < nb; ++i) prefix[i + 1] = prefix[i] + db[i] * db[i];
-        const std::size_t lags = nb - na + 1;
-        std::vector<double> r(lags, 0.0), eb(lags);
-        double ebMax = 0.0;
-        for (std::size_t j = 0; j < lags; ++j) {
-            eb[j] = prefix[j + na] - prefix[j];
-            ebMax = std::max(ebMax, eb[j]);
-        }
-        std::size_t best = 0;
-        for (std::size_t j = 0; j < lags; ++j) {
-            if (!(eb[j] > 1e-6 * ebMax) || ea <= 0.0) continue;
-            r[j] = c[j].real() / static_cast<double>(n) / std::sqrt(eb[j] * ea);
-            if (std::fabs(r[j]) > std::fabs(r[best])) best = j;
-        }
-        // A tonal window: peaks within the tie of the best are told apart by nothing but
-        // their distance from 0.
-        const double sign = r[best] < 0.0 ? -1.0 : 1.0;
-        const double top = sign * r[best];
-        const FrameIndex zero = D_ / band_.Decimation();
-        std::size_t chosen = best;
-        if (top >= 0.5) {
-            for (std::size_t j = 1; j + 1 < lags; ++j) {
-                const double v = sign * r[j];
-                if (v >= top - kTie && v >= sign * r[j - 1] && v >= sign * r[j + 1] &&
-                    std::llabs(static_cast<FrameIndex>(j) - zero) < std::llabs(static_cast<FrameIndex>(chosen) - zero))
-                    chosen = j;
+        const int zero = static_cast<int>(D_ / dec);
+        const int reach = std::max(1, static_cast<int>(std::ceil(static_cast<double>(K_) / static_cast<double>(dec))));
+        float nearBest = 0.0f;
+        int nearAt = zero;
+        for (int l = std::max(1, zero - reach); l <= std::min(lags - 2, zero + reach); ++l)
+            if (std::fabs(c[static_cast<std::size_t>(l)]) > nearBest) {
+                nearBest = std::fabs(c[static_cast<std::size_t>(l)]);
+                nearAt = l;
             }
+        height = peaks.front().height;
+        nearZero = nearBest >= kNearShare * peaks.front().height;
+        double index = peaks.front().index;
+        if (nearZero) {
+            const double y0 = std::fabs(c[static_cast<std::size_t>(nearAt - 1)]), y2 = std::fabs(c[static_cast<std::size_t>(nearAt + 1)]);
+            index = nearAt + vertexOffset(y0, nearBest, y2);
+            height = nearBest;
         }
-        return static_cast<FrameIndex>(chosen) * band_.Decimation() - D_;
+        lag = (index - zero) * static_cast<double>(dec);
+        return true;
     }
 
 private:
@@ -248,11 +238,14 @@ private:
     FrameIndex W_, D_;
     int K_;
     const BandDecimator& band_;
+    int sampleRate_;
+    std::unique_ptr<WhitenedCorrelation> corr_;
+    std::pair<std::size_t, int> corrShape_{0, 0};
+    std::vector<float> pattern_, stretch_;
     double leftEnergy_ = 0.0;
     double rightEnergyAtZero_ = 0.0;
     std::vector<float> left_, right_;
     std::vector<double> dots_, r_, wideA_, wideB_;
-    std::vector<std::complex<double>> spectrum_;
 };
 
 double median(std::vector<double> v) {
@@ -270,7 +263,7 @@ void summarise(AlignmentCheck& check) {
     const double oneMs = check.sampleRate / 1000.0;
     const double inStepFrames = TimeBase(static_cast<std::uint32_t>(check.sampleRate)).Scale(kInStepFrames);
     for (const CheckWindow& w : check.windows) {
-        if (w.state != CheckState::Quiet) ++check.sounding;
+        if (w.state != CheckState::Quiet && w.state != CheckState::Extrapolated) ++check.sounding;
         if (w.state != CheckState::Measured) continue;
         const double a = std::fabs(w.lagFrames);
         lags.push_back(a);
@@ -278,36 +271,54 @@ void summarise(AlignmentCheck& check) {
         within1Ms += a <= oneMs;
     }
     check.measured = static_cast<int>(lags.size());
-    if (check.measured > 0) {
-        check.within2Frames = static_cast<double>(within2) / check.measured;
-        check.within1Ms = static_cast<double>(within1Ms) / check.measured;
-        check.medianAbsLagFrames = median(lags);
+    if (check.sounding > 0) {
+        check.within2Frames = static_cast<double>(within2) / check.sounding;
+        check.within1Ms = static_cast<double>(within1Ms) / check.sounding;
     }
-    check.inStep = check.measured > 0 && check.within1Ms >= kInStepShare && check.MeasuredShare() >= kMinMeasured;
+    if (check.measured > 0) check.medianAbsLagFrames = median(lags);
 
     const double rate = check.sampleRate, window = kWindowSeconds;
     std::vector<CheckStretch> stretches;
+    std::vector<int> offBy1Ms;
     bool open = false;
     for (const CheckWindow& w : check.windows) {
-        if (w.state != CheckState::Measured) continue;
-        const bool failing = std::fabs(w.lagFrames) > inStepFrames;
+        if (w.state == CheckState::Quiet || w.state == CheckState::Extrapolated) continue;
+        const bool unmatched = w.state == CheckState::Unmatched;
+        const bool failing = unmatched || std::fabs(w.lagFrames) > inStepFrames;
         if (!failing) {
             open = false;
             continue;
         }
         const double from = static_cast<double>(w.start) / rate;
         // A single window in step between two failing ones is chance, not lock regained.
-        if (!open && !(stretches.size() > 0 && from - stretches.back().toSeconds <= kHopSeconds))
-            stretches.push_back({from, from + window, 0, 0.0});
+        if (!open && !(stretches.size() > 0 && from - stretches.back().toSeconds <= kHopSeconds)) {
+            stretches.push_back({from, from + window, 0, 0.0, 0, false});
+            offBy1Ms.push_back(0);
+        }
         open = true;
         CheckStretch& s = stretches.back();
         s.toSeconds = from + window;
         ++s.windows;
-        if (std::fabs(w.lagFrames) > std::fabs(s.largestLagFrames)) s.largestLagFrames = w.lagFrames;
+        if (unmatched) {
+            ++s.unmatched;
+        } else {
+            if (std::fabs(w.lagFrames) > oneMs) ++offBy1Ms.back();
+            if (std::fabs(w.lagFrames) > std::fabs(s.largestLagFrames)) s.largestLagFrames = w.lagFrames;
+        }
     }
+    for (std::size_t i = 0; i < stretches.size(); ++i) {
+        CheckStretch& s = stretches[i];
+        // Unmatched windows 0.5 s apart: n of them in a row span 1 + (n - 1) / 2 seconds.
+        const double unmatchedSpan = s.unmatched > 0 ? window + (s.unmatched - 1) * kHopSeconds : 0.0;
+        s.breaks = offBy1Ms[i] >= kOffWindows || unmatchedSpan > kUnmatchedSeconds;
+        check.breakingStretches += s.breaks ? 1 : 0;
+    }
+    check.inStep = check.sounding > 0 && check.within1Ms >= kInStepShare && check.breakingStretches == 0;
     check.failingStretches = static_cast<int>(stretches.size());
-    std::stable_sort(stretches.begin(), stretches.end(),
-                     [](const CheckStretch& a, const CheckStretch& b) { return a.windows > b.windows; });
+    // The ones that break the verdict are named first, then the longest.
+    std::stable_sort(stretches.begin(), stretches.end(), [](const CheckStretch& a, const CheckStretch& b) {
+        return a.breaks != b.breaks ? a.breaks : a.windows > b.windows;
+    });
     if (stretches.size() > 3) stretches.resize(3);
     std::sort(stretches.begin(), stretches.end(),
               [](const CheckStretch& a, const CheckStretch& b) { return a.fromSeconds < b.fromSeconds; });
@@ -318,7 +329,7 @@ std::string percent(double share) { return Fixed(100.0 * share, 1) + " %"; }
 
 }  // namespace
 
-AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate) {
+AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleRate, FrameIndex searchedEnd) {
     AlignmentCheck check;
     check.sampleRate = sampleRate;
     if (sampleRate <= 0) {
@@ -329,7 +340,9 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     const FrameIndex D = std::llround(kWideSeconds * sampleRate);
     const int K = std::max(2, static_cast<int>(std::lround(kNearSeconds * sampleRate)));
     const BandDecimator band(static_cast<std::uint32_t>(sampleRate));
-    for (FrameIndex t = D; t + W + D <= count; t += H) check.windows.push_back({t, CheckState::Quiet, 0.0, 0.0});
+    for (FrameIndex t = D; t + W + D <= count; t += H)
+        check.windows.push_back({t, searchedEnd >= 0 && t + W > searchedEnd ? CheckState::Extrapolated : CheckState::Quiet, 0.0, 0.0});
+    check.searchedEnd = searchedEnd;
     const std::size_t n = check.windows.size();
 
     // The search around 0 for every window, with the levels; the quiet floor is relative to
@@ -337,8 +350,9 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     std::vector<double> leftRms(n), rightRms(n);
     std::vector<Peak> nearZero(n);
     ParallelFor(n, [&](std::size_t b, std::size_t e) {
-        WindowMeter meter(frames, count, W, D, K, band);
+        WindowMeter meter(frames, count, W, D, K, band, sampleRate);
         for (std::size_t i = b; i < e; ++i) {
+            if (check.windows[i].state == CheckState::Extrapolated) continue;
             const FrameIndex t = check.windows[i].start;
             leftRms[i] = std::sqrt(meter.loadLeft(t) / static_cast<double>(W));
             nearZero[i] = meter.around(t, 0, kClimbs);
@@ -351,31 +365,41 @@ AlignmentCheck CheckAlignment(const Frame* frames, FrameIndex count, int sampleR
     const double floor = heard.empty() ? 1.0 : median(heard) * std::pow(10.0, -kQuietDb / 20.0);
 
     ParallelFor(n, [&](std::size_t b, std::size_t e) {
-        WindowMeter meter(frames, count, W, D, K, band);
+        WindowMeter meter(frames, count, W, D, K, band, sampleRate);
         for (std::size_t i = b; i < e; ++i) {
             CheckWindow& w = check.windows[i];
-            if (leftRms[i] < floor || rightRms[i] < floor) continue;
-            Peak best = nearZero[i];
-            if (!(best.found && std::fabs(best.r) >= kSure)) {
+            if (w.state == CheckState::Extrapolated || leftRms[i] < floor || rightRms[i] < floor) continue;
+            const Peak& near = nearZero[i];
+            w.state = CheckState::Measured;
+            w.lagFrames = near.lag;
+            w.r = near.r;
+            if (near.found && std::fabs(near.r) >= kSure) continue;
+            // No clear peak near 0 on the waveform: a room, a narrow band, a window that is
+            // off, or other material. The whitened correlation tells them apart.
+            double lag = 0.0, height = 0.0;
+            bool atZero = false;
+            if (!meter.whitened(w.start, lag, height, atZero)) {
+                w.state = CheckState::Unmatched;
+                w.lagFrames = 0.0;
+                w.r = height;
+                continue;
+            }
+            // Where the waveform has a peak at the place too, its lag is the finer one.
+            if (atZero && near.found && std::fabs(near.r) >= kWeak) continue;
+            w.lagFrames = lag;
+            w.r = height;
+            if (!atZero) {
                 meter.loadLeft(w.start);
-                const FrameIndex candidate = meter.wideCandidate(w.start);
-                const Peak far = meter.around(w.start, candidate, 2);
-                if (far.found && (!best.found || std::fabs(far.r) > std::fabs(best.r) + kTie)) best = far;
+                const Peak far = meter.around(w.start, std::llround(lag), 2);
+                if (far.found && std::fabs(far.r) >= kWeak && std::fabs(far.lag - lag) <= 2.0 * band.Decimation()) w.lagFrames = far.lag;
             }
-            if (best.found && std::fabs(best.r) >= kWeak) {
-                w.state = CheckState::Measured;
-                w.lagFrames = best.lag;
-            } else {
-                w.state = CheckState::Unclear;
-            }
-            w.r = best.r;
         }
     });
     summarise(check);
     return check;
 }
 
-AlignmentCheck CheckSynchronisedFile(const std::string& path) {
+AlignmentCheck CheckSynchronisedFile(const std::string& path, FrameIndex searchedEnd) {
     AlignmentCheck failed;
     try {
         KWavefile wave(path, kPlaceBoth, false);
@@ -391,7 +415,7 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
                 failed.error = "cannot read " + path + ": " + wave.LoadProblem();
                 return failed;
             }
-            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate));
+            return CheckAlignment(frames.data(), wave.FrameCount, static_cast<int>(wave.SampleRate), searchedEnd);
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -412,7 +436,7 @@ AlignmentCheck CheckSynchronisedFile(const std::string& path) {
         }
         ::madvise(map, size, MADV_SEQUENTIAL);
         const Frame* data = reinterpret_cast<const Frame*>(static_cast<const std::uint8_t*>(map) + wave.DataOffset);
-        AlignmentCheck check = CheckAlignment(data, std::max<FrameIndex>(frames, 0), static_cast<int>(wave.SampleRate));
+        AlignmentCheck check = CheckAlignment(data, std::max<FrameIndex>(frames, 0), static_cast<int>(wave.SampleRate), searchedEnd);
         ::munmap(map, size);
         return check;
     } catch (const std::exception& e) {
@@ -425,39 +449,51 @@ std::string CheckSummary(const AlignmentCheck& check) {
     if (!check.error.empty()) return MessageText(Msg::CheckFailed, check.error);
     if (check.windows.empty()) return MessageText(Msg::CheckTooShort);
     if (check.sounding == 0) return MessageText(Msg::CheckNoCommonSound);
-    if (check.measured == 0 || check.MeasuredShare() < kMinMeasured)
-        return MessageText(Msg::CheckTooLittle, percent(check.MeasuredShare()));
+    if (check.MeasuredShare() < 0.5) return MessageText(Msg::CheckTooLittle, percent(check.MeasuredShare()));
     std::string text = MessageText(Msg::CheckWithin, percent(check.within2Frames));
     if (!check.worst.empty()) {
-        std::string stretches;
-        for (std::size_t i = 0; i < check.worst.size(); ++i) {
-            if (i > 0) stretches += MessageText(Msg::ListSeparator);
-            stretches += MessageText(Msg::CheckSeconds, Fixed(check.worst[i].fromSeconds, 1), Fixed(check.worst[i].toSeconds, 1));
+        // Stretches that matched nowhere are named apart from those that are off.
+        std::string off, unmatched;
+        for (const CheckStretch& s : check.worst) {
+            std::string& list = s.unmatched * 2 > s.windows ? unmatched : off;
+            if (!list.empty()) list += MessageText(Msg::ListSeparator);
+            list += MessageText(Msg::CheckSeconds, Fixed(s.fromSeconds, 1), Fixed(s.toSeconds, 1));
         }
-        text += MessageText(Msg::CheckOff, stretches);
+        if (!off.empty()) text += MessageText(Msg::CheckOff, off);
+        if (!unmatched.empty()) text += MessageText(Msg::CheckUnmatched, unmatched);
         if (check.failingStretches > static_cast<int>(check.worst.size()))
             text += MessageText(Msg::CheckMore, check.failingStretches - static_cast<int>(check.worst.size()));
     }
     if (!check.inStep) text += MessageText(Msg::CheckNotInStep);
+    if (check.searchedEnd >= 0 && !check.windows.empty() && check.windows.back().state == CheckState::Extrapolated)
+        text += MessageText(Msg::CheckExtrapolated, Fixed(static_cast<double>(check.searchedEnd) / check.sampleRate, 1));
     return text;
 }
 
 std::string CheckDetails(const AlignmentCheck& check) {
     if (!check.error.empty()) return MessageText(Msg::CheckFailed, check.error);
-    return MessageText(Msg::CheckDetails, check.measured, check.sounding, check.windows.size(), percent(check.within2Frames),
-                       percent(check.within2Frames * check.MeasuredShare()), percent(check.within1Ms),
+    const double ofMeasured = check.measured > 0 ? check.within2Frames / check.MeasuredShare() : 0.0;
+    return MessageText(Msg::CheckDetails, check.measured, check.sounding, check.windows.size(), percent(ofMeasured),
+                       percent(check.within2Frames), percent(check.within1Ms),
                        Fixed(check.medianAbsLagFrames, 2), MessageText(check.inStep ? Msg::InStep : Msg::NotInStep));
+}
+
+std::string CheckCsvText(const AlignmentCheck& check) {
+    std::string text = "start_s,state,lag_frames,corr\n";
+    for (const CheckWindow& w : check.windows) {
+        const char* state = w.state == CheckState::Measured       ? "measured"
+                            : w.state == CheckState::Unmatched    ? "unmatched"
+                            : w.state == CheckState::Extrapolated ? "extrapolated"
+                                                                  : "quiet";
+        text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
+                (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
+    }
+    return text;
 }
 
 void WriteCheckCsv(const AlignmentCheck& check, const std::string& path) {
     CsvFile file = CreateReport(path);
-    std::string text = "start_s,state,lag_frames,corr\n";
-    for (const CheckWindow& w : check.windows) {
-        const char* state = w.state == CheckState::Measured ? "measured" : w.state == CheckState::Unclear ? "unclear" : "quiet";
-        text += Fixed(static_cast<double>(w.start) / check.sampleRate, 3) + "," + state + "," +
-                (w.state == CheckState::Measured ? Fixed(w.lagFrames, 3) : std::string()) + "," + Fixed(w.r, 4) + "\n";
-    }
-    WriteReport(file, text);
+    WriteReport(file, CheckCsvText(check));
     FinishReport(file, path);
 }
 

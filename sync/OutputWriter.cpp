@@ -225,6 +225,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         measuredFrames += image.frameCount();
                     } else {
                         result.frames += image.frameCount();
+                        if (j < count) result.searchedFrames = result.frames;
                         header = image.header;
                         const auto frameBytes = static_cast<std::uint64_t>(image.bytesPerFrame());
                         const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(result.frames);

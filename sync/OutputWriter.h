@@ -20,6 +20,7 @@ struct WriteResult {
     std::string file;      // its path
     std::string error;     // "" when nothing failed
     FrameIndex frames = 0;
+    FrameIndex searchedFrames = 0;  // frames up to the last point (the tail after it is extrapolated)
     int points = 0;        // stored division points ("Count" of the slave)
 };
 

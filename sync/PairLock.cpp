@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/ExitCleanup.h"
 #include "core/Message.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
@@ -49,6 +50,7 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
         if (::fstat(fd.get(), &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
             fd_ = std::move(fd);
+            exitSlot_ = RegisterExitPath(path_);
             return;
         }
     }
@@ -56,6 +58,7 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
 }
 
 PairLock::~PairLock() {
+    UnregisterExitPath(exitSlot_);
     if (fd_.valid()) ::unlink(path_.c_str());
 }
 

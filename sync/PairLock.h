@@ -4,7 +4,8 @@
 // The lock is an flock on "<program folder>.tandem-pair-<hash>.lock", the hash taken
 // over the canonical paths of both files (in either order: the points of both files
 // are stored). It never waits: a second job refuses at once. The lock file is removed
-// when the lock is released; a killed job's lock goes with its process.
+// when the lock is released, and by a second Ctrl-C (ExitCleanup); a killed job's lock
+// goes with its process.
 //
 // Thread safety: one object per job; several jobs may try at once.
 #pragma once
@@ -30,6 +31,7 @@ private:
     std::string path_;
     Fd fd_;
     std::string problem_;
+    int exitSlot_ = -1;  // the lock file goes at an abrupt end too (ExitCleanup)
 };
 
 }  // namespace tandem

@@ -181,41 +181,104 @@ LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>&
     return peak;
 }
 
-void Fft(std::vector<std::complex<double>>& a) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    // Twiddles from a table and products written out: std::complex's operator* checks
-    // for infinities and costs several times the butterfly.
-    thread_local std::vector<double> cosTable, sinTable;
-    if (cosTable.size() != n / 2) {
-        cosTable.resize(n / 2);
-        sinTable.resize(n / 2);
-        for (std::size_t k = 0; k < n / 2; ++k) {
-            cosTable[k] = std::cos(2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
-            sinTable[k] = -std::sin(2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n));
+WhitenedCorrelation::WhitenedCorrelation(std::size_t patternLength, int lags, double rate, double lowHz, double highHz)
+    : fft_(TransformSize(patternLength + static_cast<std::size_t>(lags))), lags_(lags), pattern_(patternLength) {
+    const double binHz = rate / static_cast<double>(fft_.Size());
+    lo_ = static_cast<std::size_t>(std::ceil(lowHz / binHz));
+    hi_ = std::min(fft_.Bins() - 1, static_cast<std::size_t>(std::floor(std::min(highHz, 0.45 * rate) / binHz)));
+    a_ = AllocReals(fft_.Size());
+    b_ = AllocReals(fft_.Size());
+    A_ = AllocBins(fft_.Bins());
+    B_ = AllocBins(fft_.Bins());
+    S_ = AllocBins(fft_.Bins());
+    const std::size_t taper = std::max<std::size_t>(1, patternLength / 10);
+    taper_.assign((patternLength + 1) / 2 + 1, 1.0f);
+    for (std::size_t i = 0; i < std::min(taper, taper_.size()); ++i)
+        taper_[i] = static_cast<float>(0.5 - 0.5 * std::cos(M_PI * (static_cast<double>(i) + 0.5) / static_cast<double>(taper)));
+}
+
+const std::vector<float>& WhitenedCorrelation::Run(const float* pattern, const float* stretch) {
+    SetStretch(stretch);
+    return Correlate(pattern);
+}
+
+void WhitenedCorrelation::SetStretch(const float* stretch) {
+    const std::size_t n = fft_.Size(), s = pattern_ + static_cast<std::size_t>(lags_) - 1;
+    for (std::size_t i = 0; i < n; ++i) b_[i] = i < s ? stretch[i] : 0.0f;
+    fft_.Forward(b_.get(), S_.get());
+}
+
+const std::vector<float>& WhitenedCorrelation::Correlate(const float* pattern) {
+    const std::size_t n = fft_.Size(), p = pattern_;
+    for (std::size_t i = 0; i < n; ++i) a_[i] = 0.0f;
+    for (std::size_t i = 0; i < p; ++i) a_[i] = pattern[i] * taper_[std::min(i, p - 1 - i)];
+    fft_.Forward(a_.get(), A_.get());
+    double norm = 0.0;
+    for (std::size_t k = 0; k < fft_.Bins(); ++k) {
+        if (k < lo_ || k > hi_) {
+            B_[k] = 0.0f;
+            continue;
         }
-    }
-    double* d = reinterpret_cast<double*>(a.data());
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const std::size_t half = len / 2, stride = n / len;
-        for (std::size_t i = 0; i < n; i += len) {
-            for (std::size_t k = 0; k < half; ++k) {
-                const double wr = cosTable[k * stride], wi = sinTable[k * stride];
-                double* u = d + 2 * (i + k);
-                double* v = d + 2 * (i + k + half);
-                const double vr = v[0] * wr - v[1] * wi, vi = v[0] * wi + v[1] * wr;
-                v[0] = u[0] - vr;
-                v[1] = u[1] - vi;
-                u[0] += vr;
-                u[1] += vi;
-            }
+        const float ar = A_[k].real(), ai = A_[k].imag(), br = S_[k].real(), bi = S_[k].imag();
+        const float xr = ar * br + ai * bi, xi = ar * bi - ai * br;
+        const float mag = std::sqrt(xr * xr + xi * xi);
+        if (!(mag > 0.0f)) {
+            B_[k] = 0.0f;
+            continue;
         }
+        // |X|^-0.75 as two square roots, far cheaper than pow.
+        const float root = std::sqrt(mag);
+        const float w = 1.0f / (root * std::sqrt(root));
+        B_[k] = {xr * w, xi * w};
+        norm += static_cast<double>(mag * w);
     }
+    fft_.Inverse(B_.get(), b_.get());
+    out_.assign(static_cast<std::size_t>(lags_), 0.0f);
+    // Scaled so that heights read as a coherence, 1 for a perfect match.
+    const float scale = norm > 0.0 ? static_cast<float>(1.0 / norm) : 0.0f;
+    for (int l = 0; l < lags_; ++l) out_[static_cast<std::size_t>(l)] = b_[static_cast<std::size_t>(l)] * scale;
+    return out_;
+}
+
+std::vector<CorrelationPeak> BestPeaks(const std::vector<float>& c, int lobe, int count) {
+    std::vector<CorrelationPeak> peaks;
+    const int n = static_cast<int>(c.size());
+    if (n < 3) return peaks;
+    std::vector<int> taken;
+    for (int p = 0; p < count; ++p) {
+        int best = -1;
+        float bestV = 0.0f;
+        for (int l = 1; l + 1 < n; ++l) {
+            const float v = std::fabs(c[static_cast<std::size_t>(l)]);
+            if (v <= bestV || v < std::fabs(c[static_cast<std::size_t>(l - 1)]) || v < std::fabs(c[static_cast<std::size_t>(l + 1)])) continue;
+            bool near = false;
+            for (int t : taken) near = near || std::abs(t - l) < lobe;
+            if (near) continue;
+            best = l;
+            bestV = v;
+        }
+        if (best < 0) break;
+        taken.push_back(best);
+        CorrelationPeak peak;
+        const double y0 = std::fabs(c[static_cast<std::size_t>(best - 1)]), y1 = bestV, y2 = std::fabs(c[static_cast<std::size_t>(best + 1)]);
+        const double d = y0 - 2.0 * y1 + y2;
+        peak.index = best + (d < 0.0 ? std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5) : 0.0);
+        peak.height = y1;
+        peaks.push_back(peak);
+    }
+    if (peaks.empty()) return peaks;
+    // Spread away from the best peak's lobe.
+    double sq = 0.0;
+    int m = 0;
+    const int top = taken[0];
+    for (int l = 0; l < n; ++l) {
+        if (std::abs(l - top) < lobe) continue;
+        sq += static_cast<double>(c[static_cast<std::size_t>(l)]) * c[static_cast<std::size_t>(l)];
+        ++m;
+    }
+    const double sigma = m > 0 ? std::sqrt(sq / m) : 0.0;
+    for (CorrelationPeak& pk : peaks) pk.z = sigma > 0.0 ? pk.height / sigma : 0.0;
+    return peaks;
 }
 
 }  // namespace tandem

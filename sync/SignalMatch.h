@@ -1,12 +1,14 @@
 // Small signal tools for the checks that run beside the segment search (the robust
 // start point and the re-anchored segment ends): mono reads, linear stretching,
-// band limiting with decimation, normalised correlation over a range of lags, and a
-// radix-2 FFT.
+// band limiting with decimation, normalised correlation over a range of lags, and the
+// transforms of dsp/Fft.h.
 //
 // Thread safety: plain functions; the file belongs to the calling thread.
 #pragma once
 
 #include <complex>
+
+#include "dsp/Fft.h"
 #include <cstdint>
 #include <vector>
 
@@ -56,7 +58,41 @@ std::vector<double> Correlations(const std::vector<double>& t, const std::vector
 // (s holds t.size() + lags - 1 values). r = 0 where either side has no variance.
 LagPeak BestCorrelation(const std::vector<double>& t, const std::vector<double>& s, int lags);
 
-// In-place radix-2 FFT; the size must be a power of two.
-void Fft(std::vector<std::complex<double>>& a);
+
+// Partially whitened cross-correlation (PHAT-beta, beta 0.75) of a pattern against a
+// longer stretch over the band lowHz .. highHz: c[l] for l = 0 .. lags - 1, where the
+// pattern's first value meets stretch[l], scaled so that a perfect match reads 1.
+// Whitening keeps the direct sound's peak sharp where a room's reflections, summed,
+// outweigh it, and where EQ or a codec colour one side; full whitening (beta 1) would lift
+// noise-only bins as high as music. The pattern is tapered over its outer 10 %.
+// Not thread-safe: one per thread.
+class WhitenedCorrelation {
+public:
+    WhitenedCorrelation(std::size_t patternLength, int lags, double rate, double lowHz = 150.0, double highHz = 3500.0);
+    // pattern: patternLength values; stretch: patternLength + lags - 1 values.
+    const std::vector<float>& Run(const float* pattern, const float* stretch);
+    // The stretch once, then several patterns against it.
+    void SetStretch(const float* stretch);
+    const std::vector<float>& Correlate(const float* pattern);
+
+private:
+    RealFft fft_;
+    int lags_;
+    std::size_t pattern_;
+    std::size_t lo_ = 0, hi_ = 0;
+    FftReals a_, b_;
+    FftBins A_, B_, S_;
+    std::vector<float> taper_;
+    std::vector<float> out_;
+};
+
+struct CorrelationPeak {
+    double index = 0.0;   // lag index, refined between lags by a parabola
+    double height = 0.0;  // |c| there
+    double z = 0.0;       // height over the spread of c away from the best peak's lobe
+};
+
+// The count best local maxima of |c|, at least lobe lags apart, best first.
+std::vector<CorrelationPeak> BestPeaks(const std::vector<float>& c, int lobe, int count);
 
 }  // namespace tandem

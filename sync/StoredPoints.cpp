@@ -8,6 +8,7 @@
 #include "core/Log.h"
 #include "settings/Settings.h"
 #include "sync/PatternSearch.h"
+#include "wave/KWavefile.h"
 
 namespace tandem {
 namespace {
@@ -20,8 +21,72 @@ const char* const kPairMode = "PairMode";
 const char* const kPairLevel = "PairLevel";
 const char* const kPairStart = "PairStart";
 
+const char* const kPointsBytes = "PointsBytes";
+const char* const kPointsTimeNs = "PointsTimeNs";
+const char* const kPointsHash = "PointsHash";
+
 std::string pointKey(int n) { return "DP" + std::to_string(n); }
 std::string subFrameKey(int n) { return "SubFrame" + std::to_string(n); }
+
+// Why the points were found on another version of the file, or "". A section written
+// before fingerprints were recorded has none and is judged by its points alone.
+std::string earlierFile(const StoredPoints& points, const FileIdentity& id) {
+    const std::string hash = SettingsReadText(points.section(), kPointsHash, "");
+    if (!id.known || hash.empty()) return {};
+    if (hash == id.hash && SettingsReadText(points.section(), kPointsBytes, "") == std::to_string(id.bytes) &&
+        SettingsReadText(points.section(), kPointsTimeNs, "") == std::to_string(id.timeNs))
+        return {};
+    return MessageText(Msg::PointsOfEarlierFile, points.section());
+}
+
+// Why the file's points up to its count cannot be used, or "": each is stored, lies in
+// [low, high] and comes after the one before. A point that fails would drive the search
+// and the writer over spans the files do not have.
+std::string badPoints(const StoredPoints& points, FrameIndex low, FrameIndex high) {
+    const int n = points.count();
+    FrameIndex before = 0;
+    for (int i = 0; i < n; ++i) {
+        std::string why;
+        const FrameIndex at = points.at(i);
+        if (SettingsReadText(points.section(), pointKey(i), "").empty()) {
+            why = MessageText(Msg::PointMissing, n);
+        } else if (at < low || at > high) {
+            why = MessageText(Msg::PointOutsideFile, at, low, high);
+        } else if (i > 0 && at <= before) {
+            why = MessageText(Msg::PointOutOfOrder, at, before);
+        }
+        if (!why.empty()) return MessageText(Msg::PointUnusable, points.section(), pointKey(i), why);
+        before = at;
+    }
+    return {};
+}
+
+// Both files' points checked against the files as they are now.
+std::string unusable(const StoredPoints& master, const StoredPoints& slave, const FileIdentity& m,
+                     const FileIdentity& s) {
+    if (std::string why = earlierFile(master, m); !why.empty()) return why;
+    if (std::string why = earlierFile(slave, s); !why.empty()) return why;
+    if (m.known) {
+        // The division's last point may lie past the master's end by up to one step
+        // (at most 5 s) and the 0.1 s after an onset: 10 s of the file's frames cover it.
+        if (std::string why = badPoints(master, 0, m.frames + 10 * FrameIndex{m.rate}); !why.empty()) return why;
+    }
+    if (m.known && s.known) {
+        // A slave point lies in the slave, before it by at most the writer's 60 s lead-in
+        // image, or past its end where a lost chain ran on: its rate stays under twice the
+        // master's (the worst measured is 124 %), so by at most twice the master's length.
+        if (std::string why = badPoints(slave, -60 * FrameIndex{s.rate}, s.frames + 2 * m.frames); !why.empty())
+            return why;
+    }
+    return {};
+}
+
+void recordFile(const StoredPoints& points, const FileIdentity& id) {
+    if (!id.known) return;
+    SettingsWriteText(points.section(), kPointsBytes, std::to_string(id.bytes));
+    SettingsWriteText(points.section(), kPointsTimeNs, std::to_string(id.timeNs));
+    SettingsWriteText(points.section(), kPointsHash, id.hash);
+}
 
 bool sameValue(long long a, long long b) { return a < 0 || b < 0 || a == b; }
 
@@ -50,7 +115,12 @@ std::string foreignTo(const StoredPoints& points, const PairRecord& r, const Pai
 
 }  // namespace
 
-int StoredPoints::count() const { return SettingsReadInt(section_, kCount, 0); }
+// A count is never more than the keys its section holds: Count=2000000000 must not
+// make a job walk two billion points, nor Count=-5 change a fresh job.
+int StoredPoints::count() const {
+    const int n = SettingsReadInt(section_, kCount, 0);
+    return n <= 0 ? 0 : std::min(n, SettingsKeyCount(section_));
+}
 
 void StoredPoints::setCount(int n) const { SettingsWriteInt(section_, kCount, n); }
 
@@ -133,19 +203,30 @@ LastPair LastStoredPair(const StoredPoints& master, const StoredPoints& slave) {
     return last;
 }
 
-std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job) {
+namespace {
+
+std::string foreignPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job,
+                          const FileIdentity& m, const FileIdentity& s) {
+    if (std::string why = unusable(master, slave, m, s); !why.empty()) return why;
     const FrameIndex masterStart = master.count() > 0 ? master.at(0) : -1;
-    const PairRecord m = master.record(), s = slave.record();
-    if (std::string why = foreignTo(master, m, job, masterStart); !why.empty()) return why;
-    if (std::string why = foreignTo(slave, s, job, masterStart); !why.empty()) return why;
+    const PairRecord mr = master.record(), sr = slave.record();
+    if (std::string why = foreignTo(master, mr, job, masterStart); !why.empty()) return why;
+    if (std::string why = foreignTo(slave, sr, job, masterStart); !why.empty()) return why;
     // Both name this pair: they must also come from one division.
-    if (!m.master.empty() && !s.master.empty() && !foreignTo(slave, s, m, masterStart).empty())
-        return MessageText(Msg::PointsFromOtherJobs, master.section(), slave.section(), describe(m), describe(s));
+    if (!mr.master.empty() && !sr.master.empty() && !foreignTo(slave, sr, mr, masterStart).empty())
+        return MessageText(Msg::PointsFromOtherJobs, master.section(), slave.section(), describe(mr), describe(sr));
     return {};
 }
 
+}  // namespace
+
+std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job) {
+    return foreignPoints(master, slave, job, IdentifyFile(job.master), IdentifyFile(job.slave));
+}
+
 std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job) {
-    std::string why = ForeignPoints(master, slave, job);
+    const FileIdentity m = IdentifyFile(job.master), s = IdentifyFile(job.slave);
+    std::string why = foreignPoints(master, slave, job, m, s);
     if (!why.empty()) {
         why = MessageText(Msg::PointsNotUsed, why);
         AddLog(why);
@@ -156,6 +237,8 @@ std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, c
     record.start = -1;  // known once the job has divided the master
     master.setRecord(record);
     slave.setRecord(record);
+    recordFile(master, m);
+    recordFile(slave, s);
     return why;
 }
 

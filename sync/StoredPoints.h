@@ -16,6 +16,13 @@
 // point 0 when the list was last completed by a job). A section without a record was
 // written before records existed and belongs to whatever pair uses it.
 //
+// Each file's section also records the file the points were found on: "PointsBytes",
+// "PointsTimeNs" (modification time in ns) and "PointsHash" (content fingerprint). A
+// file replaced since never lends its points to the new one; a section without them
+// (older versions) is judged by its points alone. Count never exceeds the keys its
+// section holds, and points that are missing, outside their file or out of order make
+// the stored list unusable (see ForeignPoints).
+//
 // Failures: set throws SyncError for a frame outside the stored integer range; the
 // settings store throws SettingsError for a section it cannot store.
 //
@@ -90,7 +97,10 @@ LastPair LastStoredPair(const StoredPoints& master, const StoredPoints& slave);
 
 // "" when the stored points of both files may serve this job: each record is absent or
 // names this pair with the same division values (and a start that is the master's
-// point 0). Otherwise a sentence naming the pair the points belong to.
+// point 0), each file is the one the points were found on, and the points are usable
+// in the files as they are (job.master and job.slave are read for that). Otherwise a
+// sentence saying why: the pair the points belong to, the replaced file, or the point
+// that cannot be used.
 std::string ForeignPoints(const StoredPoints& master, const StoredPoints& slave, const PairRecord& job);
 
 // Before a job divides: stored points of another pair or division are dropped (both

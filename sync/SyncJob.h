@@ -61,12 +61,20 @@ struct SyncJob {
     bool BandLimited = true;
     // Also write the slave alone on the master's timeline (SlaveOnMasterFileName).
     bool SlaveOut = false;
+    // qzv.ini TandemEnv COARSE_TRACK: a whole-file track on whitened correlation first;
+    // the segment search follows it, and the lock guard's part is its own. Off, the
+    // search and the guard run as they did without it.
+    bool CoarseTrack = true;
     // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
     // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};
 
     // Written by the worker during the job, read by the front end after it.
     GuardCounts Guard;
+    int TrackPoints = 0;          // points taken from the coarse track (the fine search disagreed with it)
+    int TrackJumps = 0;           // pauses and lost material the track found
+    bool TrackFound = false;      // the track held; false: the search ran without it
+    std::string TrackRows;        // the track's and the points' rows of <slave>.Track.csv
     bool StartUndecided = false;  // the start check found no clear winner; the onset was kept
 };
 

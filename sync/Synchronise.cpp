@@ -1,6 +1,7 @@
 #include "sync/Synchronise.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "core/TimeBase.h"
 #include "core/Text.h"
 #include "settings/Settings.h"
+#include "sync/CoarseTrack.h"
 #include "sync/EndAnchor.h"
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
@@ -65,12 +67,15 @@ void reacquired(const StoredPoints& slavePoints, const StoredPoints& masterPoint
     AddLog("◆ロック回復 DP" + std::to_string(at) + " : " + std::to_string(before) + " → " + std::to_string(found.slaveStart) +
            " (score=" + Fixed(found.score) + " 次点=" + Fixed(found.runnerUp) + ", " + seconds(masterPoints.at(at), time) + " 秒)");
     slavePoints.set(at, found.slaveStart);
+    slavePoints.setSubFrame(at, found.slaveStart, 0.0);  // none measured: the whole frame
     if (heldFrom <= 0 || found.slaveStart >= before) return;
     const FrameIndex m0 = masterPoints.at(heldFrom - 1), s0 = slavePoints.at(heldFrom - 1);
     const FrameIndex m1 = masterPoints.at(at);
     for (int i = heldFrom; i < at; ++i) {
         const double t = static_cast<double>(masterPoints.at(i) - m0) / static_cast<double>(std::max<FrameIndex>(m1 - m0, 1));
-        slavePoints.set(i, s0 + std::llround(t * static_cast<double>(found.slaveStart - s0)));
+        const FrameIndex spread = s0 + std::llround(t * static_cast<double>(found.slaveStart - s0));
+        slavePoints.set(i, spread);
+        slavePoints.setSubFrame(i, spread, 0.0);
     }
 }
 
@@ -85,6 +90,131 @@ void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const Stor
         guard.Accept(masterPoints.at(i), slavePoints.at(i),
                      EndCorrelation(master, slave, masterPoints.at(i - 1), masterPoints.at(i), slavePoints.at(i - 1),
                                     slavePoints.at(i)));
+}
+
+// Where the fine search's end stands at least this high on the whitened correlation, as
+// a share of the best peak near the track, it is a match in its own right: a tone's
+// periods match about equally, while a room's single reflections stay below 0.6 of the
+// direct sound.
+constexpr double kKeepFineShare = 0.8;
+
+// How often the fine search's ends parted from the track lately: over a quarter of the
+// last 20 (4 s at 普) is no chance scatter of a good search but material on which the
+// plain score has no clear peak.
+class FineTrust {
+public:
+    void Note(bool parted) {
+        recent_[next_] = parted;
+        next_ = (next_ + 1) % recent_.size();
+    }
+    bool Unsure() const { return std::count(recent_.begin(), recent_.end(), true) * 4 > static_cast<long>(recent_.size()); }
+
+private:
+    std::array<bool, 20> recent_{};
+    std::size_t next_ = 0;
+};
+
+// The track's and the stored points' rows of the track picture (see JobOutcome::trackCsv).
+std::string trackRows(const CoarseTrack& track, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
+                      const std::vector<std::string>& marks, const TimeBase& time) {
+    std::string rows;
+    const auto ppm = [](double rate) { return Fixed((rate - 1.0) * 1e6, 1); };
+    if (track.found) {
+        for (const TrackWindow& w : track.windows) {
+            const double m = static_cast<double>(w.master);
+            rows += "track," + Fixed(time.ToSeconds(w.master)) + "," + Fixed(track.SlaveAt(m) / time.Rate()) + "," +
+                    ppm(track.RateAt(m)) + "," + (w.evidence > 0.0 ? Fixed(w.evidence, 1) : std::string()) + "," +
+                    (w.jump && w.evidence > 0.0 ? "jump" : "") + "\n";
+        }
+    }
+    const int n = std::min(masterPoints.count(), slavePoints.count());
+    for (int i = 0; i < n; ++i) {
+        const FrameIndex m = masterPoints.at(i), s = slavePoints.at(i);
+        std::string rate;
+        if (i > 0 && m > masterPoints.at(i - 1))
+            rate = ppm(static_cast<double>(s - slavePoints.at(i - 1)) / static_cast<double>(m - masterPoints.at(i - 1)));
+        const std::string mark = i < static_cast<int>(marks.size()) ? marks[static_cast<std::size_t>(i)] : std::string();
+        rows += "point," + Fixed(time.ToSeconds(m)) + "," + Fixed(time.ToSeconds(s)) + "," + rate + ",," + mark + "\n";
+    }
+    return rows;
+}
+
+// Where a fresh chain starts on the track: at the master's onset, unless the slave
+// lacks the master's beginning there (the track has no evidence until later).
+FrameIndex trackStart(const CoarseTrack& track, FrameIndex onset) {
+    for (const TrackWindow& w : track.windows) {
+        if (w.evidence <= 0.0) continue;
+        const FrameIndex from = w.master - static_cast<FrameIndex>(track.rate) / 2;  // the window's first frame
+        return from > onset + static_cast<FrameIndex>(track.rate) / 4 ? w.master : onset;
+    }
+    return onset;
+}
+
+// The slave end of master segment [J, K) from the track, where the fine search's end
+// lies outside the track's uncertainty: the whitened correlation at the end first
+// (where reverberation or a narrow band leave the plain score no clear peak), then
+// the length search again around the track, then the track itself.
+FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& slave, SegmentSearch q, FrameIndex fineEnd,
+                        const std::vector<Frame>& segment, SyncProgress& progress) {
+    const double onTrack = track.SlaveAt(static_cast<double>(q.K));
+    const double fine = static_cast<double>(fineEnd);
+    // The whitened peak is looked for as far as the fine end (the track can be the one that
+    // is off, next to a jump); the length search again only within the track's uncertainty.
+    const int reach = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(q.K)))) + 16;
+    const int peakReach = std::max(reach, static_cast<int>(std::ceil(std::fabs(fine - onTrack))) + 16);
+    double refined = 0.0, fineShare = 0.0;
+    if (RefineOnWhitened(master, slave, q.K, onTrack, track.RateAt(static_cast<double>(q.K)), peakReach, refined, &fine,
+                         &fineShare)) {
+        // Tonal or repeating material matches as well a period away: where the fine end
+        // is nearly as good a match, it is the track that is off by that period.
+        return fineShare >= kKeepFineShare ? fineEnd : std::llround(refined);
+    }
+    if (!segment.empty()) {
+        q.P = std::llround(onTrack);
+        q.rangeE = reach;
+        q.rangeS = 0;
+        q.F = -1;  // a length search only: the segment's start stays
+        q.options = 0;
+        StageBarState& bar = progress.StageBar(q.stage);
+        const int position = bar.Position.load(), max = bar.Max.load();
+        SearchResult r;
+        SearchSegment(q, slave, segment, progress, r);
+        bar.Position.store(position);
+        bar.Max.store(max);
+        const int G = -r.worst > r.best ? r.worstG : r.bestG;
+        if (std::abs(G) < q.rangeE - 2) return q.P + G;
+    }
+    return std::llround(onTrack);
+}
+
+// Where the stored points before a master lead-in put the slave at master frame J: on
+// the line through the last of them and the one at least 3 s before it (the lock guard's
+// span; the clocks' rate changes by at most 0.1 % per second), as the interrupted chain
+// would have gone on. Without a second pair the rate is taken as 1.
+struct StoredPlacement {
+    FrameIndex slave = 0;
+    float rate = 100.0f;  // percent, slave per master
+    int range = 0;        // frames either side that the placement may be off
+};
+
+StoredPlacement placeAfterStoredPoints(const StoredPoints& masterPoints, const StoredPoints& slavePoints, int F0,
+                                       FrameIndex J, std::uint32_t sampleRate) {
+    const int last = F0 - 1;
+    int first = last;
+    while (first > 0 && masterPoints.at(last) - masterPoints.at(first) < 3 * static_cast<FrameIndex>(sampleRate)) --first;
+    StoredPlacement placed;
+    double rate = 1.0;
+    const FrameIndex span = masterPoints.at(last) - masterPoints.at(first);
+    if (span > 0) rate = static_cast<double>(slavePoints.at(last) - slavePoints.at(first)) / static_cast<double>(span);
+    placed.rate = static_cast<float>(rate * 100.0);
+    placed.slave = slavePoints.at(last) + std::llround(static_cast<double>(J - masterPoints.at(last)) * rate);
+    // Over a gap of g seconds the rate may drift by 0.1 %/s (0.0005 g^2 s of position),
+    // the rate read from 3 s of points with 0.3 ms scatter is off by up to 1.5e-4
+    // (1.5e-4 g s), plus the scatter itself; at least 10 ms.
+    const double g = static_cast<double>(J - masterPoints.at(last)) / sampleRate;
+    const double seconds = std::max(0.0005 * g * g + 1.5e-4 * g + 0.0003, 0.010);
+    placed.range = static_cast<int>(std::min(std::ceil(seconds * sampleRate), 1e9));
+    return placed;
 }
 
 }  // namespace
@@ -140,6 +270,22 @@ void SynchroniseFiles(SyncRun& run) {
     const int startRangeS = static_cast<int>(time.Frames(kStartRange));
     job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
 
+    CoarseTrack track;
+    if (job.CoarseTrack) {
+        progress.SetMessageLine(MessageText(Msg::Tracking), 0);
+        track = BuildCoarseTrack(master, slave, TrackRequest{masterSkip, slaveSkip});
+        job.TrackFound = track.found;
+        if (track.found) {
+            int jumps = 0;
+            for (const TrackWindow& w : track.windows) jumps += w.jump && w.evidence > 0.0 ? 1 : 0;
+            job.TrackJumps = jumps;
+            AddLog("◎粗い追跡：窓 " + std::to_string(track.windows.size()) + "、不確かさ " + Fixed(track.uncertainty) + " フレーム、飛び " +
+                   std::to_string(jumps));
+        } else {
+            AddLog("◎粗い追跡：見つからず (" + track.why + ")");
+        }
+    }
+
     // A. Division of the master. Points before the end of the master lead-in survive.
     const int storedMaster = masterPoints.count();
     const int storedSlave = slavePoints.count();
@@ -153,7 +299,9 @@ void SynchroniseFiles(SyncRun& run) {
 
     FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, masterSkip, 100);
     RobustStart robust;
-    if (job.RobustStart && F0 == 0) {
+    if (track.found && !resume) {
+        D = trackStart(track, D);
+    } else if (job.RobustStart && F0 == 0) {
         const bool leadIn = masterSkip > 0 || slaveSkip > 0;
         const int startRange = leadIn ? std::max(job.RangeS, startRangeS) : job.RangeS;
         robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, slaveSkip, 100), startRange);
@@ -187,6 +335,9 @@ void SynchroniseFiles(SyncRun& run) {
     // B. Start of the search.
     int phase = 0;
     if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
+    // On the track the start is known to its uncertainty, wherever the lead-ins put it.
+    if (track.found && !resume)
+        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
@@ -199,9 +350,38 @@ void SynchroniseFiles(SyncRun& run) {
                                       static_cast<double>(masterLength));
         job.RangeS = 0;
         AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
+    } else if (F0 > 0) {
+        // A master lead-in past stored points: the slave's own lead-in knows nothing of
+        // where the stored chain left it; the stored points do.
+        const StoredPlacement placed = placeAfterStoredPoints(masterPoints, slavePoints, F0, J, master.SampleRate);
+        const FrameIndex lastSlave = std::max<FrameIndex>(slave.FrameCount - 1, 0);
+        N = std::clamp<FrameIndex>(placed.slave, 0, lastSlave);
+        rate = placed.rate;
+        AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(保存済みの分割点から)");
+        // A narrower start search than the lead-in's: the chain is known, a near copy a
+        // beat away is not taken for it. Over a long gap the wobble of the clocks may
+        // have moved it further: the envelopes find it within the physics' reach (at
+        // most 8 s, as the start check looks), and the search then only refines it.
+        int range = std::min(job.RangeS, placed.range);
+        if (placed.range > range) {
+            MatchRequest around;
+            around.masterStart = J;
+            around.slaveCentre = N;
+            around.reach = std::min<FrameIndex>(placed.range, time.Frames(8 * kSampleRate));
+            around.rate = placed.rate / 100.0;
+            around.rateSpread = 0.002;
+            const MatchResult found = MatchAround(master, slave, around);
+            if (found.clear && !found.checked.empty()) {
+                N = std::clamp<FrameIndex>(found.checked.front().slaveStart, 0, lastSlave);
+                range = std::min(range, static_cast<int>(time.Tenths(1) / 10));
+                AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(包絡線の照合)");
+            }
+        }
+        job.RangeS = range;
     } else {
         N = SearchSimilarPattern(slave, slaveSkip);
         if (robust.overridden) N = robust.slaveStart;
+        if (track.found) N = std::llround(track.SlaveAt(static_cast<double>(J)));
         const FrameIndex reference = FindSoundOnset(slave, slaveSkip, 100);
         AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(参考：" + std::to_string(reference) + ")");
     }
@@ -240,11 +420,13 @@ void SynchroniseFiles(SyncRun& run) {
     int U = initialLookAhead;
 
     std::unique_ptr<LockGuard> guard;
-    if (job.LockGuard) {
+    if (job.LockGuard && !track.found) {
         guard = std::make_unique<LockGuard>(master, slave);
         if (resume) seedGuard(*guard, master, slave, masterPoints, slavePoints, F0);
     }
     int heldFrom = -1;  // first point carried since the lock was lost
+    FineTrust trustTrack;
+    std::vector<std::string> marks;  // the result CSV's ninth field of each point searched
 
     // C. Segment loop.
     int A = F0 + 1;
@@ -268,6 +450,7 @@ void SynchroniseFiles(SyncRun& run) {
                 AddLog("◆ロック保持 DP" + std::to_string(A) + " : " + std::to_string(held) + " (" + seconds(K, time) + " 秒)");
                 writeHeldRow(resultCsv, A, K, slavePoints.ToFile(held), rate, time);
                 slavePoints.set(A, held);
+                slavePoints.setSubFrame(A, held, 0.0);  // a held point is a guess in whole frames
                 slavePoints.setCount(A + 1);
                 J = K;
                 N = held;
@@ -283,16 +466,21 @@ void SynchroniseFiles(SyncRun& run) {
         if (lookAhead) K = masterPoints.at(A + U - 1);
         const FrameIndex len = K - J;
         FrameIndex P = N + predictedLength(len, rate);
+        // The chain's prediction follows the track where the two part.
+        if (track.found) {
+            const double onTrack = track.SlaveAt(static_cast<double>(K));
+            if (std::fabs(static_cast<double>(P) - onTrack) > track.UncertaintyAt(static_cast<double>(K))) P = std::llround(onTrack);
+        }
         AddLog("区間 DP" + std::to_string(A - 1) + "-" + std::to_string(A) + " : " + std::to_string(J) + "～" +
                std::to_string(K));
         progress.SetMessageLine(MessageText(Msg::Segment, A - 1, A, seconds(J, time), seconds(K, time)), 0);
 
         WaveImage segment;
+        SegmentSearch q;
         if (len > 0 && master.MakeWaveImage(J, K, segment) != 0) {
             if (master.Average == 0)
                 throw SyncError(Msg::MasterSilent, master.FileName);
             MatchLevel(segment.frames, slave.Average, master.Average);
-            SegmentSearch q;
             q.rangeS = job.RangeS;
             q.rangeE = RE;
             q.extendWithin = static_cast<int>(time.Frames(5));
@@ -371,6 +559,33 @@ void SynchroniseFiles(SyncRun& run) {
         }
         std::string mark;
         if (anchor.shift != 0) mark = "ANCHOR" + signedText(slavePoints.ToFile(anchor.shift));
+        if (track.found) {
+            const bool off = std::fabs(static_cast<double>(P) - track.SlaveAt(static_cast<double>(K))) >
+                             track.UncertaintyAt(static_cast<double>(K));
+            FrameIndex onTrack = P;
+            if (off) {
+                // A look-ahead's image spans more than this segment: no length search again there.
+                SegmentSearch atEnd = q;
+                atEnd.K = K;
+                onTrack = endFromTrack(track, master, slave, atEnd, P, lookAhead ? std::vector<Frame>{} : segment.frames, progress);
+            } else if (trustTrack.Unsure()) {
+                // Where the fine search keeps parting from the track (reverberation, a narrow
+                // band), its ends inside the uncertainty are no surer than the others.
+                double refined = 0.0;
+                if (RefineOnWhitened(master, slave, K, track.SlaveAt(static_cast<double>(K)), track.RateAt(static_cast<double>(K)),
+                                     static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(K)))) + 16, refined) &&
+                    std::fabs(refined - static_cast<double>(P)) > 2.0)
+                    onTrack = std::llround(refined);
+            }
+            trustTrack.Note(onTrack != P);
+            if (onTrack != P) {
+                AddLog("◆追跡補正 DP" + std::to_string(A) + " : " + std::to_string(P) + " → " + std::to_string(onTrack) + " (" +
+                       seconds(K, time) + " 秒)");
+                mark = "TRACK" + signedText(slavePoints.ToFile(onTrack - P));
+                P = onTrack;
+                ++job.TrackPoints;
+            }
+        }
         if (guard) {
             if (A == F) guard->Start(J, N);
             // A segment over a quiet passage has no neighbours to judge it by; its end was
@@ -399,9 +614,12 @@ void SynchroniseFiles(SyncRun& run) {
         }
         AddLog("予想RATE：" + Fixed(rate));
 
+        if (static_cast<int>(marks.size()) <= A) marks.resize(static_cast<std::size_t>(A) + 1);
+        marks[static_cast<std::size_t>(A)] = mark;
         if (A == F) {
             progress.StageBar(0).Marker.store(kStageFinished);
             slavePoints.set(F - 1, N);
+            slavePoints.setSubFrame(F - 1, N, 0.0);
         }
         slavePoints.setSubFrame(A, P, SubFrameOffset(master, slave, J, K, N, P));
         slavePoints.set(A, P);
@@ -415,6 +633,7 @@ void SynchroniseFiles(SyncRun& run) {
 
     // D. After the loop.
     FinishReport(resultCsv, reportBase + ".Result.csv");
+    job.TrackRows = trackRows(track, masterPoints, slavePoints, marks, time);
     if (guard) {
         job.Guard = guard->Counts();
         if (job.Guard.lost > 0 || job.Guard.corrected > 0)

@@ -136,6 +136,10 @@
         <translation>Analysing the sync points</translation>
     </message>
     <message>
+        <source>全体の粗い追跡</source>
+        <translation>Tracking the whole recording</translation>
+    </message>
+    <message>
         <source>処理時間=%1H %2M %3S %4ms</source>
         <translation>Processing time=%1H %2M %3S %4ms</translation>
     </message>
@@ -260,16 +264,40 @@
         <translation>the stored division points of %1 and %2 were found by different jobs (%3; %4)</translation>
     </message>
     <message>
+        <source>設定ファイルが %1 バイトを超えています</source>
+        <translation>the settings file is larger than %1 bytes</translation>
+    </message>
+    <message>
+        <source>%1 に保存されている分割点は、置き換えられる前のファイルで見つかったものです（大きさ・更新時刻・内容が違います）</source>
+        <translation>the points stored for %1 were found on the file it replaced (its size, time or content differ)</translation>
+    </message>
+    <message>
+        <source>%1 に保存されている分割点 %2 は使えません：%3</source>
+        <translation>point %2 stored for %1 cannot be used: %3</translation>
+    </message>
+    <message>
+        <source>Count が %1 ですが、その点は保存されていません</source>
+        <translation>Count is %1, but that point is not stored</translation>
+    </message>
+    <message>
+        <source>%1 はファイルの範囲（%2 … %3）の外です</source>
+        <translation>%1 lies outside the file (%2 … %3)</translation>
+    </message>
+    <message>
+        <source>%1 は前の点 %2 より後ではありません</source>
+        <translation>%1 is not after the point before it, %2</translation>
+    </message>
+    <message>
+        <source>（%1 秒より後は検索しておらず、外挿です）</source>
+        <translation> (after %1 s not searched: extrapolated)</translation>
+    </message>
+    <message>
         <source>%1。これらは使わず、最初から検索します</source>
         <translation>%1; they are not used: the job starts from the beginning</translation>
     </message>
     <message>
         <source>%1。%2 と %3 をもう一度同期させてください</source>
         <translation>%1; synchronise %2 and %3 again</translation>
-    </message>
-    <message>
-        <source>%1。最初から検索します</source>
-        <translation>%1; searching from the start</translation>
     </message>
     <message>
         <source>再開に使える保存済みの分割点がありません。最初から検索します</source>
@@ -312,6 +340,10 @@
         <translation>, off at %1</translation>
     </message>
     <message>
+        <source>、一致なし: %1</source>
+        <translation>, unmatched: %1</translation>
+    </message>
+    <message>
         <source>%1–%2 秒</source>
         <translation>%1–%2 s</translation>
     </message>
@@ -338,6 +370,10 @@
     <message>
         <source>同期していません</source>
         <translation>NOT in step</translation>
+    </message>
+    <message>
+        <source>%1 の %2 行目が読めません：%3</source>
+        <translation>%1, line %2, cannot be read: %3</translation>
     </message>
     <message>
         <source>%1分%2秒</source>
@@ -428,8 +464,8 @@
         <translation>the RIFF size does not match the file size (ignored)</translation>
     </message>
     <message>
-        <source>dataチャンクは %1 バイトとしていますが、ファイルには %2 バイトしかありません。足りないフレームは無音として読みます</source>
-        <translation>the data chunk states %1 bytes but the file holds %2; the missing frames read as silence</translation>
+        <source>dataチャンクは %1 バイトとしていますが、ファイルには %2 バイトしかありません。ファイルにあるフレームだけを読みます</source>
+        <translation>the data chunk states %1 bytes but the file holds %2; only the frames the file holds are read</translation>
     </message>
     <message>
         <source>%1 チャンクがファイルの終わりを越えています</source>
@@ -547,6 +583,26 @@
         <source>停止しました（分割点 %1 個）。%2</source>
         <translation>Stopped (%1 division points). %2</translation>
     </message>
+    <message>
+        <source>同期しています</source>
+        <translation>In step</translation>
+    </message>
+    <message>
+        <source>同期していません</source>
+        <translation>NOT in step</translation>
+    </message>
+    <message>
+        <source>停止しました</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>失敗しました</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>作成しました（確認なし）</source>
+        <translation>Written (not checked)</translation>
+    </message>
 </context>
 <context>
     <name>tandem::TDebugWindow</name>
@@ -603,6 +659,14 @@
     <message>
         <source>R </source>
         <translation>R </translation>
+    </message>
+    <message>
+        <source>作り直す</source>
+        <translation>Rebuild</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
     </message>
 </context>
 <context>
@@ -746,6 +810,125 @@
     <message>
         <source>START</source>
         <translation>START</translation>
+    </message>
+    <message>
+        <source>WAVEファイル (*.wav *.WAV *.wave)</source>
+        <translation>WAVE files (*.wav *.WAV *.wave)</translation>
+    </message>
+    <message>
+        <source>すべてのファイル (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>PNG画像 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>%1 が見つかりません。ファイルを選んでください</source>
+        <translation>%1 was not found; choose the file</translation>
+    </message>
+    <message>
+        <source>デバッグログを %1 に保存しました</source>
+        <translation>debug log saved as %1</translation>
+    </message>
+    <message>
+        <source>%1 と %2 の同期ファイルを、この音量とパンで作り直します</source>
+        <translation>Rebuilds the synchronised file of %1 and %2 with this volume and pan</translation>
+    </message>
+    <message>
+        <source>同期ファイルは作成されていません</source>
+        <translation>no synchronised file was made</translation>
+    </message>
+    <message>
+        <source>ずれている部分はありません</source>
+        <translation>no stretch is off</translation>
+    </message>
+    <message>
+        <source>ずれている部分（クリックで再生）：%1</source>
+        <translation>stretches off (click to listen): %1</translation>
+    </message>
+    <message>
+        <source>図の保存</source>
+        <translation>Save the picture</translation>
+    </message>
+    <message>
+        <source>図を %1 に保存しました</source>
+        <translation>picture saved as %1</translation>
+    </message>
+    <message>
+        <source>同期ファイルのフォルダを開く</source>
+        <translation>Open the synchronised file&apos;s folder</translation>
+    </message>
+    <message>
+        <source>同期ファイルを基準の頭出し位置から5秒聞く</source>
+        <translation>Listen to five seconds of the synchronised file from the master lead-in</translation>
+    </message>
+    <message>
+        <source>図をPNGファイルに保存</source>
+        <translation>Save the picture as PNG</translation>
+    </message>
+    <message>
+        <source>続行</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>保存された分割点の後から検索を続けます</source>
+        <translation>Goes on searching after the stored division points</translation>
+    </message>
+    <message>
+        <source>%1：%2分%3秒、%4 Hz、%5 ch、%6 %7 bit</source>
+        <translation>%1: %2 min %3 s, %4 Hz, %5 ch, %6 %7 bit</translation>
+    </message>
+    <message>
+        <source>再生中（%1 秒）…</source>
+        <translation>Playing (%1 s)…</translation>
+    </message>
+    <message>
+        <source>音声出力装置が見つからないため再生できません</source>
+        <translation>no sound output device was found; nothing is played</translation>
+    </message>
+</context>
+<context>
+    <name>tandem::TrackView</name>
+    <message>
+        <source>赤い部分をクリックすると、その部分を聞けます</source>
+        <translation>Click a red stretch to listen to it</translation>
+    </message>
+    <message>
+        <source>速度差 (ppm)</source>
+        <translation>rate (ppm)</translation>
+    </message>
+    <message>
+        <source>ずれ (サンプル)</source>
+        <translation>lag (frames)</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>pause</translation>
+    </message>
+    <message>
+        <source>欠落</source>
+        <translation>lost</translation>
+    </message>
+    <message>
+        <source>補正</source>
+        <translation>correction</translation>
+    </message>
+    <message>
+        <source>保持</source>
+        <translation>held</translation>
+    </message>
+    <message>
+        <source>ずれている部分</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>データなし</source>
+        <translation>no data</translation>
     </message>
 </context>
 </TS>

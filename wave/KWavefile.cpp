@@ -309,8 +309,13 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
             l.dataOffset = body;
             l.dataBytes = l.rf64 && size == 0xFFFFFFFF && ds64Data >= 0 ? ds64Data : size;
             if (l.riffSize + 8 != src.size()) l.problem = MessageText(Msg::RiffSizeMismatch);
-            if (body + l.dataBytes > src.size())
-                l.problem = MessageText(Msg::DataShort, l.dataBytes, std::max<std::int64_t>(0, src.size() - body));
+            // A stated size drives every loop over the frames: only what the file holds
+            // counts, or a 4 KB file stating 2^40 bytes would be measured for hours.
+            const std::int64_t held = std::max<std::int64_t>(0, src.size() - body);
+            if (l.dataBytes > held) {
+                l.problem = MessageText(Msg::DataShort, l.dataBytes, held);
+                l.dataBytes = held;
+            }
             l.usable = true;
             return l;
         }
@@ -324,11 +329,28 @@ WaveLayout parseLayout(const ByteSource& src, bool log) {
     return l;
 }
 
+// A hash of the first and the last MiB and the size: cheap to take on every open (two
+// reads), and it tells a replaced file from the old one even where a copy kept the size
+// and the modification time (cp -p).
+std::string fingerprintOf(const ByteSource& src) {
+    constexpr std::int64_t kPart = std::int64_t{1} << 20;
+    const std::int64_t size = src.size();
+    const std::int64_t first = std::min(size, kPart);
+    const std::int64_t lastStart = std::max(first, size - kPart);
+    std::string bytes(static_cast<std::size_t>(first + (size - lastStart)), '\0');
+    auto* out = reinterpret_cast<std::uint8_t*>(bytes.data());
+    if (!src.read(0, static_cast<std::size_t>(first), out) ||
+        !src.read(lastStart, static_cast<std::size_t>(size - lastStart), out + first))
+        return {};
+    return HashName(bytes + '\n' + std::to_string(size));
+}
+
 }  // namespace detail
 
 using detail::ByteSource;
 using detail::WaveLayout;
 using detail::parseLayout;
+using detail::fingerprintOf;
 
 KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
     : FileName(fileName), ChannelPlacement(placement) {
@@ -336,6 +358,7 @@ KWavefile::KWavefile(const std::string& fileName, int placement, bool analyse)
     std::int64_t size = 0;
     Fd file(openOrThrow(fileName, size, &modifiedNs_));
     FileSize = size;
+    fingerprint_ = fingerprintOf(ByteSource(file.get(), size));
     parse(ByteSource(file.get(), size));
     if (DataOffset > 0) {
         headerBytes_.resize(static_cast<std::size_t>(DataOffset));
@@ -353,6 +376,7 @@ KWavefile::KWavefile(const std::string& fileName, ByteImage image, int placement
     : FileName(fileName), ChannelPlacement(placement), fromMemory_(true) {
     AddLog("●open " + fileName);
     FileSize = static_cast<std::int64_t>(image.size());
+    fingerprint_ = fingerprintOf(ByteSource(image));
     parse(ByteSource(image));
     if (DataOffset > 0) headerBytes_.assign(image.begin(), image.begin() + DataOffset);
     FileImage = std::move(image);
@@ -403,6 +427,7 @@ void KWavefile::SetDataSource(const std::string& name) {
     FileImage.shrink_to_fit();
     source_ = ownSource();
     loadFailed_ = false;
+    loadOutOfMemory_ = false;
     loadProblem_.clear();
     if (fromMemory_ && name.empty()) {
         FileImage = std::move(setAside_);
@@ -441,6 +466,7 @@ bool KWavefile::loadImage() {
     } catch (const std::bad_alloc&) {
         FileImage.clear();
         FileImage.shrink_to_fit();
+        loadOutOfMemory_ = true;
         loadProblem_ = MessageText(Msg::OutOfMemory, size);
         ShowAlert(loadProblem_);
         return false;
@@ -654,8 +680,11 @@ void KWavefile::CheckData() {
     AddLog("▲DATE; " + stamp + " : " + cached);
     // Date has a 2-second resolution: a file replaced within it is told apart by its
     // size and its modification time in nanoseconds (a cache without them is measured again).
+    // The content fingerprint tells apart a copy that kept both (cp -p); a cache
+    // without it is measured again.
     const bool same = stamp == cached && SettingsReadText(section, "FileBytes", "") == fileBytesText() &&
-                      SettingsReadText(section, "FileTimeNs", "") == fileTimeText();
+                      SettingsReadText(section, "FileTimeNs", "") == fileTimeText() &&
+                      SettingsReadText(section, "FileHash", "") == fileHashText();
     bool accepted = false;
     if (same) {
         Peak = SettingsReadInt(section, "Peak", 0);
@@ -670,7 +699,14 @@ void KWavefile::CheckData() {
         MaxDistance = SettingsReadInt(section, "MaxDistance", 0);
         const int aveLeft = SettingsReadInt(section, "AveLeft", 0);
         const int aveRight = SettingsReadInt(section, "AveRight", 0);
-        accepted = (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
+        // Levels of 16-bit frames (sums and differences of two channels reach 65535) and
+        // frames of this file: a hand-edited value outside them would drive the search.
+        const auto within = [](std::int64_t v, std::int64_t high) { return v >= 0 && v <= high; };
+        const bool plausible = within(Peak, 32768) && within(PeakL, 32768) && within(PeakR, 32768) &&
+                               within(Average, 32768) && within(aveLeft, 32768) && within(aveRight, 32768) &&
+                               within(PeakMono, 65536) && within(MaxDistance, 65536) && within(PointL, FrameCount) &&
+                               within(PointR, FrameCount) && within(FrontNull, FrameCount) && within(BackNull, FrameCount);
+        accepted = plausible && (Peak == PeakL || Peak == PeakR) && (aveLeft >= Average || aveRight >= Average) &&
                    (PointL != 0 || PointR != 0);
     }
     if (!accepted) {
@@ -688,10 +724,12 @@ void KWavefile::CheckData() {
 void KWavefile::measure(const std::string& section, const std::string& stamp) {
     constexpr FrameIndex kBlock = 4194304;
     std::vector<Frame> work;
+    // Out of memory is a failure, never an analysis of zeros (which would be cached).
+    const FrameIndex blockFrames = std::min<FrameIndex>(kBlock, std::max<FrameIndex>(FrameCount, 1));
     try {
-        work.resize(static_cast<std::size_t>(std::min<FrameIndex>(kBlock, std::max<FrameIndex>(FrameCount, 1))));
+        work.resize(static_cast<std::size_t>(blockFrames));
     } catch (const std::bad_alloc&) {
-        return;
+        throw WaveFileError(Msg::OutOfMemory, blockFrames * static_cast<FrameIndex>(sizeof(Frame)));
     }
     FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
     const std::int64_t second = SampleRate;  // frames
@@ -703,6 +741,8 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
         const FrameIndex e = std::min(b + kBlock, FrameCount);
         if (ReadFrames(work.data(), b, e) == 0) {
+            // Out of memory: nothing measured, nothing stored; LoadProblem() says why.
+            if (loadOutOfMemory_) return;
             ShowAlert(MessageText(Msg::DataMayBeBroken));
             break;
         }
@@ -787,10 +827,30 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     SettingsWriteText(section, "Date", stamp);
     SettingsWriteText(section, "FileBytes", fileBytesText());
     SettingsWriteText(section, "FileTimeNs", fileTimeText());
+    SettingsWriteText(section, "FileHash", fileHashText());
 }
 
 std::string KWavefile::fileBytesText() const { return fromMemory_ ? std::string() : std::to_string(FileSize); }
 std::string KWavefile::fileTimeText() const { return fromMemory_ ? std::string() : std::to_string(modifiedNs_); }
+
+std::string KWavefile::fileHashText() const { return fromMemory_ ? std::string() : fingerprint_; }
+
+FileIdentity IdentifyFile(const std::string& fileName) {
+    FileIdentity id;
+    try {
+        const KWavefile probe(fileName, kPlaceBoth, false);
+        if (!probe.Usable()) return id;
+        id.known = true;
+        id.bytes = probe.FileSize;
+        id.timeNs = probe.ModifiedNs();
+        id.hash = probe.Fingerprint();
+        id.frames = probe.FrameCount;
+        id.rate = probe.SampleRate;
+    } catch (const std::exception&) {
+        // Unreadable: nothing to compare; whoever reads it next reports that.
+    }
+    return id;
+}
 
 std::uint32_t HeaderSampleRate(const std::string& fileName) {
     try {

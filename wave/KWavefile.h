@@ -85,6 +85,9 @@ public:
     // when from holds no such image.
     bool AdoptImage(KWavefile& from);
     const std::string& LoadProblem() const { return loadProblem_; }
+    // The file's modification time (ns) and content fingerprint when it was opened.
+    std::int64_t ModifiedNs() const { return modifiedNs_; }
+    const std::string& Fingerprint() const { return fingerprint_; }
 
     // Writes the patched header (the source's first DataOffset bytes, in RIFF form) into
     // buffer, which holds at least DataOffset bytes.
@@ -131,7 +134,7 @@ public:
     std::int64_t FileSize = 0;
     std::int64_t RiffSize = 0;
     std::int64_t DataOffset = 0;
-    FrameIndex FrameCount = 0;
+    FrameIndex FrameCount = 0;  // the frames the file holds, however many its header states
     std::int64_t FmtOffset = 0;
     std::int32_t FrontNull = 0, Average = 0, BackNull = 0, Peak = 0, PeakL = 0, PeakR = 0, PeakMono = 0,
                  PointL = 0, PointR = 0, MaxDistance = 0;
@@ -153,6 +156,7 @@ private:
     void measure(const std::string& section, const std::string& stamp);
     std::string fileBytesText() const;
     std::string fileTimeText() const;
+    std::string fileHashText() const;
 
     // How frames are laid out in the data source now loaded: the file's own format, or
     // the equalised copy's (always 16-bit stereo) after SetDataSource.
@@ -166,6 +170,8 @@ private:
 
     std::vector<std::uint8_t> headerBytes_;  // the file's first DataOffset bytes
     std::int64_t modifiedNs_ = 0;            // the file's modification time when opened
+    std::string fingerprint_;                // of the content when opened
+    bool loadOutOfMemory_ = false;           // the data source did not fit in memory
     std::string problem_;
     bool fromMemory_ = false;
     bool loadFailed_ = false;  // the data source could not be loaded; not tried again
@@ -173,6 +179,18 @@ private:
     // An in-memory file's own bytes while its frames come from another data source.
     ByteImage setAside_;
 };
+
+// What tells one version of a file from another, and its length in its own frames.
+// known is false when the file cannot be read or is not a usable WAVE file.
+struct FileIdentity {
+    bool known = false;
+    std::int64_t bytes = 0;
+    std::int64_t timeNs = 0;  // modification time in nanoseconds
+    std::string hash;         // of the first and last MiB and the size
+    FrameIndex frames = 0;
+    std::uint32_t rate = 0;
+};
+FileIdentity IdentifyFile(const std::string& fileName);
 
 // The sample rate in fileName's header; kSampleRate when the file cannot be read or is
 // unusable now (whoever reads it next reports that).

@@ -10,6 +10,7 @@
 
 #include "common/TestWave.h"
 #include "core/AtomicFile.h"
+#include "core/ExitCleanup.h"
 
 using namespace tandem;
 namespace fs = std::filesystem;
@@ -74,3 +75,28 @@ TEST(AtomicFile, leftover_temporaries_go_only_when_a_day_old_and_held_by_no_writ
     ASSERT_TRUE(file.Commit()) << file.Problem();
     for (const Case& c : cases) EXPECT_EQ(fs::exists(dir.file(c.name)), !c.removed) << c.name;
 }
+
+namespace tandem {
+
+// A second Ctrl-C ends the program with _exit: the temporaries of writes in progress
+// must go all the same, and a finished file must not.
+TEST(AtomicFile, an_abrupt_end_removes_the_temporaries_of_unfinished_writes_only) {
+    test::TempDir dir;
+    AtomicFile done(dir.file("done.txt"));
+    done.Write("kept");
+    ASSERT_TRUE(done.Commit());
+    AtomicFile open(dir.file("open.txt"));
+    open.Write("half");
+    const std::string temporary = open.TemporaryPath();
+    ASSERT_TRUE(std::filesystem::exists(temporary));
+    RemoveExitPaths();
+    EXPECT_FALSE(std::filesystem::exists(temporary));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("done.txt")));
+    const int slot = RegisterExitPath(dir.file("other.txt"));
+    UnregisterExitPath(slot);
+    test::WriteFile(dir.file("other.txt"), std::vector<std::uint8_t>{1});
+    RemoveExitPaths();
+    EXPECT_TRUE(std::filesystem::exists(dir.file("other.txt"))) << "an unregistered path stays";
+}
+
+}  // namespace tandem

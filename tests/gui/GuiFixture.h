@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
@@ -63,6 +64,16 @@ protected:
         slave = dir.file("slave.wav");
         WriteStereoWave(master, pair.master);
         WriteStereoWave(slave, pair.slave);
+    }
+
+    // The window on a generated pair, its job at normal priority.
+    void openWithPair(double seconds) {
+        writePair(seconds);
+        openWindow();
+        form->MasterChosen(QString::fromStdString(master));
+        form->SlaveChosen(QString::fromStdString(slave));
+        // At the lowest priority the worker would wait behind every busy process.
+        form->cbBackGround->setChecked(false);
     }
 
     // Processes events until the job has ended (a generous guard, not a timing check).

@@ -2,13 +2,16 @@
 // outcomes, the batch continuation of the timer, and the listening buttons.
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include <filesystem>
 #include <memory>
 
 #include "GuiFixture.h"
@@ -76,6 +79,16 @@ protected:
             if (!form->Running()) return true;
         }
         return false;
+    }
+
+    // A job on a generated pair, run from the window to its written file.
+    void runShownJob(double seconds) {
+        writePair(seconds);
+        form->MasterChosen(QString::fromStdString(master));
+        form->SlaveChosen(QString::fromStdString(slave));
+        form->BtnSyncStartClick();
+        ASSERT_TRUE(waitForBatch());
+        ASSERT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
     }
 
     std::unique_ptr<TJobListForm> jobList;
@@ -161,16 +174,12 @@ TEST_F(HistoryWindow, history_does_nothing_while_a_job_runs) {
 
 TEST_F(HistoryWindow, remix_rebuilds_the_selected_job_with_the_dialog_mix_showing_only_the_output_row) {
     openAll();
-    writePair(6);
-    form->MasterChosen(QString::fromStdString(master));
-    form->SlaveChosen(QString::fromStdString(slave));
-    form->BtnSyncStartClick();
-    ASSERT_TRUE(waitForBatch());
-    ASSERT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
+    ASSERT_NO_FATAL_FAILURE(runShownJob(6));
 
     whenShown(remix.get(), [this] {
         for (int column = 1; column <= 4; ++column) remix->StringGrid1SetEditText(column, 1, "0");
-        remix->close();
+        EXPECT_TRUE(remix->JobName->text().contains("slave.wav"));
+        remix->Buttons->button(QDialogButtonBox::Ok)->click();
     });
     history({0}, &TJobListForm::BitBtn4);
     ASSERT_TRUE(form->Running());
@@ -183,6 +192,32 @@ TEST_F(HistoryWindow, remix_rebuilds_the_selected_job_with_the_dialog_mix_showin
     ASSERT_GT(out.size(), 44u + 4 * 44100);
     for (std::size_t i = 44; i < out.size(); ++i) ASSERT_EQ(out[i], 0) << "all volumes 0: silence at byte " << i;
     EXPECT_EQ(form->BatchCursor(), 0);
+}
+
+TEST_F(HistoryWindow, remix_left_with_escape_or_the_close_box_keeps_the_file_and_the_mix) {
+    openAll();
+    ASSERT_NO_FATAL_FAILURE(runShownJob(4));
+    const std::string out = form->LastOutcome().outputFile;
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(out);
+    const auto modified = std::filesystem::last_write_time(out);
+    const MixSettings mix = remix->Mix();
+
+    const std::function<void()> leave[] = {
+        [this] { QTest::keyClick(remix.get(), Qt::Key_Escape); },
+        [this] { remix->close(); },
+        [this] { remix->Buttons->button(QDialogButtonBox::Cancel)->click(); },
+    };
+    for (const auto& how : leave) {
+        whenShown(remix.get(), [this, how] {
+            remix->StringGrid1SetEditText(1, 1, "0");
+            how();
+        });
+        history({0}, &TJobListForm::BitBtn4);
+        EXPECT_FALSE(form->Running()) << "no job after a cancelled remix";
+        EXPECT_EQ(remix->Mix(), mix) << "the edit is undone";
+    }
+    EXPECT_EQ(ReadFileBytes(out), bytes);
+    EXPECT_EQ(std::filesystem::last_write_time(out), modified);
 }
 
 TEST_F(HistoryWindow, remix_without_a_selection_does_nothing) {

@@ -26,14 +26,6 @@ namespace {
 
 class RunWindow : public GuiFixture {
 protected:
-    void openWithPair(double seconds) {
-        writePair(seconds);
-        openWindow();
-        form->MasterChosen(QString::fromStdString(master));
-        form->SlaveChosen(QString::fromStdString(slave));
-        // At the lowest priority the worker would wait behind every busy process.
-        form->cbBackGround->setChecked(false);
-    }
     // Waits for the end and lets the next timer tick wind the display up.
     void finishJob() {
         ASSERT_TRUE(waitForJob());

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -113,6 +115,30 @@ TEST_F(SettingsTest, line_breaks_and_nul_are_refused_and_nothing_is_stored) {
     EXPECT_FALSE(std::filesystem::exists(registry));
 }
 
+TEST_F(SettingsTest, a_settings_file_that_is_not_a_regular_file_is_refused_at_once) {
+    // A FIFO would block every read for ever, /dev/zero would be read without end.
+    ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+    SettingsOpen(ini);
+    std::string why;
+    EXPECT_FALSE(SettingsReadable(&why));
+    EXPECT_NE(why.find(MessageText(Msg::NotRegularFile)), std::string::npos) << why;
+    SettingsWriteInt("TandemEnv", "MODE", 2);
+    EXPECT_FALSE(SettingsFlush(&why)) << "never written over";
+    SettingsReset();
+    std::filesystem::remove(ini);
+    std::filesystem::create_symlink("/dev/zero", ini);
+    SettingsOpen(ini);
+    EXPECT_FALSE(SettingsReadable(&why));
+    EXPECT_EQ(SettingsReadInt("TandemEnv", "MODE", 7), 7);
+    SettingsReset();
+    std::filesystem::remove(ini);
+    std::filesystem::create_directory(ini);
+    SettingsOpen(ini);
+    EXPECT_FALSE(SettingsReadable(&why));
+    SettingsReset();
+    std::filesystem::remove(ini);
+}
+
 TEST_F(SettingsTest, sections_outside_the_ini_file_go_to_the_per_user_file) {
     SettingsOpen(ini);
     SettingsWriteInt("net/share/a.wav", "Count", 2);
@@ -157,15 +183,37 @@ TEST_F(SettingsPathsTest, per_file_sections_under_the_source_folder_are_stored_r
     EXPECT_EQ(map("/other/b.wav", "Count", "").section, "/other/b.wav");
     EXPECT_EQ(map("/SRC/c.wav", "Count", "").section, "/SRC/c.wav");
     EXPECT_EQ(map("/work/d.wav", "Count", "").section, "d.wav");
-    EXPECT_EQ(map("/src/take[1].wav", "Count", "").section, "take1.wav");
-    EXPECT_EQ(map("]a[b]]c[", "k", "").section, "abc");
+    // Brackets and '%' are escaped: "[a]m.wav" and "am.wav" keep sections of their own.
+    EXPECT_EQ(map("/src/take[1].wav", "Count", "").section, "take%5B1%5D.wav");
+    EXPECT_EQ(map("]a[b]]c[%", "k", "").section, "%5Da%5Bb%5D%5Dc%5B%25");
 
     SettingsWriteInt("/src/take[1].wav", "Count", 4);
+    SettingsWriteInt("/src/take1.wav", "Count", 6);
     SettingsWriteInt("/other/b.wav", "Count", 5);
     ASSERT_TRUE(SettingsFlush());
-    EXPECT_EQ(onDisk(ini, "take1.wav", "Count"), "4");
+    EXPECT_EQ(onDisk(ini, "take%5B1%5D.wav", "Count"), "4");
+    EXPECT_EQ(onDisk(ini, "take1.wav", "Count"), "6");
     EXPECT_EQ(onDisk(ini, "/other/b.wav", "Count"), "5");
     EXPECT_EQ(SettingsReadInt("/src/take[1].wav", "Count", 0), 4);
+    EXPECT_EQ(SettingsReadInt("/src/take1.wav", "Count", 0), 6);
+}
+
+TEST_F(SettingsPathsTest, sections_written_without_brackets_still_serve_where_no_other_file_owns_them) {
+    std::string src = dir.path();
+    if (src.back() != '/') src += '/';
+    writeText(ini, "[take1.wav]\nCount=4\nDP0=7\n[100%.wav]\nCount=2\n[x1.wav]\nCount=9\n");
+    openWithFolders("/work/", src);
+    // Old versions stored take[1].wav and 100%.wav under these names.
+    EXPECT_EQ(SettingsReadInt(src + "take[1].wav", "Count", 0), 4);
+    EXPECT_EQ(SettingsReadInt(src + "100%.wav", "Count", 0), 2);
+    SettingsWriteInt(src + "take[1].wav", "DP1", 8);
+    ASSERT_TRUE(SettingsFlush());
+    EXPECT_EQ(onDisk(ini, "take1.wav", "DP1"), "8") << "an old section is used on, not split";
+    EXPECT_EQ(SettingsKeyCount(src + "take[1].wav"), 3);
+    // x1.wav exists: its section is its own, not that of x[1].wav.
+    writeText(src + "x1.wav", "");
+    EXPECT_EQ(SettingsReadInt(src + "x[1].wav", "Count", 0), 0);
+    EXPECT_EQ(SettingsReadInt(src + "x1.wav", "Count", 0), 9);
 }
 
 TEST_F(SettingsPathsTest, item_values_toggle_against_their_folder_and_other_keys_stay) {

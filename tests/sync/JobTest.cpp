@@ -68,6 +68,7 @@ TEST_F(Job, stop_requested_before_the_worker_runs_is_kept) {
     EXPECT_TRUE(outcome.stoppedByUser);
     EXPECT_EQ(count(slave), 0) << "not a single segment was searched";
     EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_EQ(outcome.error, "") << "a stop before any point is a stop (status 4), not a failure";
 }
 
 TEST_F(Job, resumes_after_the_points_before_the_master_lead_in) {

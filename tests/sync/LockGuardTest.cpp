@@ -60,6 +60,8 @@ TEST_P(LockGuardTest, keeps_every_point_in_step_but_those_inside_a_gap) {
     c.shape(spec);
     const SyntheticPair pair = MakeSyntheticPair(spec);
     writePair(pair);
+    // The guard's own work: without the coarse track, which takes its place by default.
+    SettingsWriteInt("TandemEnv", "COARSE_TRACK", 0);
     const JobOutcome outcome = runJob(kOptResultCsv);
     ASSERT_TRUE(outcome.outputWritten) << outcome.error;
 
@@ -103,6 +105,7 @@ TEST_F(GuardSwitch, with_every_check_off_the_points_are_the_plain_chains) {
     SyntheticPairSpec spec = basePair(5);
     spec.gaps = {{9.0, 0.5}};
     writePair(MakeSyntheticPair(spec));
+    SettingsWriteInt("TandemEnv", "COARSE_TRACK", 0);
     runJob();
     ASSERT_GT(job.Guard.lost, 0) << "the pair needs the guard";
     const std::vector<FrameIndex> guarded = [&] {
@@ -111,7 +114,7 @@ TEST_F(GuardSwitch, with_every_check_off_the_points_are_the_plain_chains) {
         return p;
     }();
 
-    for (const char* key : {"ROBUST_START", "ANCHOR_ENDS", "LOCK_GUARD"}) SettingsWriteInt("TandemEnv", key, 0);
+    for (const char* key : {"ROBUST_START", "ANCHOR_ENDS", "LOCK_GUARD", "COARSE_TRACK"}) SettingsWriteInt("TandemEnv", key, 0);
     SettingsWriteInt(slave, "Count", 0);
     runJob();
     std::vector<FrameIndex> off;

@@ -36,6 +36,26 @@ TEST_F(Resume, continues_from_the_last_stored_pair_to_the_points_of_an_uninterru
     }
 }
 
+TEST_F(Resume, a_master_lead_in_past_the_stored_points_searches_on_from_where_they_put_the_slave) {
+    SyntheticPairSpec spec;
+    spec.seconds = 20.0;
+    spec.ppm = -600.0;
+    spec.slavePadSeconds = 4.0;  // the slave's own onset is far from where the chain stopped
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    writePair(pair);
+    ASSERT_TRUE(runJob().outputWritten);
+    const FrameIndex leadIn = point(master, 40);
+    SettingsWriteInt(slave, "Count", 12);
+    SettingsWriteInt(master, "Count", 12);
+
+    const JobOutcome later = runJob(0, 2, 800, 200, kModeSingle, leadIn);
+    ASSERT_TRUE(later.outputWritten) << later.error;
+    ASSERT_GT(count(slave), 60);
+    EXPECT_GE(point(master, 12), leadIn);
+    EXPECT_GE(shareWithin(pointErrors(pair), 2.0), 0.97);
+    EXPECT_TRUE(later.inStep) << later.checkSummary;
+}
+
 TEST_F(Resume, without_a_stored_pair_before_the_lead_in_is_a_fresh_job) {
     SyntheticPairSpec spec;
     spec.seconds = 6.0;

@@ -29,8 +29,10 @@ protected:
         return points;
     }
 
-    // Runs a job with the switches of qzv.ini set as given; returns the slave's points.
+    // Runs a job with the switches of qzv.ini set as given, without the coarse track
+    // (which takes the start check's place); returns the slave's points.
     std::vector<FrameIndex> runSwitched(bool robustStart, bool anchorEnds) {
+        SettingsWriteInt("TandemEnv", "COARSE_TRACK", 0);
         SettingsWriteInt("TandemEnv", "ROBUST_START", robustStart ? 1 : 0);
         SettingsWriteInt("TandemEnv", "ANCHOR_ENDS", anchorEnds ? 1 : 0);
         const JobOutcome outcome = runJob(kOptResultCsv);
@@ -117,7 +119,8 @@ TEST_F(SearchExtras, switched_off_the_plain_search_runs_whether_by_qzv_ini_or_by
     SettingsWriteInt("TandemEnv", "ROBUST_START", 1);
     SettingsWriteInt("TandemEnv", "ANCHOR_ENDS", 1);
     KSyncThread thread(job, progress,
-                       JobRequest{.master = master, .slave = slave, .rangeE = 200, .robustStart = false, .anchorEnds = false});
+                       JobRequest{.master = master, .slave = slave, .rangeE = 200, .robustStart = false, .anchorEnds = false,
+                                  .coarseTrack = false});
     ASSERT_TRUE(thread.Execute().outputWritten);
     EXPECT_EQ(slavePoints(), plain) << "the job's own switches turn the checks off as qzv.ini does";
 }

@@ -1,0 +1,883 @@
+#include "sync/CoarseTrack.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "core/Clones.h"
+#include "core/Log.h"
+#include "core/Parallel.h"
+#include "core/Text.h"
+#include "dsp/Fft.h"
+#include "sync/PatternSearch.h"
+#include "sync/SignalMatch.h"
+#include "sync/TrackSignal.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+using track::decimate;
+using track::decimatedMono;
+using track::Levels;
+using track::logOf;
+using track::median;
+using track::Pearson;
+
+// Every constant below is a time or a physical bound; the measurement behind each is
+// said beside it.
+constexpr double kTrackRateHz = 8000.0;   // the decimated copy: 150 Hz .. 3.5 kHz is held by every recorder we met
+constexpr double kBandLowHz = 150.0;      // below: hum, rumble and the room's modes
+constexpr double kBandHighHz = 3500.0;    // a phone (200-6500), a tape (60-10k), a 4 kHz low-pass all hold it
+// PHAT-beta with beta 0.75: full whitening (1) lifts noise-only bins as high as music;
+// 0.75 keeps the direct sound's peak sharp and is mag^-0.75 = 1 / (sqrt(mag) sqrt(sqrt(mag))).
+constexpr double kWindowS = 1.0;          // a 1 s window keeps 70 % of a 0.5 Hz wow's lag swing, 2 s only 40 %
+constexpr double kHopS = 0.5;
+constexpr double kReachS = 0.2;           // around the prediction: 1 %/s for 2 s of chunk is 20 ms
+constexpr int kPeaks = 3;
+constexpr double kFollowShare = 0.4;      // of the recent windows' median z
+constexpr double kSlopeSpanS = 4.0;       // the recent rate: 1 %/s for 4 s is 4 % of rate... bounded by the relock
+constexpr double kMainLobeS = 0.003;      // peaks closer than this are one peak
+constexpr double kEvidenceZ = 6.0;        // 3,500 lags of noise exceed 4 sigma about once; 6 is a match
+constexpr double kQuietDb = 40.0;         // below a file's median window level: near silence
+constexpr double kMaxRateChange = 0.01;   // per second: speed controls, re-locking clocks, tape wow (0.3 % at 0.5 Hz)
+// In all, a rate moves by about half a percent: a deck's speed control from one setting
+// to the next, a clock re-locking, tape wow swinging +-0.3 %. More is charged as a jump.
+constexpr double kMaxRateStep = 0.005;
+constexpr double kLagNoiseS = 0.00005;    // spread of a window's lag on clean music (2 frames at 44.1 kHz)
+constexpr double kJumpCharge = 25.0;      // about two windows of good evidence
+constexpr double kSkipCharge = 1.0;       // leaving a window's evidence off the path
+constexpr double kBendCharge = 2.0;       // a bend as large as the allowance: a third of a weak window's evidence
+constexpr double kMaxJumpS = 10.0;        // pauses, dropouts and lost samples up to 10 s
+constexpr double kMaxRateOffset = 0.05;   // 5 %: beyond any clock, and the rate sweep's reach
+constexpr double kEnvelopeHopS = 0.01;
+constexpr double kOffsetWindowS = 5.0;    // of onset envelope
+constexpr double kOffsetReachS = 130.0;   // lead-ins differ by at least 120 s either way
+constexpr double kOffsetRateStep = 0.0025; // nine rates cover +-1 %; 0.125 % left is 6 ms over 5 s, under a hop
+constexpr int kOffsetRates = 4;
+constexpr int kOffsetPeaks = 8;
+constexpr int kSpreadWindows = 16;        // the second look: windows over the whole master           // loops repeat every second or two: keep their alternatives
+constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; unrelated music stays below 0.2
+constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
+constexpr double kUncertaintySpanS = 10.0;
+constexpr double kOutlierS = 0.001;       // a weak window 1 ms off its strong neighbours' line is noise
+
+struct Candidate {
+    double t = 0.0;    // master seconds
+    double lag = 0.0;  // seconds
+    double z = 0.0;
+};
+
+struct Line {
+    double t0 = 0.0, lag0 = 0.0, slope = 0.0;  // lag(t) = lag0 + slope (t - t0)
+    double score = 0.0;
+    int support = 0;
+    std::vector<double> at;  // master seconds of the windows that agree
+    double LagAt(double t) const { return lag0 + slope * (t - t0); }
+};
+
+class TrackBuilder {
+public:
+    TrackBuilder(KWavefile& master, KWavefile& slave, const TrackRequest& request)
+        : master_(master), slave_(slave), request_(request), fs_(master.SampleRate) {}
+
+    CoarseTrack Build() {
+        CoarseTrack track;
+        track.rate = master_.SampleRate;
+        factor_ = std::max(1, static_cast<int>(fs_ / kTrackRateHz));
+        fd_ = fs_ / factor_;
+        // Both files at once: the decimation is most of the track's cost.
+        std::vector<float> m, s;
+        std::exception_ptr failure;
+        ParallelFor(2, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                try {
+                    (i == 0 ? m : s) = decimatedMono(i == 0 ? master_ : slave_, factor_, 0.5 * fd_);
+                } catch (...) {
+                    static std::mutex lock;
+                    std::lock_guard<std::mutex> hold(lock);
+                    if (!failure) failure = std::current_exception();
+                }
+            }
+        });
+        if (failure) std::rethrow_exception(failure);
+        m_ = std::move(m);
+        s_ = std::move(s);
+        const FrameIndex from = request_.masterFrom / factor_, sFrom = request_.slaveFrom / factor_;
+        for (FrameIndex i = 0; i < std::min<FrameIndex>(from, static_cast<FrameIndex>(m_.size())); ++i) m_[static_cast<std::size_t>(i)] = 0.0f;
+        for (FrameIndex i = 0; i < std::min<FrameIndex>(sFrom, static_cast<FrameIndex>(s_.size())); ++i) s_[static_cast<std::size_t>(i)] = 0.0f;
+        const Levels ml(m_), sl(s_);
+        window_ = static_cast<int>(std::lround(kWindowS * fd_));
+        reach_ = static_cast<int>(std::lround(kReachS * fd_));
+        masterQuiet_ = ml.QuietBelow(window_, kQuietDb);
+        slaveQuiet_ = sl.QuietBelow(window_, kQuietDb);
+        masterLevel_ = masterQuiet_ * std::pow(10.0, kQuietDb / 20.0);
+        slaveLevel_ = slaveQuiet_ * std::pow(10.0, kQuietDb / 20.0);
+
+        Line line;
+        if (!findOffset(ml, sl, line)) {
+            track.why = why_;
+            return track;
+        }
+        AddLog("◎粗い追跡：開始のずれ " + Fixed(line.LagAt(line.t0)) + " 秒、RATE " + Fixed(100.0 * (1.0 + line.slope)) +
+               " (窓 " + std::to_string(line.support) + ")");
+        follow(ml, sl, line, track);
+        choosePath(track);
+        track.Index();
+        track.found = true;
+        return track;
+    }
+
+private:
+    double masterSeconds(FrameIndex i) const { return static_cast<double>(i) / fd_; }
+
+    // x[from ..] into out (its size), silence outside x.
+    static void copyPart(const std::vector<float>& x, FrameIndex from, std::vector<float>& out) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        const FrameIndex n = static_cast<FrameIndex>(x.size()), count = static_cast<FrameIndex>(out.size());
+        const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min(from + count, n);
+        if (b > a) std::copy(x.begin() + a, x.begin() + b, out.begin() + (a - from));
+    }
+
+    // Stretch of x from position `from` at `step` samples per sample, `count` values.
+    static void stretch(const std::vector<float>& x, double from, double step, std::size_t count, std::vector<float>& out) {
+        out.assign(count, 0.0f);
+        const double last = static_cast<double>(x.size()) - 1.0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double pos = from + static_cast<double>(i) * step;
+            if (pos < 0.0 || pos >= last) continue;
+            const std::size_t k = static_cast<std::size_t>(pos);
+            const float f = static_cast<float>(pos - static_cast<double>(k));
+            out[i] = x[k] + f * (x[k + 1] - x[k]);
+        }
+    }
+
+    // Onset envelope of a decimated copy: spectral flux of log magnitudes over the band,
+    // 30 ms frames every 10 ms, less its local mean (+-0.25 s). Coarse in time, it
+    // survives a rate off by a percent over seconds, rooms and codecs.
+    std::vector<float> envelope(const std::vector<float>& x, double level) const {
+        const std::size_t frame = 256, hop = static_cast<std::size_t>(std::lround(kEnvelopeHopS * fd_));
+        if (x.size() < frame + hop) return {};
+        const std::size_t count = (x.size() - frame) / hop;
+        const RealFft fft(frame);
+        const double binHz = fd_ / static_cast<double>(frame);
+        const std::size_t lo = static_cast<std::size_t>(std::ceil(kBandLowHz / binHz));
+        const std::size_t hi = std::min(fft.Bins() - 1, static_cast<std::size_t>(kBandHighHz / binHz));
+        std::vector<float> window(frame);
+        for (std::size_t i = 0; i < frame; ++i) window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * i / frame));
+        std::vector<float> flux(count, 0.0f);
+        ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+            FftReals in = AllocReals(frame);
+            FftBins out = AllocBins(fft.Bins());
+            std::vector<float> prev(hi + 1, 0.0f), cur(hi + 1, 0.0f);
+            const float scale = static_cast<float>(10.0 / (std::max(level, 1.0) * 16.0));
+            for (std::size_t f = begin == 0 ? 0 : begin - 1; f < end; ++f) {
+                for (std::size_t i = 0; i < frame; ++i) in[i] = x[f * hop + i] * window[i];
+                fft.Forward(in.get(), out.get());
+                for (std::size_t k = lo; k <= hi; ++k) {
+                    const float power = out[k].real() * out[k].real() + out[k].imag() * out[k].imag();
+                    cur[k] = logOf(1.0f + std::sqrt(power) * scale);
+                }
+                if (f >= begin && f > 0) {
+                    float sum = 0.0f;
+                    for (std::size_t k = lo; k <= hi; ++k) sum += std::max(0.0f, cur[k] - prev[k]);
+                    flux[f] = sum;
+                }
+                std::swap(prev, cur);
+            }
+        });
+        std::vector<double> sums(count + 1, 0.0);
+        for (std::size_t i = 0; i < count; ++i) sums[i + 1] = sums[i] + flux[i];
+        std::vector<float> env(count);
+        const std::size_t half = static_cast<std::size_t>(std::lround(0.25 / kEnvelopeHopS));
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t a = i >= half ? i - half : 0, b = std::min(count, i + half + 1);
+            env[i] = flux[i] - static_cast<float>((sums[b] - sums[a]) / static_cast<double>(b - a));
+        }
+        return env;
+    }
+
+    // The offset from windows at the master's start and further in; where the slave
+    // lacks most of the master (it started much later), from windows spread over all of it.
+    bool findOffset(const Levels& ml, const Levels& sl, Line& line) {
+        if (findOffsetAt(ml, sl, line, false)) return true;
+        const std::string first = why_;
+        if (findOffsetAt(ml, sl, line, true)) return true;
+        why_ = first;
+        return false;
+    }
+
+    bool findOffsetAt(const Levels& ml, const Levels& sl, Line& line, bool spread) {
+        const int f2 = 4;
+        if (m2_.empty()) {
+            m2_ = decimate(m_, f2, 0.45 / f2);
+            s2_ = decimate(s_, f2, 0.45 / f2);
+            me_ = envelope(m_, masterLevel_);
+            se_ = envelope(s_, slaveLevel_);
+        }
+        const double hopS = kEnvelopeHopS;
+        const std::vector<float>&me = me_, &se = se_;
+        const int w = static_cast<int>(std::lround(kOffsetWindowS / hopS));
+        const double total = static_cast<double>(m_.size()) / fd_;
+        // Windows from where the master first holds sound, then further in.
+        double first = request_.masterFrom / fs_;
+        while (first + kOffsetWindowS < total &&
+               ml.Rms(static_cast<FrameIndex>(first * fd_), static_cast<FrameIndex>((first + kOffsetWindowS) * fd_)) < masterQuiet_)
+            first += 0.5;
+        std::vector<double> times;
+        if (spread) {
+            const int n = std::clamp(static_cast<int>((total - first) / kOffsetWindowS), 1, kSpreadWindows);
+            for (int i = 0; i < n; ++i) times.push_back(first + (total - first - kOffsetWindowS) * i / std::max(1, n - 1));
+        } else {
+            for (int i = 0; i < 4; ++i) times.push_back(first + kOffsetWindowS * i);
+            for (double f : {0.35, 0.65}) times.push_back(first + f * (total - first));
+        }
+        std::sort(times.begin(), times.end());
+        times.erase(std::remove_if(times.begin(), times.end(), [&](double t) { return t + kOffsetWindowS > total; }), times.end());
+        times.erase(std::unique(times.begin(), times.end(), [](double a, double b) { return std::fabs(a - b) < kOffsetWindowS; }),
+                    times.end());
+        if (times.empty() || se.empty()) {
+            why_ = "master too short";
+            return false;
+        }
+        const int reach = static_cast<int>(std::lround(kOffsetReachS / hopS));
+        std::vector<std::vector<Candidate>> found(times.size());
+        ParallelFor(times.size(), [&](std::size_t begin, std::size_t end) {
+            std::vector<float> pattern(static_cast<std::size_t>(w));
+            for (std::size_t i = begin; i < end; ++i) {
+                const double t = times[i];
+                const FrameIndex at = static_cast<FrameIndex>(std::lround(t * fd_));
+                if (ml.Rms(at, at + static_cast<FrameIndex>(kOffsetWindowS * fd_)) < masterQuiet_) continue;
+                const int mi = static_cast<int>(std::lround(t / hopS));
+                const int s0 = std::max(0, mi - reach);
+                const int s1 = std::min(static_cast<int>(se.size()), mi + reach + w);
+                if (s1 - s0 <= w) continue;
+                const int lags = s1 - s0 - w + 1;
+                const Pearson pearson(se.data() + s0, static_cast<std::size_t>(w), lags);
+                std::vector<float> cf;
+                std::vector<std::pair<double, Candidate>> best;  // (r, candidate)
+                for (int r = -kOffsetRates; r <= kOffsetRates; ++r) {
+                    const double step = 1.0 + r * kOffsetRateStep;
+                    const double centre = mi + 0.5 * w;
+                    for (int k = 0; k < w; ++k) {
+                        const double pos = centre + (k - 0.5 * w) / step;
+                        const int p = static_cast<int>(std::floor(pos));
+                        const float fr = static_cast<float>(pos - p);
+                        const float a = p >= 0 && p < static_cast<int>(me.size()) ? me[static_cast<std::size_t>(p)] : 0.0f;
+                        const float b = p + 1 >= 0 && p + 1 < static_cast<int>(me.size()) ? me[static_cast<std::size_t>(p + 1)] : 0.0f;
+                        pattern[static_cast<std::size_t>(k)] = a + fr * (b - a);
+                    }
+                    pearson.Run(pattern, cf);
+                    // The best few lags of this rate, a main lobe apart.
+                    for (const CorrelationPeak& p : BestPeaks(cf, 3, kOffsetPeaks)) {
+                        const double slaveMid = s0 + p.index + 0.5 * w;
+                        best.push_back({p.height, {centre * hopS, (slaveMid - centre) * hopS, p.height}});
+                    }
+                }
+                std::sort(best.begin(), best.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+                for (std::size_t c = 0; c < best.size() && c < 2 * kOffsetPeaks; ++c)
+                    if (best[c].first >= kOffsetMinR) found[i].push_back(best[c].second);
+            }
+        });
+        std::vector<Candidate> all;
+        int windowsWithEvidence = 0;
+        for (const auto& f : found) {
+            if (!f.empty()) ++windowsWithEvidence;
+            all.insert(all.end(), f.begin(), f.end());
+        }
+        // The lines that the most windows agree on, weighted by their correlation.
+        std::vector<Line> lines;
+        const auto consider = [&](const Candidate& a, double slope) {
+            Line l{a.t, a.lag, slope, 0.0, 0, {}};
+            for (std::size_t i = 0; i < found.size(); ++i) {
+                double bestZ = 0.0;
+                for (const Candidate& c : found[i]) {
+                    const double tol = 0.02 + 0.002 * std::fabs(c.t - a.t);
+                    if (std::fabs(c.lag - l.LagAt(c.t)) <= tol) bestZ = std::max(bestZ, c.z);
+                }
+                if (bestZ > 0.0) {
+                    ++l.support;
+                    l.score += bestZ;
+                    l.at.push_back(times[i] + 0.5 * kOffsetWindowS);
+                }
+            }
+            lines.push_back(l);
+        };
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            consider(all[i], 0.0);
+            for (std::size_t j = 0; j < all.size(); ++j) {
+                if (std::fabs(all[j].t - all[i].t) < kOffsetWindowS) continue;
+                const double slope = (all[j].lag - all[i].lag) / (all[j].t - all[i].t);
+                if (std::fabs(slope) <= kMaxRateOffset) consider(all[i], slope);
+            }
+        }
+        (void)sl;
+        std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) {
+            return a.support != b.support ? a.support > b.support : a.score > b.score;
+        });
+        // Spread over a master whose start the slave lacks, most windows find nothing real.
+        const int needed = spread ? 3 : std::max(3, (windowsWithEvidence + 1) / 2);
+        if (lines.empty() || lines.front().support < needed) {
+            why_ = "no offset agreed by several windows (" + std::to_string(lines.empty() ? 0 : lines.front().support) + " of " +
+                   std::to_string(windowsWithEvidence) + ")";
+            return false;
+        }
+        // Repeating material agrees as well one pattern away; the whitened waveform
+        // tells the place itself from its repeats (a lead line, a variation, the noise).
+        std::vector<Line> distinct;
+        for (const Line& l : lines) {
+            if (l.support < needed || distinct.size() >= 12) break;
+            bool same = false;
+            for (const Line& d : distinct) same = same || std::fabs(d.LagAt(l.t0) - l.LagAt(l.t0)) < 0.05;
+            if (!same) distinct.push_back(l);
+        }
+        std::vector<double> verified(distinct.size(), 0.0);
+        ParallelFor(distinct.size(), [&](std::size_t begin, std::size_t end) {
+            Scratch x(*this);
+            for (std::size_t d = begin; d < end; ++d) {
+                const Line& l = distinct[d];
+                int held = 0;
+                double z = 0.0;
+                for (std::size_t i = 0; i < std::min<std::size_t>(l.at.size(), 4); ++i) {
+                    const double t = l.at[i];
+                    const FrameIndex mc = static_cast<FrameIndex>(std::lround(t * fd_));
+                    double slope = l.slope;
+                    std::vector<TrackPeak> peaks;
+                    if (relock(x, mc, l.LagAt(t), slope, peaks, 2)) {
+                        ++held;
+                        z += peaks.front().z;
+                    }
+                }
+                // One window that happens to match is no offset.
+                verified[d] = held >= 2 ? z : 0.0;
+            }
+        });
+        // Places whose evidence ties (within 10 %) cannot be told apart; the one nearest
+        // both files' own starts is taken, as recorders are mostly started together.
+        double bestZ = 0.0;
+        for (double z : verified) bestZ = std::max(bestZ, z);
+        if (bestZ <= 0.0) {
+            why_ = "the envelope's offset did not hold on the waveform";
+            return false;
+        }
+        bool chosen = false;
+        int ties = 0;
+        for (std::size_t d = 0; d < distinct.size(); ++d) {
+            if (verified[d] < 0.9 * bestZ) continue;
+            ++ties;
+            if (!chosen || std::fabs(distinct[d].LagAt(distinct[d].t0)) < std::fabs(line.LagAt(line.t0))) line = distinct[d];
+            chosen = true;
+        }
+        if (ties > 1) AddLog("◎粗い追跡：同等の開始候補 " + std::to_string(ties) + " 個、ずれの小さい方を採用");
+        initialSlope_ = line.slope;
+        return true;
+    }
+
+    // Follows the line's lag through the whole master, window by window, keeping each
+    // window's best peaks; where the evidence is lost for a second of sound, looks for it
+    // again within the largest jump.
+    // The whitened correlation of the master window centred on mc, read at 1 + slope
+    // slave frames per master frame, against the slave around mc + lag (seconds).
+    struct Scratch {
+        explicit Scratch(const TrackBuilder& b)
+            : corr(static_cast<std::size_t>(b.window_), 2 * b.reach_ + 1, b.fd_, kBandLowHz, kBandHighHz),
+              region(static_cast<std::size_t>(b.window_ + 2 * b.reach_)) {}
+        WhitenedCorrelation corr;
+        std::vector<float> region, pattern;
+    };
+    std::vector<TrackPeak> correlateWindow(Scratch& x, FrameIndex mc, double lag, double slope) const {
+        std::vector<TrackPeak> peaks;
+        const FrameIndex sc = mc + static_cast<FrameIndex>(std::lround(lag * fd_));
+        const FrameIndex s0 = sc - window_ / 2 - reach_;
+        copyPart(s_, s0, x.region);
+        // The master as the slave holds it at that rate: a window read 1 % off smears its
+        // peak over 10 ms.
+        const double step = 1.0 + slope;
+        stretch(m_, static_cast<double>(mc) - 0.5 * window_ / step, 1.0 / step, static_cast<std::size_t>(window_), x.pattern);
+        const std::vector<float>& cc = x.corr.Run(x.pattern.data(), x.region.data());
+        for (const CorrelationPeak& p : BestPeaks(cc, static_cast<int>(kMainLobeS * fd_) + 2, kPeaks)) {
+            if (p.z < kEvidenceZ) continue;
+            // The pattern's middle is master frame mc.
+            const double lagSamples = static_cast<double>(s0) + p.index + 0.5 * window_ - static_cast<double>(mc);
+            peaks.push_back({lagSamples * factor_, p.height, p.z});
+        }
+        return peaks;
+    }
+
+    // The rate at a window, where the recent one is not known or no longer holds: the
+    // window read at rates 1 % either side of slope, in steps of 0.1 % (0.05 % left is
+    // 0.5 ms over the window); the clearest peak wins.
+    bool relock(Scratch& x, FrameIndex mc, double lag, double& slope, std::vector<TrackPeak>& peaks, int steps = 10) const {
+        double bestZ = 0.0, bestSlope = slope;
+        std::vector<TrackPeak> best;
+        for (int r = -steps; r <= steps; ++r) {
+            const double trial = slope + 0.001 * r;
+            std::vector<TrackPeak> p = correlateWindow(x, mc, lag, trial);
+            if (!p.empty() && p.front().z > bestZ) {
+                bestZ = p.front().z;
+                bestSlope = trial;
+                best = std::move(p);
+            }
+        }
+        if (bestZ < kEvidenceZ + 1.0) return false;
+        slope = bestSlope;
+        peaks = std::move(best);
+        return true;
+    }
+
+    // Follows the line's lag through the whole master, window by window, keeping each
+    // window's best peaks; where the evidence is lost, finds the rate again, and after a
+    // second of sound without evidence looks for it within the largest jump.
+    void follow(const Levels& ml, const Levels& sl, const Line& line, CoarseTrack& track) {
+        const int hop = static_cast<int>(std::lround(kHopS * fd_));
+        const FrameIndex n = static_cast<FrameIndex>(m_.size());
+        const FrameIndex first = request_.masterFrom / factor_;
+        std::vector<FrameIndex> centres;
+        for (FrameIndex c = first + window_ / 2; c + window_ / 2 <= n; c += hop) centres.push_back(c);
+        track.windows.resize(centres.size());
+        const int chunk = 8;
+        // The prediction: the last chosen lags (seconds) and their slope.
+        std::vector<std::pair<double, double>> recent;  // (t, lag)
+        double lagNow = line.LagAt(line.t0), slopeNow = line.slope, tNow = line.t0;
+        bool locked = false;  // the slope is measured, not guessed
+        int lostWindows = 0;
+        Scratch mine(*this);
+        const auto predict = [&](double t) { return lagNow + slopeNow * (t - tNow); };
+        std::vector<double> strengths;  // z of the windows the prediction followed lately
+        const auto accept = [&](std::size_t k, bool restart) {
+            const double t = masterSeconds(centres[k]);
+            const double lag = track.windows[k].peaks.front().lag / fs_;
+            const double z = track.windows[k].peaks.front().z;
+            // A weak window stays a candidate for the path, but the prediction follows only
+            // windows about as clear as the recent ones: a few weak ones in a row (a quiet
+            // passage under wow) would walk it off the music.
+            if (!restart && !strengths.empty()) {
+                std::vector<double> sorted = strengths;
+                std::sort(sorted.begin(), sorted.end());
+                if (z < kFollowShare * sorted[sorted.size() / 2]) return;
+            }
+            strengths.push_back(z);
+            if (strengths.size() > 20) strengths.erase(strengths.begin());
+            if (restart) recent.clear();
+            recent.emplace_back(t, lag);
+            while (!recent.empty() && recent.front().first < t - kSlopeSpanS) recent.erase(recent.begin());
+            lagNow = lag;
+            tNow = t;
+            if (recent.size() >= 5 && recent.back().first - recent.front().first >= 1.5) {
+                double st = 0, sl2 = 0, stt = 0, stl = 0;
+                for (const auto& [rt, rl] : recent) {
+                    st += rt;
+                    sl2 += rl;
+                    stt += rt * rt;
+                    stl += rt * rl;
+                }
+                const double cnt = static_cast<double>(recent.size());
+                const double den = cnt * stt - st * st;
+                if (den > 0.0) slopeNow = std::clamp((cnt * stl - st * sl2) / den, -kMaxRateOffset, kMaxRateOffset);
+            }
+        };
+        for (std::size_t c0 = 0, c1 = 0; c0 < centres.size(); c0 = c1) {
+            // One window at a time until the rate is known.
+            c1 = locked ? std::min(centres.size(), c0 + chunk) : c0 + 1;
+            ParallelFor(c1 - c0, [&](std::size_t begin, std::size_t end) {
+                Scratch x(*this);
+                for (std::size_t k = c0 + begin; k < c0 + end; ++k) {
+                    TrackWindow& tw = track.windows[k];
+                    const FrameIndex mc = centres[k];
+                    tw.master = mc * factor_;
+                    const double t = masterSeconds(mc);
+                    const FrameIndex m0 = mc - window_ / 2;
+                    const FrameIndex sc = mc + static_cast<FrameIndex>(std::lround(predict(t) * fd_));
+                    tw.sounding = ml.Rms(m0, m0 + window_) >= masterQuiet_ && sl.Rms(sc - window_ / 2, sc + window_ / 2) >= slaveQuiet_;
+                    if (tw.sounding && locked) tw.peaks = correlateWindow(x, mc, predict(t), slopeNow);
+                }
+            });
+            for (std::size_t k = c0; k < c1; ++k) {
+                TrackWindow& tw = track.windows[k];
+                const double t = masterSeconds(centres[k]);
+                if (!tw.sounding) continue;
+                if (tw.peaks.empty()) {
+                    ++lostWindows;
+                    double slope = slopeNow;
+                    if ((!locked || lostWindows % 2 == 0) && relock(mine, centres[k], predict(t), slope, tw.peaks)) {
+                        slopeNow = slope;
+                        locked = true;
+                        lostWindows = 0;
+                        accept(k, true);
+                        continue;
+                    }
+                    if (lostWindows >= 4 && lostWindows % 4 == 0 && widen(tw, centres[k], predict(t))) {
+                        double lag = tw.peaks.front().lag / fs_;
+                        std::vector<TrackPeak> peaks;
+                        // A place found far off must hold on the full-rate copy too.
+                        if (!relock(mine, centres[k], lag, slope, peaks)) {
+                            tw.peaks.clear();
+                            continue;
+                        }
+                        tw.peaks = std::move(peaks);
+                        slopeNow = slope;
+                        lag = tw.peaks.front().lag / fs_;
+                        // The windows lost since the jump hold the new lag too: looked at
+                        // there, they place the jump to within a window.
+                        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
+                            if (!track.windows[b].sounding) continue;
+                            const double back = lag + slopeNow * (masterSeconds(centres[b]) - t);
+                            track.windows[b].peaks = correlateWindow(mine, centres[b], back, slopeNow);
+                        }
+                        locked = true;
+                        lostWindows = 0;
+                        accept(k, true);
+                    }
+                    continue;
+                }
+                lostWindows = 0;
+                accept(k, false);
+            }
+        }
+    }
+
+    // A wide look for a lost window: +-kMaxJumpS around the prediction at the low rate.
+    bool widen(TrackWindow& tw, FrameIndex centre, double predictedLag) {
+        const int f2 = 4;
+        const double fd2 = fd_ / f2;
+        const std::size_t w = static_cast<std::size_t>(std::lround(kWindowS * fd2));
+        const int reach = static_cast<int>(std::lround(kMaxJumpS * fd2));
+        const FrameIndex mc = centre / f2;
+        const FrameIndex m0 = mc - static_cast<FrameIndex>(w / 2);
+        const FrameIndex s0 = m0 + static_cast<FrameIndex>(std::lround(predictedLag * fd2)) - reach;
+        std::vector<float> pattern(w), region(w + 2 * static_cast<std::size_t>(reach));
+        copyPart(m2_, m0, pattern);
+        copyPart(s2_, s0, region);
+        WhitenedCorrelation corr(w, 2 * reach + 1, fd2);
+        const std::vector<float>& c = corr.Run(pattern.data(), region.data());
+        const std::vector<CorrelationPeak> peaks = BestPeaks(c, static_cast<int>(kMainLobeS * fd2) + 2, 1);
+        if (peaks.empty() || peaks.front().z < kEvidenceZ + 2.0) return false;
+        // Refine at the track's rate around what the wide look found.
+        const double coarseLag = (static_cast<double>(s0 - m0) + peaks.front().index) * f2;  // track samples
+        const int reachFine = static_cast<int>(std::lround(0.01 * fd_));
+        const FrameIndex fm0 = centre - window_ / 2;
+        const FrameIndex fs0 = fm0 + static_cast<FrameIndex>(std::lround(coarseLag)) - reachFine;
+        std::vector<float> fine(static_cast<std::size_t>(window_ + 2 * reachFine));
+        copyPart(s_, fs0, fine);
+        WhitenedCorrelation corrFine(static_cast<std::size_t>(window_), 2 * reachFine + 1, fd_);
+        const std::vector<float>& cf = corrFine.Run(m_.data() + fm0, fine.data());
+        const std::vector<CorrelationPeak> pf = BestPeaks(cf, static_cast<int>(kMainLobeS * fd_) + 2, 1);
+        if (pf.empty()) return false;
+        tw.peaks.push_back({(static_cast<double>(fs0 - fm0) + pf.front().index) * factor_, pf.front().height,
+                            std::max(pf.front().z, peaks.front().z)});
+        return true;
+    }
+
+    // Dynamic programming through the windows' peaks.
+    void choosePath(CoarseTrack& track) {
+        struct Node {
+            std::size_t window;
+            int peak;
+            double lag;     // frames
+            double score = -std::numeric_limits<double>::infinity();
+            double slope = 0.0;  // lag frames per master frame, from the best predecessor
+            double span = kHopS; // seconds from that predecessor
+            int from = -1;
+            bool jump = false;
+        };
+        std::vector<Node> nodes;
+        std::vector<std::size_t> firstNode;  // per evidence window, its first node
+        std::vector<std::size_t> windowOf;   // per evidence window, its window
+        for (std::size_t k = 0; k < track.windows.size(); ++k) {
+            if (track.windows[k].peaks.empty()) continue;
+            firstNode.push_back(nodes.size());
+            windowOf.push_back(k);
+            for (std::size_t p = 0; p < track.windows[k].peaks.size(); ++p)
+                nodes.push_back({k, static_cast<int>(p), track.windows[k].peaks[p].lag});
+        }
+        firstNode.push_back(nodes.size());
+        const int back = 8;
+        const double maxJump = kMaxJumpS * fs_;
+        const double noise = kLagNoiseS * fs_;
+        const auto gain = [](double z) { return std::min(z, 30.0) - kEvidenceZ + 0.5; };
+        for (std::size_t e = 0; e < windowOf.size(); ++e) {
+            const double t = static_cast<double>(track.windows[windowOf[e]].master);
+            for (std::size_t a = firstNode[e]; a < firstNode[e + 1]; ++a) {
+                Node& node = nodes[a];
+                const double here = gain(track.windows[node.window].peaks[static_cast<std::size_t>(node.peak)].z);
+                // A path may begin here, leaving out the evidence before.
+                node.score = here - kSkipCharge * static_cast<double>(e);
+                for (int d = 1; d <= back && static_cast<int>(e) - d >= 0; ++d) {
+                    const std::size_t pe = e - static_cast<std::size_t>(d);
+                    const double tp = static_cast<double>(track.windows[windowOf[pe]].master);
+                    const double dt = (t - tp) / fs_;
+                    for (std::size_t b = firstNode[pe]; b < firstNode[pe + 1]; ++b) {
+                        const Node& prev = nodes[b];
+                        const double predicted = prev.lag + prev.slope * (t - tp);
+                        const double dev = std::fabs(node.lag - predicted);
+                        if (dev > maxJump) continue;
+                        // What a rate change of 1 %/s moves the lag by: half of it over this
+                        // step squared, and as much again for the slope, which the last step
+                        // measured at its middle; and the lags' own noise carried by that slope.
+                        // Over a long gap the rate cannot keep changing: it moves by at most
+                        // kMaxRateStep in all, so the lag by that much a second.
+                        const double allowance =
+                            std::min(kMaxRateChange * dt * (dt + prev.span) * 0.5, kMaxRateStep * dt) * fs_ +
+                            3.0 * noise * (1.0 + dt / prev.span);
+                        // Within the allowance a bend costs a little, so that among weak
+                        // peaks the straighter way wins; past it, up to a jump's charge.
+                        double charge = kBendCharge * std::min(1.0, (dev / allowance) * (dev / allowance));
+                        bool jump = false;
+                        if (dev > allowance) {
+                            const double x = (dev - allowance) / allowance;
+                            charge += std::min(kJumpCharge, kJumpCharge * x * x);
+                            jump = x >= 1.0;
+                        }
+                        const double score = prev.score - charge - kSkipCharge * (d - 1) + here;
+                        if (score > node.score) {
+                            node.score = score;
+                            node.from = static_cast<int>(b);
+                            node.jump = jump;
+                            node.span = dt;
+                            node.slope = jump ? prev.slope : (node.lag - prev.lag) / (t - tp);
+                        }
+                    }
+                }
+                if (node.from < 0) node.slope = initialSlope_;
+            }
+        }
+        // The best end, charged for the evidence it leaves out after it.
+        int end = -1;
+        double bestScore = -std::numeric_limits<double>::infinity();
+        for (std::size_t e = 0; e < windowOf.size(); ++e)
+            for (std::size_t a = firstNode[e]; a < firstNode[e + 1]; ++a) {
+                const double s = nodes[a].score - kSkipCharge * static_cast<double>(windowOf.size() - 1 - e);
+                if (s > bestScore) {
+                    bestScore = s;
+                    end = static_cast<int>(a);
+                }
+            }
+        std::vector<int> chosen;
+        for (int a = end; a >= 0; a = nodes[static_cast<std::size_t>(a)].from) chosen.push_back(a);
+        std::reverse(chosen.begin(), chosen.end());
+        for (TrackWindow& w : track.windows) w.evidence = 0.0;
+        for (int a : chosen) {
+            const Node& node = nodes[static_cast<std::size_t>(a)];
+            TrackWindow& w = track.windows[node.window];
+            const TrackPeak& p = w.peaks[static_cast<std::size_t>(node.peak)];
+            w.slave = static_cast<double>(w.master) + p.lag;
+            w.evidence = p.z;
+            w.jump = node.jump;
+            if (node.peak != 0) std::swap(w.peaks[0], w.peaks[static_cast<std::size_t>(node.peak)]);
+        }
+        // A weak window that disagrees with strong neighbours on both sides is noise that
+        // the allowance let through (a rate change smears the true peak): it leaves the path.
+        {
+            std::vector<std::size_t> path;
+            for (std::size_t k = 0; k < track.windows.size(); ++k)
+                if (track.windows[k].evidence > 0.0) path.push_back(k);
+            for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+                TrackWindow &a = track.windows[path[i - 1]], &b = track.windows[path[i]], &c = track.windows[path[i + 1]];
+                if (b.jump || c.jump || b.evidence * 2.0 > std::min(a.evidence, c.evidence)) continue;
+                const double f = static_cast<double>(b.master - a.master) / static_cast<double>(c.master - a.master);
+                const double between = (a.slave - a.master) + f * ((c.slave - c.master) - (a.slave - a.master));
+                if (std::fabs((b.slave - b.master) - between) > kOutlierS * fs_) b.evidence = 0.0;
+            }
+        }
+        // Windows off the path: carried between their neighbours on it.
+        std::vector<std::size_t> on;
+        for (std::size_t k = 0; k < track.windows.size(); ++k)
+            if (track.windows[k].evidence > 0.0) on.push_back(k);
+        if (on.empty()) return;
+        // The spread of the path about its neighbours, within 10 s of each window, widens
+        // its uncertainty where the material is rough or the tape wows.
+        std::vector<double> residual(on.size(), -1.0);
+        for (std::size_t i = 1; i + 1 < on.size(); ++i) {
+            const TrackWindow &a = track.windows[on[i - 1]], &b = track.windows[on[i]], &c = track.windows[on[i + 1]];
+            if (b.jump || c.jump) continue;
+            const double f = static_cast<double>(b.master - a.master) / static_cast<double>(c.master - a.master);
+            residual[i] = std::fabs((b.slave - b.master) - ((a.slave - a.master) + f * ((c.slave - c.master) - (a.slave - a.master))));
+        }
+        const double floor = kUncertaintyFloorS * fs_ + 3.0 * noise;
+        const FrameIndex span = static_cast<FrameIndex>(kUncertaintySpanS * fs_);
+        track.uncertainty = floor;
+        std::size_t lo = 0, hi = 0;
+        for (std::size_t k = 0; k < track.windows.size(); ++k) {
+            TrackWindow& w = track.windows[k];
+            while (lo < on.size() && track.windows[on[lo]].master < w.master - span) ++lo;
+            while (hi < on.size() && track.windows[on[hi]].master <= w.master + span) ++hi;
+            std::vector<double> near;
+            for (std::size_t i = lo; i < hi; ++i)
+                if (residual[i] >= 0.0) near.push_back(residual[i]);
+            // The local bend (a speed change) as well as the spread about it.
+            double bend = 0.0;
+            const std::size_t at = static_cast<std::size_t>(
+                std::lower_bound(on.begin(), on.end(), k) - on.begin());
+            for (std::size_t i = at > 0 ? at - 1 : 0; i < std::min(on.size(), at + 1); ++i)
+                if (residual[i] > 0.0) bend = std::max(bend, residual[i]);
+            w.uncertainty = floor + std::max(3.0 * 1.4826 * median(near), 2.0 * bend);
+            track.uncertainty = std::max(track.uncertainty, w.uncertainty);
+        }
+    }
+
+    KWavefile& master_;
+    KWavefile& slave_;
+    TrackRequest request_;
+    double fs_;
+    int factor_ = 1;
+    double fd_ = 0.0;
+    int window_ = 0;
+    int reach_ = 0;
+    double masterQuiet_ = 0.0, slaveQuiet_ = 0.0;
+    double masterLevel_ = 1.0, slaveLevel_ = 1.0;  // median window levels
+    std::vector<float> m_, s_;
+    std::vector<float> m2_, s2_;  // the same at a quarter of the rate, for the wide looks
+    std::vector<float> me_, se_;  // onset envelopes
+    double initialSlope_ = 0.0;
+    std::string why_;
+};
+
+}  // namespace
+
+void CoarseTrack::Index() {
+    path_.clear();
+    int piece = 0;
+    for (const TrackWindow& w : windows) {
+        if (w.evidence <= 0.0) continue;
+        if (w.jump) ++piece;
+        path_.push_back({static_cast<double>(w.master), w.slave - static_cast<double>(w.master), piece});
+    }
+}
+
+double CoarseTrack::SlaveAt(double m) const {
+    const std::vector<PathPoint>& path = path_;
+    if (path.empty()) return m;
+    const auto lagAt = [&](std::size_t i) { return path[i].lag; };
+    std::size_t hi = static_cast<std::size_t>(std::lower_bound(path.begin(), path.end(), m, [](const PathPoint& p, double v) { return p.master < v; }) - path.begin());
+    if (hi == 0) {
+        const double slope = path.size() > 1 && path[1].piece == path[0].piece ? (path[1].lag - path[0].lag) / (path[1].master - path[0].master) : 0.0;
+        return m + path[0].lag + slope * (m - path[0].master);
+    }
+    if (hi == path.size()) {
+        const std::size_t n = path.size();
+        const double slope = n > 1 && path[n - 1].piece == path[n - 2].piece
+                                 ? (path[n - 1].lag - path[n - 2].lag) / (path[n - 1].master - path[n - 2].master)
+                                 : 0.0;
+        return m + path[n - 1].lag + slope * (m - path[n - 1].master);
+    }
+    const std::size_t lo = hi - 1;
+    if (path[lo].piece != path[hi].piece) {
+        // The jump lies somewhere between: each side holds up to the middle.
+        const bool left = m - path[lo].master < path[hi].master - m;
+        return m + (left ? path[lo].lag : path[hi].lag);
+    }
+    // Cubic Hermite with tangents from the neighbours in the same piece.
+    const auto tangent = [&](std::size_t i) {
+        const bool hasPrev = i > 0 && path[i - 1].piece == path[i].piece;
+        const bool hasNext = i + 1 < path.size() && path[i + 1].piece == path[i].piece;
+        if (hasPrev && hasNext) return (lagAt(i + 1) - lagAt(i - 1)) / (path[i + 1].master - path[i - 1].master);
+        if (hasNext) return (lagAt(i + 1) - lagAt(i)) / (path[i + 1].master - path[i].master);
+        if (hasPrev) return (lagAt(i) - lagAt(i - 1)) / (path[i].master - path[i - 1].master);
+        return 0.0;
+    };
+    const double h = path[hi].master - path[lo].master;
+    const double u = (m - path[lo].master) / h;
+    const double h00 = 2 * u * u * u - 3 * u * u + 1, h10 = u * u * u - 2 * u * u + u, h01 = -2 * u * u * u + 3 * u * u,
+                 h11 = u * u * u - u * u;
+    return m + h00 * lagAt(lo) + h10 * h * tangent(lo) + h01 * lagAt(hi) + h11 * h * tangent(hi);
+}
+
+double CoarseTrack::RateAt(double m) const {
+    const double d = std::max(1.0, 0.05 * rate);
+    return (SlaveAt(m + d) - SlaveAt(m - d)) / (2.0 * d);
+}
+
+bool CoarseTrack::JumpBetween(double a, double b) const {
+    for (const TrackWindow& w : windows)
+        if (w.jump && w.evidence > 0.0 && static_cast<double>(w.master) > a - 0.25 * rate && static_cast<double>(w.master) <= b + 0.25 * rate)
+            return true;
+    return false;
+}
+
+double CoarseTrack::UncertaintyAt(double m) const {
+    double best = uncertainty, distance = std::numeric_limits<double>::infinity();
+    for (const TrackWindow& w : windows) {
+        const double d = std::fabs(static_cast<double>(w.master) - m);
+        if (d < distance) {
+            distance = d;
+            best = w.uncertainty;
+        }
+    }
+    return best;
+}
+
+double CoarseTrack::EvidenceAt(double m) const {
+    double best = 0.0, distance = std::numeric_limits<double>::infinity();
+    for (const TrackWindow& w : windows) {
+        const double d = std::fabs(static_cast<double>(w.master) - m);
+        if (d < distance) {
+            distance = d;
+            best = w.evidence;
+        }
+    }
+    return best;
+}
+
+CoarseTrack BuildCoarseTrack(KWavefile& master, KWavefile& slave, const TrackRequest& request) {
+    TrackBuilder builder(master, slave, request);
+    return builder.Build();
+}
+
+bool RefineOnWhitened(KWavefile& master, KWavefile& slave, FrameIndex k, double slaveGuess, double rate, int peakReach,
+                      double& position, const double* alternative, double* alternativeShare) {
+    // The correlation runs 20 ms either way, so that the peak's height can be judged
+    // against the lags away from its lobe; the peak itself is sought within peakReach.
+    const int reach = static_cast<int>(std::lround(0.02 * master.SampleRate));
+    peakReach = std::min(peakReach, reach - 2);
+    const FrameIndex half = static_cast<FrameIndex>(std::lround(0.5 * kWindowS * master.SampleRate));
+    const FrameIndex w = 2 * half;
+    const std::vector<double> mono = ReadMono(master, k - half, k + half);
+    // The slave read on the master's time base about k: rate slave frames per master frame.
+    const double from = slaveGuess - rate * static_cast<double>(half + reach);
+    const FrameIndex a = static_cast<FrameIndex>(std::floor(from)) - 2;
+    const FrameIndex b = static_cast<FrameIndex>(std::ceil(slaveGuess + rate * static_cast<double>(half + reach))) + 3;
+    const std::vector<double> s = ReadMono(slave, a, b);
+    const std::vector<double> st = Stretch(s, from - static_cast<double>(a), rate, static_cast<std::size_t>(w + 2 * reach));
+    std::vector<float> mf(mono.begin(), mono.end()), sf(st.begin(), st.end());
+    thread_local std::unique_ptr<WhitenedCorrelation> corr;
+    thread_local std::pair<FrameIndex, int> shape{-1, -1};
+    if (!corr || shape != std::make_pair(w, reach)) {
+        corr = std::make_unique<WhitenedCorrelation>(static_cast<std::size_t>(w), 2 * reach + 1, master.SampleRate);
+        shape = {w, reach};
+    }
+    const std::vector<float>& c = corr->Run(mf.data(), sf.data());
+    // The best peak within peakReach, judged against the spread of the rest.
+    const int lobe = static_cast<int>(kMainLobeS * master.SampleRate) + 2;
+    int best = -1;
+    for (int l = reach - peakReach + 1; l < reach + peakReach; ++l)
+        if (best < 0 || std::fabs(c[static_cast<std::size_t>(l)]) > std::fabs(c[static_cast<std::size_t>(best)])) best = l;
+    if (best < 0) return false;
+    double sq = 0.0;
+    int m = 0;
+    for (int l = 0; l < static_cast<int>(c.size()); ++l) {
+        if (std::abs(l - best) < lobe) continue;
+        sq += static_cast<double>(c[static_cast<std::size_t>(l)]) * c[static_cast<std::size_t>(l)];
+        ++m;
+    }
+    const double y1 = std::fabs(c[static_cast<std::size_t>(best)]);
+    if (m == 0 || y1 < kEvidenceZ * std::sqrt(sq / m)) return false;
+    const double y0 = std::fabs(c[static_cast<std::size_t>(best - 1)]), y2 = std::fabs(c[static_cast<std::size_t>(best + 1)]);
+    if (y0 > y1 || y2 > y1) return false;  // at the edge of peakReach, not a peak
+    const double d = y0 - 2.0 * y1 + y2;
+    const double index = best + (d < 0.0 ? std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5) : 0.0);
+    position = slaveGuess + rate * (index - reach);
+    if (alternative && alternativeShare) {
+        const long at = std::lround((*alternative - slaveGuess) / rate) + reach;
+        *alternativeShare = 0.0;
+        // The best of the alternative's own lobe-top: within 2 frames of it.
+        for (long l = at - 2; l <= at + 2; ++l)
+            if (l >= 0 && l < static_cast<long>(c.size()))
+                *alternativeShare = std::max(*alternativeShare, std::fabs(c[static_cast<std::size_t>(l)]) / y1);
+    }
+    return true;
+}
+
+}  // namespace tandem

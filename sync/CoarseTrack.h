@@ -1,0 +1,105 @@
+// The coarse track: where the slave holds each moment of the master, over the whole
+// pair, before the exact segment search.
+//
+// Evidence: partially whitened cross-correlation (PHAT-beta, beta 0.8) of 1 s master
+// windows every 0.25 s against the slave, on 150 Hz .. 3.5 kHz of a mono copy decimated
+// to about 8 kHz. Whitening keeps the direct sound's peak sharp where a room's
+// reflections and reverberation, summed, outweigh it, and where EQ or a codec colour one
+// side; plain waveform correlation peaks hundreds of frames away there. Each window
+// keeps its few best peaks (lag to a fraction of a frame, height, and how many noise
+// deviations it stands above the rest), so that repeating material keeps its
+// alternatives; where either side is near silence the window has no evidence.
+//
+// The offset first, anywhere: a few master windows from the start on, and a few further
+// in, against the whole first minutes of the slave (at about 2 kHz), each over three
+// rates; several windows must agree on one line of offset and rate.
+//
+// One path: a dynamic-programming choice through the windows' peaks that rewards
+// evidence and charges for changes of the lag's slope beyond what machines do (a rate
+// change of 1 % per second), with a fixed charge for a jump (a pause, a dropout, lost
+// samples: up to 10 s either way). Windows without evidence carry the path on.
+//
+// Thread safety: one track per job; it splits its windows over ParallelFor. The files
+// belong to the calling thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+class KWavefile;
+
+struct TrackPeak {
+    double lag = 0.0;   // slave frame minus master frame, at the window's centre
+    double height = 0.0;  // |whitened correlation|, 0..1
+    double z = 0.0;       // height over the spread of the correlation elsewhere
+};
+
+struct TrackWindow {
+    FrameIndex master = 0;         // the window's centre, master frames
+    std::vector<TrackPeak> peaks;  // best first; empty: no evidence
+    bool sounding = false;         // both sides hold sound here
+    // The chosen path.
+    double slave = 0.0;            // slave frame of the master frame `master`
+    double evidence = 0.0;         // z of the chosen peak, 0 where the path is carried
+    bool jump = false;             // the path jumps between the previous window and this one
+    double uncertainty = 0.0;      // master frames the path can be off by here
+};
+
+struct CoarseTrack {
+    std::uint32_t rate = 0;        // the master's frames per second
+    bool found = false;            // an offset was found and the path holds
+    std::vector<TrackWindow> windows;
+    // What the track can be off by anywhere, in master frames (the largest of the
+    // windows' own figures).
+    double uncertainty = 0.0;
+    std::string why;               // when not found: why, for the log
+
+    // Slave frame of master frame m on the path (cubic between windows, not across jumps);
+    // extrapolated at the recent rate beyond the ends.
+    double SlaveAt(double m) const;
+    // Slave frames per master frame around m.
+    double RateAt(double m) const;
+    // Whether the path jumps between master frames a < b.
+    bool JumpBetween(double a, double b) const;
+    // The evidence of the window nearest m (0: none).
+    double EvidenceAt(double m) const;
+    // What the path can be off by around m: the spread of the path about its neighbours
+    // within 10 s (tape wow, reverberation, noise), never less than 0.1 ms.
+    double UncertaintyAt(double m) const;
+
+    // Indexes the chosen path for the calls above; BuildCoarseTrack does it, a track put
+    // together by hand must call it.
+    void Index();
+
+private:
+    struct PathPoint {
+        double master, lag;
+        int piece;  // increases at every jump
+    };
+    std::vector<PathPoint> path_;
+};
+
+struct TrackRequest {
+    FrameIndex masterFrom = 0;  // master frames before this are not tracked (its lead-in)
+    FrameIndex slaveFrom = 0;   // nor slave frames before this
+};
+
+// Builds the track of the pair; never throws for material that does not match (found
+// stays false), only when a file cannot be read.
+CoarseTrack BuildCoarseTrack(KWavefile& master, KWavefile& slave, const TrackRequest& request);
+
+// Refines the slave position of master frame k near slaveGuess on the whitened
+// correlation at full rate (1 s of master around k, the slave read at `rate` slave
+// frames per master frame), within +-reach frames (at most 20 ms). Returns false when
+// no clear peak lies there; position gets the slave frame of k otherwise. With
+// alternative given, alternativeShare gets how high the correlation stands there, as a
+// share of the peak's height (0 where it lies beyond 20 ms).
+bool RefineOnWhitened(KWavefile& master, KWavefile& slave, FrameIndex k, double slaveGuess, double rate, int reach,
+                      double& position, const double* alternative = nullptr, double* alternativeShare = nullptr);
+
+}  // namespace tandem

@@ -1,0 +1,175 @@
+// The coarse track and the jobs that follow it, on generated pairs of each kind of
+// material where a chain of local searches goes wrong: a speed change, tape wow, a far
+// microphone in a reverberant room, pauses, offsets of a minute either way, and a slave
+// whose middle holds other music.
+#include <random>
+
+#include "dsp/Fft.h"
+#include "sync/CoarseTrack.h"
+#include "sync/SyncFixture.h"
+#include "wave/KWavefile.h"
+
+namespace tandem::test {
+namespace {
+
+SyntheticPairSpec pairOf(double seconds, unsigned seed) {
+    SyntheticPairSpec spec;
+    spec.seconds = seconds;
+    spec.ppm = 400.0;
+    spec.wobblePpm = 0.0;
+    spec.masterPadSeconds = 0.2;
+    spec.slavePadSeconds = 0.4;
+    spec.slaveNoiseDb = -50.0;
+    spec.seed = seed;
+    return spec;
+}
+
+// The slave as a far microphone hears it: the direct sound at lag 0, early reflections
+// at 2-23 ms and a diffuse tail (RT60 0.7 s) holding twice the direct sound's energy.
+void reverberate(std::vector<Frame>& frames, unsigned seed) {
+    const std::size_t n = frames.size(), tail = static_cast<std::size_t>(0.7 * kSampleRate);
+    std::vector<double> ir(tail, 0.0);
+    ir[0] = 1.0;
+    const double reflections[][2] = {{0.002, 0.6}, {0.005, 0.5}, {0.009, 0.45}, {0.014, 0.4}, {0.018, 0.3}, {0.023, 0.25}};
+    for (const auto& r : reflections) ir[static_cast<std::size_t>(r[0] * kSampleRate)] += r[1];
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    double energy = 0.0;
+    std::vector<double> diffuse(tail, 0.0);
+    for (std::size_t i = static_cast<std::size_t>(0.005 * kSampleRate); i < tail; ++i) {
+        diffuse[i] = noise(rng) * std::pow(10.0, -3.0 * static_cast<double>(i) / static_cast<double>(tail));
+        energy += diffuse[i] * diffuse[i];
+    }
+    for (std::size_t i = 0; i < tail; ++i) ir[i] += diffuse[i] * std::sqrt(2.0 / energy);
+    std::size_t size = 2;
+    while (size < n + tail) size *= 2;
+    const RealFft fft(size);
+    FftReals x = AllocReals(size), h = AllocReals(size);
+    FftBins X = AllocBins(fft.Bins()), H = AllocBins(fft.Bins());
+    for (std::size_t i = 0; i < size; ++i) {
+        x[i] = i < n ? static_cast<float>(frames[i].left) : 0.0f;
+        h[i] = i < tail ? static_cast<float>(ir[i]) : 0.0f;
+    }
+    fft.Forward(x.get(), X.get());
+    fft.Forward(h.get(), H.get());
+    for (std::size_t k = 0; k < fft.Bins(); ++k) X[k] *= H[k] / static_cast<float>(size);
+    fft.Inverse(X.get(), x.get());
+    double peak = 1.0;
+    for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<std::int16_t>(std::lround(x[i] * 20000.0 / peak));
+        frames[i] = {v, v};
+    }
+}
+
+class CoarseTrackJob : public SyncFixture {
+protected:
+    // Share of the stored points away from gaps within limit frames of the truth.
+    double pointsWithin(const SyntheticPair& pair, double limit) const {
+        std::vector<double> errors;
+        const int n = std::min(count(master), count(slave));
+        for (int i = 0; i < n; ++i) {
+            const double m = static_cast<double>(point(master, i));
+            if (m >= static_cast<double>(pair.master.size()) || pair.NearGap(m, 0.5)) continue;
+            errors.push_back(std::fabs(static_cast<double>(point(slave, i)) - pair.SlavePositionOf(m)));
+        }
+        EXPECT_GT(errors.size(), 40u);
+        return shareWithin(errors, limit);
+    }
+};
+
+struct Material {
+    const char* name;
+    void (*shape)(SyntheticPairSpec&);
+    bool room;
+    // 97 % of the points within this of the direct sound. A segment is searched as a
+    // straight stretch: under a rate that bends by 1 % per second its ends land a few
+    // frames off, but no slip; in the room within 2 ms.
+    double limitFrames;
+};
+
+const Material kMaterials[] = {
+    // 0.4 % swinging every 2.5 s: the rate changes by 1 % per second.
+    {"speed_change", [](SyntheticPairSpec& s) { s.wobblePpm = 4000.0; s.wobblePeriodSeconds = 2.5; }, false, 10.0},
+    // 0.3 % wow at 0.5 Hz.
+    {"tape_wow", [](SyntheticPairSpec& s) { s.wobblePpm = 3000.0; s.wobblePeriodSeconds = 2.0; }, false, 10.0},
+    {"far_microphone", [](SyntheticPairSpec&) {}, true, 88.0},
+    // Phrases with silences between them, in the room: speech in a hall.
+    {"phrases_in_a_room", [](SyntheticPairSpec& s) { s.silences = {{4.0, 5.5}, {9.0, 9.6}, {14.0, 16.0}}; }, true, 88.0},
+    {"offset_plus_60s", [](SyntheticPairSpec& s) { s.slavePadSeconds = 0.0; s.slaveExtraSeconds = 60.0; }, false, 2.0},
+    {"offset_minus_60s", [](SyntheticPairSpec& s) {
+         s.seconds += 60.0;
+         s.slavePadSeconds = 0.0;
+         s.slaveExtraSeconds = -60.0;
+     }, false, 2.0},
+};
+
+class TrackMaterial : public CoarseTrackJob, public ::testing::WithParamInterface<Material> {};
+
+TEST_P(TrackMaterial, the_job_without_lead_ins_ends_in_step_on_the_direct_sound) {
+    const Material& m = GetParam();
+    SyntheticPairSpec spec = pairOf(20.0, 5);
+    m.shape(spec);
+    SyntheticPair pair = MakeSyntheticPair(spec);
+    if (m.room) reverberate(pair.slave, 9);
+    writePair(pair);
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+    EXPECT_TRUE(job.TrackFound);
+    EXPECT_GE(pointsWithin(pair, m.limitFrames), 0.97);
+    EXPECT_TRUE(outcome.inStep) << outcome.checkSummary;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TrackMaterial, ::testing::ValuesIn(kMaterials),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A pause near the end leaves a few seconds of evidence after it: the path must jump to
+// them rather than carry the old lag through, which a much dearer jump would.
+TEST_F(CoarseTrackJob, the_path_jumps_over_a_pause_near_the_end) {
+    SyntheticPairSpec spec = pairOf(16.0, 7);
+    spec.gaps = {{12.0, 1.5}};
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    writePair(pair);
+    KWavefile m(master, kPlaceBoth, true), s(slave, kPlaceBoth, true);
+    ASSERT_TRUE(m.LoadData() && s.LoadData());
+    const CoarseTrack track = BuildCoarseTrack(m, s, {});
+    ASSERT_TRUE(track.found) << track.why;
+    int after = 0, right = 0;
+    for (const TrackWindow& w : track.windows) {
+        const double at = static_cast<double>(w.master);
+        if (at / kSampleRate < 13.0 || pair.NearGap(at, 0.6) || at >= static_cast<double>(pair.master.size())) continue;
+        ++after;
+        right += std::fabs(track.SlaveAt(at) - pair.SlavePositionOf(at)) < 10.0;
+    }
+    ASSERT_GT(after, 4);
+    EXPECT_EQ(right, after);
+}
+
+TEST_F(CoarseTrackJob, unrelated_material_gives_no_track) {
+    const SyntheticPair a = MakeSyntheticPair(pairOf(15.0, 3)), b = MakeSyntheticPair(pairOf(15.0, 29));
+    WriteStereoWave(dir.file("a.wav"), a.master);
+    WriteStereoWave(dir.file("b.wav"), b.slave);
+    KWavefile m(dir.file("a.wav"), kPlaceBoth, true), s(dir.file("b.wav"), kPlaceBoth, true);
+    ASSERT_TRUE(m.LoadData() && s.LoadData());
+    const CoarseTrack track = BuildCoarseTrack(m, s, {});
+    EXPECT_FALSE(track.found);
+    EXPECT_FALSE(track.why.empty());
+}
+
+// The slave's middle 6 s hold other music: the job must not call that in step, and must
+// say where.
+TEST_F(CoarseTrackJob, a_slave_whose_middle_is_other_music_is_not_in_step) {
+    SyntheticPair pair = MakeSyntheticPair(pairOf(24.0, 11));
+    const SyntheticPair other = MakeSyntheticPair(pairOf(24.0, 41));
+    const std::size_t from = static_cast<std::size_t>(9.0 * kSampleRate), to = static_cast<std::size_t>(15.0 * kSampleRate);
+    for (std::size_t i = from; i < to && i < pair.slave.size(); ++i) pair.slave[i] = other.slave[i];
+    writePair(pair);
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(outcome.outputWritten) << outcome.error;
+    EXPECT_FALSE(outcome.inStep) << outcome.checkSummary;
+    EXPECT_NE(outcome.checkSummary.find("同期していません"), std::string::npos) << outcome.checkSummary;
+    EXPECT_NE(outcome.checkSummary.find(" 秒"), std::string::npos) << "the stretch is named: " << outcome.checkSummary;
+}
+
+}  // namespace
+}  // namespace tandem::test
