@@ -12,105 +12,130 @@
 namespace tandem {
 namespace {
 
-// Half the correlation window: 50 ms holds a few periods of the lowest notes that
-// carry a recording's timing and is short against how fast a clock's rate changes.
+// Half the correlation window: 0.2 s holds a few periods of the lowest notes that carry
+// a recording's timing and is short against how fast a clock's rate changes.
 constexpr double kHalfWindowSeconds = 0.2;
 constexpr int kLags = static_cast<int>(kSubFrameReach);
 // Each pass shrinks the rate's error several times (the halves' own imbalance remains);
 // on music the third pass still takes the points' RMS error from 0.029 to 0.020 frame.
 constexpr int kRatePasses = 3;
+// Inside one block the slave is correlated at whole lags as if it ran at the master's
+// rate: a rate r smears the block's lag by |r - 1| times its length, symmetrically about
+// its middle. A quarter frame leaves the peak where it is and costs no measurable
+// precision (a 1 % slave: 25-frame blocks); 512 frames bounds the smear of the rate's
+// residual error and keeps the blocks many.
+constexpr double kBlockSmearFrames = 0.25;
+constexpr FrameIndex kMinBlock = 16, kMaxBlock = 512;
 
-// The slave around a segment end, as left + right.
-class SlaveWindow {
+// The mono sum of frames [from, to) of a file, zeros outside it.
+std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
+    std::vector<float> sum(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
+    const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min<FrameIndex>(to, file.FrameCount);
+    if (b <= a) return sum;
+    std::vector<Frame> frames(static_cast<std::size_t>(b - a));
+    if (file.ReadFrames(frames.data(), a, b) == 0) return sum;
+    for (std::size_t k = 0; k < frames.size(); ++k)
+        sum[static_cast<std::size_t>(a - from) + k] = static_cast<float>(frames[k].left + frames[k].right);
+    return sum;
+}
+
+// The correlation of short master blocks with the slave at whole lags about a first
+// line; a line's score at a fractional offset is the blocks' correlations read
+// band-limited at each block's own fractional lag and summed. No sample is
+// resampled: the correlations are band-limited as the signals are.
+class BlockCorrelation {
 public:
-    SlaveWindow(KWavefile& slave, FrameIndex P, double reach) {
-        first_ = P - static_cast<FrameIndex>(std::ceil(reach));
-        const FrameIndex last = P + static_cast<FrameIndex>(std::ceil(reach));
-        const std::size_t n = static_cast<std::size_t>(last - first_);
-        left_.assign(n, 0.0f);
-        right_.assign(n, 0.0f);
-        const FrameIndex from = std::max<FrameIndex>(first_, 0), to = std::min<FrameIndex>(last, slave.FrameCount);
-        if (to <= from) return;
-        std::vector<Frame> frames(static_cast<std::size_t>(to - from));
-        if (slave.ReadFrames(frames.data(), from, to) == 0) return;
-        for (std::size_t k = 0; k < frames.size(); ++k) {
-            left_[static_cast<std::size_t>(from - first_) + k] = frames[k].left;
-            right_[static_cast<std::size_t>(from - first_) + k] = frames[k].right;
+    static constexpr int kSpan = kLags + 2 + kSincTaps / 2;  // whole lags each side of the line
+
+    BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex half, FrameIndex block, double P,
+                     double rate)
+        : K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
+        const FrameIndex first = K - half;
+        const std::vector<float> x = monoSum(master, first, K + half);
+        blocks_ = static_cast<int>(2 * half / block);
+        const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
+        const std::vector<float> s = monoSum(slave, lo, hi);
+        const int lags = 2 * kSpan + 1;
+        corr_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(lags), 0.0);
+        std::vector<float> acc(static_cast<std::size_t>(lags));
+        for (int b = 0; b < blocks_; ++b) {
+            const float* xb = x.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
+            const float* sb = s.data() + (startOf(b) - kSpan - lo);
+            std::fill(acc.begin(), acc.end(), 0.0f);
+            // Lags innermost: one master sample against a run of slave samples vectorises.
+            for (FrameIndex k = 0; k < block; ++k) {
+                const float v = xb[k];
+                const float* row = sb + k;
+                for (int j = 0; j < lags; ++j) acc[static_cast<std::size_t>(j)] += v * row[j];
+            }
+            std::copy(acc.begin(), acc.end(), corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
         }
     }
 
-    // The slave at positions pos (slave frames), read band-limited at the given rate.
-    std::vector<float> read(const SincTable& table, std::vector<double> pos) const {
-        for (double& p : pos) p -= static_cast<double>(first_);
-        std::vector<float> l(pos.size()), r(pos.size());
-        const float* src[2] = {left_.data(), right_.data()};
-        float* out[2] = {l.data(), r.data()};
-        SincRead(table, src, 2, pos.data(), pos.size(), out);
-        for (std::size_t k = 0; k < l.size(); ++k) l[k] += r[k];
-        return l;
+    int blocks() const { return blocks_; }
+
+    // Sum over blocks [b0, b1) of the correlation with the line
+    // s(m) = P + base + rate * (m - K); NaN where the line leaves the lags measured.
+    double score(int b0, int b1, double base, double rate) const {
+        double sum = 0.0;
+        for (int b = b0; b < b1; ++b) {
+            const double tau = lineStart(b, base, rate) - static_cast<double>(startOf(b));
+            const double whole = std::floor(tau);
+            const int i = static_cast<int>(whole) - static_cast<int>(table_.reach()) + kSpan;
+            if (i < 0 || i + table_.taps() > 2 * kSpan + 1) return std::nan("");
+            const double p = (tau - whole) * kSincPhases;
+            const int phase = std::min(static_cast<int>(p), kSincPhases - 1);
+            const double a = p - phase;
+            const float* w0 = table_.row(phase);
+            const float* w1 = table_.row(phase + 1);
+            const double* c = corr_.data() + static_cast<std::size_t>(b) * (2 * kSpan + 1) + i;
+            double v = 0.0;
+            for (int t = 0; t < table_.taps(); ++t) v += ((1.0 - a) * w0[t] + a * w1[t]) * c[t];
+            sum += v;
+        }
+        return sum;
+    }
+
+    // The offset (frames, added to base) of the best line of the given rate over blocks
+    // [b0, b1), within the lags measured; NaN where no peak lies inside them.
+    double bestOffset(int b0, int b1, double base, double rate, double& sign) const {
+        double best = 0.0, bestAbs = -1.0;
+        int at = 0;
+        for (int d = -kLags; d <= kLags; ++d) {
+            const double v = score(b0, b1, static_cast<double>(d), rate);
+            if (!std::isfinite(v)) continue;
+            if (std::fabs(v) > bestAbs) bestAbs = std::fabs(v), best = v, at = d;
+        }
+        if (bestAbs <= 0.0 || at <= -kLags || at >= kLags) return std::nan("");
+        sign = best < 0.0 ? -1.0 : 1.0;
+        const auto f = [&](double t) { return sign * score(b0, b1, t, rate); };
+        double t = static_cast<double>(at);
+        // A band-limited correlation is a parabola near its peak to within the step's
+        // fourth power: each finer step takes the vertex ten times closer.
+        for (double h : {1.0, 0.1, 0.01}) {
+            const double a = f(t - h), b = f(t), c = f(t + h);
+            if (!std::isfinite(a) || !std::isfinite(c)) return std::nan("");
+            const double curve = a - 2.0 * b + c;
+            if (curve < 0.0) t += std::clamp(0.5 * h * (a - c) / curve, -h, h);
+        }
+        return t - base;
     }
 
 private:
-    FrameIndex first_ = 0;
-    std::vector<float> left_, right_;
-};
-
-// Eight partial sums, so that the loop vectorises.
-double dot(const float* x, const float* y, std::size_t n) {
-    double lanes[8] = {};
-    std::size_t k = 0;
-    for (; k + 8 <= n; k += 8)
-        for (std::size_t l = 0; l < 8; ++l) lanes[l] += static_cast<double>(x[k + l]) * y[k + l];
-    for (; k < n; ++k) lanes[0] += static_cast<double>(x[k]) * y[k];
-    return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-}
-
-// The vertex of the parabola through (-h, a), (0, b), (h, c), as an offset from 0.
-double vertex(double a, double b, double c, double h) {
-    const double curve = a - 2.0 * b + c;
-    if (!(curve < 0.0)) return 0.0;
-    return std::clamp(0.5 * h * (a - c) / curve, -h, h);
-}
-
-// The correlation of a stretch of the master (x, master frames from C - hw on) with the
-// slave along the line s(m) = P + base + rate * (m - K).
-struct LineFit {
-    const SlaveWindow& slave;
-    const std::vector<float>& x;  // the master from K - half
-    FrameIndex K, half;
-    double P;
-
-    // The slave offset (frames) at master frame C from the line, within the reach; NaN
-    // where no peak lies inside it.
-    double offsetAt(FrameIndex C, FrameIndex hw, double base, double rate, bool fine = true) const {
-        const SincTable& table = SincTableFor(rate);
-        const float* master = x.data() + (C - hw - (K - half));
-        const std::size_t n = static_cast<std::size_t>(2 * hw);
-        const auto along = [&](double shift, int extra) {
-            std::vector<double> pos(n + 2 * static_cast<std::size_t>(extra));
-            for (std::size_t k = 0; k < pos.size(); ++k)
-                pos[k] = P + base + rate * (static_cast<double>(C - hw - extra + static_cast<FrameIndex>(k) - K) + shift);
-            return slave.read(table, std::move(pos));
-        };
-        const std::vector<float> wide = along(0.0, kLags + 1);
-        double c[2 * kLags + 3] = {};
-        int best = 0;
-        for (int d = -kLags - 1; d <= kLags + 1; ++d) {
-            c[d + kLags + 1] = dot(master, wide.data() + (d + kLags + 1), n);
-            if (std::fabs(c[d + kLags + 1]) > std::fabs(c[best + kLags + 1])) best = d;
-        }
-        if (best <= -kLags || best >= kLags || c[best + kLags + 1] == 0.0) return std::nan("");
-        const double sign = c[best + kLags + 1] < 0.0 ? -1.0 : 1.0;
-        const auto at = [&](int d) { return sign * c[d + kLags + 1]; };
-        double shift = best + vertex(at(best - 1), at(best), at(best + 1), 1.0);
-        // Near its peak a correlation is a parabola to within the step's fourth power: a
-        // second, finer step changes nothing measurable.
-        if (!fine) return rate * shift;
-        constexpr double kStep = 0.1;
-        const auto score = [&](double s) { return sign * dot(master, along(s, 0).data(), n); };
-        shift += vertex(score(shift - kStep), score(shift), score(shift + kStep), kStep);
-        return rate * shift;
+    FrameIndex masterStart(int b) const { return K_ - static_cast<FrameIndex>(blocks_) / 2 * block_ + b * block_; }
+    // The slave frame where block b starts on the line, with the block read at slope 1
+    // about its middle.
+    double lineStart(int b, double base, double rate) const {
+        const double middle = static_cast<double>(masterStart(b) - K_) + 0.5 * static_cast<double>(block_);
+        return P_ + base + rate * middle - 0.5 * static_cast<double>(block_);
     }
+    FrameIndex startOf(int b) const { return static_cast<FrameIndex>(std::floor(lineStart(b, 0.0, rate_))); }
+
+    FrameIndex K_, block_;
+    double P_, rate_;
+    const SincTable& table_;
+    int blocks_ = 0;
+    std::vector<double> corr_;  // blocks x (2 kSpan + 1), lag -kSpan first
 };
 
 }  // namespace
@@ -119,43 +144,40 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
     const TimeBase time(master.SampleRate);
     // Near either end of the master the window shrinks to fit (down to a tenth of its
     // length): the last point ends the map's extrapolated tail.
-    const FrameIndex half = std::min({time.Seconds(kHalfWindowSeconds), K, master.FrameCount - K}) / 2 * 2;
+    FrameIndex half = std::min({time.Seconds(kHalfWindowSeconds), K, master.FrameCount - K});
     if (half < time.Seconds(kHalfWindowSeconds / 10) || P < 0 || P > slave.FrameCount) return 0.0;
     double rate = K > J && P > N ? static_cast<double>(P - N) / static_cast<double>(K - J) : 1.0;
     rate = std::clamp(rate, 0.5, kSincMaxRate);
 
-    std::vector<Frame> frames(static_cast<std::size_t>(2 * half));
-    if (master.ReadFrames(frames.data(), K - half, K + half) == 0) return 0.0;
-    std::vector<float> x(frames.size());
-    double energy = 0.0;
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-        x[k] = static_cast<float>(frames[k].left + frames[k].right);
-        energy += static_cast<double>(x[k]) * x[k];
-    }
-    if (energy == 0.0) return 0.0;
-
-    const double reach = kSincMaxRate * static_cast<double>(half + 3 * kLags) + kSincTaps * kSincMaxRate;
-    const SlaveWindow window(slave, P, reach);
-    const LineFit fit{window, x, K, half, static_cast<double>(P)};
-    // The segment's rate is only known to a frame or two over its length, which would
-    // smear the window by up to half a frame at its edges: each half measures its own
-    // offset first, their difference corrects the rate, and the middle half then
-    // measures the offset at K along the corrected line (the whole window would carry
-    // four times the bias of a rate that changes within it, 0.03 frame under a 0.1 %
-    // wow of 40 s).
+    // Four quarters of whole blocks: the window's halves correct the rate, its middle
+    // half measures the offset.
+    const double smear = std::fabs(rate - 1.0);
+    FrameIndex block = smear > 0.0 ? static_cast<FrameIndex>(kBlockSmearFrames / smear) : kMaxBlock;
+    block = std::clamp<FrameIndex>(block, kMinBlock, kMaxBlock);
     const FrameIndex quarter = half / 2;
-    double base = 0.0;
+    const FrameIndex perQuarter = std::max<FrameIndex>((quarter + block - 1) / block, 1);
+    block = std::max<FrameIndex>(quarter / perQuarter, 1);
+    half = 2 * perQuarter * block;
+    const BlockCorrelation corr(master, slave, K, half, block, static_cast<double>(P), rate);
+    const int q = static_cast<int>(perQuarter);
+    if (corr.blocks() != 4 * q) return 0.0;
+
+    // The segment's rate is only known to a frame or two over its length, which would
+    // put the window's edges up to half a frame off: each half measures its own offset
+    // first, their difference corrects the rate, and the middle half then measures the
+    // offset at K along the corrected line (the whole window would carry four times the
+    // bias of a rate that changes within it, 0.03 frame under a 0.1 % wow of 40 s).
+    double base = 0.0, sign = 1.0;
+    const double spacing = static_cast<double>(2 * q * block);
     for (int pass = 0; pass < kRatePasses; ++pass) {
-        // A parabola through the whole lags serves the rate: the finer step moves no
-        // point's result measurably.
-        const double early = fit.offsetAt(K - quarter, quarter, base, rate, false);
-        const double late = fit.offsetAt(K + quarter, quarter, base, rate, false);
+        const double early = corr.bestOffset(0, 2 * q, base, rate, sign);
+        const double late = corr.bestOffset(2 * q, 4 * q, base, rate, sign);
         if (!std::isfinite(early) || !std::isfinite(late) || std::fabs(late - early) >= kLags) break;
         base += (early + late) / 2.0;
-        rate = std::clamp(rate + (late - early) / static_cast<double>(2 * quarter), 0.5, kSincMaxRate);
+        rate = std::clamp(rate + (late - early) / spacing, 0.5, kSincMaxRate);
         if (std::fabs(late - early) < 0.002) break;
     }
-    const double offset = fit.offsetAt(K, quarter, base, rate);
+    const double offset = corr.bestOffset(q, 3 * q, base, rate, sign);
     if (!std::isfinite(offset)) return 0.0;
     return std::clamp(base + offset, -kSubFrameReach, kSubFrameReach);
 }
