@@ -174,7 +174,7 @@ SincTable::SincTable(double rate) : rate_(std::clamp(rate, 1.0, kSincMaxRate)) {
 const SincTable& SincTableFor(double rate) {
     static std::mutex lock;
     static std::map<int, std::unique_ptr<SincTable>> tables;
-    const int step = rate <= 1.001 ? 1000 : static_cast<int>(std::ceil(std::min(rate, kSincMaxRate) * 1000.0 - 1e-9));
+    const int step = rate <= kSincStretchFrom ? 1000 : static_cast<int>(std::ceil(std::min(rate, kSincMaxRate) * 1000.0 - 1e-9));
     const std::lock_guard<std::mutex> hold(lock);
     std::unique_ptr<SincTable>& table = tables[step];
     if (!table) table = std::make_unique<SincTable>(step / 1000.0);

@@ -18,6 +18,7 @@
 #include "settings/Settings.h"
 #include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
+#include "sync/SubFrame.h"
 #include "sync/WorkingImage.h"
 #include "wave/BandLimitedRead.h"
 #include "wave/KWavefile.h"
@@ -164,7 +165,8 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             const StoredPoints slavePoints = slaveImage ? StoredPoints(job.SlaveFile, slaveFile.SampleRate, master.SampleRate)
                                                         : StoredPoints(job.SlaveFile);
             map = std::make_unique<TimeMap>(master.DivisionPoints, slavePoints.loadExact(count),
-                                            static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate));
+                                            static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                                            SubFrameLineSpan(master.SampleRate));
         }
 
         int level = 1000;
@@ -297,7 +299,7 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
         const TimeMap map(StoredPoints(job.MasterFile).load(count), StoredPoints(job.SlaveFile).loadExact(count),
-                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate));
+                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate), SubFrameLineSpan(master.SampleRate));
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;

@@ -47,11 +47,11 @@ class BlockCorrelation {
 public:
     static constexpr int kSpan = kLags + 2 + kSincTaps / 2;  // whole lags each side of the line
 
-    BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex half, FrameIndex block, double P,
-                     double rate)
-        : K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
-        const FrameIndex first = K - half;
-        const std::vector<float> x = monoSum(master, first, K + half);
+    // Blocks over master [C - half, C + half); lines are given by their slave position at K.
+    BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex C, FrameIndex K, FrameIndex half, FrameIndex block,
+                     double P, double rate)
+        : C_(C), K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
+        const std::vector<float> x = monoSum(master, C - half, C + half);
         blocks_ = static_cast<int>(2 * half / block);
         const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
         const std::vector<float> s = monoSum(slave, lo, hi);
@@ -122,7 +122,7 @@ public:
     }
 
 private:
-    FrameIndex masterStart(int b) const { return K_ - static_cast<FrameIndex>(blocks_) / 2 * block_ + b * block_; }
+    FrameIndex masterStart(int b) const { return C_ - static_cast<FrameIndex>(blocks_) / 2 * block_ + b * block_; }
     // The slave frame where block b starts on the line, with the block read at slope 1
     // about its middle.
     double lineStart(int b, double base, double rate) const {
@@ -131,7 +131,7 @@ private:
     }
     FrameIndex startOf(int b) const { return static_cast<FrameIndex>(std::floor(lineStart(b, 0.0, rate_))); }
 
-    FrameIndex K_, block_;
+    FrameIndex C_, K_, block_;
     double P_, rate_;
     const SincTable& table_;
     int blocks_ = 0;
@@ -140,13 +140,22 @@ private:
 
 }  // namespace
 
+double SubFrameLineSpan(std::uint32_t sampleRate) { return kHalfWindowSeconds / 2.0 * sampleRate; }
+
 double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
     const TimeBase time(master.SampleRate);
-    // Near either end of the master the window shrinks to fit (down to a tenth of its
-    // length): the last point ends the map's extrapolated tail.
-    FrameIndex half = std::min({time.Seconds(kHalfWindowSeconds), K, master.FrameCount - K});
-    if (half < time.Seconds(kHalfWindowSeconds / 10) || P < 0 || P > slave.FrameCount) return 0.0;
-    double rate = K > J && P > N ? static_cast<double>(P - N) / static_cast<double>(K - J) : 1.0;
+    // Near either end of the master the window moves inside it, and the line measured
+    // there is followed to K: a chain's last point (often the master's last frame) ends
+    // the map's extrapolated tail.
+    FrameIndex half = std::min(time.Seconds(kHalfWindowSeconds), master.FrameCount / 2);
+    // P may lie a little past the slave's end (the master's last frame on a slower
+    // slave): the window lies inside both files.
+    if (half < time.Seconds(kHalfWindowSeconds / 10) || K < 0 || K > master.FrameCount || P < 0 ||
+        P > slave.FrameCount + half)
+        return 0.0;
+    // The segment may lie on either side of K (a chain's first point is measured with
+    // the segment after it).
+    double rate = K != J && (P - N) * (K - J) > 0 ? static_cast<double>(P - N) / static_cast<double>(K - J) : 1.0;
     rate = std::clamp(rate, 0.5, kSincMaxRate);
 
     // Four quarters of whole blocks: the window's halves correct the rate, its middle
@@ -158,7 +167,8 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
     const FrameIndex perQuarter = std::max<FrameIndex>((quarter + block - 1) / block, 1);
     block = std::max<FrameIndex>(quarter / perQuarter, 1);
     half = 2 * perQuarter * block;
-    const BlockCorrelation corr(master, slave, K, half, block, static_cast<double>(P), rate);
+    const FrameIndex C = std::clamp(K, half, master.FrameCount - half);
+    const BlockCorrelation corr(master, slave, C, K, half, block, static_cast<double>(P), rate);
     const int q = static_cast<int>(perQuarter);
     if (corr.blocks() != 4 * q) return 0.0;
 

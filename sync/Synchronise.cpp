@@ -619,7 +619,7 @@ void SynchroniseFiles(SyncRun& run) {
         if (A == F) {
             progress.StageBar(0).Marker.store(kStageFinished);
             slavePoints.set(F - 1, N);
-            slavePoints.setSubFrame(F - 1, N, 0.0);
+            slavePoints.setSubFrame(F - 1, N, SubFrameOffset(master, slave, K, J, P, N));
         }
         slavePoints.setSubFrame(A, P, SubFrameOffset(master, slave, J, K, N, P));
         slavePoints.set(A, P);
