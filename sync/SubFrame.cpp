@@ -70,14 +70,27 @@ public:
             }
             std::copy(acc.begin(), acc.end(), corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
         }
+        // The slave's energy under each block at each lag, from running sums.
+        std::vector<double> run(s.size() + 1, 0.0);
+        for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
+        energy_.assign(corr_.size(), 0.0);
+        for (int b = 0; b < blocks_; ++b) {
+            const std::size_t first = static_cast<std::size_t>(startOf(b) - kSpan - lo);
+            for (int j = 0; j < lags; ++j)
+                energy_[static_cast<std::size_t>(b * lags + j)] =
+                    run[first + static_cast<std::size_t>(j) + static_cast<std::size_t>(block)] - run[first + static_cast<std::size_t>(j)];
+        }
     }
 
     int blocks() const { return blocks_; }
 
-    // Sum over blocks [b0, b1) of the correlation with the line
-    // s(m) = P + base + rate * (m - K); NaN where the line leaves the lags measured.
+    // The correlation over blocks [b0, b1) with the line s(m) = P + base + rate * (m - K),
+    // normalised by the slave's energy along it; NaN where the line leaves the lags
+    // measured. Unnormalised, the slave's material entering and leaving the window's
+    // ends moves the peak: on clean music the points' RMS error falls from 0.028 to
+    // 0.001 frame (master and slave read at the true positions).
     double score(int b0, int b1, double base, double rate) const {
-        double sum = 0.0;
+        double sum = 0.0, power = 0.0;
         for (int b = b0; b < b1; ++b) {
             const double tau = lineStart(b, base, rate) - static_cast<double>(startOf(b));
             const double whole = std::floor(tau);
@@ -88,12 +101,19 @@ public:
             const double a = p - phase;
             const float* w0 = table_.row(phase);
             const float* w1 = table_.row(phase + 1);
-            const double* c = corr_.data() + static_cast<std::size_t>(b) * (2 * kSpan + 1) + i;
-            double v = 0.0;
-            for (int t = 0; t < table_.taps(); ++t) v += ((1.0 - a) * w0[t] + a * w1[t]) * c[t];
+            const std::size_t at = static_cast<std::size_t>(b) * (2 * kSpan + 1) + static_cast<std::size_t>(i);
+            const double* c = corr_.data() + at;
+            const double* e = energy_.data() + at;
+            double v = 0.0, w = 0.0;
+            for (int t = 0; t < table_.taps(); ++t) {
+                const double weight = (1.0 - a) * w0[t] + a * w1[t];
+                v += weight * c[t];
+                w += weight * e[t];
+            }
             sum += v;
+            power += w;
         }
-        return sum;
+        return power > 0.0 ? sum / std::sqrt(power) : 0.0;
     }
 
     // The offset (frames, added to base) of the best line of the given rate over blocks
@@ -135,7 +155,8 @@ private:
     double P_, rate_;
     const SincTable& table_;
     int blocks_ = 0;
-    std::vector<double> corr_;  // blocks x (2 kSpan + 1), lag -kSpan first
+    std::vector<double> corr_;    // blocks x (2 kSpan + 1), lag -kSpan first
+    std::vector<double> energy_;  // the same for the slave's energy under the block
 };
 
 }  // namespace
