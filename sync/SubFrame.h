@@ -4,11 +4,14 @@
 // cut into short blocks, each correlated with the slave at whole lags about the
 // segment's line (no slave sample is resampled); a line's score at a fractional offset is
 // the blocks' correlations read band-limited (windowed sinc) at each block's own
-// fractional lag, summed. The window's two halves first correct the segment's rate
-// (three passes), then the middle half gives the offset of K's true slave position from
-// P: the best whole offset, then parabolas of steps 1, 0.1 and 0.01 frame.
-// On the evaluation kit's music (16-bit, 44.1 kHz) the median error is about 0.006
-// frame; whole frames give 0.26 to 0.33 median.
+// fractional lag, summed, and normalised by the slave's energy along the line. The
+// window's two halves first correct the segment's rate (three passes), then the middle
+// half gives the offset of K's true slave position from P: the best whole offset, then
+// parabolas of steps 1, 0.1 and 0.01 frame. A map through such points takes off the
+// bias of its curve (SubFrameLineSpan).
+// Median error on the evaluation kit's music (16-bit, 44.1 kHz): 0.001 frame clean,
+// 0.007 with 20 dB of noise, 0.008 under a 0.1 % wow before the curve's bias is taken
+// off; 0.0067 on the tests' generated pair; whole frames give 0.24 to 0.33.
 //
 // Thread safety: reads both files (which must be loaded); one thread per file pair.
 #pragma once
