@@ -22,8 +22,9 @@ void RunControl::Start(const JobRequest& request) {
 }
 
 void RunControl::StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
-                                 bool lowPriority) {
+                                 bool lowPriority, bool slaveOut) {
     if (thread_) throw EngineError(Msg::JobRunning);
+    job_.SlaveOut = slaveOut;
     last_ = JobRequest{};
     last_.master = master;
     last_.slave = slave;

@@ -30,9 +30,10 @@ public:
     // comes.
     void Start(const JobRequest& request);
     // Starts an output-only job: the synchronised file of a stored pair rebuilt from its
-    // stored points with mix (copied). Throws as Start does.
+    // stored points with mix (copied), with slaveOut also the slave alone on the master's
+    // timeline. Throws as Start does.
     void StartOutputOnly(const std::string& master, const std::string& slave, const MixSettings& mix,
-                         bool lowPriority);
+                         bool lowPriority, bool slaveOut = false);
     // Asks the worker to end after the current segment (it still writes its output). A
     // request made before the worker reaches its first segment holds: the flag is
     // cleared only when a job is made.

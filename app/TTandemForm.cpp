@@ -393,6 +393,7 @@ bool TTandemForm::startJob(bool continuesBatch, bool resume) {
     request.dpLimit = seDpLimit->value() * kTenthFrames;
     request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
+    request.slaveOut = cbSlaveOut->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));
     if (resume) {
@@ -592,7 +593,7 @@ void TTandemForm::remixStoredJob() {
     const MixSettings mix = remix_ ? remix_->Mix() : kDefaultMix;
     try {
         syncEntry_.reset();  // a remix leaves the job's result as its synchronisation left it
-        run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked());
+        run_.StartOutputOnly(job.MasterFile, job.SlaveFile, mix, cbBackGround->isChecked(), cbSlaveOut->isChecked());
     } catch (const std::exception& e) {
         returnToIdle();
         ShowMessage(tr("ジョブを開始できませんでした：%1").arg(toQ(FailureText(e))));

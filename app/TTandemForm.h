@@ -203,6 +203,7 @@ public:
     EqStrip* PanelEQBase = nullptr;
     QCheckBox* cbEqWave = nullptr;
     QCheckBox* cbBackGround = nullptr;
+    QCheckBox* cbSlaveOut = nullptr;  // also the slave alone on the master's timeline
 
     QTimer* Timer1 = nullptr;
 

@@ -466,6 +466,10 @@ void TTandemForm::buildEqPanel() {
     cbBackGround->setFont(font());
     cbBackGround->setGeometry(4, 30, 112, 20);
     cbBackGround->setChecked(true);
+    cbSlaveOut = optionBox(PanelEQBase->Panel2, "cbSlaveOut", tr("スレーブ単独出力"));
+    cbSlaveOut->setFont(font());
+    cbSlaveOut->setGeometry(4, 52, 112, 18);
+    setHint(cbSlaveOut, tr("スレーブだけをマスターの時間軸に合わせた「スレーブ名【マスター名】.wav」も作る"));
     PanelEQBase->Splitter1->raise();
 }
 

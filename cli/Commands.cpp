@@ -54,6 +54,7 @@ int report(const JobOutcome& outcome, const std::string& what) {
         return kExitStopped;
     }
     std::printf("%s%s\n", outcome.stopped ? _("stopped early; ") : "", outcome.outputFile.c_str());
+    if (!outcome.slaveOutFile.empty()) std::printf("%s\n", outcome.slaveOutFile.c_str());
     std::printf(_("division points: %d, %s\n"), outcome.pointCount, KSyncThread::ProcessingTimeText(outcome.elapsedMs).c_str());
     if (!outcome.notes.empty()) std::printf("%s\n", outcome.notes.c_str());
     if (!outcome.checkSummary.empty()) std::printf("%s\n%s\n", outcome.checkSummary.c_str(), outcome.checkDetails.c_str());
@@ -146,6 +147,8 @@ int RunSync(const SyncArgs& a) {
     request.robustStart = !a.noRobustStart;
     request.anchorEnds = !a.noAnchorEnds;
     request.lockGuard = !a.noLockGuard;
+    request.bandLimited = a.interpolation != "linear";
+    request.slaveOut = a.slaveOut;
     request.coarseTrack = !a.noCoarseTrack;
     request.lowPriority = a.background;
     request.level = level;
@@ -206,6 +209,7 @@ int RunRemix(const RemixArgs& a) {
     }
     OpenSettings();
     SyncJob job;
+    job.SlaveOut = a.slaveOut;
     SyncProgress progress;
     KSyncThread thread(job, progress, master, slave, mix);
     return report(RunWithProgress(thread, progress, a.quiet), _("remix"));

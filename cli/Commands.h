@@ -35,6 +35,8 @@ struct SyncArgs {
     // All four: only the plain search.
     bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false, noCoarseTrack = false;
     bool resume = false;  // lead-ins from the points a stopped or killed job left
+    std::string interpolation = "sinc";  // of the output's slave: sinc or linear (as before)
+    bool slaveOut = false;               // also the slave alone on the master's timeline
     std::string plot;     // the track's picture as PNG, "" = none
 };
 
@@ -42,6 +44,7 @@ struct RemixArgs {
     std::string master, slave;
     std::vector<int> mix{100, -90, 100, -90, 100, 90, 100, 90};
     bool quiet = false;
+    bool slaveOut = false;
 };
 
 struct EqArgs {

@@ -71,6 +71,12 @@ int main(int argc, char** argv) {
                       _("Go on after the points that a stopped or killed job on this pair stored (sets the lead-ins)"));
     syncCmd->add_option("--plot", sync.plot, _("Write a picture of the track (rate, lag, stretches off, events) as PNG"));
 
+    syncCmd->add_option("--interpolation", sync.interpolation,
+                        _("How the output's slave is read: sinc (band-limited, sub-frame points) or linear (whole frames, "
+                          "as before; also TandemEnv INTERPOLATION=linear)"))
+        ->check(CLI::IsMember({"sinc", "linear"}));
+    syncCmd->add_flag("--slave-out", sync.slaveOut, _("Also write the slave alone on the master's timeline, <slave>【<master>】.wav"));
+
     RemixArgs remix;
     CLI::App* remixCmd = app.add_subcommand("remix", _("Rebuild the synchronised file from the stored points with a new mix"));
     remixCmd->add_option("master", remix.master, _("Master WAVE file"))->required();
@@ -78,6 +84,7 @@ int main(int argc, char** argv) {
     remixCmd->add_option("--mix", remix.mix, _("Volume,pan of Master-L, Master-R, Slave-L, Slave-R (8 numbers)"))
         ->delimiter(',')->expected(8);
     remixCmd->add_flag("--quiet", remix.quiet, _("No progress display"));
+    remixCmd->add_flag("--slave-out", remix.slaveOut, _("Also write the slave alone on the master's timeline, <slave>【<master>】.wav"));
 
     EqArgs eq;
     CLI::App* eqCmd = app.add_subcommand("eq", _("Make the equalised copy FILE_EQ(LOW,HIGH).wav"));

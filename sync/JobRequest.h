@@ -33,6 +33,10 @@ struct JobRequest {
     bool robustStart = true;
     bool anchorEnds = true;
     bool lockGuard = true;
+    // The output's slave band-limited (false: linear, as before), and the slave alone on
+    // the master's timeline as a second file.
+    bool bandLimited = true;
+    bool slaveOut = false;
     bool coarseTrack = true;
     // Go on from the last stored pair of points as it stands, without a new start point
     // search. Set by ResumeAtLastStoredPair together with the lead-ins of that pair.

@@ -120,6 +120,13 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
     }
 }
 
+void finishSlaveOut(JobOutcome& outcome, const WriteResult& written, SyncProgress& progress) {
+    if (!written.error.empty())
+        noteError(outcome, progress, written.error);
+    else if (written.written)
+        outcome.slaveOutFile = written.file;
+}
+
 // Both files keep their points in settings sections named by their paths: one file as
 // both (or two names that the store maps to one section) would overwrite its own points.
 std::string pairProblem(const std::string& master, const std::string& slave) {
@@ -274,6 +281,8 @@ JobOutcome KSyncThread::runSync() {
     job_.RobustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
     job_.AnchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
     job_.LockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    job_.BandLimited = request_.bandLimited && BandLimitedByDefault();
+    job_.SlaveOut = request_.slaveOut;
     job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
     job_.Resume = request_.resume;
     AddLog("START:");
@@ -404,6 +413,7 @@ JobOutcome KSyncThread::runSync() {
         slaveImage.reset();
         checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
                     outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
+        if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
@@ -440,8 +450,10 @@ JobOutcome KSyncThread::runOutputOnly() {
         noteError(outcome, progress_, MessageText(Msg::SynchroniseAgain, foreign, request_.master, request_.slave));
         return outcome;
     }
+    job_.BandLimited = job_.BandLimited && BandLimitedByDefault();
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
     if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave, {});
+    if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;
 }

@@ -43,6 +43,7 @@ struct JobOutcome {
     std::string checkSummary;    // "同期確認: ..." (also message line 0 at the end)
     std::string checkDetails;    // the figures behind it
     std::string notes;           // what the checks beyond the plain search did, "" when nothing
+    std::string slaveOutFile;    // the slave alone on the master's timeline, "" when none was made
     // The picture of the job as <slave>.Track.csv holds it (also when no file is asked
     // for): header kind,master_s,slave_s,rate_ppm,evidence,verdict, then rows of kind
     // `track` (a coarse window: evidence its z, empty where none; verdict `jump` where the

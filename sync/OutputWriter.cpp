@@ -14,10 +14,13 @@
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
+#include "dsp/TimeMap.h"
 #include "settings/Settings.h"
 #include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
+#include "sync/SubFrame.h"
 #include "sync/WorkingImage.h"
+#include "wave/BandLimitedRead.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -79,14 +82,14 @@ struct BuiltSegment {
 // last point). Safe to run for several segments at once: both files are loaded and
 // unfiltered, and the settings store is shared.
 void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, const EdgeNeighbours& edges, int volume,
-                  BuiltSegment& out) {
+                  const TimeMap* map, BuiltSegment& out) {
     SegmentArgs a = segmentArgs(j, count, edges);
     out.error.clear();
     out.headerSize = 0;
     out.largestLeft = 0;
     try {
         out.headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour, a.neighbour,
-                                                      volume, 1000, &a.limit, out.image);
+                                                      volume, 1000, &a.limit, out.image, map);
     } catch (const std::exception& e) {
         out.error = FailureText(e);
         return;
@@ -157,6 +160,14 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         }
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
+        std::unique_ptr<TimeMap> map;
+        if (job.BandLimited) {
+            const StoredPoints slavePoints = slaveImage ? StoredPoints(job.SlaveFile, slaveFile.SampleRate, master.SampleRate)
+                                                        : StoredPoints(job.SlaveFile);
+            map = std::make_unique<TimeMap>(master.DivisionPoints, slavePoints.loadExact(count),
+                                            static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                                            SubFrameLineSpan(master.SampleRate));
+        }
 
         int level = 1000;
         int largestLeft = 0;
@@ -182,7 +193,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
                 const int n = std::min(static_cast<int>(batch), count + 1 - first);
                 const auto build = [&](std::size_t b, std::size_t e) {
-                    for (std::size_t k = b; k < e; ++k) buildSegment(master, slave, first + static_cast<int>(k), count, edges, volume, built[k]);
+                    for (std::size_t k = b; k < e; ++k) buildSegment(master, slave, first + static_cast<int>(k), count, edges, volume, map.get(), built[k]);
                 };
                 if (n == 1) {
                     build(0, 1);
@@ -255,6 +266,73 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             result.written = true;
             result.file = name;
         }
+    } catch (const std::exception& e) {
+        result.error = FailureText(e);
+        progress.SetMessageLine(result.error, 2);
+        AddLog(result.error);
+    }
+    return result;
+}
+
+bool BandLimitedByDefault() { return SettingsReadText("TandemEnv", "INTERPOLATION", "") != "linear"; }
+
+std::string SlaveOnMasterFileName(const SyncJob& job) {
+    return ProgramFolder() + BaseName(job.SlaveFile) + "【" + BaseName(job.MasterFile) + "】.wav";
+}
+
+WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
+    WriteResult result;
+    const int count = StoredPoints(job.SlaveFile).count();
+    result.points = count;
+    if (count < 2) return result;
+    const std::string name = SlaveOnMasterFileName(job);
+    progress.SetMessageLine(MessageText(Msg::Making, name), 0);
+    try {
+        AtomicFile out(name);
+        check(out);
+        const KWavefile master(job.MasterFile, kPlaceBoth, false);
+        // A mono slave's one channel is read whole into the left.
+        KWavefile slave(job.SlaveFile, kPlaceLeft, false);
+        for (const KWavefile* file : {&master, static_cast<const KWavefile*>(&slave)})
+            if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
+        if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
+        // Points in each file's own frames: the map takes master frames to slave frames,
+        // whatever the two rates.
+        const TimeMap map(StoredPoints(job.MasterFile).load(count), StoredPoints(job.SlaveFile).loadExact(count),
+                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate), SubFrameLineSpan(master.SampleRate));
+
+        const int channels = slave.Channels == 1 ? 1 : 2;
+        const int bits = slave.BitsPerSample;
+        const std::uint64_t frameBytes = static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(bits / 8);
+        const FrameIndex frames = master.FrameCount;
+        const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(frames);
+        std::vector<std::uint8_t> header(static_cast<std::size_t>(slave.DataOffset));
+        slave.MakeHeader(header.data(), channels, bits, static_cast<int>(master.SampleRate), frames, slave.Kind);
+        if (NeedsRf64(header.size(), dataBytes)) SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(frames));
+        out.WriteAt(header.data(), header.size(), 0);
+        check(out);
+
+        constexpr FrameIndex kBlock = 1 << 16;
+        StageBarState& bar = progress.StageBar(2);
+        bar.Max.store(static_cast<int>((frames + kBlock - 1) / kBlock));
+        std::vector<double> pos(static_cast<std::size_t>(kBlock));
+        std::vector<WideFrame> read(pos.size());
+        std::vector<std::uint8_t> bytes;
+        for (FrameIndex at = 0; at < frames; at += kBlock) {
+            const std::size_t n = static_cast<std::size_t>(std::min(kBlock, frames - at));
+            const double fastest = map.Positions(at, n, pos.data());
+            ReadAtPositions(slave, pos.data(), n, fastest, read.data());
+            bytes.resize(n * frameBytes);
+            EncodeFrames(read.data(), n, channels, bits, slave.Kind, bytes.data());
+            out.WriteAt(bytes.data(), bytes.size(), static_cast<off_t>(header.size() + static_cast<std::uint64_t>(at) * frameBytes));
+            check(out);
+            bar.Advance();
+        }
+        out.Commit();
+        check(out);
+        result.written = true;
+        result.file = name;
+        result.frames = frames;
     } catch (const std::exception& e) {
         result.error = FailureText(e);
         progress.SetMessageLine(result.error, 2);

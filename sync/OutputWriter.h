@@ -40,4 +40,17 @@ struct LoadedFiles {
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress,
                                   LoadedFiles loaded = {});
 
+// Whether outputs read the slave band-limited: qzv.ini TandemEnv INTERPOLATION=linear
+// says no.
+bool BandLimitedByDefault();
+
+// The slave alone on the master's timeline: "<slave>【<master>】.wav" (the base names
+// without extension) in the program folder, so that it sorts beside the slave. Frame m is
+// master frame m, for exactly the master's length; the slave's own channels (a mono
+// slave stays mono, of more than two the first two) in its own sample format at the
+// master's rate, read band-limited along the points' map; silence where the slave has
+// no material. Written like the synchronised file, through one atomic replacement.
+std::string SlaveOnMasterFileName(const SyncJob& job);
+WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress);
+
 }  // namespace tandem

@@ -1,6 +1,8 @@
 #include "sync/StoredPoints.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 
 #include "core/Log.h"
@@ -24,6 +26,7 @@ const char* const kPointsTimeNs = "PointsTimeNs";
 const char* const kPointsHash = "PointsHash";
 
 std::string pointKey(int n) { return "DP" + std::to_string(n); }
+std::string subFrameKey(int n) { return "SubFrame" + std::to_string(n); }
 
 // Why the points were found on another version of the file, or "". A section written
 // before fingerprints were recorded has none and is judged by its points alone.
@@ -135,6 +138,34 @@ std::vector<FrameIndex> StoredPoints::load(int n) const {
     std::vector<FrameIndex> points;
     points.reserve(static_cast<std::size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i) points.push_back(at(i));
+    return points;
+}
+
+double StoredPoints::WorkingScale() const {
+    return fileRate_ > 0 && workingRate_ > 0 ? static_cast<double>(workingRate_) / fileRate_ : 1.0;
+}
+
+void StoredPoints::setSubFrame(int n, FrameIndex frame, double offset) const {
+    const double exact = (static_cast<double>(frame) + offset) / WorkingScale();
+    if (!std::isfinite(exact)) return;
+    char text[48];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, std::round(exact * 1e4) / 1e4, std::chars_format::fixed);
+    if (ec == std::errc()) SettingsWriteText(section_, subFrameKey(n), std::string(text, end));
+}
+
+std::vector<double> StoredPoints::loadExact(int n) const {
+    std::vector<double> points;
+    points.reserve(static_cast<std::size_t>(std::max(n, 0)));
+    const double scale = WorkingScale();
+    for (int i = 0; i < n; ++i) {
+        const std::int64_t whole = SettingsReadInt(section_, pointKey(i), 0);
+        const std::string text = SettingsReadText(section_, subFrameKey(i), "");
+        double exact = 0.0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), exact);
+        const bool usable = !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
+                            std::fabs(exact - static_cast<double>(whole)) <= kSubFrameReach;
+        points.push_back(usable ? exact * scale : static_cast<double>(at(i)));
+    }
     return points;
 }
 

@@ -6,6 +6,11 @@
 // of point n; a missing one reads as 0). A master's points and a slave's points with
 // the same index belong together.
 //
+// "SubFrame<n>" beside "DP<n>" holds the slave's exact position of point n (decimal
+// frames of the file, to 1/10000), where a local correlation measured it; DPn stays the
+// search's whole frame. It is only taken while it lies within kSubFrameReach of DPn, so
+// a file without it, or one whose DPn was moved since, reads as whole frames.
+//
 // The pair record sits beside them: "PairMaster", "PairSlave" (full paths), "PairStep"
 // (BaseStep), "PairMode" (Mode), "PairLevel" (相異点 0..3) and "PairStart" (the master's
 // point 0 when the list was last completed by a job). A section without a record was
@@ -56,6 +61,10 @@ public:
     void set(int n, FrameIndex frame) const;
     // Points 0 .. n - 1 as stored (also past count()).
     std::vector<FrameIndex> load(int n) const;
+    // The exact position of point n: frame (as given to set) plus offset, in the same frames.
+    void setSubFrame(int n, FrameIndex frame, double offset) const;
+    // Points 0 .. n - 1 at their exact positions where stored, else as load gives them.
+    std::vector<double> loadExact(int n) const;
     // Cuts the list back to n points (ResetBoth / ResetSlave, the job list's Delete).
     void reset(int n = 0) const { setCount(n); }
 
@@ -67,11 +76,17 @@ public:
     const std::string& section() const { return section_; }
     // A working image's frame as the file's own frame (as stored).
     FrameIndex ToFile(FrameIndex frames) const { return RescaleFrames(frames, workingRate_, fileRate_); }
+    // Working frames per file frame (1 without a working image).
+    double WorkingScale() const;
 
 private:
     std::string section_;
     std::uint32_t fileRate_ = 0, workingRate_ = 0;
 };
+
+// How far from its whole frame a stored exact position may lie (the sub-frame
+// correlation looks no further).
+constexpr double kSubFrameReach = 4.0;
 
 // The last stored pair of a master and a slave list: index = min of both counts - 1.
 struct LastPair {

@@ -3,20 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-// GCC 12's AVX-512 intrinsics start from deliberately undefined registers and warn
-// about them.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#ifdef TANDEM_EMULATED_SIMD
-// Built for the agreement test on processors without these instruction sets: the
-// intrinsics come from an emulation (tests/common/EmulatedSimd.h) and every variant runs.
-#define TANDEM_TARGET(...)
-#else
-#include <immintrin.h>
-#define TANDEM_TARGET(...) __attribute__((target(__VA_ARGS__)))
-#endif
+#include "core/SimdTarget.h"
 
 
 namespace tandem {
@@ -523,7 +510,3 @@ double Dot(const double* a, const double* b, FrameIndex n) {
 }
 
 }  // namespace tandem
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

@@ -55,6 +55,12 @@ struct SyncJob {
     // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
     // line and correlation, searched again or held where the chain lost the material.
     bool LockGuard = true;
+    // The output's slave read band-limited along a smooth map through the sub-frame
+    // points; false (--interpolation linear, qzv.ini TandemEnv INTERPOLATION=linear):
+    // linearly between whole-frame points, as before.
+    bool BandLimited = true;
+    // Also write the slave alone on the master's timeline (SlaveOnMasterFileName).
+    bool SlaveOut = false;
     // qzv.ini TandemEnv COARSE_TRACK: a whole-file track on whitened correlation first;
     // the segment search follows it, and the lock guard's part is its own. Off, the
     // search and the guard run as they did without it.

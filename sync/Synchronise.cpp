@@ -18,6 +18,7 @@
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
 #include "sync/StoredPoints.h"
+#include "sync/SubFrame.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -66,12 +67,15 @@ void reacquired(const StoredPoints& slavePoints, const StoredPoints& masterPoint
     AddLog("◆ロック回復 DP" + std::to_string(at) + " : " + std::to_string(before) + " → " + std::to_string(found.slaveStart) +
            " (score=" + Fixed(found.score) + " 次点=" + Fixed(found.runnerUp) + ", " + seconds(masterPoints.at(at), time) + " 秒)");
     slavePoints.set(at, found.slaveStart);
+    slavePoints.setSubFrame(at, found.slaveStart, 0.0);  // none measured: the whole frame
     if (heldFrom <= 0 || found.slaveStart >= before) return;
     const FrameIndex m0 = masterPoints.at(heldFrom - 1), s0 = slavePoints.at(heldFrom - 1);
     const FrameIndex m1 = masterPoints.at(at);
     for (int i = heldFrom; i < at; ++i) {
         const double t = static_cast<double>(masterPoints.at(i) - m0) / static_cast<double>(std::max<FrameIndex>(m1 - m0, 1));
-        slavePoints.set(i, s0 + std::llround(t * static_cast<double>(found.slaveStart - s0)));
+        const FrameIndex spread = s0 + std::llround(t * static_cast<double>(found.slaveStart - s0));
+        slavePoints.set(i, spread);
+        slavePoints.setSubFrame(i, spread, 0.0);
     }
 }
 
@@ -517,6 +521,7 @@ private:
         AddLog("◆ロック保持 DP" + std::to_string(A_) + " : " + std::to_string(held) + " (" + seconds(K, time_) + " 秒)");
         writeHeldRow(resultCsv_, A_, K, slavePoints_.ToFile(held), rate_, time_);
         slavePoints_.set(A_, held);
+        slavePoints_.setSubFrame(A_, held, 0.0);  // a held point is a guess in whole frames
         slavePoints_.setCount(A_ + 1);
         J_ = K;
         N_ = held;
@@ -714,7 +719,9 @@ private:
         if (A_ == F_) {
             progress_.StageBar(0).Marker.store(kStageFinished);
             slavePoints_.set(F_ - 1, N_);
+            slavePoints_.setSubFrame(F_ - 1, N_, SubFrameOffset(master_, slave_, K, J_, s.P, N_));
         }
+        slavePoints_.setSubFrame(A_, s.P, SubFrameOffset(master_, slave_, J_, K, N_, s.P));
         slavePoints_.set(A_, s.P);
         slavePoints_.setCount(A_ + 1);
         J_ = K;

@@ -815,6 +815,14 @@
         <translation>Keep EQ files</translation>
     </message>
     <message>
+        <source>スレーブ単独出力</source>
+        <translation>Slave alone too</translation>
+    </message>
+    <message>
+        <source>スレーブだけをマスターの時間軸に合わせた「スレーブ名【マスター名】.wav」も作る</source>
+        <translation>Also write the slave alone on the master&apos;s timeline, “slave【master】.wav”</translation>
+    </message>
+    <message>
         <source>Back Ground</source>
         <translation>Back Ground</translation>
     </message>

@@ -28,6 +28,7 @@ namespace tandem {
 namespace detail {
 class ByteSource;
 }
+class TimeMap;
 
 class WaveFileError : public EngineError {
 public:
@@ -103,10 +104,13 @@ public:
     // One output segment: the other file's segment resampled onto this (base) file's
     // segment and mixed through MixSettings. Indexes are division point numbers into
     // each file's DivisionPoints (an index past the end reads as 0), -1 the file's start/end. limit: in 0 / +N first N / -N last N base frames; out the frame
-    // count. Returns the header size, 0 when nothing was produced.
+    // count. Returns the header size, 0 when nothing was produced. With a map (base frame
+    // -> other file's position) the other file is read band-limited at the map's
+    // positions instead of linearly between the points; the points still cut the segment.
     std::size_t MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd,
                                       int otherEnd, int baseNeighbour, int otherNeighbour, int baseVolume,
-                                      int otherVolume, FrameIndex* limit, WaveImage& image);
+                                      int otherVolume, FrameIndex* limit, WaveImage& image,
+                                      const TimeMap* map = nullptr);
 
     bool Usable() const { return DataOffset > 0; }
     // Why the file is unusable ("" when usable), or what was repaired while reading.

@@ -12,7 +12,9 @@
 #include "core/Clones.h"
 #include "core/Log.h"
 #include "core/Text.h"
+#include "dsp/TimeMap.h"
 #include "settings/Settings.h"
+#include "wave/BandLimitedRead.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -27,6 +29,7 @@ FrameIndex divisionPoint(const KWavefile& file, int index) {
 constexpr FrameIndex kMaxWaveFrames = FrameIndex{1} << 30;
 
 std::int16_t saturate(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
+std::int16_t roundTo16(float v) { return static_cast<std::int16_t>(std::clamp(std::nearbyint(v), -32768.0f, 32767.0f)); }
 
 // The mix of one frame: base (master) frame B, the other file's frame interpolated
 // between V[k] and V[k + 1] at fraction f (the first or last frame outside V), each
@@ -233,7 +236,7 @@ void widenFrames(std::vector<T>& v, FrameIndex wider, bool first) {
 
 std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd, int otherEnd,
                                              int baseNeighbour, int otherNeighbour, int baseVolume, int otherVolume,
-                                             FrameIndex* limit, WaveImage& image) {
+                                             FrameIndex* limit, WaveImage& image, const TimeMap* map) {
     const bool log = LogIsShown();
     if (log) {
         AddLog("※MakePitchChangedImage(" + std::to_string(baseStart) + "," + std::to_string(otherStart) + ")");
@@ -326,11 +329,12 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     const bool deep = KeepsDepth();
     if (MakeWaveImage(b0, b1, image, deep) == 0) return 0;
     WaveImage otherImage;
-    if (other.MakeWaveImage(o0, o1, otherImage, deep) == 0) {
+    if (!map && other.MakeWaveImage(o0, o1, otherImage, deep) == 0) {
         if (limit) *limit = b1 - b0;
         return image.headerSize();
     }
 
+    const FrameIndex imageEnd = b1;  // the lead-in is widened in front of it
     FrameIndex widened = static_cast<FrameIndex>(static_cast<double>(o1 - o0) / J);
     // However long the slave's lead-in or tail, the image holds at most |limit| frames.
     if (limit && *limit != 0) widened = std::min(widened, *limit < 0 ? -*limit : *limit);
@@ -353,6 +357,27 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     const FrameIndex u = first ? o1 - static_cast<FrameIndex>(static_cast<double>(nb) * J) : o0;
     if (log) AddLog("SR(Stereo)=" + std::to_string(u));
     const std::array<std::int32_t, 8> mix = MixSettings;
+    if (map) {
+        // The other file read band-limited at the map's position of every base frame,
+        // then mixed frame for frame.
+        const FrameIndex base0 = first ? imageEnd - nb : b0;
+        std::vector<double> pos(static_cast<std::size_t>(nb));
+        const double fastest = map->Positions(base0, pos.size(), pos.data());
+        std::vector<WideFrame> read(pos.size());
+        ReadAtPositions(other, pos.data(), pos.size(), fastest, read.data());
+        if (deep) {
+            if (log && nb > 0) logFirstFrame<double>(image.wide[0], read.data(), nb, 0, mix, w, a);
+            mixWide(image.wide.data(), nb, read.data(), nb, 1.0, 0, mix, w, a);
+            return image.headerSize();
+        }
+        std::vector<Frame> V(read.size());
+        for (std::size_t t = 0; t < V.size(); ++t)
+            V[t] = Frame{roundTo16(read[t].left), roundTo16(read[t].right)};
+        if (log && nb > 0) logFirstFrame<std::int64_t>(image.frames[0], V.data(), nb, 0, mix, w, a);
+        if (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a))
+            mixInIntegers(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a);
+        return image.headerSize();
+    }
     if (deep) {
         const std::vector<WideFrame> V = wideFramesOf(otherImage);
         const FrameIndex nv = static_cast<FrameIndex>(V.size());

@@ -1,5 +1,6 @@
 #include "wave/WaveImage.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -73,20 +74,43 @@ void SetRf64Sizes(std::vector<std::uint8_t>& header, std::uint64_t dataBytes, st
     putLe(header.data() + header.size() - 4, kMaxRiffSize, 4);
 }
 
-void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKind kind, std::uint8_t* out) {
-    static_assert(sizeof(WideFrame) == 2 * sizeof(float), "a wide frame is its two samples");
-    const float* v = &frames->left;
-    const std::size_t samples = 2 * n;
+namespace {
+
+// Samples in the 16-bit range with a fraction, coded in the given format.
+void encodeSamples(const float* v, std::size_t samples, int bits, SampleKind kind, std::uint8_t* out) {
     if (kind == SampleKind::Float && bits == 32) {
         for (std::size_t i = 0; i < samples; ++i, out += 4) putLe(out, std::bit_cast<std::uint32_t>(v[i] / 32768.0f), 4);
     } else if (kind == SampleKind::Float) {
         for (std::size_t i = 0; i < samples; ++i, out += 8)
             putLe(out, std::bit_cast<std::uint64_t>(static_cast<double>(v[i]) / 32768.0), 8);
-    } else if (bits == 24) {  // wide integers are deeper than 16 bits
+    } else if (bits == 24) {
         encode24(v, samples, out);
-    } else {
+    } else if (bits == 32) {
         encode32(v, samples, out);
+    } else if (bits == 16) {
+        for (std::size_t i = 0; i < samples; ++i, out += 2)
+            putLe(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::clamp(std::nearbyint(v[i]), -32768.0f, 32767.0f))), 2);
+    } else {  // 8-bit offset binary
+        for (std::size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<std::uint8_t>(std::clamp(std::nearbyint(v[i] / 256.0f), -128.0f, 127.0f) + 128.0f);
     }
+}
+
+}  // namespace
+
+void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKind kind, std::uint8_t* out) {
+    static_assert(sizeof(WideFrame) == 2 * sizeof(float), "a wide frame is its two samples");
+    encodeSamples(&frames->left, 2 * n, bits, kind, out);
+}
+
+void EncodeFrames(const WideFrame* frames, std::size_t n, int channels, int bits, SampleKind kind, std::uint8_t* out) {
+    if (channels == 2) {
+        encodeSamples(&frames->left, 2 * n, bits, kind, out);
+        return;
+    }
+    std::vector<float> left(n);
+    for (std::size_t i = 0; i < n; ++i) left[i] = frames[i].left;
+    encodeSamples(left.data(), n, bits, kind, out);
 }
 
 bool WaveImage::patchSizes() {

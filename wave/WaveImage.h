@@ -60,5 +60,8 @@ bool NeedsRf64(std::size_t headerSize, std::uint64_t dataBytes);
 
 // Codes wide frames into 24 or 32-bit integers (rounded, saturated) or 32 or 64-bit float.
 void EncodeWideFrames(const WideFrame* frames, std::size_t n, int bits, SampleKind kind, std::uint8_t* out);
+// Codes frames in any format a file may have (8 to 32-bit integers, rounded and
+// saturated, or float), 1 channel (the left) or 2.
+void EncodeFrames(const WideFrame* frames, std::size_t n, int channels, int bits, SampleKind kind, std::uint8_t* out);
 
 }  // namespace tandem

@@ -1,0 +1,216 @@
+#include "sync/SubFrame.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/TimeBase.h"
+#include "dsp/SincResampler.h"
+#include "sync/StoredPoints.h"
+#include "wave/KWavefile.h"
+
+namespace tandem {
+namespace {
+
+// Half the correlation window: 0.2 s holds a few periods of the lowest notes that carry
+// a recording's timing and is short against how fast a clock's rate changes.
+constexpr double kHalfWindowSeconds = 0.2;
+constexpr int kLags = static_cast<int>(kSubFrameReach);
+// Each pass shrinks the rate's error several times (the halves' own imbalance remains);
+// on music the third pass still takes the points' RMS error from 0.029 to 0.020 frame.
+constexpr int kRatePasses = 3;
+// Inside one block the slave is correlated at whole lags as if it ran at the master's
+// rate: a rate r smears the block's lag by |r - 1| times its length, symmetrically about
+// its middle. A quarter frame leaves the peak where it is and costs no measurable
+// precision (a 1 % slave: 25-frame blocks); 512 frames bounds the smear of the rate's
+// residual error and keeps the blocks many.
+constexpr double kBlockSmearFrames = 0.25;
+constexpr FrameIndex kMinBlock = 16, kMaxBlock = 512;
+
+// The mono sum of frames [from, to) of a file, zeros outside it.
+std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
+    std::vector<float> sum(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
+    const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min<FrameIndex>(to, file.FrameCount);
+    if (b <= a) return sum;
+    std::vector<Frame> frames(static_cast<std::size_t>(b - a));
+    if (file.ReadFrames(frames.data(), a, b) == 0) return sum;
+    for (std::size_t k = 0; k < frames.size(); ++k)
+        sum[static_cast<std::size_t>(a - from) + k] = static_cast<float>(frames[k].left + frames[k].right);
+    return sum;
+}
+
+// The correlation of short master blocks with the slave at whole lags about a first
+// line; a line's score at a fractional offset is the blocks' correlations read
+// band-limited at each block's own fractional lag and summed. No sample is
+// resampled: the correlations are band-limited as the signals are.
+class BlockCorrelation {
+public:
+    static constexpr int kSpan = kLags + 2 + kSincTaps / 2;  // whole lags each side of the line
+
+    // Blocks over master [C - half, C + half); lines are given by their slave position at K.
+    BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex C, FrameIndex K, FrameIndex half, FrameIndex block,
+                     double P, double rate)
+        : C_(C), K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
+        const std::vector<float> x = monoSum(master, C - half, C + half);
+        blocks_ = static_cast<int>(2 * half / block);
+        const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
+        const std::vector<float> s = monoSum(slave, lo, hi);
+        const int lags = 2 * kSpan + 1;
+        corr_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(lags), 0.0);
+        std::vector<float> acc(static_cast<std::size_t>(lags));
+        for (int b = 0; b < blocks_; ++b) {
+            const float* xb = x.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
+            const float* sb = s.data() + (startOf(b) - kSpan - lo);
+            std::fill(acc.begin(), acc.end(), 0.0f);
+            // Lags innermost: one master sample against a run of slave samples vectorises.
+            for (FrameIndex k = 0; k < block; ++k) {
+                const float v = xb[k];
+                const float* row = sb + k;
+                for (int j = 0; j < lags; ++j) acc[static_cast<std::size_t>(j)] += v * row[j];
+            }
+            std::copy(acc.begin(), acc.end(), corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
+        }
+        // The slave's energy under each block at each lag, from running sums.
+        std::vector<double> run(s.size() + 1, 0.0);
+        for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
+        energy_.assign(corr_.size(), 0.0);
+        for (int b = 0; b < blocks_; ++b) {
+            const std::size_t first = static_cast<std::size_t>(startOf(b) - kSpan - lo);
+            for (int j = 0; j < lags; ++j)
+                energy_[static_cast<std::size_t>(b * lags + j)] =
+                    run[first + static_cast<std::size_t>(j) + static_cast<std::size_t>(block)] - run[first + static_cast<std::size_t>(j)];
+        }
+    }
+
+    int blocks() const { return blocks_; }
+
+    // The correlation over blocks [b0, b1) with the line s(m) = P + base + rate * (m - K),
+    // normalised by the slave's energy along it; NaN where the line leaves the lags
+    // measured. Unnormalised, the slave's material entering and leaving the window's
+    // ends moves the peak: on clean music the points' RMS error falls from 0.028 to
+    // 0.001 frame (master and slave read at the true positions).
+    double score(int b0, int b1, double base, double rate) const {
+        double sum = 0.0, power = 0.0;
+        for (int b = b0; b < b1; ++b) {
+            const double tau = lineStart(b, base, rate) - static_cast<double>(startOf(b));
+            const double whole = std::floor(tau);
+            const int i = static_cast<int>(whole) - static_cast<int>(table_.reach()) + kSpan;
+            if (i < 0 || i + table_.taps() > 2 * kSpan + 1) return std::nan("");
+            const double p = (tau - whole) * kSincPhases;
+            const int phase = std::min(static_cast<int>(p), kSincPhases - 1);
+            const double a = p - phase;
+            const float* w0 = table_.row(phase);
+            const float* w1 = table_.row(phase + 1);
+            const std::size_t at = static_cast<std::size_t>(b) * (2 * kSpan + 1) + static_cast<std::size_t>(i);
+            const double* c = corr_.data() + at;
+            const double* e = energy_.data() + at;
+            double v = 0.0, w = 0.0;
+            for (int t = 0; t < table_.taps(); ++t) {
+                const double weight = (1.0 - a) * w0[t] + a * w1[t];
+                v += weight * c[t];
+                w += weight * e[t];
+            }
+            sum += v;
+            power += w;
+        }
+        return power > 0.0 ? sum / std::sqrt(power) : 0.0;
+    }
+
+    // The offset (frames, added to base) of the best line of the given rate over blocks
+    // [b0, b1), within the lags measured; NaN where no peak lies inside them.
+    double bestOffset(int b0, int b1, double base, double rate, double& sign) const {
+        double best = 0.0, bestAbs = -1.0;
+        int at = 0;
+        for (int d = -kLags; d <= kLags; ++d) {
+            const double v = score(b0, b1, static_cast<double>(d), rate);
+            if (!std::isfinite(v)) continue;
+            if (std::fabs(v) > bestAbs) bestAbs = std::fabs(v), best = v, at = d;
+        }
+        if (bestAbs <= 0.0 || at <= -kLags || at >= kLags) return std::nan("");
+        sign = best < 0.0 ? -1.0 : 1.0;
+        const auto f = [&](double t) { return sign * score(b0, b1, t, rate); };
+        double t = static_cast<double>(at);
+        // A band-limited correlation is a parabola near its peak to within the step's
+        // fourth power: each finer step takes the vertex ten times closer.
+        for (double h : {1.0, 0.1, 0.01}) {
+            const double a = f(t - h), b = f(t), c = f(t + h);
+            if (!std::isfinite(a) || !std::isfinite(c)) return std::nan("");
+            const double curve = a - 2.0 * b + c;
+            if (curve < 0.0) t += std::clamp(0.5 * h * (a - c) / curve, -h, h);
+        }
+        return t - base;
+    }
+
+private:
+    FrameIndex masterStart(int b) const { return C_ - static_cast<FrameIndex>(blocks_) / 2 * block_ + b * block_; }
+    // The slave frame where block b starts on the line, with the block read at slope 1
+    // about its middle.
+    double lineStart(int b, double base, double rate) const {
+        const double middle = static_cast<double>(masterStart(b) - K_) + 0.5 * static_cast<double>(block_);
+        return P_ + base + rate * middle - 0.5 * static_cast<double>(block_);
+    }
+    FrameIndex startOf(int b) const { return static_cast<FrameIndex>(std::floor(lineStart(b, 0.0, rate_))); }
+
+    FrameIndex C_, K_, block_;
+    double P_, rate_;
+    const SincTable& table_;
+    int blocks_ = 0;
+    std::vector<double> corr_;    // blocks x (2 kSpan + 1), lag -kSpan first
+    std::vector<double> energy_;  // the same for the slave's energy under the block
+};
+
+}  // namespace
+
+double SubFrameLineSpan(std::uint32_t sampleRate) { return kHalfWindowSeconds / 2.0 * sampleRate; }
+
+double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
+    const TimeBase time(master.SampleRate);
+    // Near either end of the master the window moves inside it, and the line measured
+    // there is followed to K: a chain's last point (often the master's last frame) ends
+    // the map's extrapolated tail.
+    FrameIndex half = std::min(time.Seconds(kHalfWindowSeconds), master.FrameCount / 2);
+    // P may lie a little past the slave's end (the master's last frame on a slower
+    // slave): the window lies inside both files.
+    if (half < time.Seconds(kHalfWindowSeconds / 10) || K < 0 || K > master.FrameCount || P < 0 ||
+        P > slave.FrameCount + half)
+        return 0.0;
+    // The segment may lie on either side of K (a chain's first point is measured with
+    // the segment after it).
+    double rate = K != J && (P - N) * (K - J) > 0 ? static_cast<double>(P - N) / static_cast<double>(K - J) : 1.0;
+    rate = std::clamp(rate, 0.5, kSincMaxRate);
+
+    // Four quarters of whole blocks: the window's halves correct the rate, its middle
+    // half measures the offset.
+    const double smear = std::fabs(rate - 1.0);
+    FrameIndex block = smear > 0.0 ? static_cast<FrameIndex>(kBlockSmearFrames / smear) : kMaxBlock;
+    block = std::clamp<FrameIndex>(block, kMinBlock, kMaxBlock);
+    const FrameIndex quarter = half / 2;
+    const FrameIndex perQuarter = std::max<FrameIndex>((quarter + block - 1) / block, 1);
+    block = std::max<FrameIndex>(quarter / perQuarter, 1);
+    half = 2 * perQuarter * block;
+    const FrameIndex C = std::clamp(K, half, master.FrameCount - half);
+    const BlockCorrelation corr(master, slave, C, K, half, block, static_cast<double>(P), rate);
+    const int q = static_cast<int>(perQuarter);
+    if (corr.blocks() != 4 * q) return 0.0;
+
+    // The segment's rate is only known to a frame or two over its length, which would
+    // put the window's edges up to half a frame off: each half measures its own offset
+    // first, their difference corrects the rate, and the middle half then measures the
+    // offset at K along the corrected line (the whole window would carry four times the
+    // bias of a rate that changes within it, 0.03 frame under a 0.1 % wow of 40 s).
+    double base = 0.0, sign = 1.0;
+    const double spacing = static_cast<double>(2 * q * block);
+    for (int pass = 0; pass < kRatePasses; ++pass) {
+        const double early = corr.bestOffset(0, 2 * q, base, rate, sign);
+        const double late = corr.bestOffset(2 * q, 4 * q, base, rate, sign);
+        if (!std::isfinite(early) || !std::isfinite(late) || std::fabs(late - early) >= kLags) break;
+        base += (early + late) / 2.0;
+        rate = std::clamp(rate + (late - early) / spacing, 0.5, kSincMaxRate);
+        if (std::fabs(late - early) < 0.002) break;
+    }
+    const double offset = corr.bestOffset(q, 3 * q, base, rate, sign);
+    if (!std::isfinite(offset)) return 0.0;
+    return std::clamp(base + offset, -kSubFrameReach, kSubFrameReach);
+}
+
+}  // namespace tandem

@@ -1,0 +1,37 @@
+// The slave position of a segment's end to a fraction of a frame.
+//
+// The search finds each segment end P in whole frames. The master's 0.4 s around K is
+// cut into short blocks, each correlated with the slave at whole lags about the
+// segment's line (no slave sample is resampled); a line's score at a fractional offset is
+// the blocks' correlations read band-limited (windowed sinc) at each block's own
+// fractional lag, summed, and normalised by the slave's energy along the line. The
+// window's two halves first correct the segment's rate (three passes), then the middle
+// half gives the offset of K's true slave position from P: the best whole offset, then
+// parabolas of steps 1, 0.1 and 0.01 frame. A map through such points takes off the
+// bias of its curve (SubFrameLineSpan).
+// Median error on the evaluation kit's music (16-bit, 44.1 kHz): 0.001 frame clean,
+// 0.007 with 20 dB of noise, 0.008 under a 0.1 % wow before the curve's bias is taken
+// off; 0.0067 on the tests' generated pair; whole frames give 0.24 to 0.33.
+//
+// Thread safety: reads both files (which must be loaded); one thread per file pair.
+#pragma once
+
+#include <cstdint>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+class KWavefile;
+
+// Offset (slave frames, within +-kSubFrameReach) of master frame K's slave position
+// from P, for the segment [J, K) found at slave [N, P) (or [K, J) at [P, N): a chain's
+// first point is measured with the segment that follows it). 0 where it cannot be
+// measured: silence, a window past either file's end, or no correlation peak within reach.
+double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P);
+
+// The half-width (master frames) of the window over which SubFrameOffset measures a
+// point as a line: a time map through such points takes off the bias of its curve.
+double SubFrameLineSpan(std::uint32_t sampleRate);
+
+}  // namespace tandem
