@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
@@ -122,45 +124,31 @@ void finishOutcome(JobOutcome& outcome, const WriteResult& written, SyncProgress
 
 // Both files keep their points in settings sections named by their paths: one file as
 // both (or two names that the store maps to one section) would overwrite its own points.
-std::string pairProblem(const std::string& master, const std::string& slave) {
+void checkPair(const std::string& master, const std::string& slave) {
     struct stat a {}, b {};
     if (master == slave || (::stat(master.c_str(), &a) == 0 && ::stat(slave.c_str(), &b) == 0 &&
                             a.st_dev == b.st_dev && a.st_ino == b.st_ino))
-        return MessageText(Msg::SlaveIsMaster, slave);
+        throw SyncError(Msg::SlaveIsMaster, slave);
     std::string masterSection = master, slaveSection = slave, key, value;
     MapSettingPaths(masterSection, key, value);
     MapSettingPaths(slaveSection, key, value);
-    if (masterSection == slaveSection)
-        return MessageText(Msg::SharedSection, master, slave, masterSection);
-    return {};
+    if (masterSection == slaveSection) throw SyncError(Msg::SharedSection, master, slave, masterSection);
 }
 
 // Room for the suffix of the temporary name a file is first written under.
 constexpr std::size_t kTemporarySuffix = 24;
 
-// Checked before any work: a name too long for the file system would otherwise fail
-// only when the file is written, after the whole search.
-std::string namesProblem(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        if (std::string why = NameLengthProblem(name, kTemporarySuffix); !why.empty()) return why;
-    }
-    return {};
-}
-
-// What tells that a file changed on disk since the job read it.
-struct FileStamp {
-    bool exists = false;
-    off_t size = 0;
-    timespec mtime{};
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-    }
-};
-
-FileStamp stampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    return {true, st.st_size, st.st_mtim};
+// What both kinds of job do before any work: the pair is checked, then the names of
+// what the job writes (a name too long for the file system would otherwise fail only
+// when the file is written, after the whole search), then the pair's lock is taken, to
+// be held by the caller until the job ends. false: the failure is noted.
+bool prepareJob(JobOutcome& outcome, SyncProgress& progress, const JobRequest& request,
+                const std::vector<std::string>& names, std::optional<PairLock>& lock) {
+    return attempt(outcome, progress, [&] {
+        checkPair(request.master, request.slave);
+        for (const std::string& name : names) CheckNameLength(name, kTemporarySuffix);
+        lock.emplace(request.master, request.slave);
+    });
 }
 
 // Whether the mix puts the master alone on the left and the slave alone on the right,
@@ -277,33 +265,20 @@ JobOutcome KSyncThread::runSync() {
     job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
     job_.Resume = request_.resume;
     AddLog("START:");
-    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
-        noteError(outcome, progress_, clash);
-        return outcome;
+    const int options = progress_.JobOptions();
+    const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
+    std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
+    if (options & kOptDebug) names.push_back(request_.slave + ".log");
+    if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
+    if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
+    if (request_.eqLow > 0 || request_.eqHigh > 0) {
+        names.push_back(EqWaveName(request_.master, request_.eqLow, request_.eqHigh));
+        names.push_back(EqWaveName(request_.slave, request_.eqLow, request_.eqHigh));
     }
-    {
-        const int options = progress_.JobOptions();
-        const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
-        std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
-        if (options & kOptDebug) names.push_back(request_.slave + ".log");
-        if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
-        if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
-        if (request_.eqLow > 0 || request_.eqHigh > 0) {
-            names.push_back(EqWaveName(request_.master, request_.eqLow, request_.eqHigh));
-            names.push_back(EqWaveName(request_.slave, request_.eqLow, request_.eqHigh));
-        }
-        if (const std::string why = namesProblem(names); !why.empty()) {
-            noteError(outcome, progress_, why);
-            return outcome;
-        }
-    }
-    const PairLock pairLock(request_.master, request_.slave);
-    if (!pairLock.Held()) {
-        noteError(outcome, progress_, pairLock.Problem());
-        return outcome;
-    }
+    std::optional<PairLock> pairLock;
+    if (!prepareJob(outcome, progress_, request_, names, pairLock)) return outcome;
     // Taken before the files are read: a change after this point is seen at the end.
-    const FileStamp masterSeen = stampOf(request_.master), slaveSeen = stampOf(request_.slave);
+    const FileStamp masterSeen = StampOf(request_.master), slaveSeen = StampOf(request_.slave);
 
     bool ready = true;
     std::string masterCopy, slaveCopy;
@@ -389,8 +364,8 @@ JobOutcome KSyncThread::runSync() {
 
     // The points were found on the files as they were; a file changed or removed since
     // would give an output that does not match them.
-    const bool masterChanged = !(stampOf(request_.master) == masterSeen);
-    if (masterChanged || !(stampOf(request_.slave) == slaveSeen)) {
+    const bool masterChanged = !(StampOf(request_.master) == masterSeen);
+    if (masterChanged || !(StampOf(request_.slave) == slaveSeen)) {
         noteError(outcome, progress_,
                   masterChanged ? MessageText(Msg::MasterChanged, request_.master)
                                 : MessageText(Msg::SlaveChanged, request_.slave));
@@ -420,19 +395,9 @@ JobOutcome KSyncThread::runOutputOnly() {
     const std::int64_t started = TickCountMs();
     job_.MasterFile = request_.master;
     job_.SlaveFile = request_.slave;
-    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
-        noteError(outcome, progress_, clash);
+    std::optional<PairLock> pairLock;
+    if (!prepareJob(outcome, progress_, request_, {SynchronisedFileName(job_, progress_.IsDebugMode())}, pairLock))
         return outcome;
-    }
-    if (const std::string why = namesProblem({SynchronisedFileName(job_, progress_.IsDebugMode())}); !why.empty()) {
-        noteError(outcome, progress_, why);
-        return outcome;
-    }
-    const PairLock pairLock(request_.master, request_.slave);
-    if (!pairLock.Held()) {
-        noteError(outcome, progress_, pairLock.Problem());
-        return outcome;
-    }
     // Points another pair or division left in either file would mix unrelated audio.
     const std::string foreign =
         ForeignPoints(StoredPoints(request_.master), StoredPoints(request_.slave), PairRecord{request_.master, request_.slave});

@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "core/Error.h"
 #include "sync/JobRequest.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"

@@ -633,7 +633,7 @@ void SynchroniseFiles(SyncRun& run) {
             AddLog("◆ロック判定：補正 " + std::to_string(job.Guard.corrected) + "、喪失 " + std::to_string(job.Guard.lost) +
                    "、保持 " + std::to_string(job.Guard.held) + "、回復 " + std::to_string(job.Guard.reacquired));
     }
-    SettingsWriteInt(slavePoints.section(), "PhaseShift", phase < 0 ? 1 : 0);
+    slavePoints.setPhaseShift(phase < 0);
     AddLog("終了ポイント=" + EndPointText(J, master.SampleRate));
 }
 
