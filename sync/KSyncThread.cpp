@@ -38,24 +38,6 @@ KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest reques
 }
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
-                         int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
-                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode)
-    : KSyncThread(job, progress,
-                  JobRequest{.master = std::move(masterFile),
-                             .slave = std::move(slaveFile),
-                             .baseStep = baseStep,
-                             .masterSkip = masterSkip,
-                             .slaveSkip = slaveSkip,
-                             .rangeS = rangeS,
-                             .rangeE = rangeE,
-                             .dpLimit = dpLimit,
-                             .eqLow = eqLow,
-                             .eqHigh = eqHigh,
-                             .channelFlag = channelFlag,
-                             .mode = mode,
-                             .options = progress.JobOptions()}) {}
-
-KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          const MixSettings& mix)
     : job_(job), progress_(progress), mix_(mix), kind_(1) {
     request_.master = std::move(masterFile);
@@ -249,21 +231,12 @@ JobOutcome KSyncThread::Execute() {
 
 JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
-    job_.MasterFile = request_.master;
-    job_.SlaveFile = request_.slave;
-    job_.BaseStep = request_.baseStep;
-    job_.MasterSkip = request_.masterSkip;
-    job_.SlaveSkip = request_.slaveSkip;
-    job_.RangeS = request_.rangeS;
-    job_.RangeE = request_.rangeE;
-    job_.DpLimit = request_.dpLimit;
-    job_.EqLow = request_.eqLow;
-    job_.EqHigh = request_.eqHigh;
-    job_.RobustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
-    job_.AnchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
-    job_.LockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
-    job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
-    job_.Resume = request_.resume;
+    SetJobRecord(job_, request_);
+    // The settings' switches, applied once: the request goes on to the end of the job.
+    request_.robustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
+    request_.anchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    request_.lockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    request_.coarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
     AddLog("START:");
     const int options = progress_.JobOptions();
     const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
@@ -334,7 +307,7 @@ JobOutcome KSyncThread::runSync() {
                     masterPoints, slavePoints,
                     PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
                 if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
-                SyncRun run{job_, *master, slaveImage ? *slaveImage : *slave, masterCopy, slaveCopy, request_.mode, progress_, 0, {}};
+                SyncRun run{job_, request_, *master, slaveImage ? *slaveImage : *slave, masterCopy, slaveCopy, progress_, 0, {}};
                 if (slaveImage) {
                     run.slaveFileRate = slave->SampleRate;
                     run.slaveEqImage = std::move(slaveEqImage);
@@ -356,11 +329,10 @@ JobOutcome KSyncThread::runSync() {
     outcome.stopped = stopReason != 0;
     outcome.stoppedByUser = stopReason == kStopByUser;
 
-    if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.dpLimit == 0) {
+    if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.stopPointFrames == 0) {
         for (const std::string& copy : {masterCopy, slaveCopy})
             if (!copy.empty()) std::remove(copy.c_str());
     }
-    job_.RangeS = request_.rangeS;
 
     // The points were found on the files as they were; a file changed or removed since
     // would give an output that does not match them.
@@ -378,7 +350,7 @@ JobOutcome KSyncThread::runSync() {
         slave.reset();
         slaveImage.reset();
         checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
-                    outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
+                    outcome.stopped || request_.stopPointFrames > 0 ? written.searchedFrames : -1);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);

@@ -243,6 +243,7 @@ std::string EndPointText(FrameIndex J, std::uint32_t rate) {
 
 void SynchroniseFiles(SyncRun& run) {
     SyncJob& job = run.job;
+    const JobRequest& request = run.request;
     KWavefile& master = run.master;
     KWavefile& slave = run.slave;
     SyncProgress& progress = run.progress;
@@ -259,15 +260,17 @@ void SynchroniseFiles(SyncRun& run) {
     // Lead-ins and the stop point come in 44.1 kHz frames (tenths x 4410); a resumed
     // job's lead-ins are the stored pair itself, in the files' own frames.
     const TimeBase time(master.SampleRate);
-    const FrameIndex masterSkip = job.Resume ? job.MasterSkip : time.Frames(job.MasterSkip);
-    const FrameIndex slaveSkip = job.Resume ? RescaleFrames(job.SlaveSkip, run.slaveFileRate, slave.SampleRate)
-                                            : time.Frames(job.SlaveSkip);
-    const FrameIndex dpLimit = time.Frames(job.DpLimit);
+    const FrameIndex masterSkip = request.resume ? request.resumeMasterFrame : time.Frames(request.masterSkipFrames);
+    const FrameIndex slaveSkip = request.resume ? RescaleFrames(request.resumeSlaveFrame, run.slaveFileRate, slave.SampleRate)
+                                                : time.Frames(request.slaveSkipFrames);
+    const FrameIndex dpLimit = time.Frames(request.stopPointFrames);
     const int startRangeS = static_cast<int>(time.Frames(kStartRange));
-    job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
+    // The start point search's half-width at the master's rate: the search's own working
+    // value, widened and narrowed below, never written back into the job.
+    int searchRangeS = static_cast<int>(time.Frames(request.rangeS));
 
     CoarseTrack track;
-    if (job.CoarseTrack) {
+    if (request.coarseTrack) {
         progress.SetMessageLine(MessageText(Msg::Tracking), 0);
         track = BuildCoarseTrack(master, slave, TrackRequest{masterSkip, slaveSkip});
         job.TrackFound = track.found;
@@ -291,15 +294,15 @@ void SynchroniseFiles(SyncRun& run) {
     AddLog("有効データ数：" + std::to_string(F0));
     // A resumed job goes on from stored pair F0 as it stands: the division and the
     // search continue exactly as the interrupted job would have.
-    const bool resume = job.Resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
+    const bool resume = request.resume && F0 > 0 && F0 < storedMaster && F0 < storedSlave;
 
     FrameIndex D = resume ? masterPoints.at(F0) : FindSoundOnset(master, masterSkip, 100);
     RobustStart robust;
     if (track.found && !resume) {
         D = trackStart(track, D);
-    } else if (job.RobustStart && F0 == 0) {
+    } else if (request.robustStart && F0 == 0) {
         const bool leadIn = masterSkip > 0 || slaveSkip > 0;
-        const int startRange = leadIn ? std::max(job.RangeS, startRangeS) : job.RangeS;
+        const int startRange = leadIn ? std::max(searchRangeS, startRangeS) : searchRangeS;
         robust = FindRobustStart(master, slave, D, FindSoundOnset(slave, slaveSkip, 100), startRange);
         D = robust.masterStart;
         job.StartUndecided = robust.undecided;
@@ -307,7 +310,7 @@ void SynchroniseFiles(SyncRun& run) {
     masterPoints.set(F0, D);
     masterPoints.setCount(F0 + 1);
     int number = F0 + 1;
-    const FrameIndex step = time.Tenths(job.BaseStep);
+    const FrameIndex step = time.Tenths(request.baseStep);
     const FrameIndex tenth = time.Tenths(1);
     AddLog("基準データを" + std::to_string(step) + "個間隔に設定");
     const FrameIndex end = master.FrameCount - master.BackNull;
@@ -330,10 +333,10 @@ void SynchroniseFiles(SyncRun& run) {
 
     // B. Start of the search.
     int phase = 0;
-    if (job.RangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) job.RangeS = startRangeS;
+    if (searchRangeS < startRangeS && (F0 > 0 || masterSkip > 0 || slaveSkip > 0)) searchRangeS = startRangeS;
     // On the track the start is known to its uncertainty, wherever the lead-ins put it.
     if (track.found && !resume)
-        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
+        searchRangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
     float rate = 100.0f;
     FrameIndex J = masterPoints.at(F0);
     FrameIndex K = masterPoints.at(F0 + 1);
@@ -344,7 +347,7 @@ void SynchroniseFiles(SyncRun& run) {
         if (masterLength > 0)
             rate = static_cast<float>(static_cast<double>(N - slavePoints.at(F0 - 1)) * 100.0 /
                                       static_cast<double>(masterLength));
-        job.RangeS = 0;
+        searchRangeS = 0;
         AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(N));
     } else if (F0 > 0) {
         // A master lead-in past stored points: the slave's own lead-in knows nothing of
@@ -358,7 +361,7 @@ void SynchroniseFiles(SyncRun& run) {
         // beat away is not taken for it. Over a long gap the wobble of the clocks may
         // have moved it further: the envelopes find it within the physics' reach (at
         // most 8 s, as the start check looks), and the search then only refines it.
-        int range = std::min(job.RangeS, placed.range);
+        int range = std::min(searchRangeS, placed.range);
         if (placed.range > range) {
             MatchRequest around;
             around.masterStart = J;
@@ -373,7 +376,7 @@ void SynchroniseFiles(SyncRun& run) {
                 AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(N) + "(包絡線の照合)");
             }
         }
-        job.RangeS = range;
+        searchRangeS = range;
     } else {
         N = SearchSimilarPattern(slave, slaveSkip);
         if (robust.overridden) N = robust.slaveStart;
@@ -383,9 +386,9 @@ void SynchroniseFiles(SyncRun& run) {
     }
     AddLog("予想RATE：" + Fixed(rate));
 
-    const int RE = std::max(static_cast<int>(time.Frames(job.RangeE)), 1);  // a zero range would never end the first pass
+    const int RE = std::max(static_cast<int>(time.Frames(request.rangeE)), 1);  // a zero range would never end the first pass
     StageBarState& startBar = progress.StageBar(0, false);
-    startBar.Max.store((2 * RE + 1) * (2 * job.RangeS + 1));
+    startBar.Max.store((2 * RE + 1) * (2 * searchRangeS + 1));
     progress.StageBar(1).Max.store(std::max(0, number - F0 - 1) * (2 * RE + 1));
     progress.StageBar(0, true).Marker.store(resume ? kStageFinished : kStageRunning);
     progress.SetResultRange(-RE, RE);
@@ -411,12 +414,12 @@ void SynchroniseFiles(SyncRun& run) {
     // The first segment searched is F0 + 1; F is the one that starts with the start
     // point search, which a resumed job does not run.
     const int F = resume ? F0 : F0 + 1;
-    const int initialLookAhead = std::max(run.mode % 10, 1);
-    const int largestLookAhead = std::max(run.mode / 10, initialLookAhead);
+    const int initialLookAhead = std::max(request.mode % 10, 1);
+    const int largestLookAhead = std::max(request.mode / 10, initialLookAhead);
     int U = initialLookAhead;
 
     std::unique_ptr<LockGuard> guard;
-    if (job.LockGuard && !track.found) {
+    if (request.lockGuard && !track.found) {
         guard = std::make_unique<LockGuard>(master, slave);
         if (resume) seedGuard(*guard, master, slave, masterPoints, slavePoints, F0);
     }
@@ -476,7 +479,7 @@ void SynchroniseFiles(SyncRun& run) {
             if (master.Average == 0)
                 throw SyncError(Msg::MasterSilent, master.FileName);
             MatchLevel(segment.frames, slave.Average, master.Average);
-            q.rangeS = job.RangeS;
+            q.rangeS = searchRangeS;
             q.rangeE = RE;
             q.extendWithin = static_cast<int>(time.Frames(5));
             q.J = J;
@@ -542,7 +545,7 @@ void SynchroniseFiles(SyncRun& run) {
         N += r.bestO;
         P += r.bestO + r.bestG;
         EndAnchor anchor;
-        if (job.AnchorEnds) {
+        if (request.anchorEnds) {
             // Long segments (over a quiet passage) are searched again; the others get a quick look.
             anchor = K - J > 2 * step ? AnchorSegmentEnd(master, slave, J, K, N, P)
                                       : CheckSegmentEnd(master, slave, J, K, N, P);
@@ -619,7 +622,7 @@ void SynchroniseFiles(SyncRun& run) {
         slavePoints.setCount(A + 1);
         J = K;
         N = P;
-        job.RangeS = 0;
+        searchRangeS = 0;
         stopAtPoint(job, dpLimit, J);
         ++A;
     }

@@ -153,8 +153,8 @@ TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_the_second_resuming_wh
     EXPECT_EQ(form->seDpLimit->value(), 0) << "the last part runs to the end";
     EXPECT_TRUE(form->LastOutcome().outputWritten) << form->LastOutcome().error;
     EXPECT_EQ(jobList->ListBox1->count(), 3) << "each job registered again onto its own entry";
-    EXPECT_TRUE(form->Run().Job().Resume) << "no new start point search for the second part";
-    EXPECT_GT(form->Run().Job().MasterSkip, 40 * kTenthFrames) << "it went on from the first part's last pair";
+    EXPECT_TRUE(form->Run().LastRequest().resume) << "no new start point search for the second part";
+    EXPECT_GT(form->Run().LastRequest().resumeMasterFrame, 40 * kTenthFrames) << "it went on from the first part's last pair";
     EXPECT_EQ(points(master), masterWhole);
     EXPECT_EQ(points(slave), slaveWhole);
 }

@@ -82,7 +82,8 @@ TEST_F(ChangedInput, file_gone_before_its_frames_are_loaded_is_not_read_as_silen
 
     // The job's own check: no point is made up from frames that are not there.
     KWavefile slaveWave(slave, kPlaceBoth, true);
-    SyncRun run{job, wave, slaveWave, "", "", kModeSingle, progress, 0, {}};
+    const JobRequest request{.master = master, .slave = slave};
+    SyncRun run{job, request, wave, slaveWave, "", "", progress, 0, {}};
     EXPECT_THROW(
         {
             try {

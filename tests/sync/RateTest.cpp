@@ -161,8 +161,8 @@ TEST_F(RatePair, mixed_pair_stores_points_in_each_files_own_frames_and_writes_fr
     JobRequest request{.master = master, .slave = slave, .rangeE = 200};
     const std::string message = ResumeAtLastStoredPair(request);
     ASSERT_TRUE(request.resume) << message;
-    for (const std::string& expected : {Fixed(static_cast<double>(request.masterSkip) / 48000.0) + " s（",
-                                       Fixed(static_cast<double>(request.slaveSkip) / 44100.0) + " s（"})
+    for (const std::string& expected : {Fixed(static_cast<double>(request.resumeMasterFrame) / 48000.0) + " s（",
+                                       Fixed(static_cast<double>(request.resumeSlaveFrame) / 44100.0) + " s（"})
         EXPECT_NE(message.find(expected), std::string::npos) << message;
 }
 
