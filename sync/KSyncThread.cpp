@@ -220,6 +220,101 @@ std::unique_ptr<KWavefile> convertSlave(KWavefile& slave, const std::string& eqC
     return image;
 }
 
+// qzv.ini TandemEnv ROBUST_START=0, ANCHOR_ENDS=0, LOCK_GUARD=0 and COARSE_TRACK=0 switch
+// the checks off as the request's own switches do; applied once, when the job starts.
+void applySettingsSwitches(JobRequest& request) {
+    request.robustStart = request.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
+    request.anchorEnds = request.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    request.lockGuard = request.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    request.coarseTrack = request.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
+}
+
+// Every file a synchronisation job may write, for the name check before any work.
+std::vector<std::string> namesWritten(const SyncJob& job, const JobRequest& request, int options) {
+    const std::string reportBase = ProgramFolder() + BaseName(request.slave);
+    std::vector<std::string> names{SynchronisedFileName(job, (options & kOptDebug) != 0)};
+    if (options & kOptDebug) names.push_back(request.slave + ".log");
+    if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
+    if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
+    if (request.eqLow > 0 || request.eqHigh > 0) {
+        names.push_back(EqWaveName(request.master, request.eqLow, request.eqHigh));
+        names.push_back(EqWaveName(request.slave, request.eqLow, request.eqHigh));
+    }
+    return names;
+}
+
+// The files of a synchronisation job as read, kept until the output is written, which
+// takes over their images of the files.
+struct ReadPair {
+    std::unique_ptr<KWavefile> master, slave;
+    std::unique_ptr<KWavefile> slaveImage;  // the slave at the master's rate, when it has another
+    ByteImage slaveEqImage;                 // and its equalised copy at that rate
+    KWavefile& searchedSlave() { return slaveImage ? *slaveImage : *slave; }
+};
+
+// Reads and analyses both files at once, the slave on a thread of its own, and converts
+// a slave of another rate to the master's. Failures are noted; both files are set when
+// the search can go on.
+void readPair(JobOutcome& outcome, SyncProgress& progress, const JobRequest& request, const std::string& slaveCopy,
+              ReadPair& files) {
+    const int placement = request.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
+    std::exception_ptr slaveFailure;
+    const auto readSlave = [&] {
+        try {
+            files.slave = std::make_unique<KWavefile>(request.slave, placement, true);
+        } catch (...) {
+            slaveFailure = std::current_exception();  // reported on this thread
+        }
+    };
+    std::thread slaveReader;
+    try {
+        slaveReader = std::thread(readSlave);
+    } catch (const std::system_error&) {
+        // No thread: the slave is read here, after the master.
+    }
+    const bool masterRead = attempt(outcome, progress, [&] {
+        files.master = std::make_unique<KWavefile>(request.master, placement, true);
+    });
+    if (slaveReader.joinable()) {
+        slaveReader.join();
+    } else if (masterRead) {
+        readSlave();
+    }
+    // A failed master is the one to report.
+    if (slaveFailure && masterRead) attempt(outcome, progress, [&] { std::rethrow_exception(slaveFailure); });
+    KWavefile* master = files.master.get();
+    KWavefile* slave = files.slave.get();
+    if (master && slave && master->Usable() && slave->Usable() && slave->SampleRate != master->SampleRate) {
+        if (!attempt(outcome, progress, [&] { files.slaveImage = convertSlave(*slave, slaveCopy, master->SampleRate, files.slaveEqImage); }))
+            files.slave.reset();
+    }
+}
+
+// Claims the stored points for the pair and division, runs the search and records the
+// start of the completed list; then back from the equalised copies to the files' images.
+void searchPair(JobOutcome& outcome, SyncProgress& progress, SyncJob& job, const JobRequest& request,
+                const std::string& masterCopy, const std::string& slaveCopy, ReadPair& files) {
+    const StoredPoints masterPoints(request.master), slavePoints(request.slave);
+    attempt(outcome, progress, [&] {
+        const std::string dropped = ClaimPoints(
+            masterPoints, slavePoints, PairRecord{request.master, request.slave, request.baseStep, request.mode, request.level, -1});
+        if (!dropped.empty()) progress.SetMessageLine(dropped, 2);
+        SyncRun run{job, request, *files.master, files.searchedSlave(), masterCopy, slaveCopy, progress, 0, {}};
+        if (files.slaveImage) {
+            run.slaveFileRate = files.slave->SampleRate;
+            run.slaveEqImage = std::move(files.slaveEqImage);
+        }
+        SynchroniseFiles(run);
+        if (masterPoints.count() > 0) {
+            masterPoints.setRecordStart(masterPoints.at(0));
+            slavePoints.setRecordStart(masterPoints.at(0));
+        }
+    });
+    outcome.notes = searchNotes(job, progress);
+    if (!masterCopy.empty()) files.master->SetDataSource("");
+    if (!slaveCopy.empty()) files.searchedSlave().SetDataSource("");
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::Execute() {
@@ -232,24 +327,11 @@ JobOutcome KSyncThread::Execute() {
 JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
     SetJobRecord(job_, request_);
-    // The settings' switches, applied once: the request goes on to the end of the job.
-    request_.robustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
-    request_.anchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
-    request_.lockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
-    request_.coarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
+    applySettingsSwitches(request_);
     AddLog("START:");
-    const int options = progress_.JobOptions();
-    const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
-    std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
-    if (options & kOptDebug) names.push_back(request_.slave + ".log");
-    if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
-    if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
-    if (request_.eqLow > 0 || request_.eqHigh > 0) {
-        names.push_back(EqWaveName(request_.master, request_.eqLow, request_.eqHigh));
-        names.push_back(EqWaveName(request_.slave, request_.eqLow, request_.eqHigh));
-    }
     std::optional<PairLock> pairLock;
-    if (!prepareJob(outcome, progress_, request_, names, pairLock)) return outcome;
+    if (!prepareJob(outcome, progress_, request_, namesWritten(job_, request_, progress_.JobOptions()), pairLock))
+        return outcome;
     // Taken before the files are read: a change after this point is seen at the end.
     const FileStamp masterSeen = StampOf(request_.master), slaveSeen = StampOf(request_.slave);
 
@@ -266,63 +348,10 @@ JobOutcome KSyncThread::runSync() {
 
     progress_.SetMessageLine(MessageText(Msg::Analysing), 0);
     const std::int64_t started = TickCountMs();
-    // Kept until the output is written, which takes over their images of the files.
-    std::unique_ptr<KWavefile> master, slave;
-    std::unique_ptr<KWavefile> slaveImage;  // the slave at the master's rate, when it has another
-    ByteImage slaveEqImage;                 // and its equalised copy at that rate
+    ReadPair files;
     if (ready) {
-        const int placement = request_.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
-        // Both files are read and analysed at once, the slave on a thread of its own.
-        std::exception_ptr slaveFailure;
-        const auto readSlave = [&] {
-            try {
-                slave = std::make_unique<KWavefile>(request_.slave, placement, true);
-            } catch (...) {
-                slaveFailure = std::current_exception();  // reported on this thread
-            }
-        };
-        std::thread slaveReader;
-        try {
-            slaveReader = std::thread(readSlave);
-        } catch (const std::system_error&) {
-            // No thread: the slave is read here, after the master.
-        }
-        const bool masterRead = attempt(outcome, progress_, [&] {
-            master = std::make_unique<KWavefile>(request_.master, placement, true);
-        });
-        if (slaveReader.joinable()) {
-            slaveReader.join();
-        } else if (masterRead) {
-            readSlave();
-        }
-        // A failed master is the one to report.
-        if (slaveFailure && masterRead) attempt(outcome, progress_, [&] { std::rethrow_exception(slaveFailure); });
-        if (master && slave && master->Usable() && slave->Usable() && slave->SampleRate != master->SampleRate) {
-            if (!attempt(outcome, progress_, [&] { slaveImage = convertSlave(*slave, slaveCopy, master->SampleRate, slaveEqImage); })) slave.reset();
-        }
-        if (master && slave) {
-            const StoredPoints masterPoints(request_.master), slavePoints(request_.slave);
-            attempt(outcome, progress_, [&] {
-                const std::string dropped = ClaimPoints(
-                    masterPoints, slavePoints,
-                    PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
-                if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
-                SyncRun run{job_, request_, *master, slaveImage ? *slaveImage : *slave, masterCopy, slaveCopy, progress_, 0, {}};
-                if (slaveImage) {
-                    run.slaveFileRate = slave->SampleRate;
-                    run.slaveEqImage = std::move(slaveEqImage);
-                }
-                SynchroniseFiles(run);
-                if (masterPoints.count() > 0) {
-                    masterPoints.setRecordStart(masterPoints.at(0));
-                    slavePoints.setRecordStart(masterPoints.at(0));
-                }
-            });
-            outcome.notes = searchNotes(job_, progress_);
-            // Back from the equalised copies; without them the loaded images are the files'.
-            if (!masterCopy.empty()) master->SetDataSource("");
-            if (!slaveCopy.empty()) (slaveImage ? *slaveImage : *slave).SetDataSource("");
-        }
+        readPair(outcome, progress_, request_, slaveCopy, files);
+        if (files.master && files.slave) searchPair(outcome, progress_, job_, request_, masterCopy, slaveCopy, files);
     }
     progress_.StageBar(1).Marker.store(kStageFinished);
     const int stopReason = job_.StopRequest.load();
@@ -343,12 +372,10 @@ JobOutcome KSyncThread::runSync() {
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        const WriteResult written =
-            WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()});
+        const WriteResult written = WriteSynchronisedFile(job_, kDefaultMix, progress_,
+                                                          {files.master.get(), files.slave.get(), files.slaveImage.get()});
         finishOutcome(outcome, written, progress_);
-        master.reset();
-        slave.reset();
-        slaveImage.reset();
+        files = ReadPair{};
         checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
                     outcome.stopped || request_.stopPointFrames > 0 ? written.searchedFrames : -1);
     }
