@@ -65,7 +65,7 @@ void ApplyLevel(JobRequest& request, const JobParameters& level);
 std::string ResumeAtLastStoredPair(JobRequest& request);
 
 // The job record of a request: its parameters under the record's names (a resumed job's
-// lead-ins are the resume frames), the stop request cleared is not touched.
+// lead-ins are the resume frames). The stop request and the runtime state are left alone.
 void SetJobRecord(SyncJob& job, const JobRequest& request);
 
 // True when next is the part of the same recording that begins where previous was
