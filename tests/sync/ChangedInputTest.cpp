@@ -1,5 +1,8 @@
 // An input file changed or removed while a job runs: the points found stay stored, and
 // no synchronised file is made from a file that no longer matches them.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -59,6 +62,27 @@ TEST_F(ChangedInput, slave_truncated_during_the_search_gives_no_file_but_keeps_t
     EXPECT_EQ(outcome.error, MessageText(Msg::SlaveChanged, slave));
     EXPECT_EQ(progress.MessageLine(2), outcome.error);
     EXPECT_GT(count(slave), 10) << "the search went on from the copy in memory";
+    EXPECT_FALSE(std::filesystem::exists(output()));
+}
+
+// Another take copied over the slave keeping its size and times (cp -p, then a rename
+// into place): only which file it is tells it apart.
+TEST_F(ChangedInput, slave_replaced_by_a_file_of_the_same_size_and_time_gives_no_file) {
+    LineTrigger trigger("区間 DP3-4", [&] {
+        struct stat before {};
+        ASSERT_EQ(::stat(slave.c_str(), &before), 0);
+        std::vector<std::uint8_t> bytes = ReadFileBytes(slave);
+        bytes.back() ^= 1;  // another file, all but one bit the same
+        const std::string other = slave + ".other";
+        WriteFile(other, bytes);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+        std::filesystem::rename(other, slave);
+    });
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(trigger.fired());
+    EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_EQ(outcome.error, MessageText(Msg::SlaveChanged, slave));
     EXPECT_FALSE(std::filesystem::exists(output()));
 }
 
