@@ -388,9 +388,9 @@ bool TTandemForm::startJob(bool continuesBatch, bool resume) {
 
     request.master = master;
     request.slave = slave;
-    request.masterSkip = seMasterSkipCount->value() * kTenthFrames;
-    request.slaveSkip = seSlaveSkipCount->value() * kTenthFrames;
-    request.dpLimit = seDpLimit->value() * kTenthFrames;
+    request.masterSkipFrames = seMasterSkipCount->value() * kTenthFrames;
+    request.slaveSkipFrames = seSlaveSkipCount->value() * kTenthFrames;
+    request.stopPointFrames = seDpLimit->value() * kTenthFrames;
     request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
     request.slaveOut = cbSlaveOut->isChecked();

@@ -249,8 +249,8 @@ private:
     QPoint DragOrigin;
     bool running_ = false;
     bool closeRequested_ = false;
-    bool stopRequested_ = false;
-    bool revealFolder_ = true;  // keep the folder list scrolled to its folder while it loads  // the user pressed STOP (or closed the window) during this job
+    bool stopRequested_ = false;  // the user pressed STOP (or closed the window) during this job
+    bool revealFolder_ = true;    // keep the folder list scrolled to its folder while it loads
     JobBatch batch_;
     TJobListForm* jobList_ = nullptr;
     TRemixForm* remix_ = nullptr;

@@ -131,8 +131,9 @@ JobRun RunJob(const PairFiles& pair) {
     const JobParameters p = ParametersForLevel(kLevelNormal, false, ExpertValues{}, 0, 0);
     SyncJob job;
     SyncProgress progress;
-    KSyncThread thread(job, progress, pair.master, pair.slave, p.expert.baseStep, 0, 0, p.expert.rangeS,
-                       p.expert.rangeE, 0, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
+    JobRequest request{.master = pair.master, .slave = pair.slave, .options = progress.JobOptions()};
+    ApplyLevel(request, p);
+    KSyncThread thread(job, progress, request);
     JobRun run;
     run.outcome = thread.Execute();
     const auto points = [](const std::string& file) {

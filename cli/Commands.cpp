@@ -139,9 +139,9 @@ int RunSync(const SyncArgs& a) {
     ApplyLevel(request, ParametersForLevel(level, a.debug, a.expert, bandLow, bandHigh));
     request.master = master;
     request.slave = slave;
-    request.masterSkip = a.masterSkip * kTenthFrames;
-    request.slaveSkip = a.slaveSkip * kTenthFrames;
-    request.dpLimit = a.stopPoint * kTenthFrames;
+    request.masterSkipFrames = a.masterSkip * kTenthFrames;
+    request.slaveSkipFrames = a.slaveSkip * kTenthFrames;
+    request.stopPointFrames = a.stopPoint * kTenthFrames;
     request.options = (a.debug ? kOptDebug : 0) | (a.resultCsv ? kOptResultCsv : 0) | (a.startCsv ? kOptStartCsv : 0) |
                       (a.segmentCsv ? kOptSegmentCsv : 0) | (a.keepEq ? kOptKeepEq : 0);
     request.robustStart = !a.noRobustStart;

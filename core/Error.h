@@ -32,6 +32,23 @@ private:
     std::vector<std::string> args_;
 };
 
+// The kinds, by the part of the engine that raises them; a front end may tell them apart
+// but shows them all the same way.
+class SettingsError : public EngineError {  // the settings store (settings/)
+public:
+    using EngineError::EngineError;
+};
+class WaveFileError : public EngineError {  // reading or writing a WAVE file (wave/, eq/)
+public:
+    using EngineError::EngineError;
+};
+// Failures that end the synchronisation proper (unreadable file, a report file that
+// cannot be created, ...). The job frame catches it.
+class SyncError : public EngineError {  // sync/
+public:
+    using EngineError::EngineError;
+};
+
 // The words of any failure: an EngineError's own, out of memory, or an unexpected
 // exception's text.
 std::string FailureText(const std::exception& e);

@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tandem {
@@ -68,10 +70,13 @@ public:
         std::unique_lock lock(mutex_);
         done_.wait(lock, [this] { return active_ == 0; });
         fn_ = nullptr;
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
     }
 
 private:
-    // Runs chunks until none are left.
+    // Runs chunks until none are left. A chunk that throws ends the handing out; the
+    // first exception is kept for the caller, as one escaping a helper would end the
+    // process.
     void take() {
         const std::size_t n = n_;
         const std::size_t share = 2 * static_cast<std::size_t>(width());
@@ -79,7 +84,14 @@ private:
         while (begin < n) {
             const std::size_t end = begin + std::max<std::size_t>(1, (n - begin) / share);
             if (next_.compare_exchange_weak(begin, end, std::memory_order_relaxed)) {
-                (*fn_)(begin, end);
+                try {
+                    (*fn_)(begin, end);
+                } catch (...) {
+                    next_.store(n, std::memory_order_relaxed);
+                    std::lock_guard lock(mutex_);
+                    if (!failure_) failure_ = std::current_exception();
+                    return;
+                }
                 begin = next_.load(std::memory_order_relaxed);
             }
         }
@@ -113,6 +125,7 @@ private:
     std::size_t n_ = 0;
     std::atomic<std::size_t> next_{0};
     unsigned active_ = 0;
+    std::exception_ptr failure_;  // the first exception of the current call
     std::uint64_t generation_ = 0;
     bool quit_ = false;
 };

@@ -5,6 +5,9 @@
 // order per call of fn, of varying size, several per thread; what each range computes
 // must not depend on the others.
 //
+// An exception thrown by fn (on any thread) stops the handing out of ranges; ranges
+// already running finish, and the first exception is rethrown to the caller.
+//
 // The helper threads run at the caller's nice value: a caller lowered to the background
 // (setpriority on its thread) gets helpers as low as itself.
 //

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/Error.h"
 #include "core/Message.h"
 
 namespace tandem {
@@ -38,18 +39,17 @@ std::string HashName(const std::string& text) {
     return buffer;
 }
 
-std::string NameLengthProblem(const std::string& path, std::size_t extraBytes) {
+void CheckNameLength(const std::string& path, std::size_t extraBytes) {
     if (path.size() + extraBytes >= PATH_MAX)
-        return MessageText(Msg::PathTooLong, path, path.size());
+        throw EngineError(Msg::PathTooLong, path, path.size());
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find('/', start);
         if (end == std::string::npos) end = path.size();
         const std::size_t length = end - start + (end == path.size() ? extraBytes : 0);
         if (length > NAME_MAX)
-            return MessageText(Msg::NameTooLong, path, end - start, NAME_MAX - (end == path.size() ? extraBytes : 0));
+            throw EngineError(Msg::NameTooLong, path, end - start, NAME_MAX - (end == path.size() ? extraBytes : 0));
         start = end + 1;
     }
-    return {};
 }
 
 }  // namespace tandem

@@ -17,7 +17,8 @@ std::string FolderOf(const std::string& path);
 std::string HashName(const std::string& text);
 // Why no file can be created under this path on Linux: a name longer than NAME_MAX
 // bytes, or a path of PATH_MAX bytes or more, counting extraBytes more on the last name
-// (the suffix of a temporary file written first). "" when it fits.
-std::string NameLengthProblem(const std::string& path, std::size_t extraBytes = 0);
+// (the suffix of a temporary file written first). Throws EngineError (PathTooLong,
+// NameTooLong) then; returns when it fits.
+void CheckNameLength(const std::string& path, std::size_t extraBytes = 0);
 
 }  // namespace tandem

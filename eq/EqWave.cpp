@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/AtomicFile.h"
+#include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "wave/KWavefile.h"
@@ -34,30 +35,9 @@ constexpr float kEqWidth = 0.2f;
 constexpr char kStampId[4] = {'t', 'n', 'd', 's'};
 constexpr std::uint32_t kStampBytes = 24;
 
-struct SourceStamp {
-    std::int64_t size = 0, seconds = 0, nanoseconds = 0;
-    bool operator==(const SourceStamp&) const = default;
-};
-
-bool stampOf(const std::string& path, SourceStamp& stamp) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    stamp = {st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-    return true;
-}
-
-void putLe(std::uint8_t* p, std::uint64_t v, int bytes = 4) {
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint64_t getLe(const std::uint8_t* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
 // The stamp a copy records; false when it has none (made before copies had one, or
 // not a copy of ours at all).
-bool recordedStamp(const std::string& copy, SourceStamp& stamp) {
+bool recordedStamp(const std::string& copy, FileStamp& stamp) {
     const Fd fd(::open(copy.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -68,12 +48,13 @@ bool recordedStamp(const std::string& copy, SourceStamp& stamp) {
     for (int chunk = 0; chunk < 64 && at + 8 <= st.st_size; ++chunk) {
         std::uint8_t h[8];
         if (::pread(fd.get(), h, 8, at) != 8) return false;
-        const std::uint64_t size = getLe(h + 4, 4);
+        const std::uint64_t size = GetLe(h + 4, 4);
         if (std::memcmp(h, kStampId, 4) == 0 && size == kStampBytes) {
             std::uint8_t b[kStampBytes];
             if (::pread(fd.get(), b, kStampBytes, at + 8) != static_cast<ssize_t>(kStampBytes)) return false;
-            stamp = {static_cast<std::int64_t>(getLe(b, 8)), static_cast<std::int64_t>(getLe(b + 8, 8)),
-                     static_cast<std::int64_t>(getLe(b + 16, 8))};
+            stamp.size = static_cast<std::int64_t>(GetLe(b, 8));
+            stamp.seconds = static_cast<std::int64_t>(GetLe(b + 8, 8));
+            stamp.nanoseconds = static_cast<std::int64_t>(GetLe(b + 16, 8));
             return true;
         }
         at += 8 + static_cast<std::int64_t>(size + (size & 1));
@@ -137,12 +118,12 @@ std::string EqWaveName(const std::string& source, int lowHz, int highHz) {
 
 std::string MakeEqWave(const std::string& source, int lowHz, int highHz) {
     const std::string name = copyPath(source, lowHz, highHz);
-    SourceStamp stamp;
-    const bool stamped = stampOf(source, stamp);
+    const FileStamp stamp = StampOf(source);
+    const bool stamped = stamp.exists;
     std::error_code ec;
     if (std::filesystem::exists(name, ec)) {
-        SourceStamp recorded;
-        if (stamped && recordedStamp(name, recorded) && recorded == stamp) return name;
+        FileStamp recorded;
+        if (stamped && recordedStamp(name, recorded) && recorded.sameVersion(stamp)) return name;
         AddLog("●EQ copy " + name + " was not made from " + source + " as it is now; made again");
     }
 
@@ -154,23 +135,25 @@ std::string MakeEqWave(const std::string& source, int lowHz, int highHz) {
         wave.FilterLow = static_cast<float>(lowHz);
         wave.FilterAttenuation = kEqAttenuation;
         wave.FilterWidth = kEqWidth;
+        // No copy, no name: a caller would read a file that is not there, or an old one.
+        if (!wave.Usable()) throw WaveFileError(Msg::NotUsable, source, wave.Problem());
         if (wave.MakeWaveImage(0, wave.FrameCount, image) == 0) {
-            const std::string reason = wave.Usable() ? "no image of its frames could be made" : wave.Problem();
-            AddLog("●EQ copy of " + source + " not made: " + reason);
-            return name;
+            // The image is refused for its size (past a WAVE file's 4 GiB) or for want of memory.
+            const bool tooLarge = static_cast<std::uint64_t>(wave.FrameCount) * 4 + static_cast<std::uint64_t>(wave.DataOffset) - 8 >
+                                  0xFFFFFFFFull;
+            throw WaveFileError(Msg::CannotWrite, MessageText(Msg::EqCopy, name),
+                                tooLarge ? MessageText(Msg::ImageTooLarge, 0, wave.FrameCount) : MessageText(Msg::NoMemory));
         }
     }
 
     std::uint8_t chunk[8 + kStampBytes];
     std::memcpy(chunk, kStampId, 4);
-    putLe(chunk + 4, kStampBytes);
-    putLe(chunk + 8, static_cast<std::uint64_t>(stamp.size), 8);
-    putLe(chunk + 16, static_cast<std::uint64_t>(stamp.seconds), 8);
-    putLe(chunk + 24, static_cast<std::uint64_t>(stamp.nanoseconds), 8);
-    const std::uint64_t riff = getLe(image.header.data() + 4, 4) + sizeof chunk;
+    PutLe(chunk + 4, kStampBytes, 4);
+    PutLe(chunk + 8, static_cast<std::uint64_t>(stamp.size), 8);
+    PutLe(chunk + 16, static_cast<std::uint64_t>(stamp.seconds), 8);
+    PutLe(chunk + 24, static_cast<std::uint64_t>(stamp.nanoseconds), 8);
     // A copy at the 4 GiB limit goes without its record (and is made again next time).
-    const bool record = stamped && riff <= 0xFFFFFFFFull;
-    if (record) putLe(image.header.data() + 4, riff);
+    const bool record = stamped && GrowRiffSize(image.header.data(), sizeof chunk);
 
     AtomicFile file(name, MessageText(Msg::EqCopy, name));
     file.Write(image.header.data(), image.header.size());

@@ -14,7 +14,8 @@ std::string EqWaveName(const std::string& source, int lowHz, int highHz);
 // way. When the source's folder is not writable the copy goes to $XDG_CACHE_HOME/tandem/
 // (default ~/.cache/tandem/) as "<base>_EQ(<low>,<high>)-<hash of the source path>.wav"
 // and the log says so.
-// Throws WaveFileError when the source cannot be opened or the copy not written.
+// Throws WaveFileError when the source cannot be opened or used, or the copy not made
+// or not written: a name is returned only for a copy that exists.
 std::string MakeEqWave(const std::string& source, int lowHz, int highHz);
 
 }  // namespace tandem

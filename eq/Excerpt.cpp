@@ -13,22 +13,14 @@ FrameSpan SkipPointExcerpt(int skipCount, int rate) {
 }
 
 std::size_t MakeExcerptImage(const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz, int highHz,
-                             WaveImage& image, std::string* why) {
-    try {
-        KWavefile wave(fileName, kPlaceBoth, true);
-        if (!wave.Usable()) {
-            if (why) *why = wave.Problem();
-            return 0;
-        }
-        wave.FilterHigh = static_cast<float>(highHz);
-        wave.FilterLow = static_cast<float>(lowHz);
-        wave.FilterAttenuation = 60.0f;
-        wave.FilterWidth = 0.2f;
-        return wave.MakeWaveImage(start, end, image);
-    } catch (const std::exception& e) {
-        if (why) *why = FailureText(e);
-        return 0;
-    }
+                             WaveImage& image) {
+    KWavefile wave(fileName, kPlaceBoth, true);
+    if (!wave.Usable()) throw WaveFileError(Msg::NotUsable, fileName, wave.Problem());
+    wave.FilterHigh = static_cast<float>(highHz);
+    wave.FilterLow = static_cast<float>(lowHz);
+    wave.FilterAttenuation = 60.0f;
+    wave.FilterWidth = 0.2f;
+    return wave.MakeWaveImage(start, end, image);
 }
 
 void PlayExcerpt(ExcerptPlayer& player, const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz,

@@ -36,9 +36,10 @@ public:
 // Builds the image of frames [start, end) of fileName, high-passed at lowHz and
 // low-passed at highHz (an edge of 0 or less: no filter), opened with both channels of
 // a mono file in the middle and its level analysis. Returns the header size, 0 when no
-// image was made; *why then says why (a file that cannot be opened or is unusable).
+// image was made (MakeWaveImage). Throws WaveFileError for a file that cannot be opened
+// or is unusable.
 std::size_t MakeExcerptImage(const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz, int highHz,
-                             WaveImage& image, std::string* why = nullptr);
+                             WaveImage& image);
 
 // Plays the excerpt; start >= end or any failure plays nothing and shows nothing.
 void PlayExcerpt(ExcerptPlayer& player, const std::string& fileName, FrameIndex start, FrameIndex end, int lowHz,

@@ -26,8 +26,8 @@ QColor channelColour(int channel) {
     return QColor::fromRgb(static_cast<QRgb>(kChannelColours[static_cast<std::size_t>(channel)]));
 }
 
-// StringGrid1DrawCell: column colours, highlight for the selected cell, text at (1, 1);
-// an edit reaches the dialog with every keystroke.
+// The grid's cells (StringGrid1's drawing and editing): column colours, highlight for
+// the selected cell, text at (1, 1); an edit reaches the dialog with every keystroke.
 class GridCells : public QStyledItemDelegate {
 public:
     GridCells(TRemixForm& form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}

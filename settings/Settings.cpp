@@ -26,6 +26,7 @@
 #include "core/Alert.h"
 #include "core/AtomicFile.h"
 #include "core/Fd.h"
+#include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "settings/IniFile.h"
@@ -42,28 +43,6 @@ constexpr auto kWriteBackDelay = std::chrono::milliseconds(200);
 constexpr auto kRetryDelay = std::chrono::seconds(1);
 
 std::string systemError(int err) { return SystemErrorText(err); }
-
-// What identifies one version of a file on disk; a mismatch means "read it again".
-struct Stamp {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    long long mtimeSec = 0;
-    long mtimeNsec = 0;
-
-    static Stamp Of(const struct stat& st) {
-        return Stamp{true, st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec),
-                     st.st_mtim.tv_nsec};
-    }
-    bool operator==(const Stamp&) const = default;
-};
-
-Stamp statPath(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return Stamp{};
-    return Stamp::Of(st);
-}
 
 // An exclusive advisory lock on a folder, held while this process re-reads a settings
 // file and renames its new version over it: another Tandem process doing the same in
@@ -92,18 +71,18 @@ enum class ReadResult { Ok, Missing, Failed };
 constexpr off_t kMaxSettingsBytes = off_t{64} << 20;
 
 // Reads the whole file and the stamp of exactly the version read.
-ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& stamp, std::string& why) {
+ReadResult readWholeFile(const std::string& path, std::string& bytes, FileStamp& stamp, std::string& why) {
     bytes.clear();
     // Without blocking: a FIFO at the name would wait for a writer for ever.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR) {
-            stamp = Stamp{};
+            stamp = FileStamp{};
             return ReadResult::Missing;
         }
         why = MessageText(Msg::CannotRead, path, systemError(err));
-        stamp = statPath(path);
+        stamp = StampOf(path);
         return ReadResult::Failed;
     }
     struct stat st {};
@@ -111,7 +90,7 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
         why = MessageText(Msg::CannotRead, path, systemError(errno));
         return ReadResult::Failed;
     }
-    stamp = Stamp::Of(st);
+    stamp = FileStamp::Of(st);
     // Only a regular file is a settings file: a device (/dev/zero) would be read without
     // end, a directory or a FIFO never holds one.
     if (!S_ISREG(st.st_mode)) {
@@ -146,7 +125,7 @@ ReadResult readWholeFile(const std::string& path, std::string& bytes, Stamp& sta
 }
 
 // Replaces path whole (AtomicFile), keeping the permissions of the file it replaces.
-bool writeAtomically(const std::string& path, const std::string& bytes, bool createFolder, Stamp& stamp,
+bool writeAtomically(const std::string& path, const std::string& bytes, bool createFolder, FileStamp& stamp,
                      std::string& why) {
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
@@ -173,7 +152,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, bool cre
         why = file.Problem();
         return false;
     }
-    stamp = Stamp::Of(st);
+    stamp = FileStamp::Of(st);
     return true;
 }
 
@@ -222,7 +201,7 @@ struct FileStore {
     bool createFolder = false;  // the per-user file's folder is ours to create
     IniFile doc;
     bool loaded = false;
-    Stamp stamp;
+    FileStamp stamp;
     bool readFailed = false;
     std::string readWhy;
     Changes pending;
@@ -236,7 +215,7 @@ struct FileStore {
         path = newPath;
         doc = IniFile();
         loaded = false;
-        stamp = Stamp{};
+        stamp = FileStamp{};
         readFailed = false;
         readWhy.clear();
         pending.Clear();
@@ -419,7 +398,7 @@ void refresh(FileStore& f) {
         return;
     }
     // A failed read is tried again: a permission fixed by chmod leaves the stamp as it was.
-    if (f.loaded && !f.readFailed && statPath(f.path) == f.stamp) return;
+    if (f.loaded && !f.readFailed && StampOf(f.path) == f.stamp) return;
     std::string bytes;
     std::string why;
     const ReadResult r = readWholeFile(f.path, bytes, f.stamp, why);
@@ -547,7 +526,7 @@ bool flushFile(State& s, FileStore& f, std::string& why, const FolderLock* held 
         f.inFlight = std::move(f.pending);
         f.pending.Clear();
     }
-    Stamp stamp;
+    FileStamp stamp;
     const std::string target = ResolveLinks(path);
     const bool ok = writeAtomically(target, bytes, f.createFolder, stamp, why);
     if (ok && folder.held() && !f.tidied) {

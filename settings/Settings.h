@@ -31,11 +31,6 @@
 
 namespace tandem {
 
-class SettingsError : public EngineError {
-public:
-    using EngineError::EngineError;
-};
-
 // name starting with '/': it is the INI file. Otherwise name is a section of the
 // per-user file that holds WorkDir, SrcDir and IniDir (the INI file is IniDir or
 // WorkDir followed by "qzv.ini"). Always returns true.

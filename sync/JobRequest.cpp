@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "core/Message.h"
 #include "core/Text.h"
+#include "core/TimeBase.h"
 #include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
@@ -45,17 +46,32 @@ std::string ResumeAtLastStoredPair(JobRequest& request) {
     if (stored < 2) return MessageText(Msg::NothingToResume);
     const FrameIndex m = last.master;
     const FrameIndex s = last.slave;
-    if (m <= request.masterSkip) return MessageText(Msg::PointsBeforeLeadIn);
-    request.masterSkip = m;
-    request.slaveSkip = std::max<FrameIndex>(s, 0);
+    // The lead-in counts 44.1 kHz frames, the stored points the master's own.
+    if (m <= TimeBase(HeaderSampleRate(request.master)).Frames(request.masterSkipFrames))
+        return MessageText(Msg::PointsBeforeLeadIn);
+    request.resumeMasterFrame = m;
+    request.resumeSlaveFrame = std::max<FrameIndex>(s, 0);
     request.resume = true;
-    return MessageText(Msg::Resuming, stored - 1, secondsText(request.masterSkip, request.master),
-                       secondsText(request.slaveSkip, request.slave));
+    return MessageText(Msg::Resuming, stored - 1, secondsText(request.resumeMasterFrame, request.master),
+                       secondsText(request.resumeSlaveFrame, request.slave));
+}
+
+void SetJobRecord(SyncJob& job, const JobRequest& request) {
+    job.MasterFile = request.master;
+    job.SlaveFile = request.slave;
+    job.BaseStep = request.baseStep;
+    job.MasterSkip = request.resume ? request.resumeMasterFrame : request.masterSkipFrames;
+    job.SlaveSkip = request.resume ? request.resumeSlaveFrame : request.slaveSkipFrames;
+    job.RangeS = request.rangeS;
+    job.RangeE = request.rangeE;
+    job.DpLimit = request.stopPointFrames;
+    job.EqLow = request.eqLow;
+    job.EqHigh = request.eqHigh;
 }
 
 bool ContinuesPart(const JobRequest& previous, const JobRequest& next) {
-    return previous.dpLimit > 0 && previous.dpLimit == next.masterSkip && previous.master == next.master &&
-           previous.slave == next.slave;
+    return previous.stopPointFrames > 0 && previous.stopPointFrames == next.masterSkipFrames &&
+           previous.master == next.master && previous.slave == next.slave;
 }
 
 }  // namespace tandem

@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
@@ -34,24 +36,6 @@ KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest reques
     // pressed in between must not be lost.
     job_.StopRequest.store(0);
 }
-
-KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
-                         int baseStep, FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE,
-                         FrameIndex dpLimit, int eqLow, int eqHigh, int channelFlag, int mode)
-    : KSyncThread(job, progress,
-                  JobRequest{.master = std::move(masterFile),
-                             .slave = std::move(slaveFile),
-                             .baseStep = baseStep,
-                             .masterSkip = masterSkip,
-                             .slaveSkip = slaveSkip,
-                             .rangeS = rangeS,
-                             .rangeE = rangeE,
-                             .dpLimit = dpLimit,
-                             .eqLow = eqLow,
-                             .eqHigh = eqHigh,
-                             .channelFlag = channelFlag,
-                             .mode = mode,
-                             .options = progress.JobOptions()}) {}
 
 KSyncThread::KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                          const MixSettings& mix)
@@ -129,45 +113,31 @@ void finishSlaveOut(JobOutcome& outcome, const WriteResult& written, SyncProgres
 
 // Both files keep their points in settings sections named by their paths: one file as
 // both (or two names that the store maps to one section) would overwrite its own points.
-std::string pairProblem(const std::string& master, const std::string& slave) {
+void checkPair(const std::string& master, const std::string& slave) {
     struct stat a {}, b {};
     if (master == slave || (::stat(master.c_str(), &a) == 0 && ::stat(slave.c_str(), &b) == 0 &&
                             a.st_dev == b.st_dev && a.st_ino == b.st_ino))
-        return MessageText(Msg::SlaveIsMaster, slave);
+        throw SyncError(Msg::SlaveIsMaster, slave);
     std::string masterSection = master, slaveSection = slave, key, value;
     MapSettingPaths(masterSection, key, value);
     MapSettingPaths(slaveSection, key, value);
-    if (masterSection == slaveSection)
-        return MessageText(Msg::SharedSection, master, slave, masterSection);
-    return {};
+    if (masterSection == slaveSection) throw SyncError(Msg::SharedSection, master, slave, masterSection);
 }
 
 // Room for the suffix of the temporary name a file is first written under.
 constexpr std::size_t kTemporarySuffix = 24;
 
-// Checked before any work: a name too long for the file system would otherwise fail
-// only when the file is written, after the whole search.
-std::string namesProblem(const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        if (std::string why = NameLengthProblem(name, kTemporarySuffix); !why.empty()) return why;
-    }
-    return {};
-}
-
-// What tells that a file changed on disk since the job read it.
-struct FileStamp {
-    bool exists = false;
-    off_t size = 0;
-    timespec mtime{};
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-    }
-};
-
-FileStamp stampOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {};
-    return {true, st.st_size, st.st_mtim};
+// What both kinds of job do before any work: the pair is checked, then the names of
+// what the job writes (a name too long for the file system would otherwise fail only
+// when the file is written, after the whole search), then the pair's lock is taken, to
+// be held by the caller until the job ends. false: the failure is noted.
+bool prepareJob(JobOutcome& outcome, SyncProgress& progress, const JobRequest& request,
+                const std::vector<std::string>& names, std::optional<PairLock>& lock) {
+    return attempt(outcome, progress, [&] {
+        checkPair(request.master, request.slave);
+        for (const std::string& name : names) CheckNameLength(name, kTemporarySuffix);
+        lock.emplace(request.master, request.slave);
+    });
 }
 
 // Whether the mix puts the master alone on the left and the slave alone on the right,
@@ -257,6 +227,101 @@ std::unique_ptr<KWavefile> convertSlave(KWavefile& slave, const std::string& eqC
     return image;
 }
 
+// qzv.ini TandemEnv ROBUST_START=0, ANCHOR_ENDS=0, LOCK_GUARD=0 and COARSE_TRACK=0 switch
+// the checks off as the request's own switches do; applied once, when the job starts.
+void applySettingsSwitches(JobRequest& request) {
+    request.robustStart = request.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
+    request.anchorEnds = request.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
+    request.lockGuard = request.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    request.coarseTrack = request.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
+}
+
+// Every file a synchronisation job may write, for the name check before any work.
+std::vector<std::string> namesWritten(const SyncJob& job, const JobRequest& request, int options) {
+    const std::string reportBase = ProgramFolder() + BaseName(request.slave);
+    std::vector<std::string> names{SynchronisedFileName(job, (options & kOptDebug) != 0)};
+    if (options & kOptDebug) names.push_back(request.slave + ".log");
+    if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
+    if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
+    if (request.eqLow > 0 || request.eqHigh > 0) {
+        names.push_back(EqWaveName(request.master, request.eqLow, request.eqHigh));
+        names.push_back(EqWaveName(request.slave, request.eqLow, request.eqHigh));
+    }
+    return names;
+}
+
+// The files of a synchronisation job as read, kept until the output is written, which
+// takes over their images of the files.
+struct ReadPair {
+    std::unique_ptr<KWavefile> master, slave;
+    std::unique_ptr<KWavefile> slaveImage;  // the slave at the master's rate, when it has another
+    ByteImage slaveEqImage;                 // and its equalised copy at that rate
+    KWavefile& searchedSlave() { return slaveImage ? *slaveImage : *slave; }
+};
+
+// Reads and analyses both files at once, the slave on a thread of its own, and converts
+// a slave of another rate to the master's. Failures are noted; both files are set when
+// the search can go on.
+void readPair(JobOutcome& outcome, SyncProgress& progress, const JobRequest& request, const std::string& slaveCopy,
+              ReadPair& files) {
+    const int placement = request.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
+    std::exception_ptr slaveFailure;
+    const auto readSlave = [&] {
+        try {
+            files.slave = std::make_unique<KWavefile>(request.slave, placement, true);
+        } catch (...) {
+            slaveFailure = std::current_exception();  // reported on this thread
+        }
+    };
+    std::thread slaveReader;
+    try {
+        slaveReader = std::thread(readSlave);
+    } catch (const std::system_error&) {
+        // No thread: the slave is read here, after the master.
+    }
+    const bool masterRead = attempt(outcome, progress, [&] {
+        files.master = std::make_unique<KWavefile>(request.master, placement, true);
+    });
+    if (slaveReader.joinable()) {
+        slaveReader.join();
+    } else if (masterRead) {
+        readSlave();
+    }
+    // A failed master is the one to report.
+    if (slaveFailure && masterRead) attempt(outcome, progress, [&] { std::rethrow_exception(slaveFailure); });
+    KWavefile* master = files.master.get();
+    KWavefile* slave = files.slave.get();
+    if (master && slave && master->Usable() && slave->Usable() && slave->SampleRate != master->SampleRate) {
+        if (!attempt(outcome, progress, [&] { files.slaveImage = convertSlave(*slave, slaveCopy, master->SampleRate, files.slaveEqImage); }))
+            files.slave.reset();
+    }
+}
+
+// Claims the stored points for the pair and division, runs the search and records the
+// start of the completed list; then back from the equalised copies to the files' images.
+void searchPair(JobOutcome& outcome, SyncProgress& progress, SyncJob& job, const JobRequest& request,
+                const std::string& masterCopy, const std::string& slaveCopy, ReadPair& files) {
+    const StoredPoints masterPoints(request.master), slavePoints(request.slave);
+    attempt(outcome, progress, [&] {
+        const std::string dropped = ClaimPoints(
+            masterPoints, slavePoints, PairRecord{request.master, request.slave, request.baseStep, request.mode, request.level, -1});
+        if (!dropped.empty()) progress.SetMessageLine(dropped, 2);
+        SyncRun run{job, request, *files.master, files.searchedSlave(), masterCopy, slaveCopy, progress, 0, {}};
+        if (files.slaveImage) {
+            run.slaveFileRate = files.slave->SampleRate;
+            run.slaveEqImage = std::move(files.slaveEqImage);
+        }
+        SynchroniseFiles(run);
+        if (masterPoints.count() > 0) {
+            masterPoints.setRecordStart(masterPoints.at(0));
+            slavePoints.setRecordStart(masterPoints.at(0));
+        }
+    });
+    outcome.notes = searchNotes(job, progress);
+    if (!masterCopy.empty()) files.master->SetDataSource("");
+    if (!slaveCopy.empty()) files.searchedSlave().SetDataSource("");
+}
+
 }  // namespace
 
 JobOutcome KSyncThread::Execute() {
@@ -268,51 +333,16 @@ JobOutcome KSyncThread::Execute() {
 
 JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
-    job_.MasterFile = request_.master;
-    job_.SlaveFile = request_.slave;
-    job_.BaseStep = request_.baseStep;
-    job_.MasterSkip = request_.masterSkip;
-    job_.SlaveSkip = request_.slaveSkip;
-    job_.RangeS = request_.rangeS;
-    job_.RangeE = request_.rangeE;
-    job_.DpLimit = request_.dpLimit;
-    job_.EqLow = request_.eqLow;
-    job_.EqHigh = request_.eqHigh;
-    job_.RobustStart = request_.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
-    job_.AnchorEnds = request_.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
-    job_.LockGuard = request_.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
+    SetJobRecord(job_, request_);
+    applySettingsSwitches(request_);
     job_.BandLimited = request_.bandLimited && BandLimitedByDefault();
     job_.SlaveOut = request_.slaveOut;
-    job_.CoarseTrack = request_.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
-    job_.Resume = request_.resume;
     AddLog("START:");
-    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
-        noteError(outcome, progress_, clash);
+    std::optional<PairLock> pairLock;
+    if (!prepareJob(outcome, progress_, request_, namesWritten(job_, request_, progress_.JobOptions()), pairLock))
         return outcome;
-    }
-    {
-        const int options = progress_.JobOptions();
-        const std::string reportBase = ProgramFolder() + BaseName(request_.slave);
-        std::vector<std::string> names{SynchronisedFileName(job_, (options & kOptDebug) != 0)};
-        if (options & kOptDebug) names.push_back(request_.slave + ".log");
-        if (options & kOptResultCsv) names.push_back(reportBase + ".Result.csv");
-        if (options & (kOptStartCsv | kOptSegmentCsv)) names.push_back(reportBase + "-2147483647-E-44100.csv");
-        if (request_.eqLow > 0 || request_.eqHigh > 0) {
-            names.push_back(EqWaveName(request_.master, request_.eqLow, request_.eqHigh));
-            names.push_back(EqWaveName(request_.slave, request_.eqLow, request_.eqHigh));
-        }
-        if (const std::string why = namesProblem(names); !why.empty()) {
-            noteError(outcome, progress_, why);
-            return outcome;
-        }
-    }
-    const PairLock pairLock(request_.master, request_.slave);
-    if (!pairLock.Held()) {
-        noteError(outcome, progress_, pairLock.Problem());
-        return outcome;
-    }
     // Taken before the files are read: a change after this point is seen at the end.
-    const FileStamp masterSeen = stampOf(request_.master), slaveSeen = stampOf(request_.slave);
+    const FileStamp masterSeen = StampOf(request_.master), slaveSeen = StampOf(request_.slave);
 
     bool ready = true;
     std::string masterCopy, slaveCopy;
@@ -327,92 +357,36 @@ JobOutcome KSyncThread::runSync() {
 
     progress_.SetMessageLine(MessageText(Msg::Analysing), 0);
     const std::int64_t started = TickCountMs();
-    // Kept until the output is written, which takes over their images of the files.
-    std::unique_ptr<KWavefile> master, slave;
-    std::unique_ptr<KWavefile> slaveImage;  // the slave at the master's rate, when it has another
-    ByteImage slaveEqImage;                 // and its equalised copy at that rate
+    ReadPair files;
     if (ready) {
-        const int placement = request_.channelFlag == 1 ? kPlaceLeft : kPlaceBoth;
-        // Both files are read and analysed at once, the slave on a thread of its own.
-        std::exception_ptr slaveFailure;
-        const auto readSlave = [&] {
-            try {
-                slave = std::make_unique<KWavefile>(request_.slave, placement, true);
-            } catch (...) {
-                slaveFailure = std::current_exception();  // reported on this thread
-            }
-        };
-        std::thread slaveReader;
-        try {
-            slaveReader = std::thread(readSlave);
-        } catch (const std::system_error&) {
-            // No thread: the slave is read here, after the master.
-        }
-        const bool masterRead = attempt(outcome, progress_, [&] {
-            master = std::make_unique<KWavefile>(request_.master, placement, true);
-        });
-        if (slaveReader.joinable()) {
-            slaveReader.join();
-        } else if (masterRead) {
-            readSlave();
-        }
-        // A failed master is the one to report.
-        if (slaveFailure && masterRead) attempt(outcome, progress_, [&] { std::rethrow_exception(slaveFailure); });
-        if (master && slave && master->Usable() && slave->Usable() && slave->SampleRate != master->SampleRate) {
-            if (!attempt(outcome, progress_, [&] { slaveImage = convertSlave(*slave, slaveCopy, master->SampleRate, slaveEqImage); })) slave.reset();
-        }
-        if (master && slave) {
-            const StoredPoints masterPoints(request_.master), slavePoints(request_.slave);
-            attempt(outcome, progress_, [&] {
-                const std::string dropped = ClaimPoints(
-                    masterPoints, slavePoints,
-                    PairRecord{request_.master, request_.slave, request_.baseStep, request_.mode, request_.level, -1});
-                if (!dropped.empty()) progress_.SetMessageLine(dropped, 2);
-                SyncRun run{job_, *master, slaveImage ? *slaveImage : *slave, masterCopy, slaveCopy, request_.mode, progress_, 0, {}};
-                if (slaveImage) {
-                    run.slaveFileRate = slave->SampleRate;
-                    run.slaveEqImage = std::move(slaveEqImage);
-                }
-                SynchroniseFiles(run);
-                if (masterPoints.count() > 0) {
-                    masterPoints.setRecordStart(masterPoints.at(0));
-                    slavePoints.setRecordStart(masterPoints.at(0));
-                }
-            });
-            outcome.notes = searchNotes(job_, progress_);
-            // Back from the equalised copies; without them the loaded images are the files'.
-            if (!masterCopy.empty()) master->SetDataSource("");
-            if (!slaveCopy.empty()) (slaveImage ? *slaveImage : *slave).SetDataSource("");
-        }
+        readPair(outcome, progress_, request_, slaveCopy, files);
+        if (files.master && files.slave) searchPair(outcome, progress_, job_, request_, masterCopy, slaveCopy, files);
     }
     progress_.StageBar(1).Marker.store(kStageFinished);
     const int stopReason = job_.StopRequest.load();
     outcome.stopped = stopReason != 0;
     outcome.stoppedByUser = stopReason == kStopByUser;
 
-    if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.dpLimit == 0) {
+    if ((progress_.JobOptions() & kOptKeepEq) == 0 && request_.stopPointFrames == 0) {
         for (const std::string& copy : {masterCopy, slaveCopy})
             if (!copy.empty()) std::remove(copy.c_str());
     }
-    job_.RangeS = request_.rangeS;
 
     // The points were found on the files as they were; a file changed or removed since
     // would give an output that does not match them.
-    const bool masterChanged = !(stampOf(request_.master) == masterSeen);
-    if (masterChanged || !(stampOf(request_.slave) == slaveSeen)) {
+    const bool masterChanged = !(StampOf(request_.master) == masterSeen);
+    if (masterChanged || !(StampOf(request_.slave) == slaveSeen)) {
         noteError(outcome, progress_,
                   masterChanged ? MessageText(Msg::MasterChanged, request_.master)
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        const WriteResult written =
-            WriteSynchronisedFile(job_, kDefaultMix, progress_, {master.get(), slave.get(), slaveImage.get()});
+        const WriteResult written = WriteSynchronisedFile(job_, kDefaultMix, progress_,
+                                                          {files.master.get(), files.slave.get(), files.slaveImage.get()});
         finishOutcome(outcome, written, progress_);
-        master.reset();
-        slave.reset();
-        slaveImage.reset();
+        files = ReadPair{};
         checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
-                    outcome.stopped || request_.dpLimit > 0 ? written.searchedFrames : -1);
+                    outcome.stopped || request_.stopPointFrames > 0 ? written.searchedFrames : -1);
         if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
     }
     std::string why;
@@ -430,19 +404,9 @@ JobOutcome KSyncThread::runOutputOnly() {
     const std::int64_t started = TickCountMs();
     job_.MasterFile = request_.master;
     job_.SlaveFile = request_.slave;
-    if (const std::string clash = pairProblem(request_.master, request_.slave); !clash.empty()) {
-        noteError(outcome, progress_, clash);
+    std::optional<PairLock> pairLock;
+    if (!prepareJob(outcome, progress_, request_, {SynchronisedFileName(job_, progress_.IsDebugMode())}, pairLock))
         return outcome;
-    }
-    if (const std::string why = namesProblem({SynchronisedFileName(job_, progress_.IsDebugMode())}); !why.empty()) {
-        noteError(outcome, progress_, why);
-        return outcome;
-    }
-    const PairLock pairLock(request_.master, request_.slave);
-    if (!pairLock.Held()) {
-        noteError(outcome, progress_, pairLock.Problem());
-        return outcome;
-    }
     // Points another pair or division left in either file would mix unrelated audio.
     const std::string foreign =
         ForeignPoints(StoredPoints(request_.master), StoredPoints(request_.slave), PairRecord{request_.master, request_.slave});

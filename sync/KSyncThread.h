@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "core/Error.h"
 #include "sync/JobRequest.h"
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
@@ -60,11 +61,6 @@ public:
     // Synchronisation job. Publishes request.options through progress and clears the
     // stop request.
     KSyncThread(SyncJob& job, SyncProgress& progress, JobRequest request);
-    // The same with the job parameters one by one (skips and the stop point in frames);
-    // the option word is the one progress holds.
-    KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile, int baseStep,
-                FrameIndex masterSkip, FrameIndex slaveSkip, int rangeS, int rangeE, FrameIndex dpLimit, int eqLow,
-                int eqHigh, int channelFlag, int mode);
     // Output-only job with the given mix.
     KSyncThread(SyncJob& job, SyncProgress& progress, std::string masterFile, std::string slaveFile,
                 const MixSettings& mix);

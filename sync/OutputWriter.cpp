@@ -10,13 +10,13 @@
 #include <memory>
 
 #include "core/AtomicFile.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
 #include "dsp/TimeMap.h"
 #include "settings/Settings.h"
-#include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
 #include "sync/SubFrame.h"
 #include "sync/WorkingImage.h"
@@ -156,7 +156,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             const StoredPoints points = file == slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
                                                            : StoredPoints(section);
             file->DivisionPoints = points.load(count);
-            if (SettingsReadInt(section, "PhaseShift", 0) != 0) file->ChannelFlags |= kInvertLeft | kInvertRight;
+            if (points.phaseShift()) file->ChannelFlags |= kInvertLeft | kInvertRight;
         }
         for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
@@ -213,9 +213,6 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                         const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
                                                  std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
                                                  std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
-                        progress.SetMessageLine(line, 2);
-                        AddLog(line);
-                        AddLog(segment.error);
                         result.error = MessageText(Msg::Labelled, line, segment.error);
                         failed = true;
                         break;
@@ -267,9 +264,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
             result.file = name;
         }
     } catch (const std::exception& e) {
-        result.error = FailureText(e);
-        progress.SetMessageLine(result.error, 2);
-        AddLog(result.error);
+        result.error = FailureText(e);  // the caller shows and logs it
     }
     return result;
 }

@@ -18,7 +18,7 @@ namespace tandem {
 struct WriteResult {
     bool written = false;  // a file was put in place
     std::string file;      // its path
-    std::string error;     // "" when nothing failed
+    std::string error;     // "" when nothing failed; not yet shown or logged
     FrameIndex frames = 0;
     FrameIndex searchedFrames = 0;  // frames up to the last point (the tail after it is extrapolated)
     int points = 0;        // stored division points ("Count" of the slave)

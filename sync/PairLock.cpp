@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Error.h"
 #include "core/ExitCleanup.h"
 #include "core/Message.h"
 #include "core/ProgramFolder.h"
@@ -35,16 +36,14 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         Fd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd.valid()) {
-            problem_ = MessageText(Msg::CannotMakeJobLock, path_, SystemErrorText(errno));
-            return;
+            throw SyncError(Msg::CannotMakeJobLock, path_, SystemErrorText(errno));
         }
         int r;
         while ((r = ::flock(fd.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
         }
         if (r != 0) {
-            problem_ = errno == EWOULDBLOCK ? MessageText(Msg::PairBusy, master, slave)
-                                            : MessageText(Msg::CannotTakeJobLock, path_, SystemErrorText(errno));
-            return;
+            if (errno == EWOULDBLOCK) throw SyncError(Msg::PairBusy, master, slave);
+            throw SyncError(Msg::CannotTakeJobLock, path_, SystemErrorText(errno));
         }
         struct stat held {}, named {};
         if (::fstat(fd.get(), &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
@@ -54,7 +53,7 @@ PairLock::PairLock(const std::string& master, const std::string& slave) {
             return;
         }
     }
-    problem_ = MessageText(Msg::JobLockReplaced, path_);
+    throw SyncError(Msg::JobLockReplaced, path_);
 }
 
 PairLock::~PairLock() {

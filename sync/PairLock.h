@@ -8,6 +8,9 @@
 // goes with its process.
 //
 // Thread safety: one object per job; several jobs may try at once.
+//
+// The constructor throws SyncError when the lock is not taken: another job holds it, or
+// the lock file cannot be made.
 #pragma once
 
 #include <string>
@@ -23,14 +26,9 @@ public:
     PairLock(const PairLock&) = delete;
     PairLock& operator=(const PairLock&) = delete;
 
-    bool Held() const { return fd_.valid(); }
-    // Why the lock is not held: another job holds it, or the lock file cannot be made.
-    const std::string& Problem() const { return problem_; }
-
 private:
     std::string path_;
     Fd fd_;
-    std::string problem_;
     int exitSlot_ = -1;  // the lock file goes at an abrupt end too (ExitCleanup)
 };
 

@@ -24,13 +24,6 @@ namespace tandem {
 
 class KWavefile;
 
-// Raised for failures that end the synchronisation proper (unreadable file, a report
-// file that cannot be created, ...). The job frame catches it.
-class SyncError : public EngineError {
-public:
-    using EngineError::EngineError;
-};
-
 // A report file being written; it replaces path when finished (AtomicFile), so a link
 // at its name is replaced, never written through, and a failed job leaves no half report.
 using CsvFile = std::unique_ptr<AtomicFile>;

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/Error.h"
 #include "core/Log.h"
 #include "settings/Settings.h"
-#include "sync/PatternSearch.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -241,5 +241,9 @@ std::string ClaimPoints(const StoredPoints& master, const StoredPoints& slave, c
     recordFile(slave, s);
     return why;
 }
+
+bool StoredPoints::phaseShift() const { return SettingsReadInt(section_, "PhaseShift", 0) != 0; }
+
+void StoredPoints::setPhaseShift(bool inverted) const { SettingsWriteInt(section_, "PhaseShift", inverted ? 1 : 0); }
 
 }  // namespace tandem

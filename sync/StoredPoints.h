@@ -3,8 +3,9 @@
 //
 // Section: the file's full path as opened (extension included), the section that also
 // holds its level analysis. Keys: "Count" (how many points are valid), "DP<n>" (frame
-// of point n; a missing one reads as 0). A master's points and a slave's points with
-// the same index belong together.
+// of point n; a missing one reads as 0), "PhaseShift" (1: the file's channels are
+// inverted against the other file's; written for the slave, read for either). A
+// master's points and a slave's points with the same index belong together.
 //
 // "SubFrame<n>" beside "DP<n>" holds the slave's exact position of point n (decimal
 // frames of the file, to 1/10000), where a local correlation measured it; DPn stays the
@@ -72,6 +73,10 @@ public:
     PairRecord record() const;
     void setRecord(const PairRecord& record) const;
     void setRecordStart(FrameIndex start) const;
+
+    // Whether the file was found inverted against the other of its pair.
+    bool phaseShift() const;
+    void setPhaseShift(bool inverted) const;
 
     const std::string& section() const { return section_; }
     // A working image's frame as the file's own frame (as stored).

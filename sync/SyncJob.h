@@ -1,5 +1,7 @@
-// The job record shared by a front end and the worker, the mix settings and the
-// option bits.
+// The job record: the job's parameters under their record names (set from the
+// JobRequest once, when the job starts: SetJobRecord), the stop request a front end sets,
+// and what the worker leaves for the front end to read after the job. Also the mix
+// settings, the option bits and the search modes.
 #pragma once
 
 #include <array>
@@ -34,37 +36,23 @@ constexpr int kStopByUser = 1;
 constexpr int kStopAtPoint = 2;
 
 struct SyncJob {
+    // As the request has them (JobRequest); the output's name is made from these.
     std::string MasterFile;
     std::string SlaveFile;
-    int BaseStep = 0;         // division interval, 0.1 s units
-    FrameIndex MasterSkip = 0;  // frames
-    FrameIndex SlaveSkip = 0;   // frames
-    int RangeS = 0;           // offset half-width at the start point, frames
-    int RangeE = 0;           // length half-width at every division point, frames
-    FrameIndex DpLimit = 0;   // stop point, frames; 0 = none
-    int EqLow = 0;            // Hz, 0 = no lower edge
-    int EqHigh = 0;           // Hz, 0 = no upper edge
-    // Checks beyond the plain search (qzv.ini TandemEnv ROBUST_START / ANCHOR_ENDS):
-    // a start point by correlation when the onsets disagree (fresh jobs only), and
-    // re-anchored ends of segments longer than two division steps.
-    bool RobustStart = true;
-    bool AnchorEnds = true;
-    // From the job's request: go on from the last stored pair of points before the
-    // master lead-in as it stands, without a new start point search.
-    bool Resume = false;
-    // qzv.ini TandemEnv LOCK_GUARD: every segment end judged against the recent points'
-    // line and correlation, searched again or held where the chain lost the material.
-    bool LockGuard = true;
-    // The output's slave read band-limited along a smooth map through the sub-frame
-    // points; false (--interpolation linear, qzv.ini TandemEnv INTERPOLATION=linear):
-    // linearly between whole-frame points, as before.
+    int BaseStep = 0;           // division interval, 0.1 s units
+    FrameIndex MasterSkip = 0;  // 44.1 kHz frames; a resumed job's: the stored pair's own frames
+    FrameIndex SlaveSkip = 0;
+    int RangeS = 0;             // offset half-width at the start point, 44.1 kHz frames
+    int RangeE = 0;             // length half-width at every division point, 44.1 kHz frames
+    FrameIndex DpLimit = 0;     // stop point, 44.1 kHz frames; 0 = none
+    int EqLow = 0;              // Hz, 0 = no lower edge
+    int EqHigh = 0;             // Hz, 0 = no upper edge
+    // The writer's choices, from the request: the output's slave read band-limited along
+    // a smooth map through the sub-frame points (false: --interpolation linear, qzv.ini
+    // TandemEnv INTERPOLATION=linear: linearly between whole-frame points, as before), and
+    // the slave alone on the master's timeline as a second file (SlaveOnMasterFileName).
     bool BandLimited = true;
-    // Also write the slave alone on the master's timeline (SlaveOnMasterFileName).
     bool SlaveOut = false;
-    // qzv.ini TandemEnv COARSE_TRACK: a whole-file track on whitened correlation first;
-    // the segment search follows it, and the lock guard's part is its own. Off, the
-    // search and the guard run as they did without it.
-    bool CoarseTrack = true;
     // Set by the front end (STOP, Ctrl-C: kStopByUser) or the worker (the stop point:
     // kStopAtPoint); read once per segment.
     std::atomic<int> StopRequest{0};

@@ -256,12 +256,12 @@ struct LeadIns {
 };
 
 LeadIns leadInsOf(const SyncRun& run, const TimeBase& time) {
-    const SyncJob& job = run.job;
+    const JobRequest& request = run.request;
     LeadIns l;
-    l.masterSkip = job.Resume ? job.MasterSkip : time.Frames(job.MasterSkip);
-    l.slaveSkip = job.Resume ? RescaleFrames(job.SlaveSkip, run.slaveFileRate, run.slave.SampleRate)
-                             : time.Frames(job.SlaveSkip);
-    l.dpLimit = time.Frames(job.DpLimit);
+    l.masterSkip = request.resume ? request.resumeMasterFrame : time.Frames(request.masterSkipFrames);
+    l.slaveSkip = request.resume ? RescaleFrames(request.resumeSlaveFrame, run.slaveFileRate, run.slave.SampleRate)
+                                 : time.Frames(request.slaveSkipFrames);
+    l.dpLimit = time.Frames(request.stopPointFrames);
     l.startRangeS = static_cast<int>(time.Frames(kStartRange));
     return l;
 }
@@ -279,7 +279,7 @@ void requireUsable(SyncRun& run) {
 CoarseTrack buildTrack(SyncRun& run, const LeadIns& lead) {
     CoarseTrack track;
     SyncJob& job = run.job;
-    if (!job.CoarseTrack) return track;
+    if (!run.request.coarseTrack) return track;
     run.progress.SetMessageLine(MessageText(Msg::Tracking), 0);
     track = BuildCoarseTrack(run.master, run.slave, TrackRequest{lead.masterSkip, lead.slaveSkip});
     job.TrackFound = track.found;
@@ -306,8 +306,9 @@ struct Division {
 };
 
 Division divideMaster(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
-                      const CoarseTrack& track, const LeadIns& lead, const TimeBase& time) {
+                      const CoarseTrack& track, const LeadIns& lead, int rangeS, const TimeBase& time) {
     SyncJob& job = run.job;
+    const JobRequest& request = run.request;
     KWavefile& master = run.master;
     Division d;
     const int storedMaster = masterPoints.count();
@@ -318,14 +319,14 @@ Division divideMaster(SyncRun& run, const StoredPoints& masterPoints, const Stor
     AddLog("有効データ数：" + std::to_string(d.F0));
     // A resumed job goes on from stored pair F0 as it stands: the division and the
     // search continue exactly as the interrupted job would have.
-    d.resume = job.Resume && d.F0 > 0 && d.F0 < storedMaster && d.F0 < storedSlave;
+    d.resume = request.resume && d.F0 > 0 && d.F0 < storedMaster && d.F0 < storedSlave;
 
     FrameIndex D = d.resume ? masterPoints.at(d.F0) : FindSoundOnset(master, lead.masterSkip, 100);
     if (track.found && !d.resume) {
         D = trackStart(track, D);
-    } else if (job.RobustStart && d.F0 == 0) {
+    } else if (request.robustStart && d.F0 == 0) {
         const bool leadIn = lead.masterSkip > 0 || lead.slaveSkip > 0;
-        const int startRange = leadIn ? std::max(job.RangeS, lead.startRangeS) : job.RangeS;
+        const int startRange = leadIn ? std::max(rangeS, lead.startRangeS) : rangeS;
         d.robust = FindRobustStart(master, run.slave, D, FindSoundOnset(run.slave, lead.slaveSkip, 100), startRange);
         D = d.robust.masterStart;
         job.StartUndecided = d.robust.undecided;
@@ -333,7 +334,7 @@ Division divideMaster(SyncRun& run, const StoredPoints& masterPoints, const Stor
     masterPoints.set(d.F0, D);
     masterPoints.setCount(d.F0 + 1);
     d.number = d.F0 + 1;
-    d.step = time.Tenths(job.BaseStep);
+    d.step = time.Tenths(request.baseStep);
     const FrameIndex tenth = time.Tenths(1);
     AddLog("基準データを" + std::to_string(d.step) + "個間隔に設定");
     const FrameIndex end = master.FrameCount - master.BackNull;
@@ -360,22 +361,22 @@ Division divideMaster(SyncRun& run, const StoredPoints& masterPoints, const Stor
 struct SearchStart {
     FrameIndex N = 0;
     float rate = 100.0f;
+    int rangeS = 0;  // the start search's half-width at the master's rate, frames
 };
 
 // A master lead-in past stored points: the slave's own lead-in knows nothing of where
 // the stored chain left it; the stored points do.
 SearchStart startAfterStoredPoints(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
-                                   int F0, FrameIndex J, const TimeBase& time) {
-    SyncJob& job = run.job;
+                                   int F0, FrameIndex J, int rangeS, const TimeBase& time) {
     const StoredPlacement placed = placeAfterStoredPoints(masterPoints, slavePoints, F0, J, run.master.SampleRate);
     const FrameIndex lastSlave = std::max<FrameIndex>(run.slave.FrameCount - 1, 0);
-    SearchStart s{std::clamp<FrameIndex>(placed.slave, 0, lastSlave), placed.rate};
+    SearchStart s{std::clamp<FrameIndex>(placed.slave, 0, lastSlave), placed.rate, 0};
     AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(s.N) + "(保存済みの分割点から)");
     // A narrower start search than the lead-in's: the chain is known, a near copy a
     // beat away is not taken for it. Over a long gap the wobble of the clocks may
     // have moved it further: the envelopes find it within the physics' reach (at
     // most 8 s, as the start check looks), and the search then only refines it.
-    int range = std::min(job.RangeS, placed.range);
+    int range = std::min(rangeS, placed.range);
     if (placed.range > range) {
         MatchRequest around;
         around.masterStart = J;
@@ -390,30 +391,30 @@ SearchStart startAfterStoredPoints(SyncRun& run, const StoredPoints& masterPoint
             AddLog("開始点=" + std::to_string(J) + " と " + std::to_string(s.N) + "(包絡線の照合)");
         }
     }
-    job.RangeS = range;
+    s.rangeS = range;
     return s;
 }
 
 SearchStart findStart(SyncRun& run, const StoredPoints& masterPoints, const StoredPoints& slavePoints,
-                      const CoarseTrack& track, const Division& d, const LeadIns& lead, const TimeBase& time) {
-    SyncJob& job = run.job;
+                      const CoarseTrack& track, const Division& d, const LeadIns& lead, int rangeS, const TimeBase& time) {
     const int F0 = d.F0;
-    if (job.RangeS < lead.startRangeS && (F0 > 0 || lead.masterSkip > 0 || lead.slaveSkip > 0)) job.RangeS = lead.startRangeS;
+    if (rangeS < lead.startRangeS && (F0 > 0 || lead.masterSkip > 0 || lead.slaveSkip > 0)) rangeS = lead.startRangeS;
     // On the track the start is known to its uncertainty, wherever the lead-ins put it.
     if (track.found && !d.resume)
-        job.RangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
+        rangeS = static_cast<int>(std::ceil(track.UncertaintyAt(static_cast<double>(masterPoints.at(F0))))) + 8;
     const FrameIndex J = masterPoints.at(F0);
     SearchStart s;
+    s.rangeS = rangeS;
     if (d.resume) {
         s.N = slavePoints.at(F0);
         const FrameIndex masterLength = J - masterPoints.at(F0 - 1);
         if (masterLength > 0)
             s.rate = static_cast<float>(static_cast<double>(s.N - slavePoints.at(F0 - 1)) * 100.0 /
                                         static_cast<double>(masterLength));
-        job.RangeS = 0;
+        s.rangeS = 0;
         AddLog("再開点=" + std::to_string(J) + " と " + std::to_string(s.N));
     } else if (F0 > 0) {
-        s = startAfterStoredPoints(run, masterPoints, slavePoints, F0, J, time);
+        s = startAfterStoredPoints(run, masterPoints, slavePoints, F0, J, rangeS, time);
     } else {
         s.N = SearchSimilarPattern(run.slave, lead.slaveSkip);
         if (d.robust.overridden) s.N = d.robust.slaveStart;
@@ -450,15 +451,16 @@ public:
         : run_(run), job_(run.job), master_(run.master), slave_(run.slave), progress_(run.progress),
           masterPoints_(masterPoints), slavePoints_(slavePoints), track_(track), time_(time),
           options_(run.progress.JobOptions()), F0_(d.F0), F_(d.resume ? d.F0 : d.F0 + 1), number_(d.number),
-          step_(d.step), dpLimit_(lead.dpLimit), RE_(std::max(static_cast<int>(time.Frames(job_.RangeE)), 1)),
-          initialLookAhead_(std::max(run.mode % 10, 1)), largestLookAhead_(std::max(run.mode / 10, initialLookAhead_)),
+          step_(d.step), dpLimit_(lead.dpLimit), RE_(std::max(static_cast<int>(time.Frames(run.request.rangeE)), 1)),
+          initialLookAhead_(std::max(run.request.mode % 10, 1)),
+          largestLookAhead_(std::max(run.request.mode / 10, initialLookAhead_)),
           reportBase_(ProgramFolder() + BaseName(slave_.FileName)), A_(d.F0 + 1), U_(initialLookAhead_),
-          J_(masterPoints.at(d.F0)), N_(start.N), rate_(start.rate) {
+          rangeS_(start.rangeS), J_(masterPoints.at(d.F0)), N_(start.N), rate_(start.rate) {
         // The first segment searched is F0 + 1; F is the one that starts with the start
         // point search, which a resumed job does not run. A zero range would never end
         // the first pass.
         StageBarState& startBar = progress_.StageBar(0, false);
-        startBar.Max.store((2 * RE_ + 1) * (2 * job_.RangeS + 1));
+        startBar.Max.store((2 * RE_ + 1) * (2 * rangeS_ + 1));
         progress_.StageBar(1).Max.store(std::max(0, number_ - F0_ - 1) * (2 * RE_ + 1));
         progress_.StageBar(0, true).Marker.store(d.resume ? kStageFinished : kStageRunning);
         progress_.SetResultRange(-RE_, RE_);
@@ -466,7 +468,7 @@ public:
         if (options_ & kOptResultCsv) resultCsv_ = CreateReport(reportBase_ + ".Result.csv");
         AddLog(std::to_string(F0_) + "-" + std::to_string(number_) + " : " + std::to_string(job_.StopRequest.load()));
         useEqualisedSources(run_);
-        if (job_.LockGuard && !track_.found) {
+        if (run.request.lockGuard && !track_.found) {
             guard_ = std::make_unique<LockGuard>(master_, slave_);
             if (d.resume) seedGuard(*guard_, master_, slave_, masterPoints_, slavePoints_, F0_);
         }
@@ -560,7 +562,7 @@ private:
         if (master_.Average == 0) throw SyncError(Msg::MasterSilent, master_.FileName);
         MatchLevel(s.image.frames, slave_.Average, master_.Average);
         SegmentSearch& q = s.q;
-        q.rangeS = job_.RangeS;
+        q.rangeS = rangeS_;
         q.rangeE = RE_;
         q.extendWithin = static_cast<int>(time_.Frames(5));
         q.J = J_;
@@ -638,7 +640,7 @@ private:
 
     // Long segments (over a quiet passage) are searched again; the others get a quick look.
     void anchorEnd(Segment& s) {
-        if (!job_.AnchorEnds) return;
+        if (!run_.request.anchorEnds) return;
         s.anchor = s.K - J_ > 2 * step_ ? AnchorSegmentEnd(master_, slave_, J_, s.K, N_, s.P)
                                         : CheckSegmentEnd(master_, slave_, J_, s.K, N_, s.P);
         if (s.anchor.shift == 0) return;
@@ -726,7 +728,7 @@ private:
         slavePoints_.setCount(A_ + 1);
         J_ = K;
         N_ = s.P;
-        job_.RangeS = 0;
+        rangeS_ = 0;
         stopAtPoint(job_, dpLimit_, J_);
         ++A_;
     }
@@ -740,7 +742,7 @@ private:
                 AddLog("◆ロック判定：補正 " + std::to_string(job_.Guard.corrected) + "、喪失 " + std::to_string(job_.Guard.lost) +
                        "、保持 " + std::to_string(job_.Guard.held) + "、回復 " + std::to_string(job_.Guard.reacquired));
         }
-        SettingsWriteInt(slavePoints_.section(), "PhaseShift", phase_ < 0 ? 1 : 0);
+        slavePoints_.setPhaseShift(phase_ < 0);
         AddLog("終了ポイント=" + EndPointText(J_, master_.SampleRate));
     }
 
@@ -764,6 +766,7 @@ private:
     FineTrust trustTrack_;
     std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched
     int A_, U_;
+    int rangeS_;         // the start search's half-width, 0 after the first segment
     int phase_ = 0;      // best matches less inverted ones: PhaseShift
     int heldFrom_ = -1;  // first point carried since the lock was lost
     FrameIndex J_, N_;
@@ -773,18 +776,19 @@ private:
 }  // namespace
 
 void SynchroniseFiles(SyncRun& run) {
-    SyncJob& job = run.job;
     const StoredPoints masterPoints(run.master.ChangeExtension(""));
     const StoredPoints slavePoints(run.slave.ChangeExtension(""), run.slaveFileRate, run.slave.SampleRate);
     requireUsable(run);
     // Every length and position the search defines is a time, taken at the master's rate.
     const TimeBase time(run.master.SampleRate);
     const LeadIns lead = leadInsOf(run, time);
-    job.RangeS = static_cast<int>(time.Frames(job.RangeS));  // the job frame puts the job's own value back
+    // The start point search's half-width at the master's rate: the search's own working
+    // value, widened and narrowed as the start is found, never written back into the job.
+    const int rangeS = static_cast<int>(time.Frames(run.request.rangeS));
 
     const CoarseTrack track = buildTrack(run, lead);
-    const Division division = divideMaster(run, masterPoints, slavePoints, track, lead, time);
-    const SearchStart start = findStart(run, masterPoints, slavePoints, track, division, lead, time);
+    const Division division = divideMaster(run, masterPoints, slavePoints, track, lead, rangeS, time);
+    const SearchStart start = findStart(run, masterPoints, slavePoints, track, division, lead, rangeS, time);
     SegmentLoop(run, masterPoints, slavePoints, track, division, start, lead, time).Run();
 }
 

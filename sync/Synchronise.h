@@ -11,17 +11,18 @@
 #include <string>
 
 #include "core/BigBuffer.h"
+#include "sync/JobRequest.h"
 #include "sync/PatternSearch.h"
 
 namespace tandem {
 
 struct SyncRun {
-    SyncJob& job;
+    SyncJob& job;               // the stop request, and the runtime state the search leaves
+    const JobRequest& request;  // the parameters (with the settings' switches applied)
     KWavefile& master;
     KWavefile& slave;
     std::string masterEqCopy;  // "" when not equalised
     std::string slaveEqCopy;
-    int mode = kModeSingle;
     SyncProgress& progress;
     // The slave file's own rate when `slave` is its working image at the master's rate
     // (0: slave is the file itself). Points and report rows are stored in its own frames.

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "core/AtomicFile.h"
+#include "wave/WaveImage.h"
 
 namespace tandem {
 namespace {
@@ -188,28 +189,7 @@ SyntheticPair MakeSyntheticPair(const SyntheticPairSpec& spec) {
 void WriteStereoWave(const std::string& path, const std::vector<Frame>& frames, std::uint32_t rate) {
     const std::uint64_t dataBytes = frames.size() * 4ull;
     if (dataBytes + 36 > 0xFFFFFFFFull) throw std::runtime_error(path + ": too long for a WAVE file");
-    std::vector<std::uint8_t> h;
-    auto id = [&](const char* s) { h.insert(h.end(), s, s + 4); };
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    auto u16 = [&](std::uint16_t v) {
-        h.push_back(static_cast<std::uint8_t>(v));
-        h.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    id("RIFF");
-    u32(static_cast<std::uint32_t>(36 + dataBytes));
-    id("WAVE");
-    id("fmt ");
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(rate);
-    u32(rate * 4);
-    u16(4);
-    u16(16);
-    id("data");
-    u32(static_cast<std::uint32_t>(dataBytes));
+    const std::vector<std::uint8_t> h = StereoPcmHeader(rate, frames.size());
     AtomicFile out(path);
     out.Write(h.data(), h.size());
     out.Write(frames.data(), static_cast<std::size_t>(dataBytes));

@@ -11,7 +11,6 @@
 #include "core/Message.h"
 #include "core/ProgramFolder.h"
 #include "core/Text.h"
-#include "sync/PatternSearch.h"
 #include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 

@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include "core/BigBuffer.h"
+#include "core/Error.h"
 #include "core/Log.h"
 #include "core/Message.h"
 #include "core/TimeBase.h"
-#include "sync/PatternSearch.h"  // SyncError
 #include "wave/KWavefile.h"
+#include "wave/WaveImage.h"
 
 namespace tandem {
 namespace {
@@ -58,25 +59,6 @@ private:
     Frame out_[kOut];
 };
 
-void putHeader(std::uint8_t* h, std::uint32_t rate, FrameIndex frames) {
-    const auto u32 = [](std::uint8_t* p, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(frames * 4);
-    std::memcpy(h, "RIFF", 4);
-    u32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    u32(h + 16, 16);
-    const std::uint8_t format[4] = {1, 0, 2, 0};  // PCM, two channels
-    std::memcpy(h + 20, format, 4);
-    u32(h + 24, rate);
-    u32(h + 28, rate * 4);
-    const std::uint8_t layout[4] = {4, 0, 16, 0};  // 4 bytes a frame, 16 bits
-    std::memcpy(h + 32, layout, 4);
-    std::memcpy(h + 36, "data", 4);
-    u32(h + 40, dataBytes);
-}
-
 }  // namespace
 
 std::vector<Frame> ResampleFrames(const std::vector<Frame>& frames, std::uint32_t fromRate, std::uint32_t toRate) {
@@ -100,7 +82,8 @@ std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate
     const std::size_t size = static_cast<std::size_t>(kHeader + 4 * target);
     ByteImage bytes;
     bytes.resize(size);  // left uninitialised: every byte is written below
-    putHeader(bytes.data(), rate, target);
+    const std::vector<std::uint8_t> header = StereoPcmHeader(rate, static_cast<std::uint64_t>(target));
+    std::memcpy(bytes.data(), header.data(), header.size());
     std::size_t written = 0;  // frames
     const auto put = [&](const Frame* f, std::size_t n) {
         n = std::min(n, static_cast<std::size_t>(target) - written);
@@ -123,12 +106,7 @@ std::unique_ptr<KWavefile> MakeWorkingImage(KWavefile& slave, std::uint32_t rate
     const auto at = [&](std::int32_t frames) {
         return static_cast<std::int32_t>(RescaleFrames(frames, slave.SampleRate, rate));
     };
-    image->Average = slave.Average;
-    image->Peak = slave.Peak;
-    image->PeakL = slave.PeakL;
-    image->PeakR = slave.PeakR;
-    image->PeakMono = slave.PeakMono;
-    image->MaxDistance = slave.MaxDistance;
+    image->Levels() = slave.Levels();
     image->FrontNull = at(slave.FrontNull);
     image->BackNull = at(slave.BackNull);
     image->PointL = at(slave.PointL);

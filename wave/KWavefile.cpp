@@ -11,10 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 
 #include "core/Alert.h"
 #include "core/Clones.h"
 #include "core/Fd.h"
+#include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "dsp/KFirFilter.h"
@@ -23,16 +25,6 @@
 
 namespace tandem {
 namespace {
-
-constexpr std::uint16_t kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE;
-
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 std::string hex4(std::uint32_t v) {
     char b[16];
@@ -53,7 +45,7 @@ Fd openOrThrow(const std::string& path, std::int64_t& size, std::int64_t* modifi
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) throw WaveFileError(Msg::CannotRead, path, MessageText(Msg::NotRegularFile));
     size = st.st_size;
-    if (modifiedNs) *modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (modifiedNs) *modifiedNs = FileStamp::Of(st).modifiedNs();
     return fd;
 }
 
@@ -68,6 +60,15 @@ std::string timeText(const std::string& path) {
     return std::to_string(tm.tm_year + 1900) + "/" + std::to_string(tm.tm_mon + 1) + "/" + std::to_string(tm.tm_mday) +
            "_" + std::to_string(tm.tm_hour) + ":" + std::to_string(tm.tm_min) + ":" + std::to_string(tm.tm_sec / 2 * 2);
 }
+
+// The cached analysis: key and field, in the order they are read and written.
+constexpr std::pair<const char*, std::int32_t LevelAnalysis::*> kLevelKeys[] = {
+    {"Peak", &LevelAnalysis::Peak},          {"PointL", &LevelAnalysis::PointL},
+    {"PointR", &LevelAnalysis::PointR},      {"PeakL", &LevelAnalysis::PeakL},
+    {"PeakR", &LevelAnalysis::PeakR},        {"PeakMono", &LevelAnalysis::PeakMono},
+    {"FrontNull", &LevelAnalysis::FrontNull}, {"BackNull", &LevelAnalysis::BackNull},
+    {"Average", &LevelAnalysis::Average},    {"MaxDistance", &LevelAnalysis::MaxDistance},
+};
 
 std::int16_t negate16(std::int16_t v) { return v == -32768 ? v : static_cast<std::int16_t>(-v); }
 
@@ -599,23 +600,8 @@ int KWavefile::LevelValue(int kind) const {
 void KWavefile::MakeHeader(std::uint8_t* buffer, int channels, int bits, int rate, FrameIndex frames, SampleKind kind) const {
     if (DataOffset <= 0) return;
     std::memcpy(buffer, headerBytes_.data(), headerBytes_.size());
-    const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels * (bits / 8));
-    const std::uint64_t dataBytes = static_cast<std::uint64_t>(blockAlign) * static_cast<std::uint64_t>(frames);
-    std::uint8_t* f = buffer + FmtOffset;
-    // The format code follows the samples written (a float source's 16-bit image is PCM);
-    // an extensible header says it in its sub-format, with its valid bits and speakers.
-    const std::uint16_t code = kind == SampleKind::Float ? kFormatFloat : kFormatPcm;
-    if (FormatTag == kFormatPcm || FormatTag == kFormatFloat) put16(f, code);
-    if (FormatTag == kFormatExtensible) {
-        put16(f + 18, static_cast<std::uint16_t>(bits));
-        put32(f + 20, channels == 2 ? 0x3 : 0x4);
-        put16(f + 24, code);
-    }
-    put16(f + 2, static_cast<std::uint16_t>(channels));
-    put32(f + 4, static_cast<std::uint32_t>(rate));
-    put32(f + 8, blockAlign * static_cast<std::uint32_t>(rate));
-    put16(f + 12, static_cast<std::uint16_t>(blockAlign));
-    put16(f + 14, static_cast<std::uint16_t>(bits));
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(channels * (bits / 8)) * static_cast<std::uint64_t>(frames);
+    SetFormatFields(buffer + FmtOffset, FormatTag, channels, bits, rate, kind);
     SetRiffSizes(buffer, static_cast<std::size_t>(DataOffset), dataBytes, static_cast<std::uint64_t>(frames));
 }
 
@@ -672,7 +658,7 @@ std::size_t KWavefile::MakeWaveImage(FrameIndex start, FrameIndex end, WaveImage
 }
 
 void KWavefile::CheckData() {
-    FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
+    Levels() = {};
     if (DataOffset <= 0) return;
     const std::string section = ChangeExtension("");
     const std::string cached = SettingsReadText(section, "Date", "");
@@ -687,16 +673,7 @@ void KWavefile::CheckData() {
                       SettingsReadText(section, "FileHash", "") == fileHashText();
     bool accepted = false;
     if (same) {
-        Peak = SettingsReadInt(section, "Peak", 0);
-        PointL = SettingsReadInt(section, "PointL", 0);
-        PointR = SettingsReadInt(section, "PointR", 0);
-        PeakL = SettingsReadInt(section, "PeakL", 0);
-        PeakR = SettingsReadInt(section, "PeakR", 0);
-        PeakMono = SettingsReadInt(section, "PeakMono", 0);
-        FrontNull = SettingsReadInt(section, "FrontNull", 0);
-        BackNull = SettingsReadInt(section, "BackNull", 0);
-        Average = SettingsReadInt(section, "Average", 0);
-        MaxDistance = SettingsReadInt(section, "MaxDistance", 0);
+        for (const auto& [key, field] : kLevelKeys) Levels().*field = SettingsReadInt(section, key, 0);
         const int aveLeft = SettingsReadInt(section, "AveLeft", 0);
         const int aveRight = SettingsReadInt(section, "AveRight", 0);
         // Levels of 16-bit frames (sums and differences of two channels reach 65535) and
@@ -731,7 +708,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     } catch (const std::bad_alloc&) {
         throw WaveFileError(Msg::OutOfMemory, blockFrames * static_cast<FrameIndex>(sizeof(Frame)));
     }
-    FrontNull = Average = BackNull = Peak = PeakL = PeakR = PeakMono = PointL = PointR = MaxDistance = 0;
+    Levels() = {};
     const std::int64_t second = SampleRate;  // frames
     std::int64_t sumL = 0, sumR = 0, sumLR = 0, k = 0;
     std::int64_t aveL = 0, aveR = 0, ave = 0, seconds = 0;
@@ -814,16 +791,7 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     Peak = PeakR >= PeakL ? PeakR : PeakL;
     SettingsWriteInt(section, "AveLeft", aveLeft);
     SettingsWriteInt(section, "AveRight", aveRight);
-    SettingsWriteInt(section, "Peak", Peak);
-    SettingsWriteInt(section, "PointL", PointL);
-    SettingsWriteInt(section, "PointR", PointR);
-    SettingsWriteInt(section, "PeakL", PeakL);
-    SettingsWriteInt(section, "PeakR", PeakR);
-    SettingsWriteInt(section, "PeakMono", PeakMono);
-    SettingsWriteInt(section, "FrontNull", FrontNull);
-    SettingsWriteInt(section, "BackNull", BackNull);
-    SettingsWriteInt(section, "Average", Average);
-    SettingsWriteInt(section, "MaxDistance", MaxDistance);
+    for (const auto& [key, field] : kLevelKeys) SettingsWriteInt(section, key, Levels().*field);
     SettingsWriteText(section, "Date", stamp);
     SettingsWriteText(section, "FileBytes", fileBytesText());
     SettingsWriteText(section, "FileTimeNs", fileTimeText());

@@ -30,11 +30,6 @@ class ByteSource;
 }
 class TimeMap;
 
-class WaveFileError : public EngineError {
-public:
-    using EngineError::EngineError;
-};
-
 // ChannelFlags bits.
 constexpr std::uint32_t kInvertRight = 0x0400;
 constexpr std::uint32_t kRemix = 0x2000;
@@ -44,7 +39,15 @@ constexpr std::uint32_t kInvertLeft = 0x4000;
 constexpr int kPlaceLeft = 0;
 constexpr int kPlaceBoth = 2;
 
-class KWavefile {
+// A file's level analysis (CheckData), cached in the file's settings section under
+// these names: where the sound starts and ends, its average and peak levels and the
+// frames of the left and right peaks. 16-bit units, frames of the file.
+struct LevelAnalysis {
+    std::int32_t FrontNull = 0, Average = 0, BackNull = 0, Peak = 0, PeakL = 0, PeakR = 0, PeakMono = 0,
+                 PointL = 0, PointR = 0, MaxDistance = 0;
+};
+
+class KWavefile : public LevelAnalysis {
 public:
     // Opens and parses path; throws WaveFileError when it cannot be opened or read.
     KWavefile(const std::string& fileName, int placement, bool analyse);
@@ -136,8 +139,8 @@ public:
     std::int64_t DataOffset = 0;
     FrameIndex FrameCount = 0;  // the frames the file holds, however many its header states
     std::int64_t FmtOffset = 0;
-    std::int32_t FrontNull = 0, Average = 0, BackNull = 0, Peak = 0, PeakL = 0, PeakR = 0, PeakMono = 0,
-                 PointL = 0, PointR = 0, MaxDistance = 0;
+    LevelAnalysis& Levels() { return *this; }
+    const LevelAnalysis& Levels() const { return *this; }
     std::int32_t ChannelPlacement = 0;
     std::uint32_t ChannelFlags = 0;
     std::array<std::int32_t, 8> MixSettings{};

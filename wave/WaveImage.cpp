@@ -4,13 +4,15 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 #include "core/Clones.h"
 
 namespace tandem {
 namespace {
 
-void putLe(std::uint8_t* p, std::uint64_t v, int bytes) {
+// Inlined into the sample encoders.
+inline void putLe(std::uint8_t* p, std::uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
@@ -45,6 +47,48 @@ TANDEM_CLONES("avx2")
 void encode32(const float* v, std::size_t n, std::uint8_t* out) { encodeIntegers<32>(v, n, out); }
 
 }  // namespace
+
+void PutLe(std::uint8_t* p, std::uint64_t v, int bytes) { putLe(p, v, bytes); }
+
+std::uint64_t GetLe(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+void SetFormatFields(std::uint8_t* f, std::uint16_t formatTag, int channels, int bits, int rate, SampleKind kind) {
+    const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels * (bits / 8));
+    const std::uint16_t code = kind == SampleKind::Float ? kFormatFloat : kFormatPcm;
+    if (formatTag == kFormatPcm || formatTag == kFormatFloat) putLe(f, code, 2);
+    if (formatTag == kFormatExtensible) {
+        putLe(f + 18, static_cast<std::uint16_t>(bits), 2);
+        putLe(f + 20, channels == 2 ? 0x3 : 0x4, 4);
+        putLe(f + 24, code, 2);
+    }
+    putLe(f + 2, static_cast<std::uint16_t>(channels), 2);
+    putLe(f + 4, static_cast<std::uint32_t>(rate), 4);
+    putLe(f + 8, blockAlign * static_cast<std::uint32_t>(rate), 4);
+    putLe(f + 12, static_cast<std::uint16_t>(blockAlign), 2);
+    putLe(f + 14, static_cast<std::uint16_t>(bits), 2);
+}
+
+std::vector<std::uint8_t> StereoPcmHeader(std::uint32_t rate, std::uint64_t frames) {
+    std::vector<std::uint8_t> h(44, 0);
+    std::memcpy(h.data(), "RIFF", 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    putLe(h.data() + 16, 16, 4);
+    std::memcpy(h.data() + 36, "data", 4);
+    SetFormatFields(h.data() + 20, kFormatPcm, 2, 16, static_cast<int>(rate), SampleKind::Integer);
+    if (!SetRiffSizes(h.data(), h.size(), 4 * frames, frames)) throw std::length_error("too long for a WAVE file");
+    return h;
+}
+
+bool GrowRiffSize(std::uint8_t* header, std::uint64_t extraBytes) {
+    const std::uint64_t riff = GetLe(header + 4, 4) + extraBytes;
+    if (riff > kMaxRiffSize) return false;
+    putLe(header + 4, riff, 4);
+    return true;
+}
 
 bool NeedsRf64(std::size_t headerSize, std::uint64_t dataBytes) { return headerSize + dataBytes - 8 > kMaxRiffSize; }
 

@@ -48,6 +48,30 @@ struct WaveImage {
     std::vector<std::uint8_t> bytes() const;
 };
 
+// The one writer of WAVE headers: little-endian fields, the fmt chunk's format, RIFF
+// and RF64 sizes, and the plain header of a 16-bit stereo file.
+
+// Little-endian fields: the low `bytes` bytes of v at p, and back.
+void PutLe(std::uint8_t* p, std::uint64_t v, int bytes);
+std::uint64_t GetLe(const std::uint8_t* p, int bytes);
+
+// WAVE format codes.
+constexpr std::uint16_t kFormatPcm = 1, kFormatFloat = 3, kFormatExtensible = 0xFFFE;
+
+// Sets the format of the fmt chunk body at fmt (its original format code formatTag) to
+// channels of bits at rate. The format code follows the samples written (a float
+// source's 16-bit image is PCM); an extensible header says it in its sub-format, with
+// its valid bits and speakers.
+void SetFormatFields(std::uint8_t* fmt, std::uint16_t formatTag, int channels, int bits, int rate, SampleKind kind);
+
+// The 44-byte header of a plain 16-bit stereo PCM file of frames frames at rate.
+// Throws std::length_error when they do not fit 32-bit sizes.
+std::vector<std::uint8_t> StereoPcmHeader(std::uint32_t rate, std::uint64_t frames);
+
+// Counts a chunk of extraBytes after the data into the RIFF size. false, nothing
+// changed, when the size would not fit 32 bits.
+bool GrowRiffSize(std::uint8_t* header, std::uint64_t extraBytes);
+
 // Writes the sizes of a WAVE header whose data chunk holds dataBytes (frames frames) in
 // RIFF form: an RF64/BW64 header becomes RIFF with its ds64 chunk turned into JUNK, so
 // that its length stays. false, nothing changed, when the sizes do not fit 32 bits.

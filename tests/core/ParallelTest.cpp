@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -70,4 +71,29 @@ TEST(Parallel, helpers_run_at_the_priority_of_the_caller) {
     background.join();
     EXPECT_EQ(lowered, std::set<int>{19}) << "a background job's helpers are lowered with it";
     EXPECT_EQ(sliceNices(), std::set<int>{normal}) << "and a normal job's are not";
+}
+
+TEST(Parallel, a_throw_on_a_helper_reaches_the_caller_and_the_pool_goes_on) {
+    if (ParallelWidth() < 2) GTEST_SKIP() << "one core: no helper threads";
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> helperRan{false};
+    const auto run = [&] {
+        ParallelFor(ParallelWidth() * 64, [&](std::size_t, std::size_t) {
+            if (std::this_thread::get_id() != caller) {
+                helperRan = true;
+                throw std::runtime_error("helper failed");
+            }
+            // The caller keeps a range until a helper has taken one.
+            for (int wait = 0; wait < 5000 && !helperRan; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    };
+    try {
+        run();
+        ADD_FAILURE() << "the helper's exception was lost";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "helper failed");
+    }
+    std::atomic<std::size_t> covered{0};
+    ParallelFor(1000, [&](std::size_t b, std::size_t e) { covered += e - b; });
+    EXPECT_EQ(covered.load(), 1000u);
 }

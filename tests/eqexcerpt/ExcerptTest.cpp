@@ -156,12 +156,8 @@ TEST_F(Excerpt, files_that_cannot_be_played_and_empty_spans_play_nothing) {
     EXPECT_TRUE(player.played.empty());
 
     WaveImage image;
-    std::string why;
-    EXPECT_EQ(MakeExcerptImage(dir.file("missing.wav"), 0, 10, 50, 20000, image, &why), 0u);
-    EXPECT_FALSE(why.empty());
-    why.clear();
-    EXPECT_EQ(MakeExcerptImage(broken, 0, 10, 50, 20000, image, &why), 0u);
-    EXPECT_FALSE(why.empty());
+    EXPECT_THROW(MakeExcerptImage(dir.file("missing.wav"), 0, 10, 50, 20000, image), WaveFileError);
+    EXPECT_THROW(MakeExcerptImage(broken, 0, 10, 50, 20000, image), WaveFileError);
 }
 
 }  // namespace

@@ -155,8 +155,8 @@ TEST_F(HistoryWindow, retry_runs_two_parts_of_a_recording_the_second_resuming_wh
     EXPECT_EQ(jobList->ListBox1->count(), 3) << "each job registered again onto its own entry";
     for (const int row : {0, 1}) EXPECT_EQ(jobList->ListBox1->item(row)->data(Qt::UserRole + 1).toString(), QString::fromUtf8("同期済み")) << row;
     EXPECT_EQ(jobList->ListBox1->item(2)->data(Qt::UserRole + 1).toString(), QString::fromUtf8("未実行"));
-    EXPECT_TRUE(form->Run().Job().Resume) << "no new start point search for the second part";
-    EXPECT_GT(form->Run().Job().MasterSkip, 40 * kTenthFrames) << "it went on from the first part's last pair";
+    EXPECT_TRUE(form->Run().LastRequest().resume) << "no new start point search for the second part";
+    EXPECT_GT(form->Run().LastRequest().resumeMasterFrame, 40 * kTenthFrames) << "it went on from the first part's last pair";
     EXPECT_EQ(points(master), masterWhole);
     EXPECT_EQ(points(slave), slaveWhole);
 }

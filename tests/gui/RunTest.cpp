@@ -103,9 +103,9 @@ TEST_F(RunWindow, lead_ins_and_stop_point_are_passed_in_frames) {
     const JobRequest& r = form->Run().LastRequest();
     EXPECT_EQ(r.master, master);
     EXPECT_EQ(r.slave, slave);
-    EXPECT_EQ(r.masterSkip, 3 * 4410);
-    EXPECT_EQ(r.slaveSkip, 12 * 4410);
-    EXPECT_EQ(r.dpLimit, 40 * 4410);
+    EXPECT_EQ(r.masterSkipFrames, 3 * 4410);
+    EXPECT_EQ(r.slaveSkipFrames, 12 * 4410);
+    EXPECT_EQ(r.stopPointFrames, 40 * 4410);
     EXPECT_FALSE(r.lowPriority);
     finishJob();
     form->cbBackGround->setChecked(true);

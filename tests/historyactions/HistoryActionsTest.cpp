@@ -23,10 +23,13 @@ protected:
         stopPoint = batch.StopPoint(history, entry.MasterFile, entry.SlaveFile, entry.MasterSkipCount, stopPoint);
         stopPoints.push_back(stopPoint);
         const JobParameters p = ParametersForLevel(entry.DiffLevel, false, ExpertValues{}, 50, 20000);
-        progress.SetJobOptions(0);
-        KSyncThread thread(job, progress, entry.MasterFile, entry.SlaveFile, p.expert.baseStep,
-                           entry.MasterSkipCount * kTenthFrames, entry.SlaveSkipCount * kTenthFrames, p.expert.rangeS,
-                           p.expert.rangeE, stopPoint * kTenthFrames, p.eqLow, p.eqHigh, p.channelFlag, p.mode);
+        JobRequest request{.master = entry.MasterFile,
+                           .slave = entry.SlaveFile,
+                           .masterSkipFrames = entry.MasterSkipCount * kTenthFrames,
+                           .slaveSkipFrames = entry.SlaveSkipCount * kTenthFrames,
+                           .stopPointFrames = stopPoint * kTenthFrames};
+        ApplyLevel(request, p);
+        KSyncThread thread(job, progress, request);
         return thread.Execute();
     }
 

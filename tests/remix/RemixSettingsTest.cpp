@@ -115,30 +115,34 @@ TEST(RemixSettings, click_stores_pan_and_volume_of_one_channel_only) {
     EXPECT_EQ(mix[7], -90);
 }
 
-TEST(RemixSettings, picture_layout_follows_the_drawing_arithmetic) {
-    MixSettings mix = kDefaultMix;
-    mix[4] = 0;    // Slave-L volume 0: bottom edge
-    mix[3] = 0;    // Master-R pan centre
-    const RemixPicture p = LayoutPicture(mix, kW, kH);
-    EXPECT_EQ(p.right, kW - 10);
-    EXPECT_EQ(p.bottom, kH - 10);
-    EXPECT_EQ(p.centreX, kW / 2);
-    ASSERT_EQ(p.horizontalDotted.size(), 9u);
-    EXPECT_EQ(p.horizontalDotted.front(), 107 / 10 + 10);
-    EXPECT_EQ(p.horizontalDotted.back(), 9 * 107 / 10 + 10);
-    EXPECT_EQ(p.verticalDotted, (std::vector<int>{408 / 6 + 10, 2 * 408 / 6 + 10, 4 * 408 / 6 + 10, 5 * 408 / 6 + 10}));
-    EXPECT_EQ(p.points[kMasterL].x, 10);
-    EXPECT_EQ(p.points[kMasterL].y, 10);
-    EXPECT_EQ(p.points[kMasterR].x, 90 * 408 / 180 + 10);
-    EXPECT_EQ(p.points[kSlaveL].x, kW - 10);
-    EXPECT_EQ(p.points[kSlaveL].y, kH - 10);
-    EXPECT_EQ(p.points[kSlaveR].y, 10);
-
-    // A click on a drawn point reads back the values it was drawn from.
-    for (int c = 0; c < 4; ++c) {
-        EXPECT_EQ(PanAtX(p.points[c].x, kW), mix[2 * c + 1]) << c;
-        EXPECT_EQ(VolumeAtY(p.points[c].y, kH), mix[2 * c]) << c;
+TEST(RemixSettings, a_dot_is_drawn_where_a_click_sets_its_values_and_louder_is_higher) {
+    PicturePoint previous{};
+    for (int volume = 0; volume <= 100; volume += 5) {
+        for (int pan = -90; pan <= 90; pan += 15) {
+            MixSettings mix = kDefaultMix;
+            mix[2 * kSlaveR] = volume;
+            mix[2 * kSlaveR + 1] = pan;
+            const RemixPicture p = LayoutPicture(mix, kW, kH);
+            const PicturePoint dot = p.points[kSlaveR];
+            SCOPED_TRACE("volume " + std::to_string(volume) + ", pan " + std::to_string(pan));
+            EXPECT_TRUE(dot.x >= p.left && dot.x <= p.right && dot.y >= p.top && dot.y <= p.bottom) << "outside the frame";
+            // The picture has more pixels than values: a click on the dot lands within a step.
+            EXPECT_NEAR(PanAtX(dot.x, kW), pan, 1);
+            EXPECT_NEAR(VolumeAtY(dot.y, kH), volume, 1);
+            if (pan > -90) {
+                EXPECT_GT(dot.x, previous.x) << "further right is drawn further right";
+            } else if (volume > 0) {
+                EXPECT_LT(dot.y, previous.y) << "louder is drawn higher";
+            }
+            if (pan == 0) {
+                EXPECT_NEAR(dot.x, p.centreX, 1) << "the centre line is the centre";
+            }
+            previous = pan == 90 ? PointOf(-90, volume, kW, kH) : dot;
+        }
     }
+    const RemixPicture p = LayoutPicture(kDefaultMix, kW, kH);
+    for (const int y : p.horizontalDotted) EXPECT_TRUE(y > p.top && y < p.bottom) << y;
+    for (const int x : p.verticalDotted) EXPECT_TRUE(x > p.left && x < p.right && x != p.centreX) << x;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // An input file changed or removed while a job runs: the points found stay stored, and
 // no synchronised file is made from a file that no longer matches them.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -62,6 +65,27 @@ TEST_F(ChangedInput, slave_truncated_during_the_search_gives_no_file_but_keeps_t
     EXPECT_FALSE(std::filesystem::exists(output()));
 }
 
+// Another take copied over the slave keeping its size and times (cp -p, then a rename
+// into place): only which file it is tells it apart.
+TEST_F(ChangedInput, slave_replaced_by_a_file_of_the_same_size_and_time_gives_no_file) {
+    LineTrigger trigger("区間 DP3-4", [&] {
+        struct stat before {};
+        ASSERT_EQ(::stat(slave.c_str(), &before), 0);
+        std::vector<std::uint8_t> bytes = ReadFileBytes(slave);
+        bytes.back() ^= 1;  // another file, all but one bit the same
+        const std::string other = slave + ".other";
+        WriteFile(other, bytes);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+        std::filesystem::rename(other, slave);
+    });
+    const JobOutcome outcome = runJob();
+    ASSERT_TRUE(trigger.fired());
+    EXPECT_FALSE(outcome.outputWritten);
+    EXPECT_EQ(outcome.error, MessageText(Msg::SlaveChanged, slave));
+    EXPECT_FALSE(std::filesystem::exists(output()));
+}
+
 TEST_F(ChangedInput, master_removed_during_the_search_keeps_an_earlier_result) {
     ASSERT_TRUE(runJob().outputWritten);
     const auto previous = std::filesystem::file_size(output());
@@ -82,7 +106,8 @@ TEST_F(ChangedInput, file_gone_before_its_frames_are_loaded_is_not_read_as_silen
 
     // The job's own check: no point is made up from frames that are not there.
     KWavefile slaveWave(slave, kPlaceBoth, true);
-    SyncRun run{job, wave, slaveWave, "", "", kModeSingle, progress, 0, {}};
+    const JobRequest request{.master = master, .slave = slave};
+    SyncRun run{job, request, wave, slaveWave, "", "", progress, 0, {}};
     EXPECT_THROW(
         {
             try {

@@ -116,7 +116,9 @@ TEST_F(EndToEnd, bt_level_searches_six_divisions_on_band_limited_copies) {
     const SyntheticPair pair = MakeSyntheticPair(spec);
     writePair(pair);
     // BT: division every 0.3 s, length range 150, six divisions per search, band 100-1000 Hz.
-    KSyncThread thread(job, progress, master, slave, 3, 0, 0, 800, 150, 0, 100, 1000, 1, kModeLookAhead);
+    KSyncThread thread(job, progress,
+                       JobRequest{.master = master, .slave = slave, .baseStep = 3, .rangeE = 150, .eqLow = 100, .eqHigh = 1000,
+                                  .channelFlag = 1, .mode = kModeLookAhead, .options = progress.JobOptions()});
     const JobOutcome outcome = thread.Execute();
     ASSERT_TRUE(outcome.outputWritten) << outcome.error;
     // Six divisions are searched at once and the length found is scaled back to one,

@@ -53,7 +53,7 @@ TEST_F(HandOver, front_end_reads_and_stops_a_running_job) {
     constexpr int kGate = 4;
     GatedProgress gated(kGate);
     StartLog();
-    KSyncThread thread(job, gated, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
+    KSyncThread thread(job, gated, JobRequest{.master = master, .slave = slave, .rangeE = 200, .options = gated.JobOptions()});
     std::mutex doneMutex;
     JobOutcome outcome;
     bool done = false;

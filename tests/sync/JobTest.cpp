@@ -51,7 +51,7 @@ TEST_F(Job, equalised_copies_are_deleted_unless_kept_by_the_box_or_a_stop_point)
     } cases[] = {{0, 0, false}, {kOptKeepEq, 0, true}, {0, 2 * 44100, true}};
     for (const auto& c : cases) {
         KSyncThread thread(job, progress,
-                           JobRequest{.master = master, .slave = slave, .rangeE = 200, .dpLimit = c.dpLimit,
+                           JobRequest{.master = master, .slave = slave, .rangeE = 200, .stopPointFrames = c.dpLimit,
                                       .eqLow = 500, .eqHigh = 2000, .options = c.options});
         ASSERT_TRUE(thread.Execute().outputWritten);
         for (const char* copy : {"master_EQ(500,2000).wav", "slave_EQ(500,2000).wav"})
@@ -61,7 +61,7 @@ TEST_F(Job, equalised_copies_are_deleted_unless_kept_by_the_box_or_a_stop_point)
 
 TEST_F(Job, stop_requested_before_the_worker_runs_is_kept) {
     writePair(MakeSyntheticPair(shortPair(8.0)));
-    KSyncThread thread(job, progress, master, slave, 2, 0, 0, 800, 200, 0, 0, 0, 0, kModeSingle);
+    KSyncThread thread(job, progress, JobRequest{.master = master, .slave = slave, .rangeE = 200});
     job.StopRequest.store(kStopByUser);
     const JobOutcome outcome = thread.Execute();
     EXPECT_TRUE(outcome.stopped);

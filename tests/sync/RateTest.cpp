@@ -161,9 +161,15 @@ TEST_F(RatePair, mixed_pair_stores_points_in_each_files_own_frames_and_writes_fr
     JobRequest request{.master = master, .slave = slave, .rangeE = 200};
     const std::string message = ResumeAtLastStoredPair(request);
     ASSERT_TRUE(request.resume) << message;
-    for (const std::string& expected : {Fixed(static_cast<double>(request.masterSkip) / 48000.0) + " s（",
-                                       Fixed(static_cast<double>(request.slaveSkip) / 44100.0) + " s（"})
+    for (const std::string& expected : {Fixed(static_cast<double>(request.resumeMasterFrame) / 48000.0) + " s（",
+                                       Fixed(static_cast<double>(request.resumeSlaveFrame) / 44100.0) + " s（"})
         EXPECT_NE(message.find(expected), std::string::npos) << message;
+
+    // A lead-in is a time: 0.1 s past the last stored point leaves nothing to resume,
+    // although it counts fewer (44.1 kHz) frames than the point's 48 kHz ones.
+    JobRequest late{.master = master, .slave = slave, .masterSkipFrames = request.resumeMasterFrame * 44100 / 48000 + 4410};
+    EXPECT_EQ(ResumeAtLastStoredPair(late), MessageText(Msg::PointsBeforeLeadIn));
+    EXPECT_FALSE(late.resume);
 }
 
 }  // namespace

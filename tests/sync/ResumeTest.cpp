@@ -24,8 +24,8 @@ TEST_F(Resume, continues_from_the_last_stored_pair_to_the_points_of_an_uninterru
     JobRequest request{.master = master, .slave = slave, .rangeE = 200};
     ResumeAtLastStoredPair(request);
     ASSERT_TRUE(request.resume);
-    ASSERT_EQ(request.masterSkip, point(master, 11));
-    ASSERT_EQ(request.slaveSkip, point(slave, 11));
+    ASSERT_EQ(request.resumeMasterFrame, point(master, 11));
+    ASSERT_EQ(request.resumeSlaveFrame, point(slave, 11));
     const JobOutcome resumed = KSyncThread(job, progress, request).Execute();
     ASSERT_TRUE(resumed.outputWritten) << resumed.error;
     ASSERT_EQ(count(slave), full);

@@ -29,9 +29,10 @@ protected:
     // A synchronisation job at the 普 presets unless told otherwise.
     JobOutcome runJob(int options = 0, int baseStep = 2, int rangeS = 800, int rangeE = 200, int mode = kModeSingle,
                       FrameIndex masterSkip = 0, FrameIndex slaveSkip = 0, FrameIndex dpLimit = 0) {
-        progress.SetJobOptions(options);
-        KSyncThread thread(job, progress, master, slave, baseStep, masterSkip, slaveSkip, rangeS, rangeE, dpLimit, 0, 0,
-                           0, mode);
+        KSyncThread thread(job, progress,
+                           JobRequest{.master = master, .slave = slave, .baseStep = baseStep, .masterSkipFrames = masterSkip,
+                                      .slaveSkipFrames = slaveSkip, .rangeS = rangeS, .rangeE = rangeE,
+                                      .stopPointFrames = dpLimit, .mode = mode, .options = options});
         return thread.Execute();
     }
 
