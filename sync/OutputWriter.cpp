@@ -115,6 +115,148 @@ std::string SynchronisedFileName(const SyncJob& job, bool debugMode) {
     return name + ".wav";
 }
 
+namespace {
+
+// The pair as the writer reads it: both files loaded with their stored points and the
+// mix; a slave at another rate through its working image at the master's rate.
+struct WriterInput {
+    explicit WriterInput(const SyncJob& job)
+        : master(job.MasterFile, kPlaceBoth, true), slaveFile(job.SlaveFile, kPlaceBoth, true) {}
+    KWavefile master;
+    KWavefile slaveFile;
+    std::unique_ptr<KWavefile> madeImage;
+    KWavefile* slaveImage = nullptr;
+    KWavefile& slave() { return slaveImage ? *slaveImage : slaveFile; }
+};
+
+void loadInput(WriterInput& in, const SyncJob& job, const MixSettings& mix, int count, LoadedFiles loaded) {
+    KWavefile& master = in.master;
+    KWavefile& slaveFile = in.slaveFile;
+    for (KWavefile* file : {&master, &slaveFile})
+        if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
+    // A slave at another rate is resampled from its working image at the master's rate;
+    // its points are stored in its own frames.
+    const bool converted = slaveFile.SampleRate != master.SampleRate;
+    if (converted) {
+        if (loaded.slaveImage && loaded.slaveImage->ChannelPlacement == kPlaceBoth &&
+            loaded.slaveImage->SampleRate == master.SampleRate && loaded.slaveImage->FileName == job.SlaveFile) {
+            in.slaveImage = loaded.slaveImage;
+        } else {
+            if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
+            in.madeImage = MakeWorkingImage(slaveFile, master.SampleRate);
+            in.slaveImage = in.madeImage.get();
+        }
+        slaveFile.SetDataSource("");  // its own image is no longer needed
+    }
+    KWavefile& slave = in.slave();
+    for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
+                                       std::tuple{&slave, job.SlaveFile, converted ? nullptr : loaded.slave}}) {
+        if (from) file->AdoptImage(*from);
+        if (!file->LoadData()) throw SyncError(Msg::CannotLoad, file->FileName, file->LoadProblem());
+        file->ChannelFlags = kRemix;
+        const StoredPoints points = file == in.slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
+                                                          : StoredPoints(section);
+        file->DivisionPoints = points.load(count);
+        if (points.phaseShift()) file->ChannelFlags |= kInvertLeft | kInvertRight;
+    }
+    for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
+}
+
+// The smooth map through the slave's sub-frame points, for the band-limited slave.
+std::unique_ptr<TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int count) {
+    const StoredPoints slavePoints = in.slaveImage ? StoredPoints(job.SlaveFile, in.slaveFile.SampleRate, in.master.SampleRate)
+                                                   : StoredPoints(job.SlaveFile);
+    return std::make_unique<TimeMap>(in.master.DivisionPoints, slavePoints.loadExact(count),
+                                     static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate),
+                                     SubFrameLineSpan(in.master.SampleRate));
+}
+
+// What the two passes carry from segment to segment.
+struct PassState {
+    int level = 1000;          // the writing pass's volume: the slave's peak over the loudest left
+    int largestLeft = 0;
+    FrameIndex measuredFrames = 0;
+    bool failed = false;
+    std::vector<std::uint8_t> header;  // of the file as written so far
+    bool rf64 = false;                 // the file passes 4 GiB: written in RF64 form
+};
+
+// Appends built segment j to the file and rewrites its header with the sizes so far, so
+// that what is on disk is always a valid file.
+void appendSegment(AtomicFile& out, const WaveImage& image, bool searched, PassState& st, WriteResult& result) {
+    result.frames += image.frameCount();
+    if (searched) result.searchedFrames = result.frames;
+    st.header = image.header;
+    std::vector<std::uint8_t>& header = st.header;
+    const auto frameBytes = static_cast<std::uint64_t>(image.bytesPerFrame());
+    const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(result.frames);
+    if (st.rf64)
+        SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(result.frames));
+    else if (!SetRiffSizes(header.data(), header.size(), dataBytes, static_cast<std::uint64_t>(result.frames)))
+        throw SyncError(Msg::OutputTooLarge, result.frames);  // grew past what was measured
+    const off_t dataStart = static_cast<off_t>(header.size());
+    const off_t appendAt =
+        dataStart + static_cast<off_t>(frameBytes * static_cast<std::uint64_t>(result.frames - image.frameCount()));
+    if (image.isWide()) {
+        const std::vector<std::uint8_t> bytes = image.frameBytes();
+        out.WriteAt(bytes.data(), bytes.size(), appendAt);
+    } else {
+        out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
+    }
+    out.WriteAt(header.data(), header.size(), 0);
+    check(out);
+}
+
+// One pass over the segments, built ahead on all cores a batch at a time and taken in
+// order: the first measures the loudest left sample and the length, the second writes
+// at the level that gives.
+void runPass(int pass, WriterInput& in, const EdgeNeighbours& edges, const TimeMap* map, int count,
+             const std::string& name, std::vector<BuiltSegment>& built, AtomicFile& out, SyncProgress& progress,
+             PassState& st, WriteResult& result) {
+    const std::size_t batch = built.size();
+    StageBarState& bar = progress.StageBar(2);
+    const int volume = pass == 0 ? 1000 : st.level;
+    for (int first = 0; first <= count && !st.failed; first += static_cast<int>(batch)) {
+        const int n = std::min(static_cast<int>(batch), count + 1 - first);
+        const auto build = [&](std::size_t b, std::size_t e) {
+            for (std::size_t k = b; k < e; ++k)
+                buildSegment(in.master, in.slave(), first + static_cast<int>(k), count, edges, volume, map, built[k]);
+        };
+        if (n == 1) {
+            build(0, 1);
+        } else {
+            ParallelFor(static_cast<std::size_t>(n), build);
+        }
+        for (int k = 0; k < n; ++k) {
+            const int j = first + k;
+            BuiltSegment& segment = built[static_cast<std::size_t>(k)];
+            bar.Advance();
+            if (pass == 0)
+                AddLog("MAX=" + std::to_string(st.largestLeft) + "(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+            else
+                AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
+            if (!segment.error.empty()) {
+                const SegmentArgs a = segmentArgs(j, count, edges);
+                const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" + std::to_string(j) +
+                                         " SL=" + std::to_string(a.start) + " EL=" + std::to_string(a.end) +
+                                         " rateL=" + std::to_string(a.neighbour);
+                result.error = MessageText(Msg::Labelled, line, segment.error);
+                st.failed = true;
+                break;
+            }
+            if (segment.headerSize == 0) continue;
+            if (pass == 0) {
+                st.largestLeft = std::max(st.largestLeft, segment.largestLeft);
+                st.measuredFrames += segment.image.frameCount();
+            } else {
+                appendSegment(out, segment.image, j < count, st, result);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress, LoadedFiles loaded) {
     WriteResult result;
     const int count = StoredPoints(job.SlaveFile).count();
@@ -126,138 +268,37 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     try {
         AtomicFile out(name);
         check(out);
-
-        KWavefile master(job.MasterFile, kPlaceBoth, true);
-        KWavefile slaveFile(job.SlaveFile, kPlaceBoth, true);
-        for (KWavefile* file : {&master, &slaveFile})
-            if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
-        // A slave at another rate is resampled from its working image at the master's rate;
-        // its points are stored in its own frames.
-        const bool converted = slaveFile.SampleRate != master.SampleRate;
-        std::unique_ptr<KWavefile> madeImage;
-        KWavefile* slaveImage = nullptr;
-        if (converted) {
-            if (loaded.slaveImage && loaded.slaveImage->ChannelPlacement == kPlaceBoth &&
-                loaded.slaveImage->SampleRate == master.SampleRate && loaded.slaveImage->FileName == job.SlaveFile) {
-                slaveImage = loaded.slaveImage;
-            } else {
-                if (loaded.slave) slaveFile.AdoptImage(*loaded.slave);
-                madeImage = MakeWorkingImage(slaveFile, master.SampleRate);
-                slaveImage = madeImage.get();
-            }
-            slaveFile.SetDataSource("");  // its own image is no longer needed
-        }
-        KWavefile& slave = slaveImage ? *slaveImage : slaveFile;
-        for (auto [file, section, from] : {std::tuple{&master, job.MasterFile, loaded.master},
-                                           std::tuple{&slave, job.SlaveFile, converted ? nullptr : loaded.slave}}) {
-            if (from) file->AdoptImage(*from);
-            if (!file->LoadData()) throw SyncError(Msg::CannotLoad, file->FileName, file->LoadProblem());
-            file->ChannelFlags = kRemix;
-            const StoredPoints points = file == slaveImage ? StoredPoints(section, slaveFile.SampleRate, master.SampleRate)
-                                                           : StoredPoints(section);
-            file->DivisionPoints = points.load(count);
-            if (points.phaseShift()) file->ChannelFlags |= kInvertLeft | kInvertRight;
-        }
-        for (std::size_t i = 0; i < mix.size(); ++i) master.MixSettings[i] = mix[i];
+        WriterInput in(job);
+        loadInput(in, job, mix, count, loaded);
+        KWavefile& master = in.master;
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
-        std::unique_ptr<TimeMap> map;
-        if (job.BandLimited) {
-            const StoredPoints slavePoints = slaveImage ? StoredPoints(job.SlaveFile, slaveFile.SampleRate, master.SampleRate)
-                                                        : StoredPoints(job.SlaveFile);
-            map = std::make_unique<TimeMap>(master.DivisionPoints, slavePoints.loadExact(count),
-                                            static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
-                                            SubFrameLineSpan(master.SampleRate));
-        }
+        const std::unique_ptr<TimeMap> map = job.BandLimited ? timeMapOf(in, job, count) : nullptr;
 
-        int level = 1000;
-        int largestLeft = 0;
-        FrameIndex measuredFrames = 0;
-        StageBarState& bar = progress.StageBar(2);
-        bar.Max.store(2 * count);
-        bool failed = false;
-        std::vector<std::uint8_t> header;
-        bool rf64 = false;  // the file passes 4 GiB: written in RF64 form
-        // Segments are built ahead on all cores, a batch at a time, and then taken in
-        // order. With the debug log shown they are built one by one, so that the log
-        // reads in segment order. Full-precision segments take twice the memory.
-        const std::size_t batch = LogIsShown() ? 1 : master.KeepsDepth() ? 32 : 64;
-        std::vector<BuiltSegment> built(batch);
-
-        for (int pass = 0; pass < 2 && !failed; ++pass) {
+        progress.StageBar(2).Max.store(2 * count);
+        PassState st;
+        // With the debug log shown segments are built one by one, so that the log reads in
+        // segment order. Full-precision segments take twice the memory.
+        std::vector<BuiltSegment> built(LogIsShown() ? 1 : master.KeepsDepth() ? 32 : 64);
+        for (int pass = 0; pass < 2 && !st.failed; ++pass) {
             if (pass == 1) {
                 const std::uint64_t frameBytes = master.KeepsDepth() ? 2u * (master.BitsPerSample / 8u) : 4u;
-                rf64 = NeedsRf64(static_cast<std::size_t>(master.DataOffset), frameBytes * static_cast<std::uint64_t>(measuredFrames));
-                if (rf64) AddLog("●" + std::to_string(measuredFrames) + " frames pass 4 GiB: the file is written as RF64");
+                st.rf64 = NeedsRf64(static_cast<std::size_t>(master.DataOffset),
+                                    frameBytes * static_cast<std::uint64_t>(st.measuredFrames));
+                if (st.rf64) AddLog("●" + std::to_string(st.measuredFrames) + " frames pass 4 GiB: the file is written as RF64");
             }
-            const int volume = pass == 0 ? 1000 : level;
-            for (int first = 0; first <= count && !failed; first += static_cast<int>(batch)) {
-                const int n = std::min(static_cast<int>(batch), count + 1 - first);
-                const auto build = [&](std::size_t b, std::size_t e) {
-                    for (std::size_t k = b; k < e; ++k) buildSegment(master, slave, first + static_cast<int>(k), count, edges, volume, map.get(), built[k]);
-                };
-                if (n == 1) {
-                    build(0, 1);
-                } else {
-                    ParallelFor(static_cast<std::size_t>(n), build);
-                }
-                for (int k = 0; k < n; ++k) {
-                    const int j = first + k;
-                    BuiltSegment& segment = built[static_cast<std::size_t>(k)];
-                    bar.Advance();
-                    if (pass == 0)
-                        AddLog("MAX=" + std::to_string(largestLeft) + "(" + std::to_string(j) + "/" + std::to_string(count) + ")");
-                    else
-                        AddLog(name + "を作成する(" + std::to_string(j) + "/" + std::to_string(count) + ")");
-                    if (!segment.error.empty()) {
-                        const SegmentArgs a = segmentArgs(j, count, edges);
-                        const std::string line = "MakePitchChangedImage ERROR j=" + std::to_string(pass) + " i=" +
-                                                 std::to_string(j) + " SL=" + std::to_string(a.start) + " EL=" +
-                                                 std::to_string(a.end) + " rateL=" + std::to_string(a.neighbour);
-                        result.error = MessageText(Msg::Labelled, line, segment.error);
-                        failed = true;
-                        break;
-                    }
-                    if (segment.headerSize == 0) continue;
-                    const WaveImage& image = segment.image;
-                    if (pass == 0) {
-                        largestLeft = std::max(largestLeft, segment.largestLeft);
-                        measuredFrames += image.frameCount();
-                    } else {
-                        result.frames += image.frameCount();
-                        if (j < count) result.searchedFrames = result.frames;
-                        header = image.header;
-                        const auto frameBytes = static_cast<std::uint64_t>(image.bytesPerFrame());
-                        const std::uint64_t dataBytes = frameBytes * static_cast<std::uint64_t>(result.frames);
-                        if (rf64)
-                            SetRf64Sizes(header, dataBytes, static_cast<std::uint64_t>(result.frames));
-                        else if (!SetRiffSizes(header.data(), header.size(), dataBytes, static_cast<std::uint64_t>(result.frames)))
-                            throw SyncError(Msg::OutputTooLarge, result.frames);  // grew past what was measured
-                        const off_t dataStart = static_cast<off_t>(header.size());
-                        const off_t appendAt =
-                            dataStart + static_cast<off_t>(frameBytes * static_cast<std::uint64_t>(result.frames - image.frameCount()));
-                        if (image.isWide()) {
-                            const std::vector<std::uint8_t> bytes = image.frameBytes();
-                            out.WriteAt(bytes.data(), bytes.size(), appendAt);
-                        } else {
-                            out.WriteAt(image.frames.data(), image.frames.size() * sizeof(Frame), appendAt);
-                        }
-                        out.WriteAt(header.data(), header.size(), 0);
-                        check(out);
-                    }
-                }
-            }
-            if (largestLeft != 0) {
-                level = static_cast<int>(static_cast<double>(slave.Peak) * 1000.0 / largestLeft);
+            runPass(pass, in, edges, map.get(), count, name, built, out, progress, st, result);
+            if (st.largestLeft != 0) {
+                st.level = static_cast<int>(static_cast<double>(in.slave().Peak) * 1000.0 / st.largestLeft);
                 AddLog("*********************************");
-                AddLog("maxvol=" + std::to_string(largestLeft));
-                AddLog("R-PEAK=" + std::to_string(slave.Peak));
-                AddLog("averageL=" + std::to_string(level));
+                AddLog("maxvol=" + std::to_string(st.largestLeft));
+                AddLog("R-PEAK=" + std::to_string(in.slave().Peak));
+                AddLog("averageL=" + std::to_string(st.level));
             }
         }
         // A failure in the measuring pass leaves nothing worth keeping; one in the
         // writing pass leaves a valid file of the segments before it.
-        if (!(failed && header.empty())) {
-            if (header.empty()) throw SyncError(Msg::NoSegmentBuilt, job.MasterFile);
+        if (!(st.failed && st.header.empty())) {
+            if (st.header.empty()) throw SyncError(Msg::NoSegmentBuilt, job.MasterFile);
             out.Commit();
             check(out);
             result.written = true;
