@@ -85,8 +85,9 @@ private:
 };
 
 // How far from its whole frame a stored exact position may lie (the sub-frame
-// correlation looks no further).
-constexpr double kSubFrameReach = 4.0;
+// correlation looks no further): the search's whole frame is up to 5 frames off at a few
+// points of a low-passed, noisy pair (the camera case of the evaluation kit).
+constexpr double kSubFrameReach = 8.0;
 
 // The last stored pair of a master and a slave list: index = min of both counts - 1.
 struct LastPair {
