@@ -164,9 +164,11 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         if (job.BandLimited) {
             const StoredPoints slavePoints = slaveImage ? StoredPoints(job.SlaveFile, slaveFile.SampleRate, master.SampleRate)
                                                         : StoredPoints(job.SlaveFile);
-            map = std::make_unique<TimeMap>(master.DivisionPoints, slavePoints.loadExact(count),
+            bool measured = false;
+            std::vector<double> exact = slavePoints.loadExact(count, &measured);
+            map = std::make_unique<TimeMap>(master.DivisionPoints, std::move(exact),
                                             static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
-                                            SubFrameLineSpan(master.SampleRate));
+                                            measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
         }
 
         int level = 1000;
@@ -298,8 +300,11 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
-        const TimeMap map(StoredPoints(job.MasterFile).load(count), StoredPoints(job.SlaveFile).loadExact(count),
-                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate), SubFrameLineSpan(master.SampleRate));
+        bool measured = false;
+        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
+        const TimeMap map(StoredPoints(job.MasterFile).load(count), std::move(exact),
+                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                          measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;

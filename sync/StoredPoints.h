@@ -64,7 +64,8 @@ public:
     // The exact position of point n: frame (as given to set) plus offset, in the same frames.
     void setSubFrame(int n, FrameIndex frame, double offset) const;
     // Points 0 .. n - 1 at their exact positions where stored, else as load gives them.
-    std::vector<double> loadExact(int n) const;
+    // measured (where given): whether any point has a usable exact position.
+    std::vector<double> loadExact(int n, bool* measured = nullptr) const;
     // Cuts the list back to n points (ResetBoth / ResetSlave, the job list's Delete).
     void reset(int n = 0) const { setCount(n); }
 
