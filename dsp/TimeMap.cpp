@@ -214,8 +214,11 @@ TimeMap::TimeMap(std::vector<FrameIndex> master, std::vector<double> slave, Fram
     }
     if (empty()) return;
     repairOutliers(x_, y_, breaks(x_, y_));
-    if (lineSpan > 0.0) takeOffCurveBias(x_, y_, breaks(x_, y_), lineSpan);
-    smooth(x_, y_, breaks(x_, y_));
+    // Whole frames (a file without sub-frame points) are mapped as they are.
+    if (lineSpan > 0.0) {
+        takeOffCurveBias(x_, y_, breaks(x_, y_), lineSpan);
+        smooth(x_, y_, breaks(x_, y_));
+    }
     for (std::size_t i = 1; i < y_.size(); ++i) y_[i] = std::max(y_[i], y_[i - 1]);
     const std::size_t segments = x_.size() - 1;
     std::vector<double> h(segments), rate(segments);
@@ -297,8 +300,12 @@ TimeMap::TimeMap(std::vector<FrameIndex> master, std::vector<double> slave, Fram
     };
     edgeReach_[0] = h.front();
     edgeReach_[1] = h.back();
-    endRate(0, 0, head, headRate_, headCurve_, edgeReach_[0]);
-    endRate(segments, tail, segments, tailRate_, tailCurve_, edgeReach_[1]);
+    // Points of whole frames (a file without sub-frame points) would put a parabola's
+    // slope and curve frames off at the end: only sub-frame points are fitted.
+    if (lineSpan > 0.0) {
+        endRate(0, 0, head, headRate_, headCurve_, edgeReach_[0]);
+        endRate(segments, tail, segments, tailRate_, tailCurve_, edgeReach_[1]);
+    }
 }
 
 std::size_t TimeMap::segmentOf(double m) const {

@@ -34,7 +34,9 @@ class TimeMap {
 public:
     // master: increasing division points; slave: their slave positions (as many).
     // lineSpan: where the points were measured as the best line through +-lineSpan
-    // master frames, the half-width (0: exact points).
+    // master frames, the half-width (0: points given as they are, e.g. whole frames:
+    // neither smoothed nor corrected, and the ends go on straight at the mean rate of
+    // edgeSpan).
     TimeMap(std::vector<FrameIndex> master, std::vector<double> slave, FrameIndex edgeSpan, double lineSpan = 0.0);
 
     bool empty() const { return x_.size() < 2; }

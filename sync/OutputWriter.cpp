@@ -166,9 +166,12 @@ void loadInput(WriterInput& in, const SyncJob& job, const MixSettings& mix, int 
 std::unique_ptr<TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int count) {
     const StoredPoints slavePoints = in.slaveImage ? StoredPoints(job.SlaveFile, in.slaveFile.SampleRate, in.master.SampleRate)
                                                    : StoredPoints(job.SlaveFile);
-    return std::make_unique<TimeMap>(in.master.DivisionPoints, slavePoints.loadExact(count),
+    // Points of whole frames (a file without sub-frame points) are mapped as before.
+    bool measured = false;
+    std::vector<double> exact = slavePoints.loadExact(count, &measured);
+    return std::make_unique<TimeMap>(in.master.DivisionPoints, std::move(exact),
                                      static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate),
-                                     SubFrameLineSpan(in.master.SampleRate));
+                                     measured ? SubFrameLineSpan(in.master.SampleRate) : 0.0);
 }
 
 // What the two passes carry from segment to segment.
@@ -334,8 +337,11 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
-        const TimeMap map(StoredPoints(job.MasterFile).load(count), StoredPoints(job.SlaveFile).loadExact(count),
-                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate), SubFrameLineSpan(master.SampleRate));
+        bool measured = false;
+        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
+        const TimeMap map(StoredPoints(job.MasterFile).load(count), std::move(exact),
+                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                          measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;

@@ -153,7 +153,8 @@ void StoredPoints::setSubFrame(int n, FrameIndex frame, double offset) const {
     if (ec == std::errc()) SettingsWriteText(section_, subFrameKey(n), std::string(text, end));
 }
 
-std::vector<double> StoredPoints::loadExact(int n) const {
+std::vector<double> StoredPoints::loadExact(int n, bool* measured) const {
+    if (measured) *measured = false;
     std::vector<double> points;
     points.reserve(static_cast<std::size_t>(std::max(n, 0)));
     const double scale = WorkingScale();
@@ -165,6 +166,7 @@ std::vector<double> StoredPoints::loadExact(int n) const {
         const bool usable = !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
                             std::fabs(exact - static_cast<double>(whole)) <= kSubFrameReach;
         points.push_back(usable ? exact * scale : static_cast<double>(at(i)));
+        if (usable && measured) *measured = true;
     }
     return points;
 }

@@ -65,7 +65,8 @@ public:
     // The exact position of point n: frame (as given to set) plus offset, in the same frames.
     void setSubFrame(int n, FrameIndex frame, double offset) const;
     // Points 0 .. n - 1 at their exact positions where stored, else as load gives them.
-    std::vector<double> loadExact(int n) const;
+    // measured (where given): whether any point has a usable exact position.
+    std::vector<double> loadExact(int n, bool* measured = nullptr) const;
     // Cuts the list back to n points (ResetBoth / ResetSlave, the job list's Delete).
     void reset(int n = 0) const { setCount(n); }
 
@@ -90,8 +91,9 @@ private:
 };
 
 // How far from its whole frame a stored exact position may lie (the sub-frame
-// correlation looks no further).
-constexpr double kSubFrameReach = 4.0;
+// correlation looks no further): the search's whole frame is up to 5 frames off at a few
+// points of a low-passed, noisy pair (the camera case of the evaluation kit).
+constexpr double kSubFrameReach = 8.0;
 
 // The last stored pair of a master and a slave list: index = min of both counts - 1.
 struct LastPair {
