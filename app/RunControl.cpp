@@ -1,6 +1,7 @@
 #include "app/RunControl.h"
 
 #include "core/Error.h"
+#include "sync/OutputWriter.h"
 
 namespace tandem {
 
@@ -25,6 +26,7 @@ void RunControl::StartOutputOnly(const std::string& master, const std::string& s
                                  bool lowPriority, bool slaveOut) {
     if (thread_) throw EngineError(Msg::JobRunning);
     job_.SlaveOut = slaveOut;
+    job_.BandLimited = BandLimitedByDefault();
     last_ = JobRequest{};
     last_.master = master;
     last_.slave = slave;

@@ -52,6 +52,7 @@
 #include "settings/Settings.h"
 #include "sync/JobPresets.h"
 #include "sync/JobRequest.h"
+#include "sync/OutputWriter.h"
 #include "sync/StoredPoints.h"
 #include "ui/Fonts.h"
 
@@ -393,6 +394,7 @@ bool TTandemForm::startJob(bool continuesBatch, bool resume) {
     request.stopPointFrames = seDpLimit->value() * kTenthFrames;
     request.level = DiffIndex();
     request.lowPriority = cbBackGround->isChecked();
+    request.bandLimited = BandLimitedByDefault();
     request.slaveOut = cbSlaveOut->isChecked();
     // The next part of the recording the batch has just run goes on from its points.
     if (continuesBatch && ContinuesPart(run_.LastRequest(), request)) AddLog(ResumeAtLastStoredPair(request));

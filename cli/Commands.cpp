@@ -12,6 +12,7 @@
 #include "joblist/JobResults.h"
 #include "settings/Settings.h"
 #include "sync/OutputCheck.h"
+#include "sync/OutputWriter.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::cli {
@@ -147,7 +148,7 @@ int RunSync(const SyncArgs& a) {
     request.robustStart = !a.noRobustStart;
     request.anchorEnds = !a.noAnchorEnds;
     request.lockGuard = !a.noLockGuard;
-    request.bandLimited = a.interpolation != "linear";
+    request.bandLimited = a.interpolation.empty() ? BandLimitedByDefault() : a.interpolation == "sinc";
     request.slaveOut = a.slaveOut;
     request.coarseTrack = !a.noCoarseTrack;
     request.lowPriority = a.background;
@@ -210,6 +211,7 @@ int RunRemix(const RemixArgs& a) {
     OpenSettings();
     SyncJob job;
     job.SlaveOut = a.slaveOut;
+    job.BandLimited = BandLimitedByDefault();
     SyncProgress progress;
     KSyncThread thread(job, progress, master, slave, mix);
     return report(RunWithProgress(thread, progress, a.quiet), _("remix"));

@@ -35,7 +35,7 @@ struct SyncArgs {
     // All four: only the plain search.
     bool noRobustStart = false, noAnchorEnds = false, noLockGuard = false, noCoarseTrack = false;
     bool resume = false;  // lead-ins from the points a stopped or killed job left
-    std::string interpolation = "sinc";  // of the output's slave: sinc or linear (as before)
+    std::string interpolation;  // of the output's slave: sinc, linear (as before) or "" (TandemEnv INTERPOLATION)
     bool slaveOut = false;               // also the slave alone on the master's timeline
     std::string plot;     // the track's picture as PNG, "" = none
 };

@@ -335,7 +335,7 @@ JobOutcome KSyncThread::runSync() {
     JobOutcome outcome;
     SetJobRecord(job_, request_);
     applySettingsSwitches(request_);
-    job_.BandLimited = request_.bandLimited && BandLimitedByDefault();
+    job_.BandLimited = request_.bandLimited;
     job_.SlaveOut = request_.slaveOut;
     AddLog("START:");
     std::optional<PairLock> pairLock;
@@ -414,7 +414,6 @@ JobOutcome KSyncThread::runOutputOnly() {
         noteError(outcome, progress_, MessageText(Msg::SynchroniseAgain, foreign, request_.master, request_.slave));
         return outcome;
     }
-    job_.BandLimited = job_.BandLimited && BandLimitedByDefault();
     finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
     if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave, {});
     if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);

@@ -313,7 +313,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     return result;
 }
 
-bool BandLimitedByDefault() { return SettingsReadText("TandemEnv", "INTERPOLATION", "") != "linear"; }
+bool BandLimitedByDefault() { return SettingsReadText("TandemEnv", "INTERPOLATION", "") == "sinc"; }
 
 std::string SlaveOnMasterFileName(const SyncJob& job) {
     return ProgramFolder() + BaseName(job.SlaveFile) + "【" + BaseName(job.MasterFile) + "】.wav";

@@ -40,8 +40,10 @@ struct LoadedFiles {
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress,
                                   LoadedFiles loaded = {});
 
-// Whether outputs read the slave band-limited: qzv.ini TandemEnv INTERPOLATION=linear
-// says no.
+// Whether the front ends' jobs read the output's slave band-limited when the user did not
+// choose: only where qzv.ini TandemEnv INTERPOLATION=sinc asks for it. The band-limited
+// slave is as yet no better than the whole-frame one on tape wow and far microphones
+// (and costs twice the time), so it is the user's choice.
 bool BandLimitedByDefault();
 
 // The slave alone on the master's timeline: "<slave>【<master>】.wav" (the base names

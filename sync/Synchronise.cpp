@@ -721,9 +721,10 @@ private:
         if (A_ == F_) {
             progress_.StageBar(0).Marker.store(kStageFinished);
             slavePoints_.set(F_ - 1, N_);
-            slavePoints_.setSubFrame(F_ - 1, N_, SubFrameOffset(master_, slave_, K, J_, s.P, N_));
+            if (job_.BandLimited) slavePoints_.setSubFrame(F_ - 1, N_, SubFrameOffset(master_, slave_, K, J_, s.P, N_));
         }
-        slavePoints_.setSubFrame(A_, s.P, SubFrameOffset(master_, slave_, J_, K, N_, s.P));
+        // The fraction is measured only for an output that reads it.
+        if (job_.BandLimited) slavePoints_.setSubFrame(A_, s.P, SubFrameOffset(master_, slave_, J_, K, N_, s.P));
         slavePoints_.set(A_, s.P);
         slavePoints_.setCount(A_ + 1);
         J_ = K;

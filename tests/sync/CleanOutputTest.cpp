@@ -124,8 +124,9 @@ TEST_F(CleanOutput, linear_interpolation_writes_the_old_output_whatever_the_sub_
     for (int i = 1; i < points.count(); ++i) points.setSubFrame(i, points.at(i), 0.3);
     EXPECT_EQ(remix(false), linear);
     EXPECT_NE(remix(true), sinc) << "the band-limited output follows the sub-frame points";
-    SettingsWriteText("TandemEnv", "INTERPOLATION", "linear");
-    EXPECT_EQ(remix(true), linear) << "TandemEnv INTERPOLATION=linear";
+    EXPECT_FALSE(BandLimitedByDefault()) << "the front ends read linearly unless asked";
+    SettingsWriteText("TandemEnv", "INTERPOLATION", "sinc");
+    EXPECT_TRUE(BandLimitedByDefault());
 }
 
 TEST_F(CleanOutput, slave_alone_on_the_master_timeline_keeps_its_channels_and_the_master_length) {
