@@ -83,6 +83,8 @@ private:
     };
     // The piece of the path that SlaveAt(m) follows.
     int pieceAt(double m) const;
+    // The window whose centre lies nearest m (nullptr: none).
+    const TrackWindow* nearestWindow(double m) const;
     std::vector<PathPoint> path_;
 };
 
