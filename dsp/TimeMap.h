@@ -47,6 +47,8 @@ public:
     double Positions(FrameIndex from, std::size_t n, double* pos) const;
     // Whether segment i (points i to i + 1) is read linearly as a break.
     bool IsBreak(std::size_t i) const { return i < brk_.size() && brk_[i]; }
+    // Whether master frame m lies in a segment read linearly as a break.
+    bool BreakAt(double m) const { return !empty() && IsBreak(segmentOf(m)); }
 
 private:
     std::size_t segmentOf(double m) const;

@@ -4,6 +4,7 @@
 # Extra tandem-cli options go in TANDEM_EVAL_OPTS; data in TANDEM_EVAL_DATA
 # (default ../evaldata). Set TANDEM_EVAL_WAV=1 to also score the output file (rooms and
 # speech whitened: --phat --win-s 2), TANDEM_EVAL_NO_LEADIN=1 to run without lead-ins,
+# TANDEM_EVAL_FIDELITY=1 to score the slave channel's cleanliness,
 # TANDEM_EVAL_KEEP=DIR to keep each run's folder as DIR/<case>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +40,10 @@ print(int(round(-e*10)) if e<0 else 0, int(round(e*10)) if e>0 else 0)")
     grep -q '_room"' "$json" && whiten=(--phat --win-s 2)
     printf '  wav: '
     /usr/bin/python3 "$eval_dir/score.py" wav "$work/【${name}_master】-【${name}_slave】.wav" "${whiten[@]}" | tail -1
+  fi
+  if [ "${TANDEM_EVAL_FIDELITY:-0}" = 1 ]; then
+    printf '  fidelity: '
+    /usr/bin/python3 "$eval_dir/score.py" fidelity "$dir" "$work/【${name}_master】-【${name}_slave】.wav" | tail -1
   fi
   if [ -n "${TANDEM_EVAL_KEEP:-}" ]; then
     mkdir -p "$TANDEM_EVAL_KEEP"

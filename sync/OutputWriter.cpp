@@ -169,8 +169,10 @@ std::unique_ptr<TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int coun
     // Points of whole frames (a file without sub-frame points) are mapped as before.
     bool measured = false;
     std::vector<double> exact = slavePoints.loadExact(count, &measured);
-    return std::make_unique<TimeMap>(in.master.DivisionPoints, std::move(exact),
-                                     static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate),
+    std::vector<FrameIndex> points = in.master.DivisionPoints;
+    const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate);
+    if (measured) AddInteriorKnots(in.master, in.slave(), points, exact, edge);
+    return std::make_unique<TimeMap>(std::move(points), std::move(exact), edge,
                                      measured ? SubFrameLineSpan(in.master.SampleRate) : 0.0);
 }
 
@@ -329,19 +331,21 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
     try {
         AtomicFile out(name);
         check(out);
-        const KWavefile master(job.MasterFile, kPlaceBoth, false);
+        KWavefile master(job.MasterFile, kPlaceBoth, false);
         // A mono slave's one channel is read whole into the left.
         KWavefile slave(job.SlaveFile, kPlaceLeft, false);
-        for (const KWavefile* file : {&master, static_cast<const KWavefile*>(&slave)})
+        for (const KWavefile* file : {static_cast<const KWavefile*>(&master), static_cast<const KWavefile*>(&slave)})
             if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
         bool measured = false;
         std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
-        const TimeMap map(StoredPoints(job.MasterFile).load(count), std::move(exact),
-                          static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
-                          measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
+        std::vector<FrameIndex> points = StoredPoints(job.MasterFile).load(count);
+        const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate);
+        // The measure compares frames: at another rate the map goes through the points alone.
+        if (measured && slave.SampleRate == master.SampleRate) AddInteriorKnots(master, slave, points, exact, edge);
+        const TimeMap map(std::move(points), std::move(exact), edge, measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "core/TimeBase.h"
+#include "dsp/LagCorrelation.h"
 #include "dsp/SincResampler.h"
+#include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
 #include "wave/KWavefile.h"
 
@@ -46,6 +48,8 @@ std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
 class BlockCorrelation {
 public:
     static constexpr int kSpan = kLags + 2 + kSincTaps / 2;  // whole lags each side of the line
+    static constexpr int kTaps = kSincTaps;                // the unstretched kernel's
+    static_assert(2 * kSpan + 1 <= kCorrelationLags && kTaps == kSincTaps);
 
     // Blocks over master [C - half, C + half); lines are given by their slave position at K.
     BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex C, FrameIndex K, FrameIndex half, FrameIndex block,
@@ -54,21 +58,15 @@ public:
         const std::vector<float> x = monoSum(master, C - half, C + half);
         blocks_ = static_cast<int>(2 * half / block);
         const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
-        const std::vector<float> s = monoSum(slave, lo, hi);
+        // Padded for the kernel's fixed run of lags.
+        const std::vector<float> s = monoSum(slave, lo, hi + kCorrelationLags);
         const int lags = 2 * kSpan + 1;
         corr_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(lags), 0.0);
-        std::vector<float> acc(static_cast<std::size_t>(lags));
+        float acc[kCorrelationLags];
         for (int b = 0; b < blocks_; ++b) {
             const float* xb = x.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
-            const float* sb = s.data() + (startOf(b) - kSpan - lo);
-            std::fill(acc.begin(), acc.end(), 0.0f);
-            // Lags innermost: one master sample against a run of slave samples vectorises.
-            for (FrameIndex k = 0; k < block; ++k) {
-                const float v = xb[k];
-                const float* row = sb + k;
-                for (int j = 0; j < lags; ++j) acc[static_cast<std::size_t>(j)] += v * row[j];
-            }
-            std::copy(acc.begin(), acc.end(), corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
+            CorrelateLags(xb, static_cast<std::size_t>(block), s.data() + (startOf(b) - kSpan - lo), acc);
+            std::copy(acc, acc + lags, corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
         }
         // The slave's energy under each block at each lag, from running sums.
         std::vector<double> run(s.size() + 1, 0.0);
@@ -95,7 +93,7 @@ public:
             const double tau = lineStart(b, base, rate) - static_cast<double>(startOf(b));
             const double whole = std::floor(tau);
             const int i = static_cast<int>(whole) - static_cast<int>(table_.reach()) + kSpan;
-            if (i < 0 || i + table_.taps() > 2 * kSpan + 1) return std::nan("");
+            if (i < 0 || i + kTaps > 2 * kSpan + 1) return std::nan("");
             const double p = (tau - whole) * kSincPhases;
             const int phase = std::min(static_cast<int>(p), kSincPhases - 1);
             const double a = p - phase;
@@ -105,11 +103,7 @@ public:
             const double* c = corr_.data() + at;
             const double* e = energy_.data() + at;
             double v = 0.0, w = 0.0;
-            for (int t = 0; t < table_.taps(); ++t) {
-                const double weight = (1.0 - a) * w0[t] + a * w1[t];
-                v += weight * c[t];
-                w += weight * e[t];
-            }
+            BlendedDots(w0, w1, a, c, e, v, w);
             sum += v;
             power += w;
         }
@@ -117,15 +111,21 @@ public:
     }
 
     // The offset (frames, added to base) of the best line of the given rate over blocks
-    // [b0, b1), within the lags measured; NaN where no peak lies inside them.
-    double bestOffset(int b0, int b1, double base, double rate, double& sign) const {
+    // [b0, b1), within the lags measured; NaN where no peak lies inside them. The whole
+    // lags are scanned within +-near of base first (the later passes start close to the
+    // peak), and over all lags when the best of those lies at the scan's edge.
+    double bestOffset(int b0, int b1, double base, double rate, double& sign, int near = kLags) const {
         double best = 0.0, bestAbs = -1.0;
         int at = 0;
-        for (int d = -kLags; d <= kLags; ++d) {
+        const int centre = std::clamp(static_cast<int>(std::lround(base)), -kLags, kLags);
+        const bool whole = near >= kLags;
+        const int lo = whole ? -kLags : std::max(centre - near, -kLags), hi = whole ? kLags : std::min(centre + near, kLags);
+        for (int d = lo; d <= hi; ++d) {
             const double v = score(b0, b1, static_cast<double>(d), rate);
             if (!std::isfinite(v)) continue;
             if (std::fabs(v) > bestAbs) bestAbs = std::fabs(v), best = v, at = d;
         }
+        if (!whole && ((at <= lo && lo > -kLags) || (at >= hi && hi < kLags))) return bestOffset(b0, b1, base, rate, sign);
         if (bestAbs <= 0.0 || at <= -kLags || at >= kLags) return std::nan("");
         sign = best < 0.0 ? -1.0 : 1.0;
         const auto f = [&](double t) { return sign * score(b0, b1, t, rate); };
@@ -163,7 +163,9 @@ private:
 
 double SubFrameLineSpan(std::uint32_t sampleRate) { return kHalfWindowSeconds / 2.0 * sampleRate; }
 
-double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
+double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P,
+                      bool* measured) {
+    if (measured) *measured = false;
     const TimeBase time(master.SampleRate);
     // Near either end of the master the window moves inside it, and the line measured
     // there is followed to K: a chain's last point (often the master's last frame) ends
@@ -201,16 +203,57 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
     double base = 0.0, sign = 1.0;
     const double spacing = static_cast<double>(2 * q * block);
     for (int pass = 0; pass < kRatePasses; ++pass) {
-        const double early = corr.bestOffset(0, 2 * q, base, rate, sign);
-        const double late = corr.bestOffset(2 * q, 4 * q, base, rate, sign);
+        const int near = pass == 0 ? kLags : 2;
+        const double early = corr.bestOffset(0, 2 * q, base, rate, sign, near);
+        const double late = corr.bestOffset(2 * q, 4 * q, base, rate, sign, near);
         if (!std::isfinite(early) || !std::isfinite(late) || std::fabs(late - early) >= kLags) break;
         base += (early + late) / 2.0;
         rate = std::clamp(rate + (late - early) / spacing, 0.5, kSincMaxRate);
         if (std::fabs(late - early) < 0.002) break;
     }
-    const double offset = corr.bestOffset(q, 3 * q, base, rate, sign);
+    const double offset = corr.bestOffset(q, 3 * q, base, rate, sign, 2);
     if (!std::isfinite(offset)) return 0.0;
+    if (measured) *measured = true;
     return std::clamp(base + offset, -kSubFrameReach, kSubFrameReach);
+}
+
+void AddInteriorKnots(KWavefile& master, KWavefile& slave, std::vector<FrameIndex>& masterPoints,
+                      std::vector<double>& slavePoints, FrameIndex edgeSpan) {
+    const std::size_t n = std::min(masterPoints.size(), slavePoints.size());
+    if (n < 3) return;
+    std::vector<FrameIndex> lengths;
+    for (std::size_t i = 1; i < n; ++i) lengths.push_back(masterPoints[i] - masterPoints[i - 1]);
+    std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2), lengths.end());
+    const FrameIndex spacing = lengths[lengths.size() / 2];
+    if (spacing <= 0) return;
+    const TimeMap map(masterPoints, slavePoints, edgeSpan, SubFrameLineSpan(master.SampleRate));
+    // The measure's sign follows the material: phase flags are left out of its reads
+    // (and out of the log, which would get a line a read).
+    const int masterFlags = master.ChannelFlags, slaveFlags = slave.ChannelFlags;
+    master.ChannelFlags = slave.ChannelFlags = 0;
+    std::vector<FrameIndex> m;
+    std::vector<double> s;
+    for (std::size_t i = 0; i < n; ++i) {
+        m.push_back(masterPoints[i]);
+        s.push_back(slavePoints[i]);
+        if (i + 1 == n || masterPoints[i + 1] - masterPoints[i] <= 2 * spacing) continue;
+        const double middle = 0.5 * static_cast<double>(masterPoints[i] + masterPoints[i + 1]);
+        if (map.BreakAt(middle)) continue;
+        for (FrameIndex k = masterPoints[i] + spacing; k <= masterPoints[i + 1] - spacing / 2; k += spacing) {
+            const FrameIndex P = std::llround(map.At(static_cast<double>(k)));
+            const FrameIndex N = std::llround(map.At(static_cast<double>(k - spacing)));
+            bool found = false;
+            const double offset = SubFrameOffset(master, slave, k - spacing, k, N, P, &found);
+            // An offset at the reach's edge is no peak of its own.
+            if (!found || std::fabs(offset) >= kSubFrameReach - 1.0) continue;
+            m.push_back(k);
+            s.push_back(static_cast<double>(P) + offset);
+        }
+    }
+    master.ChannelFlags = masterFlags;
+    slave.ChannelFlags = slaveFlags;
+    masterPoints = std::move(m);
+    slavePoints = std::move(s);
 }
 
 }  // namespace tandem

@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "core/Types.h"
 
 namespace tandem {
@@ -28,7 +30,20 @@ class KWavefile;
 // from P, for the segment [J, K) found at slave [N, P) (or [K, J) at [P, N): a chain's
 // first point is measured with the segment that follows it). 0 where it cannot be
 // measured: silence, a window past either file's end, or no correlation peak within reach.
-double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P);
+// measured (when given) says whether a peak was found.
+double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P,
+                      bool* measured = nullptr);
+
+// Knots inside long segments. The search lengthens a segment over a quiet passage (to
+// several seconds), and a cubic through its ends alone misses the clocks' curve there
+// (0.6 frame inside a 4.1 s segment under a 0.05 % wobble of 55 s). Where the passage
+// holds enough to measure, the same correlation places knots at the points' usual
+// spacing (their median), predicted by the map through the points; breaks (a pause,
+// lost material) get none. master/slave: the points (master frames, exact slave
+// positions in the slave file's frames, which must be at the master's rate), extended
+// in order.
+void AddInteriorKnots(KWavefile& master, KWavefile& slave, std::vector<FrameIndex>& masterPoints,
+                      std::vector<double>& slavePoints, FrameIndex edgeSpan);
 
 // The half-width (master frames) of the window over which SubFrameOffset measures a
 // point as a line: a time map through such points takes off the bias of its curve.

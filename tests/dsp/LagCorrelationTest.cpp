@@ -1,0 +1,51 @@
+// Also built with the intrinsics emulated (test_kernels_emulated), so that the AVX-512
+// variant is checked on every processor.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "dsp/LagCorrelation.h"
+
+namespace tandem {
+namespace {
+
+TEST(LagCorrelation, every_variant_gives_the_plain_sums_and_those_are_the_definitions) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-60000.0f, 60000.0f);
+    const std::size_t n = 490;
+    std::vector<float> x(n), s(n + kCorrelationLags);
+    for (float& v : x) v = u(rng);
+    for (float& v : s) v = u(rng);
+    std::vector<float> plain(kCorrelationLags);
+    CorrelateLagsWith(SincKernel::Plain, x.data(), n, s.data(), plain.data());
+    for (int j = 0; j < kCorrelationLags; j += 7) {
+        double exact = 0.0;
+        for (std::size_t k = 0; k < n; ++k) exact += static_cast<double>(x[k]) * s[k + static_cast<std::size_t>(j)];
+        EXPECT_NEAR(plain[static_cast<std::size_t>(j)], exact, 1e-5 * n * 3.6e9) << j;
+    }
+
+    std::vector<double> c(kSincTaps), e(kSincTaps);
+    std::vector<float> w0(kSincTaps), w1(kSincTaps);
+    for (int t = 0; t < kSincTaps; ++t) c[t] = u(rng) * 1e6, e[t] = std::fabs(u(rng)) * 1e6, w0[t] = u(rng) / 6e4f, w1[t] = u(rng) / 6e4f;
+    double v = 0.0, w = 0.0;
+    BlendedDotsWith(SincKernel::Plain, w0.data(), w1.data(), 0.3, c.data(), e.data(), v, w);
+    double exactV = 0.0;
+    for (int t = 0; t < kSincTaps; ++t) exactV += (0.7 * w0[t] + 0.3 * w1[t]) * c[t];
+    EXPECT_NEAR(v, exactV, 1e-9 * std::fabs(exactV) + 1e-3);
+
+    for (const SincKernel kernel : {SincKernel::Avx2, SincKernel::Avx512}) {
+        if (!Supports(kernel)) continue;
+        std::vector<float> fast(kCorrelationLags);
+        CorrelateLagsWith(kernel, x.data(), n, s.data(), fast.data());
+        EXPECT_EQ(fast, plain);
+        double fv = 0.0, fw = 0.0;
+        BlendedDotsWith(kernel, w0.data(), w1.data(), 0.3, c.data(), e.data(), fv, fw);
+        EXPECT_EQ(fv, v);
+        EXPECT_EQ(fw, w);
+    }
+}
+
+}  // namespace
+}  // namespace tandem
