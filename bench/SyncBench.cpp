@@ -9,6 +9,7 @@
 // against the plain loop (kernel_speedup_x) and against itself with the position divided
 // (division_free_gain_x). WholeJobAgainstReference runs the whole job again with the plain
 // search in place of the optimised one and checks that every division point is the same.
+// BandLimitedAgainstLinear times the band-limited output against the linear one.
 // DeepRateAgainstCd times the same material as a 48 kHz / 24-bit pair against the 44.1 kHz
 // / 16-bit one.
 #include <benchmark/benchmark.h>
@@ -122,7 +123,7 @@ struct JobRun {
 };
 
 // One 普 job on the pair in a fresh settings store; returns its stored points.
-JobRun RunJob(const PairFiles& pair) {
+JobRun RunJob(const PairFiles& pair, bool bandLimited = true) {
     SettingsReset();
     std::filesystem::remove(pair.dir.file("qzv.ini"));
     ::setenv("XDG_CONFIG_HOME", pair.dir.path().c_str(), 1);
@@ -133,6 +134,7 @@ JobRun RunJob(const PairFiles& pair) {
     SyncProgress progress;
     JobRequest request{.master = pair.master, .slave = pair.slave, .options = progress.JobOptions()};
     ApplyLevel(request, p);
+    request.bandLimited = bandLimited;
     KSyncThread thread(job, progress, request);
     JobRun run;
     run.outcome = thread.Execute();
@@ -196,6 +198,30 @@ void DeepRateAgainstCd(benchmark::State& state) {
         state.counters["cd_s"] = cdSeconds[1];
         state.counters["deep_s"] = deepSeconds[1];
         state.counters["ratio_x"] = deepSeconds[1] / cdSeconds[1];
+    }
+}
+
+// The band-limited output (sub-frame points, the smooth map, the windowed sinc) against
+// whole frames and linear interpolation, jobs alternating, three each; the ratio of the
+// median wall times.
+void BandLimitedAgainstLinear(benchmark::State& state) {
+    const PairFiles& pair = Pair();
+    for (auto _ : state) {
+        std::vector<double> linear, sinc;
+        for (int run = 0; run < 3; ++run)
+            for (const bool bandLimited : {false, true}) {
+                const JobRun job = RunJob(pair, bandLimited);
+                if (!job.outcome.outputWritten) {
+                    state.SkipWithError(job.outcome.error.c_str());
+                    return;
+                }
+                (bandLimited ? sinc : linear).push_back(static_cast<double>(job.outcome.elapsedMs) / 1000.0);
+            }
+        std::sort(linear.begin(), linear.end());
+        std::sort(sinc.begin(), sinc.end());
+        state.counters["linear_s"] = linear[1];
+        state.counters["sinc_s"] = sinc[1];
+        state.counters["ratio_x"] = sinc[1] / linear[1];
     }
 }
 
@@ -334,6 +360,7 @@ void SearchAgainstReference(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BandLimitedAgainstLinear)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(DeepRateAgainstCd)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SearchAgainstReference)->Arg(60)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(WholeJobAgainstReference)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);

@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "sync/OutputWriter.h"
+#include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
+#include "sync/SubFrame.h"
+#include "wave/KWavefile.h"
 #include "sync/SyncFixture.h"
 
 namespace tandem::test {
@@ -111,6 +114,38 @@ TEST_F(CleanOutput, sub_frame_points_and_the_band_limited_slave_come_close_to_th
     ASSERT_TRUE(linear.Execute().outputWritten);
     EXPECT_GT(clean, cleanness(material, readSamples(outcome.outputFile).channel[1], from, to) + 10.0)
         << "whole frames and linear interpolation";
+}
+
+// A segment the search lengthened over 4 s, under a wobble that bends the map by tens
+// of frames there: the knots measured inside it bring the map back onto the truth.
+TEST_F(CleanOutput, knots_inside_a_long_segment_follow_the_curve_its_ends_miss) {
+    SyntheticPairSpec spec = cleanPair();
+    spec.seconds = 12.0;
+    spec.wobblePpm = 2000.0;
+    spec.wobblePeriodSeconds = 8.0;
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    writePair(pair);
+    std::vector<FrameIndex> m;
+    std::vector<double> exact;
+    const FrameIndex step = 2 * kTenthFrames, from = 5 * kSampleRate, to = 9 * kSampleRate;
+    for (FrameIndex k = kSampleRate; k < 11 * kSampleRate; k += step)
+        if (k <= from || k >= to) m.push_back(k), exact.push_back(pair.SlavePositionOf(static_cast<double>(k)));
+    const FrameIndex edge = 3 * kSampleRate;
+    const double span = SubFrameLineSpan(kSampleRate);
+    const auto worst = [&](const TimeMap& map) {
+        double most = 0.0;
+        for (FrameIndex k = from; k < to; k += kTenthFrames)
+            most = std::max(most, std::fabs(map.At(static_cast<double>(k)) - pair.SlavePositionOf(static_cast<double>(k))));
+        return most;
+    };
+    const double without = worst(TimeMap(m, exact, edge, span));
+    KWavefile masterFile(master, kPlaceBoth, false), slaveFile(slave, kPlaceBoth, false);
+    ASSERT_TRUE(masterFile.LoadData() && slaveFile.LoadData());
+    const std::size_t before = m.size();
+    AddInteriorKnots(masterFile, slaveFile, m, exact, edge);
+    EXPECT_GE(m.size(), before + 15);
+    EXPECT_GT(without, 2.0) << "frames: the ends alone miss the curve";
+    EXPECT_LT(worst(TimeMap(m, exact, edge, span)), 0.25) << "frames, with the knots (measured 0.12)";
 }
 
 TEST_F(CleanOutput, linear_interpolation_writes_the_old_output_whatever_the_sub_frame_points) {
