@@ -721,10 +721,10 @@ private:
         if (A_ == F_) {
             progress_.StageBar(0).Marker.store(kStageFinished);
             slavePoints_.set(F_ - 1, N_);
-            if (job_.BandLimited) slavePoints_.setSubFrame(F_ - 1, N_, SubFrameOffset(master_, slave_, K, J_, s.P, N_));
+            if (job_.BandLimited) slavePoints_.setSubFrame(F_ - 1, N_, fraction(K, J_, s.P, N_));
         }
         // The fraction is measured only for an output that reads it.
-        if (job_.BandLimited) slavePoints_.setSubFrame(A_, s.P, SubFrameOffset(master_, slave_, J_, K, N_, s.P));
+        if (job_.BandLimited) slavePoints_.setSubFrame(A_, s.P, fraction(J_, K, N_, s.P));
         slavePoints_.set(A_, s.P);
         slavePoints_.setCount(A_ + 1);
         J_ = K;
@@ -732,6 +732,14 @@ private:
         rangeS_ = 0;
         stopAtPoint(job_, dpLimit_, J_);
         ++A_;
+    }
+
+    // Where the fine search keeps parting from the track (a far microphone, whose
+    // reflections outweigh the direct sound), the plain correlation's peak may be a
+    // reflection: the fraction refines the frame found there but does not move it.
+    double fraction(FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
+        const double offset = SubFrameOffset(master_, slave_, J, K, N, P);
+        return trustTrack_.Unsure() && std::fabs(offset) > 1.0 ? 0.0 : offset;
     }
 
     void finish() {
