@@ -221,11 +221,16 @@ void runPass(int pass, WriterInput& in, const EdgeNeighbours& edges, const TimeM
     const std::size_t batch = built.size();
     StageBarState& bar = progress.StageBar(2);
     const int volume = pass == 0 ? 1000 : st.level;
+    // The measuring pass wants the left channel's loudest sample and the frame counts;
+    // where the slave does not reach the left, its band-limited reading (most of a
+    // segment's cost) gives nothing there, and the linear one yields the same left.
+    const TimeMap* measuringMap = pass == 0 && !in.master.MixFeedsOtherLeft() ? nullptr : map;
     for (int first = 0; first <= count && !st.failed; first += static_cast<int>(batch)) {
         const int n = std::min(static_cast<int>(batch), count + 1 - first);
         const auto build = [&](std::size_t b, std::size_t e) {
             for (std::size_t k = b; k < e; ++k)
-                buildSegment(in.master, in.slave(), first + static_cast<int>(k), count, edges, volume, map, built[k]);
+                buildSegment(in.master, in.slave(), first + static_cast<int>(k), count, edges, volume, measuringMap,
+                             built[k]);
         };
         if (n == 1) {
             build(0, 1);

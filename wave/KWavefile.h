@@ -114,6 +114,9 @@ public:
                                       int otherEnd, int baseNeighbour, int otherNeighbour, int baseVolume,
                                       int otherVolume, FrameIndex* limit, WaveImage& image,
                                       const TimeMap* map = nullptr);
+    // Whether MixSettings put any of the other file into the left channel: where they do
+    // not, an image's left channel does not depend on how the other file is read.
+    bool MixFeedsOtherLeft() const;
 
     bool Usable() const { return DataOffset > 0; }
     // Why the file is unusable ("" when usable), or what was repaired while reading.

@@ -120,6 +120,16 @@ struct MixFactors {
           qml(m[1] + 90), qmr(m[3] + 90), qsl(m[5] + 90), qsr(m[7] + 90) {}
 };
 
+}  // namespace
+
+// The left channel takes the other file's channels through ksl psl and ksr psr.
+bool KWavefile::MixFeedsOtherLeft() const {
+    const MixFactors c(MixSettings);
+    return (c.ksl != 0.0 && c.psl != 0.0) || (c.ksr != 0.0 && c.psr != 0.0);
+}
+
+namespace {
+
 // mixFrame<double> over a segment, in blocks the compiler vectorises; the same operations
 // in the same order, so the same frames.
 TANDEM_CLONES("avx512f", "avx2")
