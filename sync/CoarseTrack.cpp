@@ -595,12 +595,19 @@ private:
         tw.peaks = std::move(peaks);
         pr.slopeNow = slope;
         lag = tw.peaks.front().lag / fs_;
-        // The windows lost since the jump hold the new lag too: looked at there, they place
-        // the jump to within a window.
-        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
-            if (!track.windows[b].sounding) continue;
+        // The windows since the last one followed hold the new lag too: looked at there,
+        // they place the jump to within a window. A window that only held stray peaks
+        // about the old lag (the pause's noise, a reflection) keeps them beside the new
+        // ones, for the path to choose.
+        const double lobe = kMainLobeS * fs_;
+        for (std::size_t b = k; b-- > 0 && masterSeconds(centres[b]) > pr.tNow && t - masterSeconds(centres[b]) <= kMaxJumpS;) {
+            TrackWindow& w = track.windows[b];
+            if (!w.sounding) continue;
             const double back = lag + pr.slopeNow * (masterSeconds(centres[b]) - t);
-            track.windows[b].peaks = correlateWindow(mine, centres[b], back, pr.slopeNow);
+            for (const TrackPeak& p : correlateWindow(mine, centres[b], back, pr.slopeNow))
+                if (std::none_of(w.peaks.begin(), w.peaks.end(), [&](const TrackPeak& q) { return std::fabs(q.lag - p.lag) < lobe; }))
+                    w.peaks.push_back(p);
+            std::sort(w.peaks.begin(), w.peaks.end(), [](const TrackPeak& x, const TrackPeak& y) { return x.z > y.z; });
         }
         return true;
     }
