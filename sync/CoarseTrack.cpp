@@ -691,7 +691,8 @@ private:
     // slave's material follows the new lag. The master and the slave, both whitened by a
     // first difference, are multiplied at the old lag and at the new; the products'
     // difference, summed from the old window on, peaks where the jump lies. How far that
-    // peak can be off is where the sum stays within three random-walk deviations of it.
+    // peak can be off: as far as a jump placed there would explain the sums as well, to
+    // within three random-walk deviations.
     void placeJumps(CoarseTrack& track) const {
         std::vector<std::size_t> on;
         for (std::size_t k = 0; k < track.windows.size(); ++k)
@@ -757,10 +758,16 @@ private:
             }
             if (blocks == 0 || !(blockSq > 0.0)) continue;
             const double deviation = std::sqrt(blockSq / static_cast<double>(blocks) / static_cast<double>(block));
+            // Were the jump at k, the samples between k and the peak would hold the other
+            // side's drift: k stays a candidate while the sum between falls short of that
+            // by less than three deviations.
+            const double before = sums[at] / static_cast<double>(at);
+            const double after = (sums[at] - sums[d.size()]) / static_cast<double>(d.size() - at);
             std::size_t lo = at, hi = at;
             for (std::size_t k = 0; k <= d.size(); ++k) {
                 const double n = std::fabs(static_cast<double>(k) - static_cast<double>(at));
-                if (best - sums[k] < 3.0 * deviation * std::sqrt(n)) {
+                const double other = std::max(0.0, k < at ? after : before) * n;
+                if (best - sums[k] + other < 3.0 * deviation * std::sqrt(n)) {
                     lo = std::min(lo, k);
                     hi = std::max(hi, k);
                 }
