@@ -2,7 +2,7 @@
 // (constructor), the offset and rate (findOffset: onset envelopes, agreed lines, checked on
 // the whitened waveform), the windows' peaks along it (follow: prediction, relock, the wide
 // look), and one path through them (choosePath: dynamic programming, lone weak windows,
-// uncertainty). The path's queries are in sync/TrackPath.cpp, the signal work in
+// uncertainty, where each jump lies). The path's queries are in sync/TrackPath.cpp, the signal work in
 // sync/TrackSignal.cpp.
 #include "sync/CoarseTrack.h"
 
@@ -18,7 +18,6 @@
 #include "core/Parallel.h"
 #include "core/Text.h"
 #include "dsp/Fft.h"
-#include "dsp/LineFit.h"
 #include "sync/PatternSearch.h"
 #include "sync/SignalMatch.h"
 #include "sync/TrackSignal.h"
@@ -71,6 +70,11 @@ constexpr double kOffsetMinR = 0.3;       // envelope correlation of a match; un
 constexpr double kUncertaintyFloorS = 0.0001;  // the path's own precision on clean music: 0.2-0.5 frame median
 constexpr double kUncertaintySpanS = 10.0;
 constexpr double kOutlierS = 0.001;       // a weak window 1 ms off its strong neighbours' line is noise
+// A jump's window still matches the old lag where most of it lies before the jump: the
+// jump is sought from a little before it to a little after the new lag's window.
+constexpr double kJumpMarginS = 0.25;
+constexpr double kJumpBlockS = 0.02;      // products 20 ms apart are independent: a tone's lobe at 150 Hz is 7 ms
+constexpr double kSideSpanS = 3.0;        // each side's rate from its lags over 3 s: 1 frame in 3 s is 7 ppm
 
 struct Candidate {
     double t = 0.0;    // master seconds
@@ -483,9 +487,24 @@ private:
             lagNow = lag;
             tNow = t;
             if (recent.size() < 5 || recent.back().first - recent.front().first < 1.5) return;
-            LineFit fit;
-            for (const auto& [rt, rl] : recent) fit.Add(rt, rl);
-            if (double slope = 0.0; fit.Slope(slope)) slopeNow = std::clamp(slope, -kMaxRateOffset, kMaxRateOffset);
+            slopeNow = std::clamp(robustSlope(), -kMaxRateOffset, kMaxRateOffset);
+        }
+
+        // Siegel's repeated median: for each lag the median of its slopes to the others,
+        // then the median of those. A room's reflection 10-25 ms off, the best peak of one
+        // window in eight, tilts a least-squares line over 4 s by about 0.3 %, which smears
+        // the direct sound's peak over 3 ms of every 1 s window read at that rate; the
+        // repeated median stands while fewer than half the lags are such.
+        double robustSlope() const {
+            std::vector<double> perLag, slopes;
+            for (std::size_t i = 0; i < recent.size(); ++i) {
+                slopes.clear();
+                for (std::size_t j = 0; j < recent.size(); ++j)
+                    if (recent[j].first != recent[i].first)
+                        slopes.push_back((recent[j].second - recent[i].second) / (recent[j].first - recent[i].first));
+                if (!slopes.empty()) perLag.push_back(median(slopes));
+            }
+            return perLag.empty() ? slopeNow : median(perLag);
         }
     };
 
@@ -576,12 +595,19 @@ private:
         tw.peaks = std::move(peaks);
         pr.slopeNow = slope;
         lag = tw.peaks.front().lag / fs_;
-        // The windows lost since the jump hold the new lag too: looked at there, they place
-        // the jump to within a window.
-        for (std::size_t b = k; b-- > 0 && track.windows[b].peaks.empty();) {
-            if (!track.windows[b].sounding) continue;
+        // The windows since the last one followed hold the new lag too: looked at there,
+        // they place the jump to within a window. A window that only held stray peaks
+        // about the old lag (the pause's noise, a reflection) keeps them beside the new
+        // ones, for the path to choose.
+        const double lobe = kMainLobeS * fs_;
+        for (std::size_t b = k; b-- > 0 && masterSeconds(centres[b]) > pr.tNow && t - masterSeconds(centres[b]) <= kMaxJumpS;) {
+            TrackWindow& w = track.windows[b];
+            if (!w.sounding) continue;
             const double back = lag + pr.slopeNow * (masterSeconds(centres[b]) - t);
-            track.windows[b].peaks = correlateWindow(mine, centres[b], back, pr.slopeNow);
+            for (const TrackPeak& p : correlateWindow(mine, centres[b], back, pr.slopeNow))
+                if (std::none_of(w.peaks.begin(), w.peaks.end(), [&](const TrackPeak& q) { return std::fabs(q.lag - p.lag) < lobe; }))
+                    w.peaks.push_back(p);
+            std::sort(w.peaks.begin(), w.peaks.end(), [](const TrackPeak& x, const TrackPeak& y) { return x.z > y.z; });
         }
         return true;
     }
@@ -642,6 +668,113 @@ private:
         takePath(track, g);
         dropLoneWeakWindows(track);
         setUncertainty(track);
+        placeJumps(track);
+    }
+
+    // The lag of path window i's piece at decimated master sample x, from the window and
+    // its farthest neighbour of the same piece within kSideSpanS on the side `away`.
+    double sideLag(const CoarseTrack& track, const std::vector<std::size_t>& on, std::size_t i, int away, double x) const {
+        const TrackWindow& w = track.windows[on[i]];
+        const double lag = w.slave - static_cast<double>(w.master);
+        double slope = 0.0;
+        for (std::size_t j = i;;) {
+            if (away < 0 ? j == 0 || track.windows[on[j]].jump : j + 1 >= on.size() || track.windows[on[j + 1]].jump) break;
+            j = away < 0 ? j - 1 : j + 1;
+            const TrackWindow& v = track.windows[on[j]];
+            if (std::fabs(static_cast<double>(v.master - w.master)) > kSideSpanS * fs_) break;
+            slope = ((v.slave - static_cast<double>(v.master)) - lag) / static_cast<double>(v.master - w.master);
+        }
+        return (lag + slope * (x * factor_ - static_cast<double>(w.master))) / factor_;
+    }
+
+    // Where between its two windows each jump lies: the master frame from which the
+    // slave's material follows the new lag. The master and the slave, both whitened by a
+    // first difference, are multiplied at the old lag and at the new; the products'
+    // difference, summed from the old window on, peaks where the jump lies. How far that
+    // peak can be off: as far as a jump placed there would explain the sums as well, to
+    // within three random-walk deviations.
+    void placeJumps(CoarseTrack& track) const {
+        std::vector<std::size_t> on;
+        for (std::size_t k = 0; k < track.windows.size(); ++k)
+            if (track.windows[k].evidence > 0.0) on.push_back(k);
+        const double margin = kJumpMarginS * fd_;
+        for (std::size_t i = 1; i < on.size(); ++i) {
+            TrackWindow& b = track.windows[on[i]];
+            if (!b.jump) continue;
+            const TrackWindow& a = track.windows[on[i - 1]];
+            const double ta = static_cast<double>(a.master) / factor_, tb = static_cast<double>(b.master) / factor_;
+            b.jumpAt = 0.5 * static_cast<double>(a.master + b.master);
+            b.jumpSpread = 0.5 * static_cast<double>(b.master - a.master);
+            const FrameIndex x0 = std::max<FrameIndex>(1, static_cast<FrameIndex>(ta - margin));
+            const FrameIndex x1 = std::min<FrameIndex>(static_cast<FrameIndex>(m_.size()), static_cast<FrameIndex>(tb + margin));
+            if (x1 - x0 < 8) continue;
+            const auto slaveDiff = [&](double pos) {
+                const auto at = [&](double q) {
+                    if (q < 0.0 || q + 1.0 >= static_cast<double>(s_.size())) return 0.0;
+                    const std::size_t k = static_cast<std::size_t>(q);
+                    const double f = q - static_cast<double>(k);
+                    return static_cast<double>(s_[k]) + f * (static_cast<double>(s_[k + 1]) - s_[k]);
+                };
+                return at(pos) - at(pos - 1.0);
+            };
+            std::vector<double> d;
+            double sumA = 0.0, sumB = 0.0;
+            for (FrameIndex x = x0; x < x1; ++x) {
+                const double xm = static_cast<double>(x);
+                const double mx = static_cast<double>(m_[static_cast<std::size_t>(x)]) - m_[static_cast<std::size_t>(x - 1)];
+                const double pa = mx * slaveDiff(xm + sideLag(track, on, i - 1, -1, xm));
+                const double pb = mx * slaveDiff(xm + sideLag(track, on, i, +1, xm));
+                sumA += pa;
+                sumB += pb;
+                d.push_back(pa - pb);
+            }
+            // An inverted slave turns both products over.
+            const double sign = sumA + sumB < 0.0 ? -1.0 : 1.0;
+            double c = 0.0, best = 0.0;
+            std::size_t at = 0;
+            std::vector<double> sums(d.size() + 1, 0.0);
+            for (std::size_t k = 0; k < d.size(); ++k) {
+                c += sign * d[k];
+                sums[k + 1] = c;
+                if (c > best) {
+                    best = c;
+                    at = k + 1;
+                }
+            }
+            if (at == 0 || at == d.size()) continue;
+            // Neighbouring products are not independent (tones, the band's edges): the
+            // walk's deviation per sample is measured on sums over blocks of 20 ms.
+            const std::size_t block = static_cast<std::size_t>(std::lround(kJumpBlockS * fd_));
+            // Each side about its own drift.
+            double blockSq = 0.0;
+            std::size_t blocks = 0;
+            for (const auto& [from, to] : {std::pair<std::size_t, std::size_t>{0, at}, {at, d.size()}}) {
+                if (to - from < 2 * block) continue;
+                const double mean = (sums[to] - sums[from]) / static_cast<double>(to - from) * static_cast<double>(block);
+                for (std::size_t k = from + block; k <= to; k += block, ++blocks) {
+                    const double v = sums[k] - sums[k - block] - mean;
+                    blockSq += v * v;
+                }
+            }
+            if (blocks == 0 || !(blockSq > 0.0)) continue;
+            const double deviation = std::sqrt(blockSq / static_cast<double>(blocks) / static_cast<double>(block));
+            // Were the jump at k, the samples between k and the peak would hold the other
+            // side's drift: k stays a candidate while the sum between falls short of that
+            // by less than three deviations.
+            const double before = sums[at] / static_cast<double>(at);
+            const double after = (sums[at] - sums[d.size()]) / static_cast<double>(d.size() - at);
+            std::size_t lo = at, hi = at;
+            for (std::size_t k = 0; k <= d.size(); ++k) {
+                const double n = std::fabs(static_cast<double>(k) - static_cast<double>(at));
+                const double other = std::max(0.0, k < at ? after : before) * n;
+                if (best - sums[k] + other < 3.0 * deviation * std::sqrt(n)) {
+                    lo = std::min(lo, k);
+                    hi = std::max(hi, k);
+                }
+            }
+            b.jumpAt = static_cast<double>(x0 + static_cast<FrameIndex>(at)) * factor_;
+            b.jumpSpread = (static_cast<double>(std::max(at - lo, hi - at)) + 1.0) * factor_;
+        }
     }
 
     PathNodes pathNodes(const CoarseTrack& track) const {

@@ -17,7 +17,9 @@
 // One path: a dynamic-programming choice through the windows' peaks that rewards
 // evidence and charges for changes of the lag's slope beyond what machines do (a rate
 // change of 1 % per second), with a fixed charge for a jump (a pause, a dropout, lost
-// samples: up to 10 s either way). Windows without evidence carry the path on.
+// samples: up to 10 s either way). Windows without evidence carry the path on. Each
+// jump's place between its two windows is found on the waveform, to a few milliseconds
+// where the music is busy there.
 //
 // Thread safety: one track per job; it splits its windows over ParallelFor. The files
 // belong to the calling thread.
@@ -25,6 +27,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Types.h"
@@ -47,6 +50,8 @@ struct TrackWindow {
     double slave = 0.0;            // slave frame of the master frame `master`
     double evidence = 0.0;         // z of the chosen peak, 0 where the path is carried
     bool jump = false;             // the path jumps between the previous window and this one
+    double jumpAt = 0.0;           // where (master frames): the first frame of the new lag
+    double jumpSpread = 0.0;       // master frames either side that jumpAt can be off by
     double uncertainty = 0.0;      // master frames the path can be off by here
 };
 
@@ -66,6 +71,8 @@ struct CoarseTrack {
     double RateAt(double m) const;
     // Whether the path jumps between master frames a < b.
     bool JumpBetween(double a, double b) const;
+    // Whether master frame m lies so near a jump that its side of it is not sure.
+    bool NearJump(double m) const;
     // The evidence of the window nearest m (0: none).
     double EvidenceAt(double m) const;
     // What the path can be off by around m: the spread of the path about its neighbours
@@ -79,10 +86,12 @@ struct CoarseTrack {
 private:
     struct PathPoint {
         double master, lag;
-        int piece;  // increases at every jump
+        int piece;      // increases at every jump
+        double from;    // where the piece begins (the jump's place), master frames
     };
-    // The piece of the path that SlaveAt(m) follows.
+    // The piece of the path that SlaveAt(m) follows, and its first and last path points.
     int pieceAt(double m) const;
+    std::pair<std::size_t, std::size_t> pieceSpan(double m) const;
     // The window whose centre lies nearest m (nullptr: none).
     const TrackWindow* nearestWindow(double m) const;
     std::vector<PathPoint> path_;

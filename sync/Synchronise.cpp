@@ -673,6 +673,9 @@ private:
                 onTrack = std::llround(refined);
         }
         trustTrack_.Note(onTrack != s.P);
+        // An end so near a jump that its side of it is not sure: the slave paused or lost
+        // material about here, and the point may hold the other side's lag.
+        if (track_.NearJump(k) && s.mark.empty()) s.mark = "JUMP";
         if (onTrack == s.P) return;
         AddLog("◆追跡補正 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " + std::to_string(onTrack) + " (" +
                seconds(s.K, time_) + " 秒)");

@@ -164,7 +164,8 @@ TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& ch
             }
             previousTrack = row;
         } else if (row.kind == "point") {
-            if (!row.verdict.empty())
+            // A point at a jump is no correction: the track's row shows the jump itself.
+            if (!row.verdict.empty() && row.verdict != "JUMP")
                 picture.events.push_back({row.masterS,
                                           row.verdict == "HOLD" ? TrackEventKind::Held : TrackEventKind::Correction,
                                           row.verdict});

@@ -14,42 +14,53 @@ void CoarseTrack::Index() {
     int piece = 0;
     for (const TrackWindow& w : windows) {
         if (w.evidence <= 0.0) continue;
-        if (w.jump) ++piece;
-        path_.push_back({static_cast<double>(w.master), w.slave - static_cast<double>(w.master), piece});
+        double from = path_.empty() ? -std::numeric_limits<double>::infinity() : path_.back().from;
+        if (w.jump && !path_.empty()) {
+            ++piece;
+            // A jump whose place was not found lies at the middle between the windows; a
+            // piece never begins before the one it follows.
+            from = std::max(from, w.jumpAt > 0.0 ? w.jumpAt : 0.5 * (path_.back().master + static_cast<double>(w.master)));
+        }
+        path_.push_back({static_cast<double>(w.master), w.slave - static_cast<double>(w.master), piece, from});
     }
+}
+
+// The path points [first, last] of the piece that holds master frame m: the last piece
+// begun at or before m.
+std::pair<std::size_t, std::size_t> CoarseTrack::pieceSpan(double m) const {
+    const std::vector<PathPoint>& path = path_;
+    std::size_t i = static_cast<std::size_t>(
+        std::upper_bound(path.begin(), path.end(), m, [](double v, const PathPoint& p) { return v < p.from; }) - path.begin());
+    i = i == 0 ? 0 : i - 1;
+    std::size_t first = i, last = i;
+    while (first > 0 && path[first - 1].piece == path[i].piece) --first;
+    while (last + 1 < path.size() && path[last + 1].piece == path[i].piece) ++last;
+    return {first, last};
 }
 
 double CoarseTrack::SlaveAt(double m) const {
     const std::vector<PathPoint>& path = path_;
     if (path.empty()) return m;
+    const auto [first, last] = pieceSpan(m);
     const auto lagAt = [&](std::size_t i) { return path[i].lag; };
-    std::size_t hi = static_cast<std::size_t>(std::lower_bound(path.begin(), path.end(), m, [](const PathPoint& p, double v) { return p.master < v; }) - path.begin());
-    if (hi == 0) {
-        const double slope = path.size() > 1 && path[1].piece == path[0].piece ? (path[1].lag - path[0].lag) / (path[1].master - path[0].master) : 0.0;
-        return m + path[0].lag + slope * (m - path[0].master);
-    }
-    if (hi == path.size()) {
-        const std::size_t n = path.size();
-        const double slope = n > 1 && path[n - 1].piece == path[n - 2].piece
-                                 ? (path[n - 1].lag - path[n - 2].lag) / (path[n - 1].master - path[n - 2].master)
-                                 : 0.0;
-        return m + path[n - 1].lag + slope * (m - path[n - 1].master);
-    }
-    const std::size_t lo = hi - 1;
-    if (path[lo].piece != path[hi].piece) {
-        // The jump lies somewhere between: each side holds up to the middle.
-        const bool left = m - path[lo].master < path[hi].master - m;
-        return m + (left ? path[lo].lag : path[hi].lag);
-    }
-    // Cubic Hermite with tangents from the neighbours in the same piece.
-    const auto tangent = [&](std::size_t i) {
-        const bool hasPrev = i > 0 && path[i - 1].piece == path[i].piece;
-        const bool hasNext = i + 1 < path.size() && path[i + 1].piece == path[i].piece;
+    // Tangents from the neighbours in the same piece.
+    const auto tangent = [&, first = first, last = last](std::size_t i) {
+        const bool hasPrev = i > first, hasNext = i < last;
         if (hasPrev && hasNext) return (lagAt(i + 1) - lagAt(i - 1)) / (path[i + 1].master - path[i - 1].master);
         if (hasNext) return (lagAt(i + 1) - lagAt(i)) / (path[i + 1].master - path[i].master);
         if (hasPrev) return (lagAt(i) - lagAt(i - 1)) / (path[i].master - path[i - 1].master);
         return 0.0;
     };
+    // Beyond the piece's first or last window (up to a jump, or the path's ends): at the
+    // piece's own rate there.
+    if (m <= path[first].master) return m + lagAt(first) + tangent(first) * (m - path[first].master);
+    if (m >= path[last].master) return m + lagAt(last) + tangent(last) * (m - path[last].master);
+    const std::size_t hi = static_cast<std::size_t>(
+        std::lower_bound(path.begin() + static_cast<std::ptrdiff_t>(first), path.begin() + static_cast<std::ptrdiff_t>(last) + 1, m,
+                         [](const PathPoint& p, double v) { return p.master < v; }) -
+        path.begin());
+    const std::size_t lo = hi - 1;
+    // Cubic Hermite between the two windows about m.
     const double h = path[hi].master - path[lo].master;
     const double u = (m - path[lo].master) / h;
     const double h00 = 2 * u * u * u - 3 * u * u + 1, h10 = u * u * u - 2 * u * u + u, h01 = -2 * u * u * u + 3 * u * u,
@@ -69,22 +80,19 @@ double CoarseTrack::RateAt(double m) const {
 }
 
 int CoarseTrack::pieceAt(double m) const {
-    const std::vector<PathPoint>& path = path_;
-    if (path.empty()) return 0;
-    const std::size_t hi = static_cast<std::size_t>(
-        std::lower_bound(path.begin(), path.end(), m, [](const PathPoint& p, double v) { return p.master < v; }) - path.begin());
-    if (hi == 0) return path.front().piece;
-    if (hi == path.size()) return path.back().piece;
-    const std::size_t lo = hi - 1;
-    // As SlaveAt: between two pieces each side holds up to the middle.
-    if (path[lo].piece != path[hi].piece) return m - path[lo].master < path[hi].master - m ? path[lo].piece : path[hi].piece;
-    return path[lo].piece;
+    return path_.empty() ? 0 : path_[pieceSpan(m).first].piece;
 }
 
 bool CoarseTrack::JumpBetween(double a, double b) const {
     for (const TrackWindow& w : windows)
         if (w.jump && w.evidence > 0.0 && static_cast<double>(w.master) > a - 0.25 * rate && static_cast<double>(w.master) <= b + 0.25 * rate)
             return true;
+    return false;
+}
+
+bool CoarseTrack::NearJump(double m) const {
+    for (const TrackWindow& w : windows)
+        if (w.jump && w.evidence > 0.0 && std::fabs(m - w.jumpAt) <= w.jumpSpread) return true;
     return false;
 }
 

@@ -76,6 +76,14 @@ protected:
         EXPECT_GT(errors.size(), 40u);
         return shareWithin(errors, limit);
     }
+
+    // The pair written and its track built (found stays false where none is).
+    CoarseTrack trackOf(const SyntheticPair& pair) {
+        writePair(pair);
+        KWavefile m(master, kPlaceBoth, true), s(slave, kPlaceBoth, true);
+        EXPECT_TRUE(m.LoadData() && s.LoadData());
+        return BuildCoarseTrack(m, s, {});
+    }
 };
 
 struct Material {
@@ -129,10 +137,7 @@ TEST_F(CoarseTrackJob, the_path_jumps_over_a_pause_near_the_end) {
     SyntheticPairSpec spec = pairOf(16.0, 7);
     spec.gaps = {{12.0, 1.5}};
     const SyntheticPair pair = MakeSyntheticPair(spec);
-    writePair(pair);
-    KWavefile m(master, kPlaceBoth, true), s(slave, kPlaceBoth, true);
-    ASSERT_TRUE(m.LoadData() && s.LoadData());
-    const CoarseTrack track = BuildCoarseTrack(m, s, {});
+    const CoarseTrack track = trackOf(pair);
     ASSERT_TRUE(track.found) << track.why;
     int after = 0, right = 0;
     for (const TrackWindow& w : track.windows) {
@@ -145,6 +150,71 @@ TEST_F(CoarseTrackJob, the_path_jumps_over_a_pause_near_the_end) {
     EXPECT_EQ(right, after);
     // About the jump the rate is the clocks', not the pause's.
     for (double t = 1.0; t < 15.5; t += 0.025) ASSERT_NEAR(track.RateAt(t * kSampleRate), 1.0, 0.01) << t << " s";
+}
+
+// Speech in a hall: the last second before a pause hears a reflection 21 ms late louder
+// than the direct sound. The rate followed on through the pause must not tilt towards
+// it (nor towards the room's own reflections): read 0.3 % off, every 1 s window smears
+// the direct sound's peak over 3 ms, and the path loses it to the reflections.
+TEST_F(CoarseTrackJob, a_loud_reflection_before_a_pause_does_not_tilt_the_track) {
+    SyntheticPairSpec spec = pairOf(20.0, 13);
+    spec.silences = {{8.0, 9.5}};
+    spec.slaveNoiseDb = -25.0;
+    SyntheticPair pair = MakeSyntheticPair(spec);
+    reverberate(pair.slave, 9);
+    const auto slaveFrame = [&](double materialS) {
+        return static_cast<std::size_t>(pair.SlavePositionOf((spec.masterPadSeconds + materialS) * kSampleRate));
+    };
+    const std::size_t delay = static_cast<std::size_t>(0.021 * kSampleRate);
+    const std::vector<Frame> heard = pair.slave;
+    for (std::size_t i = slaveFrame(7.0); i < slaveFrame(8.0); ++i) {
+        const auto v = static_cast<std::int16_t>(0.3 * heard[i].left + 0.9 * heard[i - delay].left);
+        pair.slave[i] = {v, v};
+    }
+    const CoarseTrack track = trackOf(pair);
+    ASSERT_TRUE(track.found) << track.why;
+    int sounding = 0, kept = 0, off = 0;
+    for (const TrackWindow& w : track.windows) {
+        const double at = static_cast<double>(w.master), t = at / kSampleRate - spec.masterPadSeconds;
+        if (w.evidence > 0.0) off += std::fabs(w.slave - pair.SlavePositionOf(at)) > 0.001 * kSampleRate;
+        if (t < 10.0 || !w.sounding) continue;
+        ++sounding;
+        kept += w.evidence > 0.0;
+    }
+    EXPECT_EQ(off, 0);
+    // Noise 25 dB down leaves some windows weak; a smeared peak loses most of them.
+    EXPECT_GE(3 * kept, 2 * sounding) << kept << " of " << sounding << " windows after the pause";
+}
+
+// The slave paused 0.3 s and lost 50 ms, neither half way between two windows: each
+// jump's place is found, and the lag on either side holds up to it.
+TEST_F(CoarseTrackJob, a_jump_is_placed_where_the_slave_paused_or_lost_material) {
+    SyntheticPairSpec spec = pairOf(24.0, 17);
+    spec.gaps = {{12.32, 0.3}, {17.61, -0.05}};
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    const CoarseTrack track = trackOf(pair);
+    ASSERT_TRUE(track.found) << track.why;
+    for (const auto& [at, seconds] : spec.gaps) {
+        // Lost material matches nothing: the jump may lie anywhere in it.
+        const double from = (spec.masterPadSeconds + at) * kSampleRate, to = from + std::max(0.0, -seconds) * kSampleRate;
+        const TrackWindow* jump = nullptr;
+        for (const TrackWindow& w : track.windows)
+            if (w.jump && w.evidence > 0.0 && (!jump || std::fabs(w.jumpAt - from) < std::fabs(jump->jumpAt - from))) jump = &w;
+        ASSERT_NE(jump, nullptr) << at << " s";
+        EXPECT_GE(jump->jumpAt, from - jump->jumpSpread) << at << " s";
+        EXPECT_LE(jump->jumpAt, to + jump->jumpSpread) << at << " s";
+        for (double d = 0.01; d < 0.25; d += 0.01)
+            for (const double mf : {from - (jump->jumpSpread + d * kSampleRate), to + jump->jumpSpread + d * kSampleRate})
+                EXPECT_NEAR(track.SlaveAt(mf), pair.SlavePositionOf(mf), 10.0) << at << " s, " << (mf - from) / kSampleRate << " s from it";
+    }
+    // Stray peaks about the old lag keep the track from looking wide until seconds after
+    // the pause; found again, it looks back at every window since it was last followed.
+    for (const TrackWindow& w : track.windows) {
+        const double t = static_cast<double>(w.master) / kSampleRate - spec.masterPadSeconds;
+        if (w.sounding && t > 12.9 && t < 17.1) {
+            EXPECT_GT(w.evidence, 0.0) << t << " s";
+        }
+    }
 }
 
 TEST_F(CoarseTrackJob, unrelated_material_gives_no_track) {
