@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/Parallel.h"
 #include "core/Clones.h"
 #include "core/Log.h"
 #include "core/ProgramFolder.h"
@@ -724,10 +725,10 @@ private:
         if (A_ == F_) {
             progress_.StageBar(0).Marker.store(kStageFinished);
             slavePoints_.set(F_ - 1, N_);
-            if (job_.BandLimited) slavePoints_.setSubFrame(F_ - 1, N_, fraction(K, J_, s.P, N_));
+            if (job_.BandLimited) measureFraction(F_ - 1, K, J_, s.P, N_);
         }
         // The fraction is measured only for an output that reads it.
-        if (job_.BandLimited) slavePoints_.setSubFrame(A_, s.P, fraction(J_, K, N_, s.P));
+        if (job_.BandLimited) measureFraction(A_, J_, K, N_, s.P);
         slavePoints_.set(A_, s.P);
         slavePoints_.setCount(A_ + 1);
         J_ = K;
@@ -740,12 +741,38 @@ private:
     // Where the fine search keeps parting from the track (a far microphone, whose
     // reflections outweigh the direct sound), the plain correlation's peak may be a
     // reflection: the fraction refines the frame found there but does not move it.
-    double fraction(FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
-        const double offset = SubFrameOffset(master_, slave_, J, K, N, P);
-        return trustTrack_.Unsure() && std::fabs(offset) > 1.0 ? 0.0 : offset;
+    // Measured in batches over both cores (the search leaves the second idle between
+    // its parallel scores); a batch is small, so a killed job loses few fractions (its
+    // points then read as whole frames).
+    struct PendingFraction {
+        int index;
+        FrameIndex J, K, N, P;
+        bool unsure;
+    };
+    static constexpr std::size_t kFractionBatch = 64;
+
+    void measureFraction(int index, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
+        pending_.push_back({index, J, K, N, P, trustTrack_.Unsure()});
+        if (pending_.size() >= kFractionBatch) measurePending();
+    }
+
+    void measurePending() {
+        std::vector<double> offset(pending_.size());
+        ParallelFor(pending_.size(), [&](std::size_t b, std::size_t e) {
+            for (std::size_t k = b; k < e; ++k) {
+                const PendingFraction& p = pending_[k];
+                offset[k] = SubFrameOffset(master_, slave_, p.J, p.K, p.N, p.P);
+            }
+        });
+        for (std::size_t k = 0; k < pending_.size(); ++k) {
+            const PendingFraction& p = pending_[k];
+            slavePoints_.setSubFrame(p.index, p.P, p.unsure && std::fabs(offset[k]) > 1.0 ? 0.0 : offset[k]);
+        }
+        pending_.clear();
     }
 
     void finish() {
+        measurePending();
         FinishReport(resultCsv_, reportBase_ + ".Result.csv");
         job_.TrackRows = trackRows(track_, masterPoints_, slavePoints_, marks_, time_);
         if (guard_) {
@@ -776,6 +803,7 @@ private:
     CsvFile resultCsv_;
     std::unique_ptr<LockGuard> guard_;
     FineTrust trustTrack_;
+    std::vector<PendingFraction> pending_;
     std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched
     int A_, U_;
     int rangeS_;         // the start search's half-width, 0 after the first segment
