@@ -246,6 +246,7 @@ std::vector<bool> sharpBends(const std::vector<FrameIndex>& x, const std::vector
         for (std::size_t k = std::max<std::size_t>(i, 2); k <= std::min(i + 2, segments - 1); ++k)
             most = std::max(most, std::fabs(change[k] - change[k - 1]));
         figure[i] = most * static_cast<double>(x[i + 1] - x[i]) / 8.0;
+        if (!std::isfinite(figure[i])) figure[i] = 0.0;  // a point that does not advance
     }
     std::vector<bool> bends(segments, false);
     std::vector<double> near;
