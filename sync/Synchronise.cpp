@@ -156,7 +156,7 @@ FrameIndex trackStart(const CoarseTrack& track, FrameIndex onset) {
 // (where reverberation or a narrow band leave the plain score no clear peak), then
 // the length search again around the track, then the track itself.
 FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& slave, SegmentSearch q, FrameIndex fineEnd,
-                        const std::vector<Frame>& segment, SyncProgress& progress) {
+                        const std::vector<Frame>& segment, SyncProgress& progress, bool fineUnsure) {
     const double onTrack = track.SlaveAt(static_cast<double>(q.K));
     const double fine = static_cast<double>(fineEnd);
     // The whitened peak is looked for as far as the fine end (the track can be the one that
@@ -167,8 +167,10 @@ FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& 
     if (RefineOnWhitened(master, slave, q.K, onTrack, track.RateAt(static_cast<double>(q.K)), peakReach, refined, &fine,
                          &fineShare)) {
         // Tonal or repeating material matches as well a period away: where the fine end
-        // is nearly as good a match, it is the track that is off by that period.
-        return fineShare >= kKeepFineShare ? fineEnd : std::llround(refined);
+        // is nearly as good a match, it is the track that is off by that period. Not
+        // where the fine search keeps parting from the track (a far microphone): there a
+        // nearly as good match is a reflection of the direct sound.
+        return fineShare >= kKeepFineShare && !fineUnsure ? fineEnd : std::llround(refined);
     }
     if (!segment.empty()) {
         q.P = std::llround(onTrack);
@@ -663,7 +665,7 @@ private:
             SegmentSearch atEnd = s.q;
             atEnd.K = s.K;
             onTrack = endFromTrack(track_, master_, slave_, atEnd, s.P, s.lookAhead ? std::vector<Frame>{} : s.image.frames,
-                                   progress_);
+                                   progress_, trustTrack_.Unsure());
         } else if (trustTrack_.Unsure()) {
             // Where the fine search keeps parting from the track (reverberation, a narrow
             // band), its ends inside the uncertainty are no surer than the others.
