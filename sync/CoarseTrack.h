@@ -1,8 +1,8 @@
 // The coarse track: where the slave holds each moment of the master, over the whole
 // pair, before the exact segment search.
 //
-// Evidence: partially whitened cross-correlation (PHAT-beta, beta 0.8) of 1 s master
-// windows every 0.25 s against the slave, on 150 Hz .. 3.5 kHz of a mono copy decimated
+// Evidence: partially whitened cross-correlation (PHAT-beta, beta 0.75) of 1 s master
+// windows every 0.5 s against the slave, on 150 Hz .. 3.5 kHz of a mono copy decimated
 // to about 8 kHz. Whitening keeps the direct sound's peak sharp where a room's
 // reflections and reverberation, summed, outweigh it, and where EQ or a codec colour one
 // side; plain waveform correlation peaks hundreds of frames away there. Each window
