@@ -387,7 +387,8 @@ JobOutcome KSyncThread::runSync() {
         files = ReadPair{};
         checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
                     outcome.stopped || request_.stopPointFrames > 0 ? written.searchedFrames : -1);
-        if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
+        if (job_.SlaveOut && outcome.error.empty())
+            finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_, written), progress_);
     }
     std::string why;
     if (!SettingsFlush(&why)) noteError(outcome, progress_, why);
@@ -414,9 +415,11 @@ JobOutcome KSyncThread::runOutputOnly() {
         noteError(outcome, progress_, MessageText(Msg::SynchroniseAgain, foreign, request_.master, request_.slave));
         return outcome;
     }
-    finishOutcome(outcome, WriteSynchronisedFile(job_, mix_, progress_), progress_);
+    const WriteResult written = WriteSynchronisedFile(job_, mix_, progress_);
+    finishOutcome(outcome, written, progress_);
     if (mixKeepsSidesApart(mix_)) checkOutput(outcome, progress_, request_.slave, {});
-    if (job_.SlaveOut && outcome.error.empty()) finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_), progress_);
+    if (job_.SlaveOut && outcome.error.empty())
+        finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_, written), progress_);
     outcome.elapsedMs = TickCountMs() - started;
     return outcome;
 }

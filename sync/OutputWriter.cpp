@@ -163,7 +163,7 @@ void loadInput(WriterInput& in, const SyncJob& job, const MixSettings& mix, int 
 }
 
 // The smooth map through the slave's sub-frame points, for the band-limited slave.
-std::unique_ptr<TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int count) {
+std::shared_ptr<const TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int count) {
     const StoredPoints slavePoints = in.slaveImage ? StoredPoints(job.SlaveFile, in.slaveFile.SampleRate, in.master.SampleRate)
                                                    : StoredPoints(job.SlaveFile);
     // Points of whole frames (a file without sub-frame points) are mapped as before.
@@ -172,8 +172,8 @@ std::unique_ptr<TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, int coun
     std::vector<FrameIndex> points = in.master.DivisionPoints;
     const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate);
     if (measured) AddInteriorKnots(in.master, in.slave(), points, exact, edge);
-    return std::make_unique<TimeMap>(std::move(points), std::move(exact), edge,
-                                     measured ? SubFrameLineSpan(in.master.SampleRate) : 0.0);
+    return std::make_shared<const TimeMap>(std::move(points), std::move(exact), edge,
+                                           measured ? SubFrameLineSpan(in.master.SampleRate) : 0.0);
 }
 
 // What the two passes carry from segment to segment.
@@ -282,7 +282,8 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         loadInput(in, job, mix, count, loaded);
         KWavefile& master = in.master;
         const EdgeNeighbours edges = edgeNeighbours(master.DivisionPoints, count, master.SampleRate);
-        const std::unique_ptr<TimeMap> map = job.BandLimited ? timeMapOf(in, job, count) : nullptr;
+        result.map = job.BandLimited ? timeMapOf(in, job, count) : nullptr;
+        const TimeMap* map = result.map.get();
 
         progress.StageBar(2).Max.store(2 * count);
         PassState st;
@@ -296,7 +297,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                                     frameBytes * static_cast<std::uint64_t>(st.measuredFrames));
                 if (st.rf64) AddLog("●" + std::to_string(st.measuredFrames) + " frames pass 4 GiB: the file is written as RF64");
             }
-            runPass(pass, in, edges, map.get(), count, name, built, out, progress, st, result);
+            runPass(pass, in, edges, map, count, name, built, out, progress, st, result);
             if (st.largestLeft != 0) {
                 st.level = static_cast<int>(static_cast<double>(in.slave().Peak) * 1000.0 / st.largestLeft);
                 AddLog("*********************************");
@@ -326,7 +327,7 @@ std::string SlaveOnMasterFileName(const SyncJob& job) {
     return ProgramFolder() + BaseName(job.SlaveFile) + "【" + BaseName(job.MasterFile) + "】.wav";
 }
 
-WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
+WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const WriteResult& synchronised) {
     WriteResult result;
     const int count = StoredPoints(job.SlaveFile).count();
     result.points = count;
@@ -336,21 +337,26 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
     try {
         AtomicFile out(name);
         check(out);
-        KWavefile master(job.MasterFile, kPlaceBoth, false);
+        const KWavefile master(job.MasterFile, kPlaceBoth, false);
         // A mono slave's one channel is read whole into the left.
         KWavefile slave(job.SlaveFile, kPlaceLeft, false);
-        for (const KWavefile* file : {static_cast<const KWavefile*>(&master), static_cast<const KWavefile*>(&slave)})
+        for (const KWavefile* file : {&master, static_cast<const KWavefile*>(&slave)})
             if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
         bool measured = false;
         std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
-        std::vector<FrameIndex> points = StoredPoints(job.MasterFile).load(count);
-        const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate);
-        // The measure compares frames: at another rate the map goes through the points alone.
-        if (measured && slave.SampleRate == master.SampleRate) AddInteriorKnots(master, slave, points, exact, edge);
-        const TimeMap map(std::move(points), std::move(exact), edge, measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
+        // At one rate the synchronised file's map serves as it is, knots and all; at
+        // another (the synchronised file read a converted image) the map goes through the
+        // points in the slave's own frames.
+        const bool sameRate = slave.SampleRate == master.SampleRate;
+        const std::shared_ptr<const TimeMap> map =
+            sameRate && synchronised.map
+                ? synchronised.map
+                : std::make_shared<const TimeMap>(StoredPoints(job.MasterFile).load(count), std::move(exact),
+                                                  static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                                                  measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;
@@ -371,7 +377,7 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress) {
         std::vector<std::uint8_t> bytes;
         for (FrameIndex at = 0; at < frames; at += kBlock) {
             const std::size_t n = static_cast<std::size_t>(std::min(kBlock, frames - at));
-            const double fastest = map.Positions(at, n, pos.data());
+            const double fastest = map->Positions(at, n, pos.data());
             ReadAtPositions(slave, pos.data(), n, fastest, read.data());
             bytes.resize(n * frameBytes);
             EncodeFrames(read.data(), n, channels, bits, slave.Kind, bytes.data());

@@ -8,12 +8,15 @@
 // pass, by the valid WAVE file of the segments before it).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "sync/Progress.h"
 #include "sync/SyncJob.h"
 
 namespace tandem {
+
+class TimeMap;
 
 struct WriteResult {
     bool written = false;  // a file was put in place
@@ -22,6 +25,9 @@ struct WriteResult {
     FrameIndex frames = 0;
     FrameIndex searchedFrames = 0;  // frames up to the last point (the tail after it is extrapolated)
     int points = 0;        // stored division points ("Count" of the slave)
+    // The band-limited map the slave was read along (master frames -> the slave's frames at
+    // the master's rate, knots included); null for the linear writer.
+    std::shared_ptr<const TimeMap> map;
 };
 
 // The output name for a job (debug mode adds the parameter suffix).
@@ -43,7 +49,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
 // Whether the front ends' jobs read the output's slave band-limited when the user did not
 // choose: only where qzv.ini TandemEnv INTERPOLATION=sinc asks for it. The band-limited
 // slave is as yet no better than the whole-frame one on tape wow and far microphones
-// (and costs twice the time), so it is the user's choice.
+// (and costs about a quarter more time), so it is the user's choice.
 bool BandLimitedByDefault();
 
 // The slave alone on the master's timeline: "<slave>【<master>】.wav" (the base names
@@ -52,7 +58,9 @@ bool BandLimitedByDefault();
 // slave stays mono, of more than two the first two) in its own sample format at the
 // master's rate, read band-limited along the points' map; silence where the slave has
 // no material. Written like the synchronised file, through one atomic replacement.
+// synchronised: what the synchronised file's writer returned; where both files have one
+// rate its map is read again rather than measured again.
 std::string SlaveOnMasterFileName(const SyncJob& job);
-WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress);
+WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const WriteResult& synchronised);
 
 }  // namespace tandem

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
-#include "core/Parallel.h"
 #include "core/Clones.h"
 #include "core/Log.h"
+#include "core/Parallel.h"
 #include "core/ProgramFolder.h"
 #include "core/TimeBase.h"
 #include "core/Text.h"
