@@ -1,6 +1,7 @@
 #include "sync/SubFrame.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -28,6 +29,10 @@ constexpr int kRatePasses = 3;
 // residual error and keeps the blocks many.
 constexpr double kBlockSmearFrames = 0.25;
 constexpr FrameIndex kMinBlock = 16, kMaxBlock = 512;
+// The local end's half window: short against the curve of a tape's wow.
+constexpr double kLocalHalfSeconds = 0.05;
+// The largest correction of the given rate: a track's rate under wow is off by up to 0.2 %.
+constexpr double kLocalRateFix = 0.004;
 
 // The mono sum of frames [from, to) of a file, zeros outside it.
 std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
@@ -217,6 +222,97 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
     if (!std::isfinite(offset)) return 0.0;
     if (measured) *measured = true;
     return std::clamp(base + offset, -kSubFrameReach, kSubFrameReach);
+}
+
+namespace {
+
+// The correlation of the master's window about K with the slave along a line through P
+// at a rate, at whole lags within +-kLocalEndReach, for the window's two halves apart.
+struct LocalCorrelation {
+    static constexpr int kLags = 2 * kLocalEndReach + 1;
+    std::array<double, kLags> c[2]{}, e[2]{};
+    double power[2]{};
+
+    LocalCorrelation(const std::vector<float>& x, FrameIndex K, FrameIndex half, FrameIndex block, const std::vector<float>& s,
+                     const std::vector<double>& run, FrameIndex lo, FrameIndex P, double rate) {
+        const int blocks = static_cast<int>(x.size()) / static_cast<int>(block);
+        float acc[kCorrelationLags];
+        for (int b = 0; b < blocks; ++b) {
+            const int h = 2 * b < blocks ? 0 : 1;
+            const FrameIndex m = K - half + b * block;
+            const FrameIndex start = P + std::llround(rate * static_cast<double>(m + block / 2 - K)) - block / 2 - kLocalEndReach;
+            const float* xb = x.data() + static_cast<std::size_t>(b) * static_cast<std::size_t>(block);
+            const std::size_t at = static_cast<std::size_t>(start - lo);
+            CorrelateLags(xb, static_cast<std::size_t>(block), s.data() + at, acc);
+            for (std::size_t j = 0; j < kLags; ++j) {
+                c[h][j] += acc[j];
+                e[h][j] += run[at + j + static_cast<std::size_t>(block)] - run[at + j];
+            }
+            for (FrameIndex k = 0; k < block; ++k) power[h] += static_cast<double>(xb[k]) * xb[k];
+        }
+    }
+
+    // The peak over halves [h0, h1]: its offset from the line and its height. False
+    // where the best lies at the reach's edge.
+    bool peak(int h0, int h1, double& offset, double& height) const {
+        std::array<double, kLags> r{};
+        double p = 0.0;
+        for (int h = h0; h <= h1; ++h) p += power[h];
+        int best = 0;
+        for (std::size_t j = 0; j < kLags; ++j) {
+            double cj = 0.0, ej = 0.0;
+            for (int h = h0; h <= h1; ++h) cj += c[h][j], ej += e[h][j];
+            r[j] = ej > 0.0 && p > 0.0 ? cj / std::sqrt(ej * p) : 0.0;
+            if (std::fabs(r[j]) > std::fabs(r[static_cast<std::size_t>(best)])) best = static_cast<int>(j);
+        }
+        // An inverted slave correlates negatively throughout.
+        const double sign = r[static_cast<std::size_t>(best)] < 0.0 ? -1.0 : 1.0;
+        height = sign * r[static_cast<std::size_t>(best)];
+        if (best == 0 || best == kLags - 1 || height <= 0.0) return false;
+        const double a = sign * r[static_cast<std::size_t>(best - 1)], b = sign * r[static_cast<std::size_t>(best + 1)];
+        const double curve = a - 2.0 * height + b;
+        const double vertex = curve < 0.0 ? std::clamp(0.5 * (a - b) / curve, -0.5, 0.5) : 0.0;
+        offset = static_cast<double>(best - kLocalEndReach) + vertex;
+        return true;
+    }
+};
+
+}  // namespace
+
+LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate) {
+    LocalEnd found;
+    const TimeBase time(master.SampleRate);
+    const FrameIndex half = time.Seconds(kLocalHalfSeconds);
+    // The rate may be corrected by up to kLocalRateFix; the slave read covers that.
+    const FrameIndex spread = static_cast<FrameIndex>(std::ceil((rate + kLocalRateFix) * static_cast<double>(half))) + 2;
+    if (K - half < 0 || K + half > master.FrameCount || P - spread - kLocalEndReach < 0 ||
+        P + spread + kMaxBlock + kCorrelationLags > slave.FrameCount)
+        return found;
+    rate = std::clamp(rate, 0.5, kSincMaxRate);
+    // Blocks short enough that reading each at slope 1 smears it by at most half a frame.
+    const double smear = std::fabs(rate - 1.0) + kLocalRateFix;
+    const FrameIndex block = std::clamp<FrameIndex>(static_cast<FrameIndex>(0.5 / smear), kMinBlock, kMaxBlock);
+    const FrameIndex blocks = 2 * (half / block);
+    const std::vector<float> x = monoSum(master, K - half, K - half + blocks * block);
+    const FrameIndex lo = P - spread - kLocalEndReach - 1;
+    const std::vector<float> s = monoSum(slave, lo, P + spread + kMaxBlock + kCorrelationLags);
+    std::vector<double> run(s.size() + 1, 0.0);
+    for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
+    // The given rate is only roughly the local one (a track's, read over a second or more
+    // of wow): the halves' offsets correct it once, so that the window's ends do not smear.
+    LocalCorrelation first(x, K, half, block, s, run, lo, P, rate);
+    double early = 0.0, late = 0.0, height = 0.0;
+    if (first.peak(0, 0, early, height) && first.peak(1, 1, late, height)) {
+        const double fix = (late - early) / static_cast<double>(blocks * block / 2);
+        rate = std::clamp(rate + std::clamp(fix, -kLocalRateFix, kLocalRateFix), 0.5, kSincMaxRate);
+    }
+    LocalCorrelation second(x, K, half, block, s, run, lo, P, rate);
+    double offset = 0.0;
+    if (!second.peak(0, 1, offset, height)) return found;
+    found.measured = true;
+    found.offset = offset;
+    found.peak = height;
+    return found;
 }
 
 namespace {

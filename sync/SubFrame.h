@@ -34,6 +34,21 @@ class KWavefile;
 double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P,
                       bool* measured = nullptr);
 
+// Master frame K's slave position measured on its own, not from the segment that ends
+// there: the normalised correlation of the master's 0.1 s about K with the slave along
+// the line through P at the given rate, at whole lags within +-kLocalEndReach, the
+// peak's vertex by a parabola. The window's halves correct the rate once first (a
+// track's rate under wow is off by 0.08 % at the median). 0.1 s is short against a
+// tape's wow: with the rate so corrected, the generated cassette's ends are all found
+// within 2 frames (median 0.16), where the segment search's are 66 % so.
+constexpr int kLocalEndReach = 31;  // the correlation kernel's 64 lags
+struct LocalEnd {
+    bool measured = false;  // false: silence, a file's edge, or the best at the reach's edge
+    double offset = 0.0;    // from P, slave frames
+    double peak = 0.0;      // the normalised correlation there, 0..1
+};
+LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate);
+
 // Knots inside long segments. The search lengthens a segment over a quiet passage (to
 // several seconds), and a cubic through its ends alone misses the clocks' curve there
 // (0.6 frame inside a 4.1 s segment under a 0.05 % wobble of 55 s). Where the passage

@@ -99,6 +99,10 @@ void seedGuard(LockGuard& guard, KWavefile& master, KWavefile& slave, const Stor
 // direct sound.
 constexpr double kKeepFineShare = 0.8;
 
+// See SegmentLoop::remeasureEnd.
+constexpr double kLocalMoveFrames = 1.5;
+constexpr double kLocalMinPeak = 0.7;
+
 // How often the fine search's ends parted from the track lately: over a quarter of the
 // last 20 (4 s at 普) is no chance scatter of a good search but material on which the
 // plain score has no clear peak.
@@ -487,6 +491,7 @@ public:
             takeResult(s);
             anchorEnd(s);
             followTrack(s);
+            remeasureEnd(s);
             judgeByGuard(s);
             store(s);
         }
@@ -685,6 +690,28 @@ private:
         s.mark = "TRACK" + signedText(slavePoints_.ToFile(onTrack - s.P));
         s.P = onTrack;
         ++job_.TrackPoints;
+    }
+
+    // Each end is measured again on its own, at the track's rate: the segment's linear
+    // stretch misfits a tape's wow (0.2 % at 0.45 Hz curves the slave's position by 250
+    // frames/s^2), and a chain whose start is a few frames off swings from end to end
+    // (pub_cassette: ends off by up to 60 frames, the local measure within 2 of every one).
+    // Only a disagreement of more than 1.5 frames moves the end, so that material the
+    // search already fits keeps its points; not near a jump (the window may straddle it),
+    // nor where the fine search keeps parting from the track (a far microphone, whose
+    // local peak may be a reflection), nor where the best correlation is under 0.7: more
+    // than half the window's energy (1 - 0.7^2) is then sound the master lacks.
+    void remeasureEnd(Segment& s) {
+        if (!track_.found || trustTrack_.Unsure() || s.K <= J_) return;
+        const double k = static_cast<double>(s.K);
+        if (track_.NearJump(k)) return;
+        const LocalEnd local = LocalEndOffset(master_, slave_, s.K, s.P, track_.RateAt(k));
+        if (!local.measured || std::fabs(local.offset) <= kLocalMoveFrames || local.peak < kLocalMinPeak) return;
+        const FrameIndex shift = std::llround(local.offset);
+        AddLog("◇局所測定 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " + std::to_string(s.P + shift) +
+               " (r=" + Fixed(local.peak) + ")");
+        s.P += shift;
+        s.mark = "LOCAL" + signedText(slavePoints_.ToFile(shift));
     }
 
     // Without a track, the lock guard judges the end against the recent chain.

@@ -164,8 +164,9 @@ TrackPicture MakeTrackPicture(const std::string& trackCsv, const std::string& ch
             }
             previousTrack = row;
         } else if (row.kind == "point") {
-            // A point at a jump is no correction: the track's row shows the jump itself.
-            if (!row.verdict.empty() && row.verdict != "JUMP")
+            // A point at a jump is no correction: the track's row shows the jump itself. An
+            // end refined by the local measure is none either (under wow, most of them).
+            if (!row.verdict.empty() && row.verdict != "JUMP" && row.verdict.rfind("LOCAL", 0) != 0)
                 picture.events.push_back({row.masterS,
                                           row.verdict == "HOLD" ? TrackEventKind::Held : TrackEventKind::Correction,
                                           row.verdict});
