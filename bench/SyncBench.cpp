@@ -123,7 +123,7 @@ struct JobRun {
 };
 
 // One 普 job on the pair in a fresh settings store; returns its stored points.
-JobRun RunJob(const PairFiles& pair, bool bandLimited = true) {
+JobRun RunJob(const PairFiles& pair, bool bandLimited = true, bool coarseTrack = true) {
     SettingsReset();
     std::filesystem::remove(pair.dir.file("qzv.ini"));
     ::setenv("XDG_CONFIG_HOME", pair.dir.path().c_str(), 1);
@@ -135,6 +135,7 @@ JobRun RunJob(const PairFiles& pair, bool bandLimited = true) {
     JobRequest request{.master = pair.master, .slave = pair.slave, .options = progress.JobOptions()};
     ApplyLevel(request, p);
     request.bandLimited = bandLimited;
+    request.coarseTrack = coarseTrack;
     KSyncThread thread(job, progress, request);
     JobRun run;
     run.outcome = thread.Execute();
@@ -177,52 +178,46 @@ void WholeJob(benchmark::State& state) {
     state.counters["peak_limit_MiB"] = 2.5 * pair.megabytes + 64.0;
 }
 
-// The 48 kHz / 24-bit pair against the 44.1 kHz / 16-bit one, jobs alternating, three
-// each; the ratio of the median wall times.
-void DeepRateAgainstCd(benchmark::State& state) {
-    const PairFiles& cd = Pair();
-    const PairFiles& deep = DeepPair();
+// Jobs of two kinds alternating, three each; the median wall times and their ratio.
+template <typename Job>
+void Alternating(benchmark::State& state, const char* first, const char* second, Job job) {
     for (auto _ : state) {
-        std::vector<double> cdSeconds, deepSeconds;
+        std::vector<double> seconds[2];
         for (int run = 0; run < 3; ++run)
-            for (const PairFiles* pair : {&cd, &deep}) {
-                const JobRun job = RunJob(*pair);
-                if (!job.outcome.outputWritten) {
-                    state.SkipWithError(job.outcome.error.c_str());
+            for (const int kind : {0, 1}) {
+                const JobRun r = job(kind == 1);
+                if (!r.outcome.outputWritten) {
+                    state.SkipWithError(r.outcome.error.c_str());
                     return;
                 }
-                (pair == &cd ? cdSeconds : deepSeconds).push_back(static_cast<double>(job.outcome.elapsedMs) / 1000.0);
+                seconds[kind].push_back(static_cast<double>(r.outcome.elapsedMs) / 1000.0);
             }
-        std::sort(cdSeconds.begin(), cdSeconds.end());
-        std::sort(deepSeconds.begin(), deepSeconds.end());
-        state.counters["cd_s"] = cdSeconds[1];
-        state.counters["deep_s"] = deepSeconds[1];
-        state.counters["ratio_x"] = deepSeconds[1] / cdSeconds[1];
+        for (auto& v : seconds) std::sort(v.begin(), v.end());
+        state.counters[std::string(first) + "_s"] = seconds[0][1];
+        state.counters[std::string(second) + "_s"] = seconds[1][1];
+        state.counters["ratio_x"] = seconds[1][1] / seconds[0][1];
     }
 }
 
+// The 48 kHz / 24-bit pair against the 44.1 kHz / 16-bit one.
+void DeepRateAgainstCd(benchmark::State& state) {
+    const PairFiles& cd = Pair();
+    const PairFiles& deep = DeepPair();
+    Alternating(state, "cd", "deep", [&](bool second) { return RunJob(second ? deep : cd); });
+}
+
 // The band-limited output (sub-frame points, the smooth map, the windowed sinc) against
-// whole frames and linear interpolation, jobs alternating, three each; the ratio of the
-// median wall times.
+// whole frames and linear interpolation.
 void BandLimitedAgainstLinear(benchmark::State& state) {
     const PairFiles& pair = Pair();
-    for (auto _ : state) {
-        std::vector<double> linear, sinc;
-        for (int run = 0; run < 3; ++run)
-            for (const bool bandLimited : {false, true}) {
-                const JobRun job = RunJob(pair, bandLimited);
-                if (!job.outcome.outputWritten) {
-                    state.SkipWithError(job.outcome.error.c_str());
-                    return;
-                }
-                (bandLimited ? sinc : linear).push_back(static_cast<double>(job.outcome.elapsedMs) / 1000.0);
-            }
-        std::sort(linear.begin(), linear.end());
-        std::sort(sinc.begin(), sinc.end());
-        state.counters["linear_s"] = linear[1];
-        state.counters["sinc_s"] = sinc[1];
-        state.counters["ratio_x"] = sinc[1] / linear[1];
-    }
+    Alternating(state, "linear", "sinc", [&](bool second) { return RunJob(pair, second); });
+}
+
+// The job with the coarse track against the segment search alone (and its lock guard),
+// both with today's default writer.
+void TrackAgainstNoTrack(benchmark::State& state) {
+    const PairFiles& pair = Pair();
+    Alternating(state, "no_track", "track", [&](bool second) { return RunJob(pair, false, second); });
 }
 
 void PlainSearch(const SegmentSearch& q, KWavefile& slave, const std::vector<Frame>& master, SyncProgress&,
@@ -361,6 +356,7 @@ void SearchAgainstReference(benchmark::State& state) {
 
 BENCHMARK(WholeJob)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BandLimitedAgainstLinear)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(TrackAgainstNoTrack)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(DeepRateAgainstCd)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SearchAgainstReference)->Arg(60)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(WholeJobAgainstReference)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);

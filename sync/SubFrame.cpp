@@ -279,7 +279,7 @@ struct LocalCorrelation {
 
 }  // namespace
 
-LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate) {
+LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate, bool emphasised) {
     LocalEnd found;
     const TimeBase time(master.SampleRate);
     const FrameIndex half = time.Seconds(kLocalHalfSeconds);
@@ -293,9 +293,17 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     const double smear = std::fabs(rate - 1.0) + kLocalRateFix;
     const FrameIndex block = std::clamp<FrameIndex>(static_cast<FrameIndex>(0.5 / smear), kMinBlock, kMaxBlock);
     const FrameIndex blocks = 2 * (half / block);
-    const std::vector<float> x = monoSum(master, K - half, K - half + blocks * block);
+    std::vector<float> x = monoSum(master, K - half - 1, K - half + blocks * block);
     const FrameIndex lo = P - spread - kLocalEndReach - 1;
-    const std::vector<float> s = monoSum(slave, lo, P + spread + kMaxBlock + kCorrelationLags);
+    std::vector<float> s = monoSum(slave, lo - 1, P + spread + kMaxBlock + kCorrelationLags);
+    // Each read starts a frame early for the difference; the plain measure drops it.
+    const auto shape = [&](std::vector<float>& v) {
+        if (emphasised)
+            for (std::size_t k = v.size() - 1; k > 0; --k) v[k] -= v[k - 1];
+        v.erase(v.begin());
+    };
+    shape(x);
+    shape(s);
     std::vector<double> run(s.size() + 1, 0.0);
     for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
     // The given rate is only roughly the local one (a track's, read over a second or more

@@ -40,14 +40,15 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
 // peak's vertex by a parabola. The window's halves correct the rate once first (a
 // track's rate under wow is off by 0.08 % at the median). 0.1 s is short against a
 // tape's wow: with the rate so corrected, the generated cassette's ends are all found
-// within 2 frames (median 0.16), where the segment search's are 66 % so.
+// within 2 frames (median 0.16), where the segment search's are 66 % so. emphasised:
+// the same on the signals' differences, whose peak reverberation spreads far less.
 constexpr int kLocalEndReach = 31;  // the correlation kernel's 64 lags
 struct LocalEnd {
     bool measured = false;  // false: silence, a file's edge, or the best at the reach's edge
     double offset = 0.0;    // from P, slave frames
     double peak = 0.0;      // the normalised correlation there, 0..1
 };
-LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate);
+LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, FrameIndex P, double rate, bool emphasised = false);
 
 // Knots inside long segments. The search lengthens a segment over a quiet passage (to
 // several seconds), and a cubic through its ends alone misses the clocks' curve there

@@ -101,7 +101,8 @@ constexpr double kKeepFineShare = 0.8;
 
 // See SegmentLoop::remeasureEnd.
 constexpr double kLocalMoveFrames = 1.5;
-constexpr double kLocalMinPeak = 0.7;
+constexpr double kLocalMinPeak = 0.5;
+constexpr double kLocalAgreeFrames = 2.0;
 
 // How often the fine search's ends parted from the track lately: over a quarter of the
 // last 20 (4 s at 普) is no chance scatter of a good search but material on which the
@@ -113,6 +114,7 @@ public:
         next_ = (next_ + 1) % recent_.size();
     }
     bool Unsure() const { return std::count(recent_.begin(), recent_.end(), true) * 4 > static_cast<long>(recent_.size()); }
+    long Parted() const { return std::count(recent_.begin(), recent_.end(), true); }  // of the last 20
 
 private:
     std::array<bool, 20> recent_{};
@@ -176,6 +178,10 @@ FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& 
         // nearly as good match is a reflection of the direct sound.
         return fineShare >= kKeepFineShare && !fineUnsure ? fineEnd : std::llround(refined);
     }
+    // Where the fine search keeps parting from the track (a far microphone), a plain
+    // length search lands on a reflection as readily as on the direct sound; the track,
+    // on whitened windows, does not (pub_speech_pauses: within 2 frames at every point).
+    if (fineUnsure) return std::llround(onTrack);
     if (!segment.empty()) {
         q.P = std::llround(onTrack);
         q.rangeE = reach;
@@ -673,12 +679,17 @@ private:
                                    progress_, trustTrack_.Unsure());
         } else if (trustTrack_.Unsure()) {
             // Where the fine search keeps parting from the track (reverberation, a narrow
-            // band), its ends inside the uncertainty are no surer than the others.
+            // band), its ends inside the uncertainty are no surer than the others: the
+            // whitened correlation at the end decides (a frame apart is more than its own
+            // error: median 0.64 frame in pub_speech_pauses, against 2.1 for the fine
+            // ends), else the track where the end lies more than 2 frames off it.
             double refined = 0.0;
             if (RefineOnWhitened(master_, slave_, s.K, track_.SlaveAt(k), track_.RateAt(k),
-                                 static_cast<int>(std::ceil(track_.UncertaintyAt(k))) + 16, refined) &&
-                std::fabs(refined - static_cast<double>(s.P)) > 2.0)
-                onTrack = std::llround(refined);
+                                 static_cast<int>(std::ceil(track_.UncertaintyAt(k))) + 16, refined)) {
+                if (std::fabs(refined - static_cast<double>(s.P)) > 1.0) onTrack = std::llround(refined);
+            } else if (std::fabs(track_.SlaveAt(k) - static_cast<double>(s.P)) > 2.0) {
+                onTrack = std::llround(track_.SlaveAt(k));
+            }
         }
         trustTrack_.Note(onTrack != s.P);
         // An end so near a jump that its side of it is not sure: the slave paused or lost
@@ -697,17 +708,24 @@ private:
     // frames/s^2), and a chain whose start is a few frames off swings from end to end
     // (pub_cassette: ends off by up to 60 frames, the local measure within 2 of every one).
     // Only a disagreement of more than 1.5 frames moves the end, so that material the
-    // search already fits keeps its points; not near a jump (the window may straddle it),
-    // nor where the fine search keeps parting from the track (a far microphone, whose
-    // local peak may be a reflection), nor where the best correlation is under 0.7: more
-    // than half the window's energy (1 - 0.7^2) is then sound the master lacks.
+    // search already fits keeps its points. Not near a jump (the window may straddle it),
+    // nor where the fine search parted from the track more than once in its last 20 ends
+    // (4 s at 普: reverberation, whose reflections pull a plain correlation's peak), nor
+    // where the best correlation is under 0.5: three quarters of the window's energy
+    // (1 - 0.5^2) are then sound the master lacks (the cassette's hiss leaves peaks down
+    // to 0.54 whose positions are right).
     void remeasureEnd(Segment& s) {
-        if (!track_.found || trustTrack_.Unsure() || s.K <= J_) return;
+        if (!track_.found || trustTrack_.Parted() > 1 || s.K <= J_) return;
         const double k = static_cast<double>(s.K);
         if (track_.NearJump(k)) return;
         const LocalEnd local = LocalEndOffset(master_, slave_, s.K, s.P, track_.RateAt(k));
         if (!local.measured || std::fabs(local.offset) <= kLocalMoveFrames || local.peak < kLocalMinPeak) return;
         const FrameIndex shift = std::llround(local.offset);
+        // Reverberation spreads the plain correlation's peak towards the reflections;
+        // the same measure on the signals' differences (every octave weighed more nearly
+        // alike) is spread far less, and where the two part the end stays.
+        const LocalEnd sharp = LocalEndOffset(master_, slave_, s.K, s.P, track_.RateAt(k), true);
+        if (sharp.measured && std::fabs(sharp.offset - local.offset) > kLocalAgreeFrames) return;
         AddLog("◇局所測定 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " + std::to_string(s.P + shift) +
                " (r=" + Fixed(local.peak) + ")");
         s.P += shift;

@@ -92,7 +92,7 @@ struct Material {
     bool room;
     // 97 % of the points within this of the direct sound: 2 frames where the rate bends
     // by 1 % per second too (each end is measured again on its own; the straight stretch
-    // of a segment lands a few frames off there), 2 ms in the room.
+    // of a segment lands a few frames off there), 1 ms in the room.
     double limitFrames;
 };
 
@@ -101,9 +101,9 @@ const Material kMaterials[] = {
     {"speed_change", [](SyntheticPairSpec& s) { s.wobblePpm = 4000.0; s.wobblePeriodSeconds = 2.5; }, false, 2.0},
     // 0.3 % wow at 0.5 Hz.
     {"tape_wow", [](SyntheticPairSpec& s) { s.wobblePpm = 3000.0; s.wobblePeriodSeconds = 2.0; }, false, 2.0},
-    {"far_microphone", [](SyntheticPairSpec&) {}, true, 88.0},
+    {"far_microphone", [](SyntheticPairSpec&) {}, true, 44.0},
     // Phrases with silences between them, in the room: speech in a hall.
-    {"phrases_in_a_room", [](SyntheticPairSpec& s) { s.silences = {{4.0, 5.5}, {9.0, 9.6}, {14.0, 16.0}}; }, true, 88.0},
+    {"phrases_in_a_room", [](SyntheticPairSpec& s) { s.silences = {{4.0, 5.5}, {9.0, 9.6}, {14.0, 16.0}}; }, true, 44.0},
     {"offset_plus_60s", [](SyntheticPairSpec& s) { s.slavePadSeconds = 0.0; s.slaveExtraSeconds = 60.0; }, false, 2.0},
     {"offset_minus_60s", [](SyntheticPairSpec& s) {
          s.seconds += 60.0;
