@@ -232,10 +232,7 @@ private:
     // Where the offset windows lie: from where the master first holds sound, then
     // further in (or spread over all of it). Makes the envelopes on first use.
     std::vector<double> offsetTimes(const Levels& ml, bool spread) {
-        const int f2 = 4;
-        if (m2_.empty()) {
-            m2_ = decimate(m_, f2, 0.45 / f2);
-            s2_ = decimate(s_, f2, 0.45 / f2);
+        if (se_.empty()) {
             me_ = envelope(m_, masterLevel_);
             se_ = envelope(s_, slaveLevel_);
         }
@@ -610,6 +607,11 @@ private:
         const FrameIndex m0 = mc - static_cast<FrameIndex>(w / 2);
         const FrameIndex s0 = m0 + static_cast<FrameIndex>(std::lround(predictedLag * fd2)) - reach;
         std::vector<float> pattern(w), region(w + 2 * static_cast<std::size_t>(reach));
+        // Made on the first wide look: material without losses never needs them.
+        if (m2_.empty())
+            ParallelFor(2, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) (i == 0 ? m2_ : s2_) = decimate(i == 0 ? m_ : s_, f2, 0.45 / f2);
+            });
         copyPart(m2_, m0, pattern);
         copyPart(s2_, s0, region);
         WhitenedCorrelation corr(w, 2 * reach + 1, fd2);

@@ -79,8 +79,10 @@ struct CoarseTrack {
     // within 10 s (tape wow, reverberation, noise), never less than 0.1 ms.
     double UncertaintyAt(double m) const;
 
-    // Indexes the chosen path for the calls above; BuildCoarseTrack does it, a track put
-    // together by hand must call it.
+    // Indexes the chosen path for the calls above (each then costs a binary search, not a
+    // pass over the windows: the segment loop asks several times per segment); windows
+    // lie in master order. BuildCoarseTrack does it, a track put together by hand must
+    // call it.
     void Index();
 
 private:
@@ -88,6 +90,7 @@ private:
         double master, lag;
         int piece;      // increases at every jump
         double from;    // where the piece begins (the jump's place), master frames
+        std::size_t first = 0, last = 0;  // the piece's first and last path points
     };
     // The piece of the path that SlaveAt(m) follows, and its first and last path points.
     int pieceAt(double m) const;
@@ -95,6 +98,7 @@ private:
     // The window whose centre lies nearest m (nullptr: none).
     const TrackWindow* nearestWindow(double m) const;
     std::vector<PathPoint> path_;
+    std::vector<std::size_t> jumps_;  // the windows where the path jumps
 };
 
 struct TrackRequest {

@@ -309,14 +309,21 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     // The given rate is only roughly the local one (a track's, read over a second or more
     // of wow): the halves' offsets correct it once, so that the window's ends do not smear.
     LocalCorrelation first(x, K, half, block, s, run, lo, P, rate);
-    double early = 0.0, late = 0.0, height = 0.0;
-    if (first.peak(0, 0, early, height) && first.peak(1, 1, late, height)) {
+    double early = 0.0, late = 0.0, height = 0.0, offset = 0.0;
+    // Halves within half a frame of each other smear the window by less than the blocks
+    // do: the first pass stands.
+    bool again = false;
+    if (first.peak(0, 0, early, height) && first.peak(1, 1, late, height) && std::fabs(late - early) >= 0.5) {
         const double fix = (late - early) / static_cast<double>(blocks * block / 2);
         rate = std::clamp(rate + std::clamp(fix, -kLocalRateFix, kLocalRateFix), 0.5, kSincMaxRate);
+        again = true;
     }
-    LocalCorrelation second(x, K, half, block, s, run, lo, P, rate);
-    double offset = 0.0;
-    if (!second.peak(0, 1, offset, height)) return found;
+    if (again) {
+        const LocalCorrelation second(x, K, half, block, s, run, lo, P, rate);
+        if (!second.peak(0, 1, offset, height)) return found;
+    } else if (!first.peak(0, 1, offset, height)) {
+        return found;
+    }
     found.measured = true;
     found.offset = offset;
     found.peak = height;

@@ -11,9 +11,12 @@ namespace tandem {
 
 void CoarseTrack::Index() {
     path_.clear();
+    jumps_.clear();
     int piece = 0;
-    for (const TrackWindow& w : windows) {
+    for (std::size_t k = 0; k < windows.size(); ++k) {
+        const TrackWindow& w = windows[k];
         if (w.evidence <= 0.0) continue;
+        if (w.jump) jumps_.push_back(k);
         double from = path_.empty() ? -std::numeric_limits<double>::infinity() : path_.back().from;
         if (w.jump && !path_.empty()) {
             ++piece;
@@ -22,6 +25,11 @@ void CoarseTrack::Index() {
             from = std::max(from, w.jumpAt > 0.0 ? w.jumpAt : 0.5 * (path_.back().master + static_cast<double>(w.master)));
         }
         path_.push_back({static_cast<double>(w.master), w.slave - static_cast<double>(w.master), piece, from});
+    }
+    for (std::size_t i = 0, j = 0; i < path_.size(); i = j) {
+        j = i;
+        while (j < path_.size() && path_[j].piece == path_[i].piece) ++j;
+        for (std::size_t k = i; k < j; ++k) path_[k].first = i, path_[k].last = j - 1;
     }
 }
 
@@ -32,10 +40,7 @@ std::pair<std::size_t, std::size_t> CoarseTrack::pieceSpan(double m) const {
     std::size_t i = static_cast<std::size_t>(
         std::upper_bound(path.begin(), path.end(), m, [](double v, const PathPoint& p) { return v < p.from; }) - path.begin());
     i = i == 0 ? 0 : i - 1;
-    std::size_t first = i, last = i;
-    while (first > 0 && path[first - 1].piece == path[i].piece) --first;
-    while (last + 1 < path.size() && path[last + 1].piece == path[i].piece) ++last;
-    return {first, last};
+    return {path[i].first, path[i].last};
 }
 
 double CoarseTrack::SlaveAt(double m) const {
@@ -84,29 +89,28 @@ int CoarseTrack::pieceAt(double m) const {
 }
 
 bool CoarseTrack::JumpBetween(double a, double b) const {
-    for (const TrackWindow& w : windows)
-        if (w.jump && w.evidence > 0.0 && static_cast<double>(w.master) > a - 0.25 * rate && static_cast<double>(w.master) <= b + 0.25 * rate)
-            return true;
+    for (const std::size_t k : jumps_) {
+        const double at = static_cast<double>(windows[k].master);
+        if (at > a - 0.25 * rate && at <= b + 0.25 * rate) return true;
+    }
     return false;
 }
 
 bool CoarseTrack::NearJump(double m) const {
-    for (const TrackWindow& w : windows)
-        if (w.jump && w.evidence > 0.0 && std::fabs(m - w.jumpAt) <= w.jumpSpread) return true;
+    for (const std::size_t k : jumps_)
+        if (std::fabs(m - windows[k].jumpAt) <= windows[k].jumpSpread) return true;
     return false;
 }
 
 const TrackWindow* CoarseTrack::nearestWindow(double m) const {
-    const TrackWindow* best = nullptr;
-    double distance = std::numeric_limits<double>::infinity();
-    for (const TrackWindow& w : windows) {
-        const double d = std::fabs(static_cast<double>(w.master) - m);
-        if (d < distance) {
-            distance = d;
-            best = &w;
-        }
-    }
-    return best;
+    if (windows.empty()) return nullptr;
+    const auto after = std::lower_bound(windows.begin(), windows.end(), m,
+                                        [](const TrackWindow& w, double v) { return static_cast<double>(w.master) < v; });
+    if (after == windows.begin()) return &*after;
+    if (after == windows.end()) return &windows.back();
+    const auto before = after - 1;
+    // A tie goes to the earlier window, as a scan from the start would have it.
+    return static_cast<double>(after->master) - m < m - static_cast<double>(before->master) ? &*after : &*before;
 }
 
 double CoarseTrack::UncertaintyAt(double m) const {
