@@ -55,9 +55,10 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
 // (0.6 frame inside a 4.1 s segment under a 0.05 % wobble of 55 s). Where the passage
 // holds enough to measure, the same correlation places knots at the points' usual
 // spacing (their median), predicted by the map through the points; breaks (a pause,
-// lost material) get none. master/slave: the points (master frames, exact slave
-// positions in the slave file's frames, which must be at the master's rate), extended
-// in order.
+// lost material) get none, nor places where the measure on the signals' differences
+// disagrees (a reflection, not the clock). master/slave: the points (master frames,
+// exact slave positions in the slave file's frames, which must be at the master's rate),
+// extended in order.
 void AddInteriorKnots(KWavefile& master, KWavefile& slave, std::vector<FrameIndex>& masterPoints,
                       std::vector<double>& slavePoints, FrameIndex edgeSpan);
 
