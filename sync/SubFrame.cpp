@@ -283,12 +283,14 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     LocalEnd found;
     const TimeBase time(master.SampleRate);
     const FrameIndex half = time.Seconds(kLocalHalfSeconds);
-    // The rate may be corrected by up to kLocalRateFix; the slave read covers that.
+    // Clamped before the slave's span is sized from it (a knot's predicted rate can be
+    // anything); the rate may then be corrected by up to kLocalRateFix, which the span covers.
+    if (!std::isfinite(rate)) return found;
+    rate = std::clamp(rate, 0.5, kSincMaxRate);
     const FrameIndex spread = static_cast<FrameIndex>(std::ceil((rate + kLocalRateFix) * static_cast<double>(half))) + 2;
     if (K - half < 0 || K + half > master.FrameCount || P - spread - kLocalEndReach < 0 ||
         P + spread + kMaxBlock + kCorrelationLags > slave.FrameCount)
         return found;
-    rate = std::clamp(rate, 0.5, kSincMaxRate);
     // Blocks short enough that reading each at slope 1 smears it by at most half a frame.
     const double smear = std::fabs(rate - 1.0) + kLocalRateFix;
     const FrameIndex block = std::clamp<FrameIndex>(static_cast<FrameIndex>(0.5 / smear), kMinBlock, kMaxBlock);

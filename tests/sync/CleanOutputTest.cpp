@@ -148,6 +148,33 @@ TEST_F(CleanOutput, knots_inside_a_long_segment_follow_the_curve_its_ends_miss) 
     EXPECT_LT(worst(TimeMap(m, exact, edge, span)), 0.25) << "frames, with the knots (measured 0.12)";
 }
 
+// The local end measure finds an end put a few frames off, on either measure; any rate it
+// is handed (a knot's prediction can be anything) and a place by either file's edge only
+// leave it unmeasured, never reading past its reads.
+TEST_F(CleanOutput, local_end_finds_an_end_a_few_frames_off_and_takes_any_rate) {
+    const SyntheticPair pair = MakeSyntheticPair(cleanPair());
+    writePair(pair);
+    KWavefile masterFile(master, kPlaceBoth, false), slaveFile(slave, kPlaceBoth, false);
+    ASSERT_TRUE(masterFile.LoadData() && slaveFile.LoadData());
+    const FrameIndex K = 3 * kSampleRate;
+    const double truth = pair.SlavePositionOf(static_cast<double>(K));
+    const double rate = pair.SlavePositionOf(static_cast<double>(K + 100)) - pair.SlavePositionOf(static_cast<double>(K + 99));
+    for (const bool emphasised : {false, true}) {
+        const FrameIndex P = std::llround(truth) + 7;
+        const LocalEnd end = LocalEndOffset(masterFile, slaveFile, K, P, rate, emphasised);
+        ASSERT_TRUE(end.measured);
+        EXPECT_NEAR(static_cast<double>(P) + end.offset, truth, 0.3);
+        EXPECT_GT(end.peak, 0.9);
+    }
+    for (const double odd : {0.01, -3.0, 50.0, std::nan(""), rate}) {
+        // Read within bounds whatever the rate (the sanitizers' builds check this call).
+        const LocalEnd anywhere = LocalEndOffset(masterFile, slaveFile, K, std::llround(truth), odd);
+        EXPECT_TRUE(!anywhere.measured || std::fabs(anywhere.offset) <= kLocalEndReach);
+        for (const FrameIndex at : {FrameIndex{100}, masterFile.FrameCount - 100})
+            EXPECT_FALSE(LocalEndOffset(masterFile, slaveFile, at, at, odd).measured);
+    }
+}
+
 TEST_F(CleanOutput, linear_interpolation_writes_the_old_output_whatever_the_sub_frame_points) {
     SyntheticPairSpec spec = cleanPair();
     spec.seconds = 8.0;
