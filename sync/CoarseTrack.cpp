@@ -156,11 +156,27 @@ private:
 
     // Onset envelope of a decimated copy: spectral flux of log magnitudes over the band,
     // 30 ms frames every 10 ms, less its local mean (+-0.25 s). Coarse in time, it
-    // survives a rate off by a percent over seconds, rooms and codecs.
-    std::vector<float> envelope(const std::vector<float>& x, double level) const {
+    // survives a rate off by a percent over seconds, rooms and codecs. Made only over the
+    // hops in `want` (the offset windows and their reach; zero elsewhere): most of a long
+    // master is never looked at.
+    std::vector<float> envelope(const std::vector<float>& x, double level, std::vector<std::pair<long, long>> want) const {
         const std::size_t frame = 256, hop = static_cast<std::size_t>(std::lround(kEnvelopeHopS * fd_));
         if (x.size() < frame + hop) return {};
         const std::size_t count = (x.size() - frame) / hop;
+        const long half = std::lround(0.25 / kEnvelopeHopS);
+        // The flux each wanted hop's mean needs, as merged spans.
+        std::vector<std::pair<long, long>> spans;
+        for (auto& [from, to] : want) {
+            from = std::clamp<long>(from, 0, static_cast<long>(count));
+            to = std::clamp<long>(to, from, static_cast<long>(count));
+            if (to > from) spans.push_back({std::max(0L, from - half), std::min(static_cast<long>(count), to + half + 1)});
+        }
+        std::sort(spans.begin(), spans.end());
+        std::vector<std::pair<long, long>> merged;
+        for (const auto& sp : spans) {
+            if (!merged.empty() && sp.first <= merged.back().second) merged.back().second = std::max(merged.back().second, sp.second);
+            else merged.push_back(sp);
+        }
         const RealFft fft(frame);
         const double binHz = fd_ / static_cast<double>(frame);
         const std::size_t lo = static_cast<std::size_t>(std::ceil(kBandLowHz / binHz));
@@ -168,33 +184,38 @@ private:
         std::vector<float> window(frame);
         for (std::size_t i = 0; i < frame; ++i) window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * i / frame));
         std::vector<float> flux(count, 0.0f);
-        ParallelFor(count, [&](std::size_t begin, std::size_t end) {
-            FftReals in = AllocReals(frame);
-            FftBins out = AllocBins(fft.Bins());
-            std::vector<float> prev(hi + 1, 0.0f), cur(hi + 1, 0.0f);
-            const float scale = static_cast<float>(10.0 / (std::max(level, 1.0) * 16.0));
-            for (std::size_t f = begin == 0 ? 0 : begin - 1; f < end; ++f) {
-                for (std::size_t i = 0; i < frame; ++i) in[i] = x[f * hop + i] * window[i];
-                fft.Forward(in.get(), out.get());
-                for (std::size_t k = lo; k <= hi; ++k) {
-                    const float power = out[k].real() * out[k].real() + out[k].imag() * out[k].imag();
-                    cur[k] = logOf(1.0f + std::sqrt(power) * scale);
+        for (const auto& [a, b] : merged) {
+            ParallelFor(static_cast<std::size_t>(b - a), [&](std::size_t begin, std::size_t end) {
+                FftReals in = AllocReals(frame);
+                FftBins out = AllocBins(fft.Bins());
+                std::vector<float> prev(hi + 1, 0.0f), cur(hi + 1, 0.0f);
+                const float scale = static_cast<float>(10.0 / (std::max(level, 1.0) * 16.0));
+                const std::size_t first = static_cast<std::size_t>(a) + begin, last = static_cast<std::size_t>(a) + end;
+                for (std::size_t f = first == 0 ? 0 : first - 1; f < last; ++f) {
+                    for (std::size_t i = 0; i < frame; ++i) in[i] = x[f * hop + i] * window[i];
+                    fft.Forward(in.get(), out.get());
+                    for (std::size_t k = lo; k <= hi; ++k) {
+                        const float power = out[k].real() * out[k].real() + out[k].imag() * out[k].imag();
+                        cur[k] = logOf(1.0f + std::sqrt(power) * scale);
+                    }
+                    if (f >= first && f > 0) {
+                        float sum = 0.0f;
+                        for (std::size_t k = lo; k <= hi; ++k) sum += std::max(0.0f, cur[k] - prev[k]);
+                        flux[f] = sum;
+                    }
+                    std::swap(prev, cur);
                 }
-                if (f >= begin && f > 0) {
-                    float sum = 0.0f;
-                    for (std::size_t k = lo; k <= hi; ++k) sum += std::max(0.0f, cur[k] - prev[k]);
-                    flux[f] = sum;
-                }
-                std::swap(prev, cur);
+            });
+        }
+        std::vector<float> env(count, 0.0f);
+        for (const auto& [a, b] : merged) {
+            std::vector<double> sums(static_cast<std::size_t>(b - a) + 1, 0.0);
+            for (long i = a; i < b; ++i) sums[static_cast<std::size_t>(i - a + 1)] = sums[static_cast<std::size_t>(i - a)] + flux[static_cast<std::size_t>(i)];
+            for (long i = a; i < b; ++i) {
+                const long from = std::max(a, i - half), to = std::min(b, i + half + 1);
+                env[static_cast<std::size_t>(i)] = flux[static_cast<std::size_t>(i)] -
+                    static_cast<float>((sums[static_cast<std::size_t>(to - a)] - sums[static_cast<std::size_t>(from - a)]) / static_cast<double>(to - from));
             }
-        });
-        std::vector<double> sums(count + 1, 0.0);
-        for (std::size_t i = 0; i < count; ++i) sums[i + 1] = sums[i] + flux[i];
-        std::vector<float> env(count);
-        const std::size_t half = static_cast<std::size_t>(std::lround(0.25 / kEnvelopeHopS));
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t a = i >= half ? i - half : 0, b = std::min(count, i + half + 1);
-            env[i] = flux[i] - static_cast<float>((sums[b] - sums[a]) / static_cast<double>(b - a));
         }
         return env;
     }
@@ -212,6 +233,7 @@ private:
     bool findOffsetAt(const Levels& ml, const Levels& sl, Line& line, bool spread) {
         (void)sl;
         const std::vector<double> times = offsetTimes(ml, spread);
+        makeEnvelopes(times);
         if (times.empty() || se_.empty()) {
             why_ = "master too short";
             return false;
@@ -230,12 +252,8 @@ private:
     }
 
     // Where the offset windows lie: from where the master first holds sound, then
-    // further in (or spread over all of it). Makes the envelopes on first use.
+    // further in (or spread over all of it).
     std::vector<double> offsetTimes(const Levels& ml, bool spread) {
-        if (se_.empty()) {
-            me_ = envelope(m_, masterLevel_);
-            se_ = envelope(s_, slaveLevel_);
-        }
         const double total = static_cast<double>(m_.size()) / fd_;
         // Windows from where the master first holds sound, then further in.
         double first = request_.masterFrom / fs_;
@@ -255,6 +273,21 @@ private:
         times.erase(std::unique(times.begin(), times.end(), [](double a, double b) { return std::fabs(a - b) < kOffsetWindowS; }),
                     times.end());
         return times;
+    }
+
+    // The onset envelopes the offset windows at `times` read: the master's under each
+    // window (read at rates up to 1 % off), the slave's within the offset reach.
+    void makeEnvelopes(const std::vector<double>& times) {
+        const int w = static_cast<int>(std::lround(kOffsetWindowS / kEnvelopeHopS));
+        const int reach = static_cast<int>(std::lround(kOffsetReachS / kEnvelopeHopS));
+        std::vector<std::pair<long, long>> mine, theirs;
+        for (const double t : times) {
+            const long mi = std::lround(t / kEnvelopeHopS);
+            mine.push_back({mi - w / 50 - 2, mi + w + w / 50 + 2});
+            theirs.push_back({mi - reach, mi + reach + w});
+        }
+        me_ = envelope(m_, masterLevel_, mine);
+        se_ = envelope(s_, slaveLevel_, theirs);
     }
 
     // Per window, its best few (offset, correlation) candidates over nine rates, from the

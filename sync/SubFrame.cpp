@@ -235,7 +235,7 @@ struct LocalCorrelation {
 
     LocalCorrelation(const std::vector<float>& x, FrameIndex K, FrameIndex half, FrameIndex block, const std::vector<float>& s,
                      const std::vector<double>& run, FrameIndex lo, FrameIndex P, double rate) {
-        const int blocks = static_cast<int>(x.size()) / static_cast<int>(block);
+        const int blocks = static_cast<int>(2 * (half / block));
         float acc[kCorrelationLags];
         for (int b = 0; b < blocks; ++b) {
             const int h = 2 * b < blocks ? 0 : 1;
@@ -291,11 +291,14 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     if (K - half < 0 || K + half > master.FrameCount || P - spread - kLocalEndReach < 0 ||
         P + spread + kMaxBlock + kCorrelationLags > slave.FrameCount)
         return found;
-    // Blocks short enough that reading each at slope 1 smears it by at most half a frame.
-    const double smear = std::fabs(rate - 1.0) + kLocalRateFix;
-    const FrameIndex block = std::clamp<FrameIndex>(static_cast<FrameIndex>(0.5 / smear), kMinBlock, kMaxBlock);
+    // Blocks short enough that reading each at slope 1 smears it by at most half a frame
+    // (an even number of them, for the halves).
+    const auto blockFor = [](double r) {
+        return std::clamp<FrameIndex>(static_cast<FrameIndex>(0.5 / std::max(std::fabs(r - 1.0), 1e-9)), kMinBlock, kMaxBlock);
+    };
+    const FrameIndex block = blockFor(rate);
     const FrameIndex blocks = 2 * (half / block);
-    std::vector<float> x = monoSum(master, K - half - 1, K - half + blocks * block);
+    std::vector<float> x = monoSum(master, K - half - 1, K + half);
     const FrameIndex lo = P - spread - kLocalEndReach - 1;
     std::vector<float> s = monoSum(slave, lo - 1, P + spread + kMaxBlock + kCorrelationLags);
     // Each read starts a frame early for the difference; the plain measure drops it.
@@ -321,7 +324,7 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
         again = true;
     }
     if (again) {
-        const LocalCorrelation second(x, K, half, block, s, run, lo, P, rate);
+        const LocalCorrelation second(x, K, half, blockFor(rate), s, run, lo, P, rate);
         if (!second.peak(0, 1, offset, height)) return found;
     } else if (!first.peak(0, 1, offset, height)) {
         return found;
