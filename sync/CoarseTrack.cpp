@@ -184,7 +184,9 @@ private:
         std::vector<float> window(frame);
         for (std::size_t i = 0; i < frame; ++i) window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * i / frame));
         std::vector<float> flux(count, 0.0f);
-        for (const auto& [a, b] : merged) {
+        for (const auto& span : merged) {
+            // Not a structured binding: clang does not capture one in a lambda.
+            const long a = span.first, b = span.second;
             ParallelFor(static_cast<std::size_t>(b - a), [&](std::size_t begin, std::size_t end) {
                 FftReals in = AllocReals(frame);
                 FftBins out = AllocBins(fft.Bins());
