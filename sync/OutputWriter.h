@@ -48,8 +48,8 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
 
 // Whether the front ends' jobs read the output's slave band-limited when the user did not
 // choose: only where qzv.ini TandemEnv INTERPOLATION=sinc asks for it. The band-limited
-// slave is as yet no better than the whole-frame one on tape wow and far microphones
-// (and costs about a quarter more time), so it is the user's choice.
+// slave is as yet a little worse than the whole-frame one on far microphones (and costs
+// about a third more time), so it is the user's choice.
 bool BandLimitedByDefault();
 
 // The slave alone on the master's timeline: "<slave>【<master>】.wav" (the base names

@@ -103,6 +103,7 @@ constexpr double kKeepFineShare = 0.8;
 constexpr double kLocalMoveFrames = 1.5;
 constexpr double kLocalMinPeak = 0.5;
 constexpr double kLocalAgreeFrames = 2.0;
+constexpr long kLocalMaxPartings = 1;  // of the last 20 ends
 
 // How often the fine search's ends parted from the track lately: over a quarter of the
 // last 20 (4 s at 普) is no chance scatter of a good search but material on which the
@@ -113,8 +114,8 @@ public:
         recent_[next_] = parted;
         next_ = (next_ + 1) % recent_.size();
     }
-    bool Unsure() const { return std::count(recent_.begin(), recent_.end(), true) * 4 > static_cast<long>(recent_.size()); }
     long Parted() const { return std::count(recent_.begin(), recent_.end(), true); }  // of the last 20
+    bool Unsure() const { return Parted() * 4 > static_cast<long>(recent_.size()); }
 
 private:
     std::array<bool, 20> recent_{};
@@ -683,12 +684,13 @@ private:
             // whitened correlation at the end decides (a frame apart is more than its own
             // error: median 0.64 frame in pub_speech_pauses, against 2.1 for the fine
             // ends), else the track where the end lies more than 2 frames off it.
+            const double onLine = track_.SlaveAt(k);
             double refined = 0.0;
-            if (RefineOnWhitened(master_, slave_, s.K, track_.SlaveAt(k), track_.RateAt(k),
+            if (RefineOnWhitened(master_, slave_, s.K, onLine, track_.RateAt(k),
                                  static_cast<int>(std::ceil(track_.UncertaintyAt(k))) + 16, refined)) {
                 if (std::fabs(refined - static_cast<double>(s.P)) > 1.0) onTrack = std::llround(refined);
-            } else if (std::fabs(track_.SlaveAt(k) - static_cast<double>(s.P)) > 2.0) {
-                onTrack = std::llround(track_.SlaveAt(k));
+            } else if (std::fabs(onLine - static_cast<double>(s.P)) > 2.0) {
+                onTrack = std::llround(onLine);
             }
         }
         trustTrack_.Note(onTrack != s.P);
@@ -715,16 +717,17 @@ private:
     // (1 - 0.5^2) are then sound the master lacks (the cassette's hiss leaves peaks down
     // to 0.54 whose positions are right).
     void remeasureEnd(Segment& s) {
-        if (!track_.found || trustTrack_.Parted() > 1 || s.K <= J_) return;
+        if (!track_.found || trustTrack_.Parted() > kLocalMaxPartings || s.K <= J_) return;
         const double k = static_cast<double>(s.K);
         if (track_.NearJump(k)) return;
-        const LocalEnd local = LocalEndOffset(master_, slave_, s.K, s.P, track_.RateAt(k));
+        const double rate = track_.RateAt(k);
+        const LocalEnd local = LocalEndOffset(master_, slave_, s.K, s.P, rate);
         if (!local.measured || std::fabs(local.offset) <= kLocalMoveFrames || local.peak < kLocalMinPeak) return;
         const FrameIndex shift = std::llround(local.offset);
         // Reverberation spreads the plain correlation's peak towards the reflections;
         // the same measure on the signals' differences (every octave weighed more nearly
         // alike) is spread far less, and where the two part the end stays.
-        const LocalEnd sharp = LocalEndOffset(master_, slave_, s.K, s.P, track_.RateAt(k), true);
+        const LocalEnd sharp = LocalEndOffset(master_, slave_, s.K, s.P, rate, true);
         if (sharp.measured && std::fabs(sharp.offset - local.offset) > kLocalAgreeFrames) return;
         AddLog("◇局所測定 DP" + std::to_string(A_) + " : " + std::to_string(s.P) + " → " + std::to_string(s.P + shift) +
                " (r=" + Fixed(local.peak) + ")");
