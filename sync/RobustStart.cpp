@@ -31,8 +31,6 @@ struct RateSweep {
     double at(double k) const { return low + step * k; }
     double high() const { return at(count - 1); }
 };
-// Recorders' clocks differ by at most a few percent: the start sweeps 0.98 .. 1.02.
-constexpr RateSweep kStartSweep{0.98, 0.0025, 17};
 
 // Lengths given in frames at 44.1 kHz, taken at the master's rate (the slave's working
 // image runs at it too).

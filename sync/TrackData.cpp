@@ -81,6 +81,15 @@ std::vector<TrackStretch> joinOff(const std::vector<std::pair<double, WindowMark
     bool open = false;
     int inStepRun = 0;
     TrackStretch current;
+    // Windows may overlap, so a run may start inside the last one: they are one stretch. A
+    // time so large that a window adds nothing to it makes no stretch.
+    const auto close = [&](const TrackStretch& s) {
+        if (!(s.fromS < s.toS)) return;
+        if (!stretches.empty() && s.fromS <= stretches.back().toS)
+            stretches.back().toS = std::max(stretches.back().toS, s.toS);
+        else
+            stretches.push_back(s);
+    };
     for (const auto& [start, mark] : windows) {
         if (mark == WindowMark::Off) {
             if (!open) current.fromS = start;
@@ -88,11 +97,11 @@ std::vector<TrackStretch> joinOff(const std::vector<std::pair<double, WindowMark
             inStepRun = 0;
             current.toS = start + kCheckWindowS;
         } else if (mark == WindowMark::InStep && open && ++inStepRun >= 2) {
-            stretches.push_back(current);
+            close(current);
             open = false;
         }
     }
-    if (open) stretches.push_back(current);
+    if (open) close(current);
     return stretches;
 }
 

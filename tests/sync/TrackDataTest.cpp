@@ -26,7 +26,10 @@ TEST(TrackData, track_rows_give_the_rate_the_jumps_the_marks_and_the_stretches_t
                               "check,7.0,,,7.0,off\n"
                               "check,7.5,,,0.1,in step\n"
                               "check,8.0,,,0.1,in step\n"
-                              "check,9.0,,,9.0,off\n";
+                              "check,9.0,,,9.0,off\n"
+                              "check,9.2,,,0.1,in step\n"
+                              "check,9.4,,,0.1,in step\n"
+                              "check,9.6,,,9.0,off\n";  // starts inside the last stretch: one stretch
     const TrackPicture p = MakeTrackPicture(track, "", {}, {}, 44100);
     ASSERT_EQ(p.ratePpm.size(), 4u);
     EXPECT_DOUBLE_EQ(p.ratePpm[1].value, -480);
@@ -40,7 +43,8 @@ TEST(TrackData, track_rows_give_the_rate_the_jumps_the_marks_and_the_stretches_t
     EXPECT_DOUBLE_EQ(p.off[0].fromS, 5.5);
     EXPECT_DOUBLE_EQ(p.off[0].toS, 8.0);
     EXPECT_DOUBLE_EQ(p.off[1].fromS, 9.0);
-    EXPECT_EQ(p.lagFrames.size(), 7u);
+    EXPECT_DOUBLE_EQ(p.off[1].toS, 10.6);
+    EXPECT_EQ(p.lagFrames.size(), 10u);
     EXPECT_DOUBLE_EQ(p.lengthS, 30.0);
 }
 
