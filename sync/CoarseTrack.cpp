@@ -36,6 +36,7 @@ using track::Levels;
 using track::logOf;
 using track::median;
 using track::Pearson;
+using track::Signal;
 
 // Every constant below is a time or a physical bound; the measurement behind each is
 // said beside it.
@@ -89,7 +90,7 @@ public:
         factor_ = std::max(1, static_cast<int>(fs_ / kTrackRateHz));
         fd_ = fs_ / factor_;
         // Both files at once: the decimation is most of the track's cost.
-        std::vector<float> m, s;
+        Signal m, s;
         std::exception_ptr failure;
         ParallelFor(2, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
@@ -134,7 +135,7 @@ private:
     double masterSeconds(FrameIndex i) const { return static_cast<double>(i) / fd_; }
 
     // x[from ..] into out (its size), silence outside x.
-    static void copyPart(const std::vector<float>& x, FrameIndex from, std::vector<float>& out) {
+    static void copyPart(const Signal& x, FrameIndex from, std::vector<float>& out) {
         std::fill(out.begin(), out.end(), 0.0f);
         const FrameIndex n = static_cast<FrameIndex>(x.size()), count = static_cast<FrameIndex>(out.size());
         const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min(from + count, n);
@@ -142,7 +143,7 @@ private:
     }
 
     // Stretch of x from position `from` at `step` samples per sample, `count` values.
-    static void stretch(const std::vector<float>& x, double from, double step, std::size_t count, std::vector<float>& out) {
+    static void stretch(const Signal& x, double from, double step, std::size_t count, std::vector<float>& out) {
         out.assign(count, 0.0f);
         const double last = static_cast<double>(x.size()) - 1.0;
         for (std::size_t i = 0; i < count; ++i) {
@@ -159,7 +160,7 @@ private:
     // survives a rate off by a percent over seconds, rooms and codecs. Made only over the
     // hops in `want` (the offset windows and their reach; zero elsewhere): most of a long
     // master is never looked at.
-    std::vector<float> envelope(const std::vector<float>& x, double level, std::vector<std::pair<long, long>> want) const {
+    std::vector<float> envelope(const Signal& x, double level, std::vector<std::pair<long, long>> want) const {
         const std::size_t frame = 256, hop = static_cast<std::size_t>(std::lround(kEnvelopeHopS * fd_));
         if (x.size() < frame + hop) return {};
         const std::size_t count = (x.size() - frame) / hop;
@@ -792,8 +793,8 @@ private:
     int reach_ = 0;
     double masterQuiet_ = 0.0, slaveQuiet_ = 0.0;
     double masterLevel_ = 1.0, slaveLevel_ = 1.0;  // median window levels
-    std::vector<float> m_, s_;
-    std::vector<float> m2_, s2_;  // the same at a quarter of the rate, for the wide looks
+    Signal m_, s_;
+    Signal m2_, s2_;  // the same at a quarter of the rate, for the wide looks
     std::vector<float> me_, se_;  // onset envelopes
     double initialSlope_ = 0.0;
     std::string why_;

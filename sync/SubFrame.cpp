@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "core/TimeBase.h"
@@ -34,16 +35,37 @@ constexpr double kLocalHalfSeconds = 0.05;
 // The largest correction of the given rate: a track's rate under wow is off by up to 0.2 %.
 constexpr double kLocalRateFix = 0.004;
 
-// The mono sum of frames [from, to) of a file, zeros outside it.
-std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
-    std::vector<float> sum(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
+// The mono sum of frames [from, to) of a file, zeros outside it, into sum.
+void monoSum(KWavefile& file, FrameIndex from, FrameIndex to, std::vector<float>& sum) {
+    sum.assign(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
     const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min<FrameIndex>(to, file.FrameCount);
-    if (b <= a) return sum;
-    std::vector<Frame> frames(static_cast<std::size_t>(b - a));
-    if (file.ReadFrames(frames.data(), a, b) == 0) return sum;
+    if (b <= a) return;
+    thread_local std::vector<Frame> frames;
+    frames.resize(static_cast<std::size_t>(b - a));
+    if (file.ReadFrames(frames.data(), a, b) == 0) return;
     for (std::size_t k = 0; k < frames.size(); ++k)
         sum[static_cast<std::size_t>(a - from) + k] = static_cast<float>(frames[k].left + frames[k].right);
+}
+
+std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
+    std::vector<float> sum;
+    monoSum(file, from, to, sum);
     return sum;
+}
+
+// run[k] = the sum of s[i]^2 for i < k. The values are whole numbers (sums of two 16-bit
+// samples, or their differences), so 64-bit integers add their squares exactly, giving
+// the very doubles of a running double sum (every partial sum here stays below 2^53)
+// without its chain of four-cycle additions: half of the local end measure's time.
+void runningEnergy(const std::vector<float>& s, std::vector<double>& run) {
+    run.resize(s.size() + 1);
+    run[0] = 0.0;
+    std::int64_t acc = 0;
+    for (std::size_t k = 0; k < s.size(); ++k) {
+        const auto v = static_cast<std::int64_t>(s[k]);
+        acc += v * v;
+        run[k + 1] = static_cast<double>(acc);
+    }
 }
 
 // The correlation of short master blocks with the slave at whole lags about a first
@@ -74,8 +96,8 @@ public:
             std::copy(acc, acc + lags, corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
         }
         // The slave's energy under each block at each lag, from running sums.
-        std::vector<double> run(s.size() + 1, 0.0);
-        for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
+        std::vector<double> run;
+        runningEnergy(s, run);
         energy_.assign(corr_.size(), 0.0);
         for (int b = 0; b < blocks_; ++b) {
             const std::size_t first = static_cast<std::size_t>(startOf(b) - kSpan - lo);
@@ -237,6 +259,7 @@ struct LocalCorrelation {
                      const std::vector<double>& run, FrameIndex lo, FrameIndex P, double rate) {
         const int blocks = static_cast<int>(2 * (half / block));
         float acc[kCorrelationLags];
+        std::int64_t whole[2]{};
         for (int b = 0; b < blocks; ++b) {
             const int h = 2 * b < blocks ? 0 : 1;
             const FrameIndex m = K - half + b * block;
@@ -248,8 +271,12 @@ struct LocalCorrelation {
                 c[h][j] += acc[j];
                 e[h][j] += run[at + j + static_cast<std::size_t>(block)] - run[at + j];
             }
-            for (FrameIndex k = 0; k < block; ++k) power[h] += static_cast<double>(xb[k]) * xb[k];
+            for (FrameIndex k = 0; k < block; ++k) {
+                const auto v = static_cast<std::int64_t>(xb[k]);
+                whole[h] += v * v;
+            }
         }
+        for (int h = 0; h < 2; ++h) power[h] = static_cast<double>(whole[h]);  // exact, as in runningEnergy
     }
 
     // The peak over halves [h0, h1]: its offset from the line and its height. False
@@ -298,9 +325,11 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     };
     const FrameIndex block = blockFor(rate);
     const FrameIndex blocks = 2 * (half / block);
-    std::vector<float> x = monoSum(master, K - half - 1, K + half);
+    thread_local std::vector<float> x, s;
+    thread_local std::vector<double> run;
+    monoSum(master, K - half - 1, K + half, x);
     const FrameIndex lo = P - spread - kLocalEndReach - 1;
-    std::vector<float> s = monoSum(slave, lo - 1, P + spread + kMaxBlock + kCorrelationLags);
+    monoSum(slave, lo - 1, P + spread + kMaxBlock + kCorrelationLags, s);
     // Each read starts a frame early for the difference; the plain measure drops it.
     const auto shape = [&](std::vector<float>& v) {
         if (emphasised)
@@ -309,8 +338,7 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     };
     shape(x);
     shape(s);
-    std::vector<double> run(s.size() + 1, 0.0);
-    for (std::size_t k = 0; k < s.size(); ++k) run[k + 1] = run[k] + static_cast<double>(s[k]) * s[k];
+    runningEnergy(s, run);
     // The given rate is only roughly the local one (a track's, read over a second or more
     // of wow): the halves' offsets correct it once, so that the window's ends do not smear.
     LocalCorrelation first(x, K, half, block, s, run, lo, P, rate);

@@ -100,13 +100,13 @@ float logOf(float y) {
 }
 
 // The whole file as mono (left + right), low-passed and decimated by `factor`.
-std::vector<float> decimatedMono(KWavefile& file, int factor, double cutoffHz) {
+Signal decimatedMono(KWavefile& file, int factor, double cutoffHz) {
     const double rate = file.SampleRate;
     const int half = std::max(8, static_cast<int>(std::lround(0.0009 * rate)));
     const std::vector<float> taps = lowPassTaps(cutoffHz / rate, half);
     const FrameIndex frames = std::max<FrameIndex>(file.FrameCount, 0);
     const FrameIndex outCount = frames / factor;
-    std::vector<float> out(static_cast<std::size_t>(outCount), 0.0f);
+    Signal out(static_cast<std::size_t>(outCount));  // every value is written below
     const FrameIndex block = 1 << 16;  // outputs per read
     std::vector<Frame> raw;
     std::vector<float> mono, phase;
@@ -127,13 +127,15 @@ std::vector<float> decimatedMono(KWavefile& file, int factor, double cutoffHz) {
     return out;
 }
 
-std::vector<float> decimate(const std::vector<float>& x, int factor, double cutoff) {
+Signal decimate(const Signal& x, int factor, double cutoff) {
     const int half = 4 * factor;
     const std::vector<float> taps = lowPassTaps(cutoff, half);
     const std::size_t count = x.size() / static_cast<std::size_t>(factor);
-    std::vector<float> padded(x.size() + 2 * static_cast<std::size_t>(half) + 1, 0.0f);
-    for (std::size_t i = 0; i < x.size(); ++i) padded[i + static_cast<std::size_t>(half)] = x[i];
-    std::vector<float> y(count), phase;
+    Signal padded(x.size() + 2 * static_cast<std::size_t>(half) + 1);
+    const auto tail = std::copy(x.begin(), x.end(), std::fill_n(padded.begin(), half, 0.0f));
+    std::fill(tail, padded.end(), 0.0f);
+    Signal y(count);
+    std::vector<float> phase;
     if (count > 0) polyphase(padded.data(), count, factor, taps, y.data(), phase);
     return y;
 }
