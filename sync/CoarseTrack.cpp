@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <tuple>
 
 #include "core/Clones.h"
 #include "core/Log.h"
@@ -394,7 +396,7 @@ private:
         }
         std::vector<double> verified(distinct.size(), 0.0);
         ParallelFor(distinct.size(), [&](std::size_t begin, std::size_t end) {
-            Scratch x(*this);
+            Scratch& x = threadScratch();
             for (std::size_t d = begin; d < end; ++d) {
                 const Line& l = distinct[d];
                 int held = 0;
@@ -443,6 +445,18 @@ private:
         WhitenedCorrelation corr;
         std::vector<float> region, pattern;
     };
+    // A thread's scratch for ranges of windows, made once per shape: building one (its
+    // transform buffers and taper) for every range cost as much as a window's correlation.
+    // Nothing carries from one use to the next.
+    Scratch& threadScratch() const {
+        thread_local std::unique_ptr<Scratch> cached;
+        thread_local std::tuple<int, int, double> shape{-1, -1, 0.0};
+        if (!cached || shape != std::make_tuple(window_, reach_, fd_)) {
+            cached = std::make_unique<Scratch>(*this);
+            shape = {window_, reach_, fd_};
+        }
+        return *cached;
+    }
     std::vector<TrackPeak> correlateWindow(Scratch& x, FrameIndex mc, double lag, double slope) const {
         std::vector<TrackPeak> peaks;
         const FrameIndex sc = mc + static_cast<FrameIndex>(std::lround(lag * fd_));
@@ -578,7 +592,7 @@ private:
     void measureWindows(const Levels& ml, const Levels& sl, const std::vector<FrameIndex>& centres, std::size_t c0,
                         std::size_t c1, const Prediction& pr, bool locked, CoarseTrack& track) const {
         ParallelFor(c1 - c0, [&](std::size_t begin, std::size_t end) {
-            Scratch x(*this);
+            Scratch& x = threadScratch();
             for (std::size_t k = c0 + begin; k < c0 + end; ++k) {
                 TrackWindow& tw = track.windows[k];
                 const FrameIndex mc = centres[k];
