@@ -33,34 +33,37 @@ std::vector<float> lowPassTaps(double cutoff, int half) {
 
 // y[k] = sum_j taps[j] x[k * factor + j] for k < count (x holds what that reads), as a
 // sum over the filter's phases: each phase is a plain filter over every factor-th
-// value, which runs eight outputs to a vector.
-TANDEM_CLONES("avx2")
+// value, which runs sixteen outputs to a vector. Each output adds its products in the
+// same order in every lane and in the tail, so every clone gives the same values.
+TANDEM_CLONES("avx2", "avx512f")
 void polyphase(const float* x, std::size_t count, int factor, const std::vector<float>& taps, float* y,
                std::vector<float>& phases) {
-    typedef float v8 __attribute__((vector_size(32)));
+    typedef float v16 __attribute__((vector_size(64)));
     const std::size_t d = static_cast<std::size_t>(factor);
     const std::size_t perPhase = (taps.size() + d - 1) / d;
-    const std::size_t span = count + perPhase + 32;
+    const std::size_t span = count + perPhase + 64;
     const std::size_t readable = taps.size() + (count - 1) * d;
     phases.resize(span * d);
-    for (std::size_t p = 0; p < d; ++p)
-        for (std::size_t n = 0; n < span; ++n) {
-            const std::size_t at = n * d + p;
-            phases[p * span + n] = at < readable ? x[at] : 0.0f;
-        }
+    for (std::size_t p = 0; p < d; ++p) {
+        float* row = phases.data() + p * span;
+        // x[n * d + p] for n while it lies inside x, zeros after.
+        const std::size_t inside = std::min(span, p < readable ? (readable - p + d - 1) / d : 0);
+        for (std::size_t n = 0; n < inside; ++n) row[n] = x[n * d + p];
+        std::fill(row + inside, row + span, 0.0f);
+    }
     std::vector<float> h(perPhase * d, 0.0f);  // h[p * perPhase + q] = taps[q * d + p]
     for (std::size_t j = 0; j < taps.size(); ++j) h[(j % d) * perPhase + j / d] = taps[j];
     // Four vectors of outputs at once: the additions of one do not wait for another's.
     std::size_t k = 0;
-    for (; k + 32 <= count; k += 32) {
-        v8 acc[4] = {};
+    for (; k + 64 <= count; k += 64) {
+        v16 acc[4] = {};
         for (std::size_t p = 0; p < d; ++p) {
             const float* src = phases.data() + p * span + k;
             const float* hp = h.data() + p * perPhase;
             for (std::size_t q = 0; q < perPhase; ++q) {
                 for (int u = 0; u < 4; ++u) {
-                    v8 b;
-                    std::memcpy(&b, src + q + 8 * u, sizeof b);
+                    v16 b;
+                    std::memcpy(&b, src + q + 16 * u, sizeof b);
                     acc[u] += hp[q] * b;
                 }
             }

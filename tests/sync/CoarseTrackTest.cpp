@@ -7,6 +7,7 @@
 #include "dsp/Fft.h"
 #include "sync/CoarseTrack.h"
 #include "sync/SyncFixture.h"
+#include "sync/TrackSignal.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::test {
@@ -113,6 +114,25 @@ const Material kMaterials[] = {
 };
 
 class TrackMaterial : public CoarseTrackJob, public ::testing::WithParamInterface<Material> {};
+
+// The decimator runs most outputs sixteen to a vector and the last few one by one: an
+// output must not depend on which. Dropping 100 * factor values at the start moves every
+// output 100 places (away from the zero-padded start): z[64..99] come from the tail loop
+// and y[164..191] from vectors, and the vectors' lanes fall elsewhere.
+TEST(CoarseTrack, decimated_values_do_not_depend_on_where_the_vectors_end) {
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0.0f, 1000.0f);
+    for (const int factor : {4, 5}) {
+        track::Signal x(static_cast<std::size_t>(factor) * 200 + 3);
+        for (float& v : x) v = noise(rng);
+        const std::size_t shift = 100;
+        const track::Signal tail(x.begin() + static_cast<std::ptrdiff_t>(shift) * factor, x.end());
+        const track::Signal y = track::decimate(x, factor, 0.45 / factor), z = track::decimate(tail, factor, 0.45 / factor);
+        ASSERT_EQ(y.size(), 200u);
+        ASSERT_EQ(z.size(), 100u);
+        for (std::size_t k = 20; k < z.size(); ++k) ASSERT_EQ(z[k], y[k + shift]) << "factor " << factor << ", output " << k;
+    }
+}
 
 TEST_P(TrackMaterial, the_job_without_lead_ins_ends_in_step_on_the_direct_sound) {
     const Material& m = GetParam();
