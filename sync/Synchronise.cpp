@@ -1,12 +1,12 @@
 #include "sync/Synchronise.h"
 
 #include <algorithm>
-#include <optional>
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "core/Clones.h"
 #include "core/Log.h"
@@ -657,7 +657,6 @@ private:
         s.P += r.bestO + r.bestG;
     }
 
-    // Long segments (over a quiet passage) are searched again; the others get a quick look.
     // The end's anchor check and its local measure read both files and nothing else:
     // they run on two cores at once (the local measure was a twentieth of a 20-minute
     // job, on one core). The local measure is taken at the end as the search found it;
@@ -666,8 +665,10 @@ private:
         const bool anchor = run_.request.anchorEnds;
         const bool local = track_.found && s.K > J_ && !track_.NearJump(static_cast<double>(s.K));
         const FrameIndex K = s.K, P = s.P;
+        // Long segments (over a quiet passage) are searched again; the others get a quick look.
         const auto anchorOf = [&] {
-            return K - J_ > 2 * step_ ? AnchorSegmentEnd(master_, slave_, J_, K, N_, P) : CheckSegmentEnd(master_, slave_, J_, K, N_, P);
+            return K - J_ > 2 * step_ ? AnchorSegmentEnd(master_, slave_, J_, K, N_, P)
+                                      : CheckSegmentEnd(master_, slave_, J_, K, N_, P);
         };
         const auto localOf = [&] { return LocalEndOffset(master_, slave_, K, P, track_.RateAt(static_cast<double>(K))); };
         if (anchor && local) {
