@@ -22,11 +22,18 @@ constexpr int kCorrelationLags = 64;
 void CorrelateLags(const float* x, std::size_t n, const float* s, float* out);
 void CorrelateLagsWith(SincKernel kernel, const float* x, std::size_t n, const float* s, float* out);
 
-// v = sum over t < kSincTaps of weight(t) * c[t] and w the same over e, where
-// weight(t) = (1 - a) * w0[t] + a * w1[t]; four lanes (tap t into lane t mod 4) added
-// as (0 + 1) + (2 + 3).
-void BlendedDots(const float* w0, const float* w1, double a, const double* c, const double* e, double& v, double& w);
-void BlendedDotsWith(SincKernel kernel, const float* w0, const float* w1, double a, const double* c, const double* e,
-                     double& v, double& w);
+// One read of a correlation between its lags: v = sum over t < kSincTaps of
+// weight(t) * c[at + t] and w the same over e, where weight(t) = (1 - a) * w0[t] +
+// a * w1[t]; four lanes (tap t into lane t mod 4) added as (0 + 1) + (2 + 3).
+struct BlendedRead {
+    const float* w0;
+    const float* w1;
+    double a;
+    std::size_t at;
+};
+// sum and power: the reads' v and w, added in order.
+void BlendedDotSums(const BlendedRead* reads, std::size_t n, const double* c, const double* e, double& sum, double& power);
+void BlendedDotSumsWith(SincKernel kernel, const BlendedRead* reads, std::size_t n, const double* c, const double* e,
+                        double& sum, double& power);
 
 }  // namespace tandem

@@ -17,6 +17,7 @@
 #include "settings/Settings.h"
 #include "sync/CoarseTrack.h"
 #include "sync/EndAnchor.h"
+#include "sync/FractionMeter.h"
 #include "sync/JobStart.h"
 #include "sync/LockGuard.h"
 #include "sync/RobustStart.h"
@@ -288,6 +289,8 @@ private:
     bool carriedWhileLost() {
         const Reacquisition found = guard_->Reacquire(J_, N_);
         if (found.found) {
+            // The point found again replaces any fraction still being measured for it.
+            fractions_.MeasureAll(storeFraction());
             reacquired(slavePoints_, masterPoints_, A_ - 1, heldFrom_, found, time_);
             N_ = found.slaveStart;
             rate_ = static_cast<float>(guard_->RecentRate() * 100.0);
@@ -584,38 +587,21 @@ private:
     // Where the fine search keeps parting from the track (a far microphone, whose
     // reflections outweigh the direct sound), the plain correlation's peak may be a
     // reflection: the fraction refines the frame found there but does not move it.
-    // Measured in batches over both cores (the search leaves the second idle between
-    // its parallel scores); a batch is small, so a killed job loses few fractions (its
-    // points then read as whole frames).
-    struct PendingFraction {
-        int index;
-        FrameIndex J, K, N, P;
-        bool unsure;
-    };
-    static constexpr std::size_t kFractionBatch = 64;
-
+    // Measured beside the search (FractionMeter) and stored as each comes in, so that a
+    // killed job loses few (its points then read as whole frames).
     void measureFraction(int index, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
-        pending_.push_back({index, J, K, N, P, trustTrack_.Unsure()});
-        if (pending_.size() >= kFractionBatch) measurePending();
+        fractions_.TakeMeasured(storeFraction());
+        fractions_.Add({index, J, K, N, P, trustTrack_.Unsure()});
     }
 
-    void measurePending() {
-        std::vector<double> offset(pending_.size());
-        ParallelFor(pending_.size(), [&](std::size_t b, std::size_t e) {
-            for (std::size_t k = b; k < e; ++k) {
-                const PendingFraction& p = pending_[k];
-                offset[k] = SubFrameOffset(master_, slave_, p.J, p.K, p.N, p.P);
-            }
-        });
-        for (std::size_t k = 0; k < pending_.size(); ++k) {
-            const PendingFraction& p = pending_[k];
-            slavePoints_.setSubFrame(p.index, p.P, p.unsure && std::fabs(offset[k]) > 1.0 ? 0.0 : offset[k]);
-        }
-        pending_.clear();
+    FractionMeter::Apply storeFraction() const {
+        return [this](const FractionMeter::Item& p) {
+            slavePoints_.setSubFrame(p.index, p.P, p.unsure && std::fabs(p.offset) > 1.0 ? 0.0 : p.offset);
+        };
     }
 
     void finish() {
-        measurePending();
+        fractions_.MeasureAll(storeFraction());
         FinishReport(resultCsv_, reportBase_ + ".Result.csv");
         job_.TrackRows = trackRows(track_, masterPoints_, slavePoints_, marks_, time_);
         if (guard_) {
@@ -646,7 +632,7 @@ private:
     CsvFile resultCsv_;
     std::unique_ptr<LockGuard> guard_;
     FineTrust trustTrack_;
-    std::vector<PendingFraction> pending_;
+    FractionMeter fractions_{master_, slave_};
     std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched
     int A_, U_;
     int rangeS_;         // the start search's half-width, 0 after the first segment

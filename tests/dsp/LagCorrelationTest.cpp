@@ -26,13 +26,16 @@ TEST(LagCorrelation, every_variant_gives_the_plain_sums_and_those_are_the_defini
         EXPECT_NEAR(plain[static_cast<std::size_t>(j)], exact, 1e-5 * n * 3.6e9) << j;
     }
 
-    std::vector<double> c(kSincTaps), e(kSincTaps);
+    // Two reads of one correlation, the second four lags on.
+    std::vector<double> c(kSincTaps + 4), e(kSincTaps + 4);
     std::vector<float> w0(kSincTaps), w1(kSincTaps);
-    for (int t = 0; t < kSincTaps; ++t) c[t] = u(rng) * 1e6, e[t] = std::fabs(u(rng)) * 1e6, w0[t] = u(rng) / 6e4f, w1[t] = u(rng) / 6e4f;
+    for (std::size_t t = 0; t < c.size(); ++t) c[t] = u(rng) * 1e6, e[t] = std::fabs(u(rng)) * 1e6;
+    for (int t = 0; t < kSincTaps; ++t) w0[t] = u(rng) / 6e4f, w1[t] = u(rng) / 6e4f;
+    const BlendedRead reads[2] = {{w0.data(), w1.data(), 0.3, 0}, {w1.data(), w0.data(), 0.9, 4}};
     double v = 0.0, w = 0.0;
-    BlendedDotsWith(SincKernel::Plain, w0.data(), w1.data(), 0.3, c.data(), e.data(), v, w);
+    BlendedDotSumsWith(SincKernel::Plain, reads, 2, c.data(), e.data(), v, w);
     double exactV = 0.0;
-    for (int t = 0; t < kSincTaps; ++t) exactV += (0.7 * w0[t] + 0.3 * w1[t]) * c[t];
+    for (int t = 0; t < kSincTaps; ++t) exactV += (0.7 * w0[t] + 0.3 * w1[t]) * c[t] + (0.1 * w1[t] + 0.9 * w0[t]) * c[t + 4];
     EXPECT_NEAR(v, exactV, 1e-9 * std::fabs(exactV) + 1e-3);
 
     for (const SincKernel kernel : {SincKernel::Avx2, SincKernel::Avx512}) {
@@ -41,7 +44,7 @@ TEST(LagCorrelation, every_variant_gives_the_plain_sums_and_those_are_the_defini
         CorrelateLagsWith(kernel, x.data(), n, s.data(), fast.data());
         EXPECT_EQ(fast, plain);
         double fv = 0.0, fw = 0.0;
-        BlendedDotsWith(kernel, w0.data(), w1.data(), 0.3, c.data(), e.data(), fv, fw);
+        BlendedDotSumsWith(kernel, reads, 2, c.data(), e.data(), fv, fw);
         EXPECT_EQ(fv, v);
         EXPECT_EQ(fw, w);
     }

@@ -1,0 +1,99 @@
+#include "sync/FractionMeter.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include "core/Parallel.h"
+#include "sync/SubFrame.h"
+
+namespace tandem {
+
+FractionMeter::FractionMeter(KWavefile& master, KWavefile& slave) : master_(master), slave_(slave) {}
+
+FractionMeter::~FractionMeter() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void FractionMeter::Add(const Item& item) {
+    {
+        std::lock_guard lock(mutex_);
+        items_.push_back(item);
+        done_.push_back(false);
+    }
+    if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
+    wake_.notify_one();
+}
+
+bool FractionMeter::take(std::size_t& k) {
+    if (claimed_ >= items_.size() || failure_) return false;
+    k = claimed_++;
+    ++running_;
+    return true;
+}
+
+void FractionMeter::measure(std::size_t k) {
+    Item* item = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        item = &items_[k];
+    }
+    try {
+        item->offset = SubFrameOffset(master_, slave_, item->J, item->K, item->N, item->P);
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        done_[k] = true;
+        --running_;
+    }
+    measured_.notify_all();
+}
+
+void FractionMeter::work() {
+    // Idle priority: the search's threads take the cores whenever they want them. An
+    // unprivileged thread may always lower itself; where it cannot, it runs as it is.
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    for (;;) {
+        std::size_t k = 0;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return quit_ || take(k); });
+            if (quit_) return;
+        }
+        measure(k);
+    }
+}
+
+void FractionMeter::TakeMeasured(const Apply& apply) {
+    std::lock_guard lock(mutex_);
+    for (; applied_ < items_.size() && done_[applied_]; ++applied_) apply(items_[applied_]);
+}
+
+void FractionMeter::MeasureAll(const Apply& apply) {
+    ParallelFor(ParallelWidth(), [&](std::size_t, std::size_t) {
+        for (;;) {
+            std::size_t k = 0;
+            {
+                std::lock_guard lock(mutex_);
+                if (!take(k)) return;
+            }
+            measure(k);
+        }
+    });
+    {
+        std::unique_lock lock(mutex_);
+        measured_.wait(lock, [&] { return running_ == 0; });
+        if (failure_) std::rethrow_exception(failure_);
+    }
+    TakeMeasured(apply);
+}
+
+}  // namespace tandem

@@ -1,0 +1,67 @@
+// The points' fractions (SubFrameOffset), measured beside the search.
+//
+// The segment search keeps about 1.6 of 2 cores busy (20-minute pair, AMD EPYC); the
+// fractions cost about 1.1 CPU-s there, which measured in batches on both cores added a
+// second to the search. A thread of idle scheduling priority measures them instead, on
+// whatever the search leaves; what it has not reached when the search ends is measured
+// on all cores. A fraction does not feed back into the search, so the points are those
+// of measuring each at once.
+//
+// Thread safety: Add, TakeMeasured and MeasureAll from one thread (the search's); the
+// files must be loaded, as concurrent reads of them are then safe.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+class KWavefile;
+
+class FractionMeter {
+public:
+    struct Item {
+        int index;  // the point's
+        FrameIndex J, K, N, P;
+        bool unsure;  // the fine search kept parting from the track when the point was found
+        double offset = 0.0;
+    };
+    using Apply = std::function<void(const Item&)>;
+
+    FractionMeter(KWavefile& master, KWavefile& slave);
+    ~FractionMeter();
+    FractionMeter(const FractionMeter&) = delete;
+    FractionMeter& operator=(const FractionMeter&) = delete;
+
+    void Add(const Item& item);
+    // Hands the measured items at the front of the queue, in the order added, to apply.
+    void TakeMeasured(const Apply& apply);
+    // Measures every item added (on all cores with the background thread) and hands
+    // them all to apply. Rethrows what a measure threw.
+    void MeasureAll(const Apply& apply);
+
+private:
+    void work();
+    void measure(std::size_t k);
+    bool take(std::size_t& k);  // the next unclaimed item, under the lock
+
+    KWavefile& master_;
+    KWavefile& slave_;
+    std::mutex mutex_;
+    std::condition_variable wake_, measured_;
+    std::deque<Item> items_;  // references stay valid as items are added
+    std::deque<bool> done_;
+    std::size_t claimed_ = 0, applied_ = 0, running_ = 0;
+    std::exception_ptr failure_;
+    bool quit_ = false;
+    std::thread thread_;  // started with the first item
+};
+
+}  // namespace tandem
