@@ -13,11 +13,17 @@ void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double f
     const SincTable& table = SincTableFor(fastestRate);
     // Blocks keep the source window small however far a block's positions reach.
     constexpr std::size_t kBlock = 16384;
-    std::vector<float> left, right, l(kBlock), r(kBlock);
-    std::vector<double> local(kBlock);
-    std::vector<WideFrame> frames;
-    for (std::size_t b = 0; b < n; b += kBlock) {
-        const std::size_t m = std::min(kBlock, n - b);
+    // Each thread's buffers are kept: a segment's own, freed and faulted in afresh, cost
+    // more than reading it (the kernel zeroing their pages).
+    thread_local std::vector<float> left, right, l, r;
+    thread_local std::vector<double> local;
+    thread_local std::vector<WideFrame> frames;
+    const std::size_t block = std::min(kBlock, n);
+    l.resize(block);
+    r.resize(block);
+    local.resize(block);
+    for (std::size_t b = 0; b < n; b += block) {
+        const std::size_t m = std::min(block, n - b);
         const auto [lowest, highest] = std::minmax_element(pos + b, pos + b + m);
         if (!std::isfinite(*lowest) || !std::isfinite(*highest) || *highest - *lowest > 1e9) {
             std::fill(out + b, out + b + m, WideFrame{});

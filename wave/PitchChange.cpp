@@ -31,6 +31,16 @@ constexpr FrameIndex kMaxWaveFrames = FrameIndex{1} << 30;
 std::int16_t saturate(std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); }
 std::int16_t roundTo16(float v) { return static_cast<std::int16_t>(std::clamp(std::nearbyint(v), -32768.0f, 32767.0f)); }
 
+// A band-limited read's buffers kept per thread: ten seconds at 48 kHz.
+constexpr std::size_t kKeptFrames = 480000;
+
+// Vectors round as nearbyint does (to nearest, ties to even): the same frames, without a
+// library call per sample.
+TANDEM_CLONES("avx512f", "avx2")
+void roundFrames(const WideFrame* in, std::size_t n, Frame* out) {
+    for (std::size_t t = 0; t < n; ++t) out[t] = Frame{roundTo16(in[t].left), roundTo16(in[t].right)};
+}
+
 // The mix of one frame: base (master) frame B, the other file's frame interpolated
 // between V[k] and V[k + 1] at fraction f (the first or last frame outside V), each
 // channel scaled by its volume and the level factor (w base, a other), panned, the two
@@ -371,21 +381,30 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
         // The other file read band-limited at the map's position of every base frame,
         // then mixed frame for frame.
         const FrameIndex base0 = first ? imageEnd - nb : b0;
-        std::vector<double> pos(static_cast<std::size_t>(nb));
+        // Each thread keeps its buffers for the next segment (fresh pages cost more than
+        // the copy), those of a long lead-in or tail excepted.
+        thread_local std::vector<double> pos;
+        thread_local std::vector<WideFrame> read;
+        thread_local std::vector<Frame> V;
+        const auto release = [] {
+            if (pos.capacity() > kKeptFrames) pos = {}, read = {}, V = {};
+        };
+        pos.resize(static_cast<std::size_t>(nb));
+        read.resize(pos.size());
         const double fastest = map->Positions(base0, pos.size(), pos.data());
-        std::vector<WideFrame> read(pos.size());
         ReadAtPositions(other, pos.data(), pos.size(), fastest, read.data());
         if (deep) {
             if (log && nb > 0) logFirstFrame<double>(image.wide[0], read.data(), nb, 0, mix, w, a);
             mixWide(image.wide.data(), nb, read.data(), nb, 1.0, 0, mix, w, a);
+            release();
             return image.headerSize();
         }
-        std::vector<Frame> V(read.size());
-        for (std::size_t t = 0; t < V.size(); ++t)
-            V[t] = Frame{roundTo16(read[t].left), roundTo16(read[t].right)};
+        V.resize(read.size());
+        roundFrames(read.data(), V.size(), V.data());
         if (log && nb > 0) logFirstFrame<std::int64_t>(image.frames[0], V.data(), nb, 0, mix, w, a);
         if (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a))
             mixInIntegers(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a);
+        release();
         return image.headerSize();
     }
     if (deep) {
