@@ -6,6 +6,7 @@
 #include "sync/OutputWriter.h"
 #include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
+#include "sync/FractionMeter.h"
 #include "sync/SubFrame.h"
 #include "wave/KWavefile.h"
 #include "sync/SyncFixture.h"
@@ -172,6 +173,41 @@ TEST_F(CleanOutput, local_end_finds_an_end_a_few_frames_off_and_takes_any_rate) 
         EXPECT_TRUE(!anywhere.measured || std::fabs(anywhere.offset) <= kLocalEndReach);
         for (const FrameIndex at : {FrameIndex{100}, masterFile.FrameCount - 100})
             EXPECT_FALSE(LocalEndOffset(masterFile, slaveFile, at, at, odd).measured);
+    }
+}
+
+// The fractions measured beside the search are those measured at once, handed over in
+// the order added, a measured prefix at a time; the rest all come with the last call.
+TEST_F(CleanOutput, sub_frame_fractions_beside_the_search_are_those_measured_at_once_in_order) {
+    const SyntheticPair pair = MakeSyntheticPair(cleanPair());
+    writePair(pair);
+    KWavefile masterFile(master, kPlaceBoth, false), slaveFile(slave, kPlaceBoth, false);
+    ASSERT_TRUE(masterFile.LoadData() && slaveFile.LoadData());
+    std::vector<FractionMeter::Item> items;
+    for (int i = 0; i < 40; ++i) {
+        const FrameIndex J = kSampleRate + i * 8820, K = J + 8820;
+        const auto at = [&](FrameIndex m) { return std::llround(pair.SlavePositionOf(static_cast<double>(m))); };
+        items.push_back({i, J, K, at(J), at(K) + (i % 3) - 1, false});
+    }
+    std::vector<int> order;
+    std::vector<double> offsets;
+    const FractionMeter::Apply keep = [&](const FractionMeter::Item& item) {
+        order.push_back(item.index);
+        offsets.push_back(item.offset);
+    };
+    {
+        FractionMeter meter(masterFile, slaveFile);
+        for (const FractionMeter::Item& item : items) {
+            meter.TakeMeasured(keep);
+            meter.Add(item);
+        }
+        meter.MeasureAll(keep);
+    }
+    ASSERT_EQ(order.size(), items.size());
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const FractionMeter::Item& item = items[k];
+        EXPECT_EQ(order[k], item.index);
+        EXPECT_EQ(offsets[k], SubFrameOffset(masterFile, slaveFile, item.J, item.K, item.N, item.P)) << k;
     }
 }
 
