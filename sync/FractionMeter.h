@@ -1,11 +1,12 @@
 // The points' fractions (SubFrameOffset), measured beside the search.
 //
-// The segment search keeps about 1.6 of 2 cores busy (20-minute pair, AMD EPYC); the
-// fractions cost about 1.1 CPU-s there, which measured in batches on both cores added a
-// second to the search. A thread of idle scheduling priority measures them instead, on
-// whatever the search leaves; what it has not reached when the search ends is measured
-// on all cores. A fraction does not feed back into the search, so the points are those
-// of measuring each at once.
+// The segment search keeps about 1.6 of 2 cores busy (20-minute generated pair, AMD
+// EPYC); its 6,000 fractions cost about 0.5 CPU-s there, which measured in batches on
+// both cores between the segments would lengthen the search by a quarter second. A
+// thread of idle scheduling priority measures them instead, on whatever the search
+// leaves (there it keeps up: one is left when the search ends); what it has not reached
+// then is measured on all cores. A fraction does not feed back into the search, so the
+// points are those of measuring each at once.
 //
 // Thread safety: Add, TakeMeasured and MeasureAll from one thread (the search's); the
 // files must be loaded, as concurrent reads of them are then safe.

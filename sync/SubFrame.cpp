@@ -123,7 +123,7 @@ public:
     double score(int b0, int b1, double base, double rate) const {
         // Each block reads two table rows at its own phase, at random across the table's
         // 128 KiB: the rows are all found and fetched first, so that their loads overlap
-        // instead of each dot waiting for its own (two fifths of the measure's time).
+        // instead of each dot waiting for its own (half of the measure's time).
         thread_local std::vector<BlendedRead> dots;
         dots.resize(static_cast<std::size_t>(std::max(b1 - b0, 0)));
         for (int b = b0; b < b1; ++b) {
