@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
     syncCmd->add_option("--plot", sync.plot, _("Write a picture of the track (rate, lag, stretches off, events) as PNG"));
 
     syncCmd->add_option("--interpolation", sync.interpolation,
-                        _("How the output's slave is read: linear (whole frames, the default) or sinc (band-limited, "
-                          "sub-frame points; also TandemEnv INTERPOLATION=sinc)"))
+                        _("How the output's slave is read: sinc (band-limited, sub-frame points, the default) or "
+                          "linear (whole frames, as before; also TandemEnv INTERPOLATION=linear)"))
         ->check(CLI::IsMember({"sinc", "linear"}));
     syncCmd->add_flag("--slave-out", sync.slaveOut, _("Also write the slave alone on the master's timeline, <slave>【<master>】.wav"));
 

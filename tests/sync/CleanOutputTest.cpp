@@ -187,7 +187,7 @@ TEST_F(CleanOutput, sub_frame_fractions_beside_the_search_are_those_measured_at_
     for (int i = 0; i < 40; ++i) {
         const FrameIndex J = kSampleRate + i * 8820, K = J + 8820;
         const auto at = [&](FrameIndex m) { return std::llround(pair.SlavePositionOf(static_cast<double>(m))); };
-        items.push_back({i, J, K, at(J), at(K) + (i % 3) - 1, false});
+        items.push_back({i, J, K, at(J), at(K) + (i % 3) - 1});
     }
     std::vector<int> order;
     std::vector<double> offsets;
@@ -222,9 +222,9 @@ TEST_F(CleanOutput, linear_interpolation_writes_the_old_output_whatever_the_sub_
     for (int i = 1; i < points.count(); ++i) points.setSubFrame(i, points.at(i), 0.3);
     EXPECT_EQ(remix(false), linear);
     EXPECT_NE(remix(true), sinc) << "the band-limited output follows the sub-frame points";
-    EXPECT_FALSE(BandLimitedByDefault()) << "the front ends read linearly unless asked";
-    SettingsWriteText("TandemEnv", "INTERPOLATION", "sinc");
-    EXPECT_TRUE(BandLimitedByDefault());
+    EXPECT_TRUE(BandLimitedByDefault()) << "the front ends read band-limited unless asked not to";
+    SettingsWriteText("TandemEnv", "INTERPOLATION", "linear");
+    EXPECT_FALSE(BandLimitedByDefault());
 }
 
 TEST_F(CleanOutput, slave_alone_on_the_master_timeline_keeps_its_channels_and_the_master_length) {

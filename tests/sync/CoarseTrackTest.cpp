@@ -6,6 +6,7 @@
 
 #include "dsp/Fft.h"
 #include "sync/CoarseTrack.h"
+#include "sync/StoredPoints.h"
 #include "sync/SyncFixture.h"
 #include "sync/TrackSignal.h"
 #include "wave/KWavefile.h"
@@ -150,6 +151,32 @@ TEST_P(TrackMaterial, the_job_without_lead_ins_ends_in_step_on_the_direct_sound)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TrackMaterial, ::testing::ValuesIn(kMaterials),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A far microphone: the plain correlation's peak is shaped by the reflections, and its
+// sub-frame vertex lies further from the direct sound than the whole frame it refines
+// (0.73 against 0.56 frame from their median): the points keep their frames.
+TEST_F(CoarseTrackJob, a_far_microphones_points_are_no_more_spread_than_their_whole_frames) {
+    SyntheticPair pair = MakeSyntheticPair(pairOf(20.0, 5));
+    reverberate(pair.slave, 9);
+    writePair(pair);
+    ASSERT_TRUE(runJob().outputWritten);
+    const StoredPoints slavePoints(slave), masterPoints(master);
+    const int n = std::min(masterPoints.count(), slavePoints.count());
+    const std::vector<FrameIndex> m = masterPoints.load(n), whole = slavePoints.load(n);
+    const std::vector<double> exact = slavePoints.loadExact(n);
+    const auto spread = [&](const auto& at) {
+        std::vector<double> e;
+        for (int i = 5; i < n; ++i)
+            if (m[i] < static_cast<FrameIndex>(pair.master.size()))
+                e.push_back(static_cast<double>(at[i]) - pair.SlavePositionOf(static_cast<double>(m[i])));
+        std::sort(e.begin(), e.end());
+        const double middle = e[e.size() / 2];
+        for (double& v : e) v = std::fabs(v - middle);
+        std::sort(e.begin(), e.end());
+        return e[e.size() / 2];
+    };
+    EXPECT_LE(spread(exact), spread(whole) + 0.01) << "frames from the errors' median";
+}
 
 // A pause near the end leaves a few seconds of evidence after it: the path must jump to
 // them rather than carry the old lag through, which a much dearer jump would.
