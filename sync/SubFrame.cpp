@@ -53,14 +53,6 @@ std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
     return sum;
 }
 
-// The same, or with emphasised its first differences (read a frame early for the first).
-std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to, bool emphasised) {
-    if (!emphasised) return monoSum(file, from, to);
-    std::vector<float> sum = monoSum(file, from - 1, to);
-    for (std::size_t k = sum.size() - 1; k > 0; --k) sum[k] -= sum[k - 1];
-    sum.erase(sum.begin());
-    return sum;
-}
 
 // run[k] = the sum of s[i]^2 for i < k. The values are whole numbers (sums of two 16-bit
 // samples, or their differences), so 64-bit integers add their squares exactly, giving
@@ -89,9 +81,9 @@ public:
 
     // Blocks over master [C - half, C + half); lines are given by their slave position at K.
     BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex C, FrameIndex K, FrameIndex half, FrameIndex block,
-                     double P, double rate, bool emphasised)
+                     double P, double rate)
         : C_(C), K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
-        const std::vector<float> x = monoSum(master, C - half, C + half, emphasised);
+        const std::vector<float> x = monoSum(master, C - half, C + half);
         blocks_ = static_cast<int>(2 * half / block);
         middle_.resize(static_cast<std::size_t>(blocks_));
         start_.resize(middle_.size());
@@ -101,7 +93,7 @@ public:
         }
         const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
         // Padded for the kernel's fixed run of lags.
-        const std::vector<float> s = monoSum(slave, lo, hi + kCorrelationLags, emphasised);
+        const std::vector<float> s = monoSum(slave, lo, hi + kCorrelationLags);
         const int lags = 2 * kSpan + 1;
         corr_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(lags), 0.0);
         float acc[kCorrelationLags];
@@ -217,7 +209,7 @@ private:
 double SubFrameLineSpan(std::uint32_t sampleRate) { return kHalfWindowSeconds / 2.0 * sampleRate; }
 
 double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P,
-                      bool* measured, bool emphasised) {
+                      bool* measured) {
     if (measured) *measured = false;
     const TimeBase time(master.SampleRate);
     // Near either end of the master the window moves inside it, and the line measured
@@ -244,7 +236,7 @@ double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIn
     block = std::max<FrameIndex>(quarter / perQuarter, 1);
     half = 2 * perQuarter * block;
     const FrameIndex C = std::clamp(K, half, master.FrameCount - half);
-    const BlockCorrelation corr(master, slave, C, K, half, block, static_cast<double>(P), rate, emphasised);
+    const BlockCorrelation corr(master, slave, C, K, half, block, static_cast<double>(P), rate);
     const int q = static_cast<int>(perQuarter);
     if (corr.blocks() != 4 * q) return 0.0;
 

@@ -32,7 +32,7 @@ class KWavefile;
 // measured: silence, a window past either file's end, or no correlation peak within reach.
 // measured (when given) says whether a peak was found.
 double SubFrameOffset(KWavefile& master, KWavefile& slave, FrameIndex J, FrameIndex K, FrameIndex N, FrameIndex P,
-                      bool* measured = nullptr, bool emphasised = false);
+                      bool* measured = nullptr);
 
 // Master frame K's slave position measured on its own, not from the segment that ends
 // there: the normalised correlation of the master's 0.1 s about K with the slave along
