@@ -610,7 +610,8 @@ private:
     }
 
     // A job whose fine search parted from the track for more than a tenth of its points
-    // is a far microphone throughout: its points keep their whole frames.
+    // is a far microphone throughout: its points keep their whole frames. (Only the lock
+    // guard moves a stored point, and it runs only without a track, where none parts.)
     void wholeFramesInARoom() {
         if (unsureFractions_ * 10 <= fractioned_.size()) return;
         AddLog("◇残響：分割点はフレーム単位のまま (" + std::to_string(unsureFractions_) + "/" +
