@@ -370,33 +370,38 @@ double TimeMap::Positions(FrameIndex from, std::size_t n, double* pos) const {
         for (std::size_t k = 0; k < n; ++k) pos[k] = static_cast<double>(from) + static_cast<double>(k);
         return 1.0;
     }
-    // The map at frames from .. from + n (the last for the rate into it), segment by segment.
-    thread_local std::vector<double> at;
-    at.resize(n + 1);
+    // The map at frames from .. from + n - 1 segment by segment, then at from + n for the
+    // rate into it.
     const double start = static_cast<double>(from);
     std::size_t i = segmentOf(start);
-    for (std::size_t k = 0; k <= n;) {
-        const double m = start + static_cast<double>(k);
+    const auto segmentAt = [&](double m) {
         while (i + 2 < x_.size() && m >= x_[i + 1]) ++i;
+    };
+    for (std::size_t k = 0; k < n;) {
+        const double m = start + static_cast<double>(k);
+        segmentAt(m);
         // Frames [k, end) lie in segment i (the last takes all that follow).
-        std::size_t end = n + 1;
+        std::size_t end = n;
         if (i + 2 < x_.size()) {
             const double next = std::ceil(x_[i + 1] - start);
-            end = std::clamp<std::size_t>(next > 0.0 ? static_cast<std::size_t>(next) : 0, k + 1, n + 1);
+            end = std::clamp<std::size_t>(next > 0.0 ? static_cast<std::size_t>(next) : 0, k + 1, n);
         }
         if (m <= x_.front() || start + static_cast<double>(end - 1) >= x_.back()) {
-            at[k] = eval(i, m);  // the ends' extrapolation, frame by frame
+            pos[k] = eval(i, m);  // the ends' extrapolation, frame by frame
             ++k;
             continue;
         }
         const std::size_t run = std::min<std::size_t>(end - k, std::size_t{1} << 30);
         cubicRun(x_[i], y_[i], x_[i + 1] - x_[i], y_[i + 1] - y_[i], d0_[i], d1_[i], brk_[i], m, static_cast<int>(run),
-                 at.data() + k);
+                 pos + k);
         k += run;
     }
+    const double last = start + static_cast<double>(n);
+    segmentAt(last);
+    const double after = eval(i, last);
     double previous = 0.0;
     for (std::size_t k = 0; k <= n; ++k) {
-        const double p = std::max(at[k], k > 0 ? previous : -HUGE_VAL);  // no rounding step backwards
+        const double p = std::max(k < n ? pos[k] : after, k > 0 ? previous : -HUGE_VAL);  // no rounding step backwards
         if (k > 0) fastest = std::max(fastest, p - previous);
         if (k < n) pos[k] = p;
         previous = p;

@@ -22,8 +22,7 @@ FractionMeter::~FractionMeter() {
 void FractionMeter::Add(const Item& item) {
     {
         std::lock_guard lock(mutex_);
-        items_.push_back(item);
-        done_.push_back(false);
+        items_.push_back({item});
     }
     if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
     wake_.notify_one();
@@ -40,7 +39,7 @@ void FractionMeter::measure(std::size_t k) {
     Item* item = nullptr;
     {
         std::lock_guard lock(mutex_);
-        item = &items_[k];
+        item = &items_[k].item;
     }
     try {
         item->offset = SubFrameOffset(master_, slave_, item->J, item->K, item->N, item->P);
@@ -50,7 +49,7 @@ void FractionMeter::measure(std::size_t k) {
     }
     {
         std::lock_guard lock(mutex_);
-        done_[k] = true;
+        items_[k].done = true;
         --running_;
     }
     measured_.notify_all();
@@ -74,7 +73,7 @@ void FractionMeter::work() {
 
 void FractionMeter::TakeMeasured(const Apply& apply) {
     std::lock_guard lock(mutex_);
-    for (; applied_ < items_.size() && done_[applied_]; ++applied_) apply(items_[applied_]);
+    for (; applied_ < items_.size() && items_[applied_].done; ++applied_) apply(items_[applied_].item);
 }
 
 void FractionMeter::MeasureAll(const Apply& apply) {

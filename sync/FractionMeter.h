@@ -56,8 +56,11 @@ private:
     KWavefile& slave_;
     std::mutex mutex_;
     std::condition_variable wake_, measured_;
-    std::deque<Item> items_;  // references stay valid as items are added
-    std::deque<bool> done_;
+    struct Slot {
+        Item item;
+        bool done = false;
+    };
+    std::deque<Slot> items_;  // references stay valid as items are added
     std::size_t claimed_ = 0, applied_ = 0, running_ = 0;
     std::exception_ptr failure_;
     bool quit_ = false;

@@ -53,7 +53,6 @@ std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
     return sum;
 }
 
-
 // run[k] = the sum of s[i]^2 for i < k. The values are whole numbers (sums of two 16-bit
 // samples, or their differences), so 64-bit integers add their squares exactly, giving
 // the very doubles of a running double sum (every partial sum here stays below 2^53)
