@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "core/AtomicFile.h"
@@ -33,6 +34,14 @@ constexpr FrameIndex kEdgeSeconds = 60;  // of the lead-in and of the tail, at m
 // Throws the writer's problem: a full disk or a size limit ends the job.
 void check(const AtomicFile& out) {
     if (!out.Ok()) throw out.Failure<SyncError>();
+}
+
+// Frames read from a file that changed under its mapping are not the file's: nothing
+// made from them is kept.
+void checkUnchanged(const KWavefile& master, std::initializer_list<const KWavefile*> slaves) {
+    if (master.ImageChanged()) throw SyncError(Msg::MasterChanged, master.FileName);
+    for (const KWavefile* slave : slaves)
+        if (slave && slave->ImageChanged()) throw SyncError(Msg::SlaveChanged, slave->FileName);
 }
 
 // The lead-in and the tail have no points of their own and borrow a ratio from the
@@ -310,6 +319,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         // writing pass leaves a valid file of the segments before it.
         if (!(st.failed && st.header.empty())) {
             if (st.header.empty()) throw SyncError(Msg::NoSegmentBuilt, job.MasterFile);
+            checkUnchanged(master, {&in.slaveFile, &in.slave()});
             out.Commit();
             check(out);
             result.written = true;
@@ -385,6 +395,7 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
             check(out);
             bar.Advance();
         }
+        checkUnchanged(master, {&slave});
         out.Commit();
         check(out);
         result.written = true;

@@ -123,6 +123,8 @@ public:
         : bytes_(bytes.data()), memory_(true), size_(static_cast<std::int64_t>(bytes.size())) {}
     explicit ByteSource(const ByteImage& bytes)
         : bytes_(bytes.data()), memory_(true), size_(static_cast<std::int64_t>(bytes.size())) {}
+    ByteSource(const std::uint8_t* bytes, std::size_t size)
+        : bytes_(bytes), memory_(true), size_(static_cast<std::int64_t>(size)) {}
     ByteSource(int fd, std::int64_t size) : fd_(fd), size_(size) {}
 
     std::int64_t size() const { return size_; }
@@ -426,6 +428,7 @@ void KWavefile::SetDataSource(const std::string& name) {
     DataSourceName = name;
     FileImage.clear();
     FileImage.shrink_to_fit();
+    mapped_.reset();
     source_ = ownSource();
     loadFailed_ = false;
     loadOutOfMemory_ = false;
@@ -445,7 +448,7 @@ std::string KWavefile::ChangeExtension(const std::string& ext) const {
 }
 
 bool KWavefile::loadImage() {
-    if (!FileImage.empty()) return true;
+    if (HasImage()) return true;
     // One attempt per data source: a job fetches thousands of spans and must not retry
     // (and alert) on each.
     if (loadFailed_ || (fromMemory_ && DataSourceName.empty())) return false;
@@ -461,7 +464,18 @@ bool KWavefile::loadImage() {
         AddLog(loadProblem_);
         return false;
     }
-    const int fd = file.get();
+    if (size == 0) {
+        loadProblem_ = MessageText(Msg::CannotRead, name, MessageText(Msg::FileEmpty));
+        return false;
+    }
+    if (const int fd = ::dup(file.get()); fd >= 0) mapped_ = MappedFile::Map(Fd(fd), static_cast<std::size_t>(size));
+    if (mapped_.empty() && !readImage(file.get(), size, name)) return false;
+    if (!DataSourceName.empty() && !useSourceLayout()) return false;
+    loadFailed_ = false;
+    return true;
+}
+
+bool KWavefile::readImage(int fd, std::int64_t size, const std::string& name) {
     try {
         FileImage.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
@@ -481,20 +495,18 @@ bool KWavefile::loadImage() {
         FileImage.shrink_to_fit();
         return false;
     }
-    if (!DataSourceName.empty() && !useSourceLayout()) return false;
-    loadFailed_ = FileImage.empty();
-    if (loadFailed_) loadProblem_ = MessageText(Msg::CannotRead, name, MessageText(Msg::FileEmpty));
-    return !loadFailed_;
+    return true;
 }
 
 bool KWavefile::useSourceLayout() {
     // An equalised copy is always 16-bit stereo whatever its source was: read it by its
     // own header, not by the source's format fields.
-    const WaveLayout l = parseLayout(ByteSource(FileImage), false);
+    const WaveLayout l = parseLayout(ByteSource(imageData(), imageSize()), false);
     if (!l.usable) {
         loadProblem_ = MessageText(Msg::Labelled, DataSourceName, l.problem);
         AddLog(loadProblem_);
         FileImage.clear();
+        mapped_.reset();
         loadFailed_ = true;
         return false;
     }
@@ -510,11 +522,12 @@ void KWavefile::SetDataImage(const std::string& name, ByteImage image) {
 
 bool KWavefile::AdoptImage(KWavefile& from) {
     if (&from == this || from.FileName != FileName || !from.DataSourceName.empty() || !DataSourceName.empty() ||
-        from.FileImage.empty() || from.FileSize != FileSize || static_cast<std::int64_t>(from.FileImage.size()) != FileSize ||
+        !from.HasImage() || from.FileSize != FileSize || static_cast<std::int64_t>(from.imageSize()) != FileSize ||
         from.DataOffset != DataOffset || from.FrameCount != FrameCount)
         return false;
     FileImage = std::move(from.FileImage);
     from.FileImage.clear();
+    mapped_ = std::move(from.mapped_);
     source_ = ownSource();
     loadFailed_ = false;
     loadProblem_.clear();
@@ -524,13 +537,13 @@ bool KWavefile::AdoptImage(KWavefile& from) {
 const std::uint8_t* KWavefile::sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available) {
     available = 0;
     if (!loadImage()) return nullptr;
-    const std::int64_t imageSize = static_cast<std::int64_t>(FileImage.size());
+    const std::int64_t imageSize = static_cast<std::int64_t>(this->imageSize());
     const int align = source_.blockAlign;
     // Frames that the data source does not hold (a truncated file or copy) are silence.
     const std::int64_t first = source_.dataOffset + start * align;
     const std::int64_t dataEnd = std::min(imageSize, source_.dataOffset + source_.dataBytes);
     if (first < dataEnd) available = std::min<FrameIndex>(n, (dataEnd - first) / align);
-    return FileImage.data() + (available > 0 ? first : 0);
+    return imageData() + (available > 0 ? first : 0);
 }
 
 FrameIndex KWavefile::ReadWideFrames(WideFrame* dest, FrameIndex start, FrameIndex end) {

@@ -4,7 +4,8 @@
 // level analysis, whose results are cached in the settings store under the file's own
 // path. Frames are handed out as 16-bit stereo (deeper samples scaled to the 16-bit
 // range), conditioned (phase inversion, band filter) on the way. The whole data source is
-// loaded into memory on the first fetch.
+// loaded on the first fetch: a file on disk is mapped from the page cache (read into memory
+// where it cannot be mapped).
 //
 // Unusable files are not errors: DataOffset stays 0 and Problem() says why in words a
 // user understands ("compressed audio (A-law, format 0x0006) is not supported"). A file
@@ -20,6 +21,7 @@
 
 #include "core/BigBuffer.h"
 #include "core/Error.h"
+#include "core/MappedFile.h"
 #include "core/Types.h"
 #include "wave/WaveImage.h"
 
@@ -88,6 +90,12 @@ public:
     // when from holds no such image.
     bool AdoptImage(KWavefile& from);
     const std::string& LoadProblem() const { return loadProblem_; }
+    // Whether the data source is loaded (mapped or in memory).
+    bool HasImage() const { return !mapped_.empty() || !FileImage.empty(); }
+    // Whether the file under a mapped data source was truncated or written since it was
+    // mapped: frames fetched since may not be the file's. A job checks it before it
+    // keeps anything made from them.
+    bool ImageChanged() const { return mapped_.Changed(); }
     // The file's modification time (ns) and content fingerprint when it was opened.
     std::int64_t ModifiedNs() const { return modifiedNs_; }
     const std::string& Fingerprint() const { return fingerprint_; }
@@ -125,7 +133,7 @@ public:
     std::string FormatNote() const;
 
     // Fields, public as callers set the conditioning and mix fields directly.
-    ByteImage FileImage;  // empty until the first fetch
+    ByteImage FileImage;  // an in-memory data source; empty until the first fetch, and for a mapped one
     std::string FileName;
     std::string DataSourceName;
     std::uint16_t FormatTag = 0;
@@ -158,6 +166,7 @@ private:
     // holds; nullptr when nothing could be loaded.
     const std::uint8_t* sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available);
     bool loadImage();
+    bool readImage(int fd, std::int64_t size, const std::string& name);
     bool useSourceLayout();
     void measure(const std::string& section, const std::string& stamp);
     std::string fileBytesText() const;
@@ -184,6 +193,9 @@ private:
     std::string loadProblem_;
     // An in-memory file's own bytes while its frames come from another data source.
     ByteImage setAside_;
+    MappedFile mapped_;  // the data source, where it is a file that could be mapped
+    const std::uint8_t* imageData() const { return mapped_.empty() ? FileImage.data() : mapped_.data(); }
+    std::size_t imageSize() const { return mapped_.empty() ? FileImage.size() : mapped_.size(); }
 };
 
 // What tells one version of a file from another, and its length in its own frames.

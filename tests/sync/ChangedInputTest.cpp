@@ -61,7 +61,7 @@ TEST_F(ChangedInput, slave_truncated_during_the_search_gives_no_file_but_keeps_t
     EXPECT_FALSE(outcome.outputWritten);
     EXPECT_EQ(outcome.error, MessageText(Msg::SlaveChanged, slave));
     EXPECT_EQ(progress.MessageLine(2), outcome.error);
-    EXPECT_GT(count(slave), 10) << "the search went on from the copy in memory";
+    EXPECT_GT(count(slave), 10) << "the search went on, the mapped pages past the new end read as silence";
     EXPECT_FALSE(std::filesystem::exists(output()));
 }
 
@@ -95,6 +95,28 @@ TEST_F(ChangedInput, master_removed_during_the_search_keeps_an_earlier_result) {
     EXPECT_FALSE(outcome.outputWritten);
     EXPECT_EQ(outcome.error, MessageText(Msg::MasterChanged, master));
     EXPECT_EQ(std::filesystem::file_size(output()), previous);
+}
+
+// The writer reads the inputs mapped: a file written or cut short under it is found
+// before anything made from it replaces the earlier output.
+TEST_F(ChangedInput, input_changed_while_the_output_is_written_keeps_the_earlier_output) {
+    ASSERT_TRUE(runJob().outputWritten);
+    const std::vector<std::uint8_t> previous = ReadFileBytes(output());
+    for (const bool truncate : {false, true}) {
+        LineTrigger trigger("maxvol=", [&] {
+            if (truncate) {
+                std::filesystem::resize_file(slave, 100000);
+            } else {
+                const timespec later[2] = {{0, UTIME_OMIT}, {1, 0}};
+                ASSERT_EQ(::utimensat(AT_FDCWD, master.c_str(), later, 0), 0);
+            }
+        });
+        const JobOutcome outcome = runJob();
+        ASSERT_TRUE(trigger.fired());
+        EXPECT_FALSE(outcome.outputWritten);
+        EXPECT_EQ(outcome.error, truncate ? MessageText(Msg::SlaveChanged, slave) : MessageText(Msg::MasterChanged, master));
+        EXPECT_EQ(ReadFileBytes(output()), previous);
+    }
 }
 
 TEST_F(ChangedInput, file_gone_before_its_frames_are_loaded_is_not_read_as_silence) {

@@ -104,7 +104,7 @@ TEST_F(Writer, parallel_and_one_by_one_building_write_the_same_file) {
     ASSERT_TRUE(loadedMaster.LoadData() && loadedSlave.LoadData());
     r = WriteSynchronisedFile(job, kDefaultMix, progress, {&loadedMaster, &loadedSlave});
     ASSERT_TRUE(r.written) << r.error;
-    EXPECT_TRUE(loadedMaster.FileImage.empty() && loadedSlave.FileImage.empty()) << "the images were taken over";
+    EXPECT_TRUE(!loadedMaster.HasImage() && !loadedSlave.HasImage()) << "the images were taken over";
     EXPECT_EQ(ReadFileBytes(r.file), parallel);
 
     StartLog();
