@@ -34,7 +34,7 @@ struct JobRequest {
     int level = -1;             // 相異点 0..3, recorded with the points it finds; -1 unknown
     int options = 0;            // option word (kOpt...), published through SyncProgress
     // The checks beyond the plain search; qzv.ini TandemEnv ROBUST_START=0,
-    // ANCHOR_ENDS=0, LOCK_GUARD=0 and COARSE_TRACK=0 switch them off as well (the job
+    // ANCHOR_ENDS=0, LOCK_GUARD=0, COARSE_TRACK=0 and NARROW_SEARCH=0 switch them off as well (the job
     // applies them when it starts).
     // A start point by correlation when the onsets disagree (fresh jobs only).
     bool robustStart = true;
@@ -45,6 +45,9 @@ struct JobRequest {
     bool lockGuard = true;
     // A whole-file track on whitened correlation first; the segment search follows it.
     bool coarseTrack = true;
+    // Where the track is sure, segments searched only within its uncertainty (the full
+    // range where the winner lands at the window's edge).
+    bool narrowSearch = true;
     // Go on from the last stored pair of points as it stands, without a new start point
     // search, at resumeMasterFrame and resumeSlaveFrame (frames of each file at its own
     // rate). Set by ResumeAtLastStoredPair.

@@ -227,13 +227,14 @@ std::unique_ptr<KWavefile> convertSlave(KWavefile& slave, const std::string& eqC
     return image;
 }
 
-// qzv.ini TandemEnv ROBUST_START=0, ANCHOR_ENDS=0, LOCK_GUARD=0 and COARSE_TRACK=0 switch
+// qzv.ini TandemEnv ROBUST_START=0, ANCHOR_ENDS=0, LOCK_GUARD=0, COARSE_TRACK=0 and NARROW_SEARCH=0 switch
 // the checks off as the request's own switches do; applied once, when the job starts.
 void applySettingsSwitches(JobRequest& request) {
     request.robustStart = request.robustStart && SettingsReadInt("TandemEnv", "ROBUST_START", 1) != 0;
     request.anchorEnds = request.anchorEnds && SettingsReadInt("TandemEnv", "ANCHOR_ENDS", 1) != 0;
     request.lockGuard = request.lockGuard && SettingsReadInt("TandemEnv", "LOCK_GUARD", 1) != 0;
     request.coarseTrack = request.coarseTrack && SettingsReadInt("TandemEnv", "COARSE_TRACK", 1) != 0;
+    request.narrowSearch = request.narrowSearch && SettingsReadInt("TandemEnv", "NARROW_SEARCH", 1) != 0;
 }
 
 // Every file a synchronisation job may write, for the name check before any work.

@@ -4,7 +4,9 @@
 // whose middle holds other music.
 #include <random>
 
+#include "core/Log.h"
 #include "dsp/Fft.h"
+#include "settings/Settings.h"
 #include "sync/CoarseTrack.h"
 #include "sync/StoredPoints.h"
 #include "sync/SyncFixture.h"
@@ -151,6 +153,35 @@ TEST_P(TrackMaterial, the_job_without_lead_ins_ends_in_step_on_the_direct_sound)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TrackMaterial, ::testing::ValuesIn(kMaterials),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// The length search narrowed to the track's uncertainty stores the points of the search
+// over the whole range, on material whose rate bends and on a plain drift.
+TEST_F(CoarseTrackJob, a_search_narrowed_to_the_track_stores_the_full_searchs_points) {
+    const auto stored = [&] {
+        std::vector<std::string> v;
+        for (int i = 0; i < count(slave); ++i)
+            v.push_back(SettingsReadText(slave, "DP" + std::to_string(i), "") + " " +
+                        SettingsReadText(slave, "SubFrame" + std::to_string(i), ""));
+        return v;
+    };
+    for (const auto& [material, seed] : {std::pair{kMaterials[0], 3u}, {kMaterials[1], 8u}, {Material{"drift", [](SyntheticPairSpec&) {}, false, 2.0}, 11u}}) {
+        SyntheticPairSpec spec = pairOf(20.0, seed);
+        material.shape(spec);
+        writePair(MakeSyntheticPair(spec));
+        StartLog();
+        ASSERT_TRUE(runJob().outputWritten) << material.name;
+        const std::vector<std::string> log = LogLines();
+        HideLog();
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) { return l.rfind("◇追跡内の探索", 0) == 0; }))
+            << material.name << ": no segment was searched narrowly";
+        const std::vector<std::string> narrow = stored();
+        SettingsWriteInt("TandemEnv", "NARROW_SEARCH", 0);
+        ASSERT_TRUE(runJob().outputWritten) << material.name;
+        SettingsWriteInt("TandemEnv", "NARROW_SEARCH", 1);
+        EXPECT_GT(narrow.size(), 80u);
+        EXPECT_EQ(narrow, stored()) << material.name;
+    }
+}
 
 // A far microphone: the plain correlation's peak is shaped by the reflections, and its
 // sub-frame vertex lies further from the direct sound than the whole frame it refines
