@@ -49,8 +49,9 @@ public:
 
 private:
     void work();
-    void measure(std::size_t k);
-    bool take(std::size_t& k);  // the next unclaimed item, under the lock
+    void measure(std::size_t k, Item* item);
+    bool take(std::size_t& k, Item*& item);  // the next unclaimed item, under the lock
+    static constexpr std::size_t kBatch = 8;  // points (1.6 s at 普) waiting before a sleeping worker is woken
 
     KWavefile& master_;
     KWavefile& slave_;
@@ -64,6 +65,7 @@ private:
     std::size_t claimed_ = 0, applied_ = 0, running_ = 0;
     std::exception_ptr failure_;
     bool quit_ = false;
+    bool sleeping_ = false;  // the worker waits for items
     std::thread thread_;  // started with the first item
 };
 
