@@ -1,5 +1,6 @@
 #include "core/MappedFile.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 namespace tandem {
 namespace {
@@ -30,9 +32,9 @@ void onBusError(int sig, siginfo_t* info, void* context) {
     const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (Slot& s : slots) {
         const std::uintptr_t begin = s.begin.load(std::memory_order_acquire);
-        if (begin == 0 || at < begin || at >= s.end.load(std::memory_order_acquire)) continue;
-        const std::uintptr_t page = at & ~(pageSize - 1);
         const std::uintptr_t end = s.end.load(std::memory_order_acquire);
+        if (begin == 0 || at < begin || at >= end) continue;
+        const std::uintptr_t page = at & ~(pageSize - 1);
         if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
             MAP_FAILED) {
             s.truncated.store(true, std::memory_order_release);
@@ -76,15 +78,16 @@ int claimSlot(std::uintptr_t begin, std::uintptr_t end) {
 
 }  // namespace
 
-MappedFile MappedFile::Map(Fd fd, std::size_t size) {
+MappedFile MappedFile::Map(int fd, std::size_t size) {
     MappedFile m;
     struct stat st {};
-    if (size == 0 || !fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return m;
+    if (size == 0 || fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return m;
     installHandler();
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd.get(), 0);
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     if (p == MAP_FAILED) return m;
     const auto begin = reinterpret_cast<std::uintptr_t>(p);
-    const int slot = claimSlot(begin, begin + size);
+    Fd kept(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    const int slot = kept.valid() ? claimSlot(begin, begin + size) : -1;
     if (slot < 0) {
         ::munmap(p, size);
         return m;
@@ -94,7 +97,7 @@ MappedFile MappedFile::Map(Fd fd, std::size_t size) {
     m.data_ = static_cast<const std::uint8_t*>(p);
     m.size_ = size;
     m.slot_ = slot;
-    m.fd_ = std::move(fd);
+    m.fd_ = std::move(kept);
     m.stamp_ = FileStamp::Of(st);
     return m;
 }

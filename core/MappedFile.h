@@ -18,9 +18,9 @@ namespace tandem {
 class MappedFile {
 public:
     MappedFile() = default;
-    // Maps the first size bytes of the regular file fd (size > 0) and keeps fd. Empty
-    // (fd closed) when the system does not map it: the caller reads the file instead.
-    static MappedFile Map(Fd fd, std::size_t size);
+    // Maps the first size bytes of the regular file fd (size > 0), keeping a duplicate
+    // of fd. Empty when the system does not map it: the caller reads the file instead.
+    static MappedFile Map(int fd, std::size_t size);
 
     MappedFile(MappedFile&& other) noexcept { *this = static_cast<MappedFile&&>(other); }
     MappedFile& operator=(MappedFile&& other) noexcept;

@@ -32,6 +32,7 @@ namespace {
 using track::decimate;
 using track::kEvidenceZ;
 using track::kHopS;
+using track::kWindowS;
 using track::kMaxJumpS;
 using track::decimatedMono;
 using track::Levels;
@@ -45,7 +46,6 @@ using track::Signal;
 constexpr double kTrackRateHz = 8000.0;   // the decimated copy: 150 Hz .. 3.5 kHz is held by every recorder we met
 constexpr double kBandLowHz = 150.0;      // below: hum, rumble and the room's modes
 constexpr double kBandHighHz = 3500.0;    // a phone (200-6500), a tape (60-10k), a 4 kHz low-pass all hold it
-constexpr double kWindowS = 1.0;          // a 1 s window keeps 70 % of a 0.5 Hz wow's lag swing, 2 s only 40 %
 constexpr double kReachS = 0.2;           // around the prediction: 1 %/s for 2 s of chunk is 20 ms
 constexpr int kPeaks = 3;
 constexpr double kFollowShare = 0.4;      // of the recent windows' median z

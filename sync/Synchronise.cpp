@@ -25,6 +25,7 @@
 #include "sync/RobustStart.h"
 #include "sync/StoredPoints.h"
 #include "sync/SubFrame.h"
+#include "sync/TrackChoice.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -110,7 +111,6 @@ constexpr int kNarrowMargin = 16;
 // (a far microphone: its winners part from the track at most ends) shows it within two
 // seconds at 普 and stops the narrowing. One in four cost 9 % of a 20-minute job's time.
 constexpr int kProbeEvery = 10;
-constexpr double kTrackWindowSeconds = 1.0;  // the coarse track's window
 
 // How often the fine search's ends parted from the track lately: over a quarter of the
 // last 20 (4 s at 普) is no chance scatter of a good search but material on which the
@@ -393,7 +393,7 @@ private:
         if (s.K - J_ > 2 * step_) return false;
         const double k = static_cast<double>(s.K);
         // A track window within reach of a jump holds both lags.
-        const double window = kTrackWindowSeconds * time_.Rate();
+        const double window = track::kWindowS * time_.Rate();
         if (track_.NearJump(k) || track_.JumpBetween(static_cast<double>(J_) - window, k + window)) return false;
         const int half = static_cast<int>(std::ceil(track_.UncertaintyAt(k))) + kNarrowMargin;
         if (half >= RE_) return false;

@@ -14,6 +14,7 @@ namespace tandem::track {
 
 // The bounds the windows' search and the path share.
 constexpr double kHopS = 0.5;          // from one window's centre to the next
+constexpr double kWindowS = 1.0;       // a 1 s window keeps 70 % of a 0.5 Hz wow's lag swing, 2 s only 40 %
 constexpr double kEvidenceZ = 6.0;     // 3,500 lags of noise exceed 4 sigma about once; 6 is a match
 constexpr double kMaxJumpS = 10.0;     // pauses, dropouts and lost samples up to 10 s
 

@@ -468,7 +468,7 @@ bool KWavefile::loadImage() {
         loadProblem_ = MessageText(Msg::CannotRead, name, MessageText(Msg::FileEmpty));
         return false;
     }
-    if (const int fd = ::dup(file.get()); fd >= 0) mapped_ = MappedFile::Map(Fd(fd), static_cast<std::size_t>(size));
+    mapped_ = MappedFile::Map(file.get(), static_cast<std::size_t>(size));
     if (mapped_.empty() && !readImage(file.get(), size, name)) return false;
     if (!DataSourceName.empty() && !useSourceLayout()) return false;
     loadFailed_ = false;
