@@ -91,14 +91,14 @@ struct BuiltSegment {
 // last point). Safe to run for several segments at once: both files are loaded and
 // unfiltered, and the settings store is shared.
 void buildSegment(KWavefile& master, KWavefile& slave, int j, int count, const EdgeNeighbours& edges, int volume,
-                  const TimeMap* map, BuiltSegment& out) {
+                  const TimeMap* map, bool leftOnly, BuiltSegment& out) {
     SegmentArgs a = segmentArgs(j, count, edges);
     out.error.clear();
     out.headerSize = 0;
     out.largestLeft = 0;
     try {
         out.headerSize = master.MakePitchChangedImage(slave, a.start, a.start, a.end, a.end, a.neighbour, a.neighbour,
-                                                      volume, 1000, &a.limit, out.image, map);
+                                                      volume, 1000, &a.limit, out.image, map, leftOnly);
     } catch (const std::exception& e) {
         out.error = FailureText(e);
         return;
@@ -231,15 +231,16 @@ void runPass(int pass, WriterInput& in, const EdgeNeighbours& edges, const TimeM
     StageBarState& bar = progress.StageBar(2);
     const int volume = pass == 0 ? 1000 : st.level;
     // The measuring pass wants the left channel's loudest sample and the frame counts;
-    // where the slave does not reach the left, its band-limited reading (most of a
-    // segment's cost) gives nothing there, and the linear one yields the same left.
-    const TimeMap* measuringMap = pass == 0 && !in.master.MixFeedsOtherLeft() ? nullptr : map;
+    // where the slave does not reach the left, it is not read at all (its band-limited
+    // reading is most of a segment's cost, the linear one most of the rest).
+    const bool leftOnly = pass == 0 && !in.master.MixFeedsOtherLeft();
+    const TimeMap* measuringMap = leftOnly ? nullptr : map;
     for (int first = 0; first <= count && !st.failed; first += static_cast<int>(batch)) {
         const int n = std::min(static_cast<int>(batch), count + 1 - first);
         const auto build = [&](std::size_t b, std::size_t e) {
             for (std::size_t k = b; k < e; ++k)
                 buildSegment(in.master, in.slave(), first + static_cast<int>(k), count, edges, volume, measuringMap,
-                             built[k]);
+                             leftOnly, built[k]);
         };
         if (n == 1) {
             build(0, 1);

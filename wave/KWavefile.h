@@ -118,10 +118,13 @@ public:
     // count. Returns the header size, 0 when nothing was produced. With a map (base frame
     // -> other file's position) the other file is read band-limited at the map's
     // positions instead of linearly between the points; the points still cut the segment.
+    // leftOnly: only the left channel and the frame count are wanted; where the mix puts
+    // none of the other file there (and the image is 16-bit, the log not shown), the other
+    // file is not read and the right channel holds nothing of use.
     std::size_t MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd,
                                       int otherEnd, int baseNeighbour, int otherNeighbour, int baseVolume,
                                       int otherVolume, FrameIndex* limit, WaveImage& image,
-                                      const TimeMap* map = nullptr);
+                                      const TimeMap* map = nullptr, bool leftOnly = false);
     // Whether MixSettings put any of the other file into the left channel: where they do
     // not, an image's left channel does not depend on how the other file is read.
     bool MixFeedsOtherLeft() const;

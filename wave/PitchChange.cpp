@@ -200,6 +200,28 @@ bool mixExactlyInDoubles(const std::array<std::int32_t, 8>& m, double w, double 
     return channel(m[0], m[1], w) + channel(m[2], m[3], w) + channel(m[4], m[5], a) + channel(m[6], m[7], a) < kLimit;
 }
 
+// The mix of one block; Resampled false: the other file's frames are taken one for one
+// (the band-limited reading), with no step to interpolate.
+template <bool Resampled>
+[[gnu::always_inline]] inline void mixBlock(MixBlock<Frame>& b, FrameIndex n, const MixFactors& c, double w, double a) {
+    for (FrameIndex j = 0; j < n; ++j) {
+        // At the edges both frames are the same: no step to interpolate.
+        const double SL = Resampled ? b.vl0[j] + std::trunc((b.vl1[j] - b.vl0[j]) * b.fr[j]) : b.vl0[j];
+        const double SR = Resampled ? b.vr0[j] + std::trunc((b.vr1[j] - b.vr0[j]) * b.fr[j]) : b.vr0[j];
+        const double mL = std::trunc(b.bl[j] * c.kml * w * 0.01);
+        const double mR = std::trunc(b.br[j] * c.kmr * w * 0.01);
+        const double sL = std::trunc(SL * c.ksl * a * 0.01);
+        const double sR = std::trunc(SR * c.ksr * a * 0.01);
+        const double leftM = std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0);
+        const double rightM = std::trunc(c.qml * mL / 180.0) + std::trunc(c.qmr * mR / 180.0);
+        const double leftS = std::trunc(sL * c.psl / 180.0) + std::trunc(sR * c.psr / 180.0);
+        const double rightS = std::trunc(c.qsl * sL / 180.0) + std::trunc(c.qsr * sR / 180.0);
+        const double left = std::trunc((leftM + leftS) * 0.5), right = std::trunc((rightM + rightS) * 0.5);
+        b.bl[j] = left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left;
+        b.br[j] = right < -32768.0 ? -32768.0 : right > 32767.0 ? 32767.0 : right;
+    }
+}
+
 // The integer mix carried out in doubles, in blocks the compiler vectorises. Gives the
 // same frames as mixInIntegers whenever mixExactlyInDoubles holds. false, with nothing
 // changed, when the positions do not fit (absurd ratios): the caller then mixes in
@@ -210,28 +232,50 @@ bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, doub
     if (!(static_cast<double>(nb) * J < 9.0e15)) return false;
     MixBlock<Frame> b;
     const MixFactors c(m);
+    // One for one: frame t is V[t] (the interpolation's step is zero, the held last frame
+    // is V's own).
+    const bool oneForOne = J == 1.0 && shift == 0 && nv >= nb;
     for (FrameIndex t0 = 0; t0 < nb; t0 += MixBlock<Frame>::kSize) {
-        const FrameIndex n = b.load(out, t0, nb, V, nv, J, shift);
-        for (FrameIndex j = 0; j < n; ++j) {
-            // At the edges both frames are the same: no step to interpolate.
-            const double SL = b.vl0[j] + std::trunc((b.vl1[j] - b.vl0[j]) * b.fr[j]);
-            const double SR = b.vr0[j] + std::trunc((b.vr1[j] - b.vr0[j]) * b.fr[j]);
-            const double mL = std::trunc(b.bl[j] * c.kml * w * 0.01);
-            const double mR = std::trunc(b.br[j] * c.kmr * w * 0.01);
-            const double sL = std::trunc(SL * c.ksl * a * 0.01);
-            const double sR = std::trunc(SR * c.ksr * a * 0.01);
-            const double leftM = std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0);
-            const double rightM = std::trunc(c.qml * mL / 180.0) + std::trunc(c.qmr * mR / 180.0);
-            const double leftS = std::trunc(sL * c.psl / 180.0) + std::trunc(sR * c.psr / 180.0);
-            const double rightS = std::trunc(c.qsl * sL / 180.0) + std::trunc(c.qsr * sR / 180.0);
-            const double left = std::trunc((leftM + leftS) * 0.5), right = std::trunc((rightM + rightS) * 0.5);
-            b.bl[j] = left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left;
-            b.br[j] = right < -32768.0 ? -32768.0 : right > 32767.0 ? 32767.0 : right;
+        if (oneForOne) {
+            const FrameIndex n = std::min(MixBlock<Frame>::kSize, nb - t0);
+            for (FrameIndex j = 0; j < n; ++j) {
+                b.vl0[j] = V[t0 + j].left;
+                b.vr0[j] = V[t0 + j].right;
+                b.bl[j] = out[t0 + j].left;
+                b.br[j] = out[t0 + j].right;
+            }
+            mixBlock<false>(b, n, c, w, a);
+            for (FrameIndex j = 0; j < n; ++j)
+                out[t0 + j] = Frame{static_cast<std::int16_t>(b.bl[j]), static_cast<std::int16_t>(b.br[j])};
+            continue;
         }
+        const FrameIndex n = b.load(out, t0, nb, V, nv, J, shift);
+        mixBlock<true>(b, n, c, w, a);
         for (FrameIndex j = 0; j < n; ++j)
             out[t0 + j] = Frame{static_cast<std::int16_t>(b.bl[j]), static_cast<std::int16_t>(b.br[j])};
     }
     return true;
+}
+
+// The left channel of mixInDoubles (or, where doubles are not exact, of mixInIntegers)
+// for a mix that puts none of the other file there: its share is zero, whatever it is.
+TANDEM_CLONES("avx512f", "avx2")
+void mixLeftOfBase(Frame* out, FrameIndex nb, const std::array<std::int32_t, 8>& m, double w, double a) {
+    if (!mixExactlyInDoubles(m, w, a)) {
+        for (FrameIndex t = 0; t < nb; ++t) {
+            const std::int64_t mL = static_cast<std::int64_t>(static_cast<double>(out[t].left * std::int64_t{m[0]}) * w * 0.01);
+            const std::int64_t mR = static_cast<std::int64_t>(static_cast<double>(out[t].right * std::int64_t{m[2]}) * w * 0.01);
+            out[t].left = saturate((mL * (90 - m[1]) / 180 + mR * (90 - m[3]) / 180) / 2);
+        }
+        return;
+    }
+    const MixFactors c(m);
+    for (FrameIndex t = 0; t < nb; ++t) {
+        const double mL = std::trunc(out[t].left * c.kml * w * 0.01);
+        const double mR = std::trunc(out[t].right * c.kmr * w * 0.01);
+        const double left = std::trunc((std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0)) * 0.5);
+        out[t].left = static_cast<std::int16_t>(left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left);
+    }
 }
 
 // An image's frames at full precision (a 16-bit image's are widened).
@@ -256,7 +300,7 @@ void widenFrames(std::vector<T>& v, FrameIndex wider, bool first) {
 
 std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, int otherStart, int baseEnd, int otherEnd,
                                              int baseNeighbour, int otherNeighbour, int baseVolume, int otherVolume,
-                                             FrameIndex* limit, WaveImage& image, const TimeMap* map) {
+                                             FrameIndex* limit, WaveImage& image, const TimeMap* map, bool leftOnly) {
     const bool log = LogIsShown();
     if (log) {
         AddLog("※MakePitchChangedImage(" + std::to_string(baseStart) + "," + std::to_string(otherStart) + ")");
@@ -348,8 +392,9 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     // A master deeper than 16 bits is mixed at full precision into its own format.
     const bool deep = KeepsDepth();
     if (MakeWaveImage(b0, b1, image, deep) == 0) return 0;
+    leftOnly = leftOnly && !deep && !log && !MixFeedsOtherLeft();
     WaveImage otherImage;
-    if (!map && other.MakeWaveImage(o0, o1, otherImage, deep) == 0) {
+    if (!map && !leftOnly && other.MakeWaveImage(o0, o1, otherImage, deep) == 0) {
         if (limit) *limit = b1 - b0;
         return image.headerSize();
     }
@@ -377,6 +422,10 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     const FrameIndex u = first ? o1 - static_cast<FrameIndex>(static_cast<double>(nb) * J) : o0;
     if (log) AddLog("SR(Stereo)=" + std::to_string(u));
     const std::array<std::int32_t, 8> mix = MixSettings;
+    if (leftOnly) {
+        mixLeftOfBase(image.frames.data(), nb, mix, w, a);
+        return image.headerSize();
+    }
     if (map) {
         // The other file read band-limited at the map's position of every base frame,
         // then mixed frame for frame.

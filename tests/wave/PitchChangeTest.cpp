@@ -2,12 +2,22 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 
 #include "core/Log.h"
+#include "dsp/TimeMap.h"
 #include "wave/WaveFixture.h"
 
 namespace tandem::test {
 namespace {
+
+// Independent random samples in [lo, hi] on both channels.
+std::vector<Frame> noise(std::size_t n, std::mt19937& rng, int lo, int hi) {
+    std::uniform_int_distribution<int> sample(lo, hi);
+    std::vector<Frame> v(n);
+    for (Frame& f : v) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
+    return v;
+}
 
 class WavePitchChange : public WaveFixture {
 protected:
@@ -196,10 +206,7 @@ TEST_F(WavePitchChange, loud_mix_saturates_instead_of_wrapping) {
 // right and mutes the other master channel, so its left output is not saturated.
 TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
     std::mt19937 rng(5);
-    std::uniform_int_distribution<int> sample(-32768, 32767);
-    std::vector<Frame> m(6000), s(6000);
-    for (Frame& f : m) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
-    for (Frame& f : s) f = Frame{static_cast<std::int16_t>(sample(rng)), static_cast<std::int16_t>(sample(rng))};
+    const std::vector<Frame> m = noise(6000, rng, -32768, 32767), s = noise(6000, rng, -32768, 32767);
     KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
     KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
     const std::array<std::array<std::int32_t, 8>, 5> mixes{{{100, -90, 100, 90, 100, -90, 100, 90},
@@ -244,6 +251,67 @@ TEST_F(WavePitchChange, mix_equals_the_integer_formula_for_any_settings) {
                 }
             }
         }
+    }
+}
+
+// The writer's measuring pass asks for the left alone: where the mix puts none of the
+// slave there, the left and the frame count are the full build's, in doubles and (a
+// volume past 2^50) in integers, for a widened lead-in, a middle and a tail segment.
+TEST_F(WavePitchChange, left_only_build_gives_the_full_builds_left_and_length) {
+    std::mt19937 rng(7);
+    const std::vector<Frame> m = noise(9000, rng, -32768, 32767), s = noise(12000, rng, -32768, 32767);
+    KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
+    KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
+    points(base, {1000, 5000, 8000});
+    points(other, {3000, 7100, 10100});
+    const std::array<std::array<std::int32_t, 8>, 3> mixes{{{100, -90, 100, -90, 100, 90, 100, 90},
+                                                           {37, 13, 250, -71, 0, -40, 99, 90},
+                                                           {2000000000, 90, 7, -61, 250, 90, -99, 90}}};
+    for (const auto& mix : mixes) {
+        base.MixSettings = mix;
+        ASSERT_FALSE(base.MixFeedsOtherLeft());
+        for (const auto& [b0, b1, neighbour, limit0] : {std::tuple{-1, 0, 1, FrameIndex{-60000}}, std::tuple{0, 1, 1, FrameIndex{0}},
+                                                        std::tuple{2, -1, 1, FrameIndex{60000}}}) {
+            for (const int volume : {1000, 1000000}) {
+                WaveImage full, left;
+                FrameIndex limitFull = limit0, limitLeft = limit0;
+                ASSERT_NE(base.MakePitchChangedImage(other, b0, b0, b1, b1, neighbour, neighbour, volume, 1234, &limitFull, full), 0u);
+                ASSERT_NE(base.MakePitchChangedImage(other, b0, b0, b1, b1, neighbour, neighbour, volume, 1234, &limitLeft, left,
+                                                     nullptr, true), 0u);
+                EXPECT_EQ(limitLeft, limitFull);
+                ASSERT_EQ(left.frameCount(), full.frameCount()) << "segment " << b0;
+                for (std::size_t t = 0; t < full.frames.size(); ++t)
+                    ASSERT_EQ(left.frames[t].left, full.frames[t].left) << "segment " << b0 << " frame " << t << " mix " << mix[0];
+            }
+        }
+    }
+}
+
+// The band-limited reading mixes frame for frame: on a map at whole frames (where the
+// kernel reads the samples themselves) a middle segment is the integer formula of the
+// master and the slave frames it maps to, channel for channel.
+TEST_F(WavePitchChange, band_limited_mix_takes_the_slave_frames_the_map_gives) {
+    std::mt19937 rng(8);
+    const std::vector<Frame> m = noise(6000, rng, -20000, 20000), s = noise(6000, rng, -20000, 20000);
+    KWavefile base(write("m.wav", StereoWave(m)), kPlaceBoth, true);
+    KWavefile other(write("s.wav", StereoWave(s)), kPlaceBoth, true);
+    points(base, {1000, 5000});
+    points(other, {1020, 5020});
+    const TimeMap map({1000, 5000}, {1020.0, 5020.0}, 4000);
+    const std::array<std::int32_t, 8> mix{37, 13, 250, -71, 99, 60, 1, -3};
+    base.MixSettings = mix;
+    WaveImage image;
+    ASSERT_NE(base.MakePitchChangedImage(other, 0, 0, 1, 1, 1, 1, 1000, 1000, nullptr, image, &map), 0u);
+    ASSERT_EQ(image.frameCount(), 4000);
+    for (std::size_t t = 0; t < 4000; ++t) {
+        const Frame b = m[1000 + t], v = s[1020 + t];
+        const auto scaled = [](std::int64_t x, int vol) { return static_cast<std::int64_t>(static_cast<double>(x * vol) * 0.01); };
+        const std::int64_t mL = scaled(b.left, mix[0]), mR = scaled(b.right, mix[2]);
+        const std::int64_t sL = scaled(v.left, mix[4]), sR = scaled(v.right, mix[6]);
+        const std::int64_t left = mL * (90 - mix[1]) / 180 + mR * (90 - mix[3]) / 180 + sL * (90 - mix[5]) / 180 + sR * (90 - mix[7]) / 180;
+        const std::int64_t right = (mix[1] + 90) * mL / 180 + (mix[3] + 90) * mR / 180 + (mix[5] + 90) * sL / 180 + (mix[7] + 90) * sR / 180;
+        ASSERT_EQ(image.frames[t].left, left / 2) << "frame " << t;
+        ASSERT_EQ(image.frames[t].right, right / 2) << "frame " << t;
     }
 }
 
