@@ -668,39 +668,73 @@ bool SettingsOpen(const std::string& name) {
     return true;
 }
 
-int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue) {
-    State& s = state();
-    std::string name;
-    std::string text;
-    {
-        std::lock_guard lock(s.mutex);
-        FileStore& f = route(s, section, name);
-        refresh(f);
-        if (&f == &s.ini) {
-            std::string k = key;
-            std::string noValue;
-            const Dirs dirs{s.workDir, s.srcDir};
-            mapPaths(dirs, name, k, noValue);
-            name = servingSection(dirs, f.doc, section, name);
-        }
-        const std::string* value = f.doc.Find(name, key);
-        if (!value || value->empty()) return defaultValue;
-        text = *value;
+namespace {
+
+// One key's integer as SettingsReadInt gives it, from the file that serves the section,
+// already refreshed; a text that is not one is returned in *bad (for the log, written
+// without the lock). Caller holds s.mutex.
+int readInt(State& s, FileStore& f, const std::string& section, std::string name, const std::string& key,
+            int defaultValue, std::string* bad) {
+    if (&f == &s.ini) {
+        std::string k = key;
+        std::string noValue;
+        const Dirs dirs{s.workDir, s.srcDir};
+        mapPaths(dirs, name, k, noValue);
+        name = servingSection(dirs, f.doc, section, name);
     }
+    const std::string* value = f.doc.Find(name, key);
+    if (!value || value->empty()) return defaultValue;
     int result = 0;
-    if (parseInt(text, result)) return result;
-    AddLog("Settings: [" + name + "] " + key + "=" + text + " is not a decimal integer; read as " +
-           std::to_string(defaultValue));
+    if (parseInt(*value, result)) return result;
+    *bad = "Settings: [" + name + "] " + key + "=" + *value + " is not a decimal integer; read as " +
+           std::to_string(defaultValue);
     return defaultValue;
 }
 
-std::string SettingsReadText(const std::string& section, const std::string& key, const std::string& defaultValue) {
+}  // namespace
+
+int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue) {
     State& s = state();
-    std::lock_guard lock(s.mutex);
-    std::string name;
-    FileStore& f = route(s, section, name);
-    if (&f != &s.ini) {
+    std::string bad;
+    int value = 0;
+    {
+        std::lock_guard lock(s.mutex);
+        std::string name;
+        FileStore& f = route(s, section, name);
         refresh(f);
+        value = readInt(s, f, section, name, key, defaultValue, &bad);
+    }
+    if (!bad.empty()) AddLog(bad);
+    return value;
+}
+
+std::vector<int> SettingsReadInts(const std::string& section, const std::vector<std::string>& keys, int defaultValue) {
+    State& s = state();
+    std::vector<int> values;
+    std::vector<std::string> bad;
+    {
+        std::lock_guard lock(s.mutex);
+        std::string name;
+        FileStore& f = route(s, section, name);
+        refresh(f);
+        values.reserve(keys.size());
+        std::string why;
+        for (const std::string& key : keys) {
+            values.push_back(readInt(s, f, section, name, key, defaultValue, &why));
+            if (!why.empty()) bad.push_back(std::move(why)), why.clear();
+        }
+    }
+    for (const std::string& line : bad) AddLog(line);
+    return values;
+}
+
+namespace {
+
+// One key's text as SettingsReadText gives it, from the file that serves the section,
+// already refreshed. Caller holds s.mutex.
+std::string readText(State& s, FileStore& f, const std::string& section, std::string name, const std::string& key,
+                     const std::string& defaultValue) {
+    if (&f != &s.ini) {
         const std::string* value = f.doc.Find(name, key);
         return value ? *value : defaultValue;
     }
@@ -710,11 +744,33 @@ std::string SettingsReadText(const std::string& section, const std::string& key,
     std::string mappedKey = key;
     std::string result = defaultValue;
     mapPaths(dirs, name, mappedKey, result);
-    refresh(f);
     const std::string serving = servingSection(dirs, f.doc, section, name);
     if (const std::string* value = f.doc.Find(serving, mappedKey)) result = *value;
     mapPaths(dirs, name, mappedKey, result);
     return result;
+}
+
+}  // namespace
+
+std::string SettingsReadText(const std::string& section, const std::string& key, const std::string& defaultValue) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string name;
+    FileStore& f = route(s, section, name);
+    refresh(f);
+    return readText(s, f, section, name, key, defaultValue);
+}
+
+std::vector<std::string> SettingsReadTexts(const std::string& section, const std::vector<std::string>& keys) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    std::string name;
+    FileStore& f = route(s, section, name);
+    refresh(f);
+    std::vector<std::string> values;
+    values.reserve(keys.size());
+    for (const std::string& key : keys) values.push_back(readText(s, f, section, name, key, ""));
+    return values;
 }
 
 int SettingsKeyCount(const std::string& section) {

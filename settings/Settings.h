@@ -26,6 +26,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/Error.h"
 
@@ -39,6 +40,11 @@ bool SettingsOpen(const std::string& name);
 int SettingsReadInt(const std::string& section, const std::string& key, int defaultValue);
 std::string SettingsReadText(const std::string& section, const std::string& key,
                              const std::string& defaultValue);
+// The integers of several keys of one section, each as SettingsReadInt gives it, and
+// the texts, each as SettingsReadText with the default "" gives it, from one look at
+// the file (a job's thousands of points each stat'ed it).
+std::vector<int> SettingsReadInts(const std::string& section, const std::vector<std::string>& keys, int defaultValue);
+std::vector<std::string> SettingsReadTexts(const std::string& section, const std::vector<std::string>& keys);
 // How many distinct keys the section holds: what bounds a count stored in it.
 int SettingsKeyCount(const std::string& section);
 void SettingsWriteInt(const std::string& section, const std::string& key, int value);

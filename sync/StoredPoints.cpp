@@ -28,6 +28,14 @@ const char* const kPointsHash = "PointsHash";
 std::string pointKey(int n) { return "DP" + std::to_string(n); }
 std::string subFrameKey(int n) { return "SubFrame" + std::to_string(n); }
 
+template <typename Key>
+std::vector<std::string> keysOf(int n, Key key) {
+    std::vector<std::string> keys;
+    keys.reserve(static_cast<std::size_t>(std::max(n, 0)));
+    for (int i = 0; i < n; ++i) keys.push_back(key(i));
+    return keys;
+}
+
 // Why the points were found on another version of the file, or "". A section written
 // before fingerprints were recorded has none and is judged by its points alone.
 std::string earlierFile(const StoredPoints& points, const FileIdentity& id) {
@@ -44,11 +52,13 @@ std::string earlierFile(const StoredPoints& points, const FileIdentity& id) {
 // and the writer over spans the files do not have.
 std::string badPoints(const StoredPoints& points, FrameIndex low, FrameIndex high) {
     const int n = points.count();
+    const std::vector<FrameIndex> stored = points.load(n);
+    const std::vector<std::string> texts = SettingsReadTexts(points.section(), keysOf(n, pointKey));
     FrameIndex before = 0;
     for (int i = 0; i < n; ++i) {
         std::string why;
-        const FrameIndex at = points.at(i);
-        if (SettingsReadText(points.section(), pointKey(i), "").empty()) {
+        const FrameIndex at = stored[static_cast<std::size_t>(i)];
+        if (texts[static_cast<std::size_t>(i)].empty()) {
             why = MessageText(Msg::PointMissing, n);
         } else if (at < low || at > high) {
             why = MessageText(Msg::PointOutsideFile, at, low, high);
@@ -137,7 +147,8 @@ void StoredPoints::set(int n, FrameIndex frame) const {
 std::vector<FrameIndex> StoredPoints::load(int n) const {
     std::vector<FrameIndex> points;
     points.reserve(static_cast<std::size_t>(std::max(n, 0)));
-    for (int i = 0; i < n; ++i) points.push_back(at(i));
+    for (const int stored : SettingsReadInts(section_, keysOf(n, pointKey), 0))
+        points.push_back(RescaleFrames(stored, fileRate_, workingRate_));
     return points;
 }
 
@@ -158,14 +169,15 @@ std::vector<double> StoredPoints::loadExact(int n, bool* measured) const {
     std::vector<double> points;
     points.reserve(static_cast<std::size_t>(std::max(n, 0)));
     const double scale = WorkingScale();
-    for (int i = 0; i < n; ++i) {
-        const std::int64_t whole = SettingsReadInt(section_, pointKey(i), 0);
-        const std::string text = SettingsReadText(section_, subFrameKey(i), "");
+    const std::vector<int> wholes = SettingsReadInts(section_, keysOf(n, pointKey), 0);
+    const std::vector<std::string> texts = SettingsReadTexts(section_, keysOf(n, subFrameKey));
+    for (std::size_t i = 0; i < wholes.size(); ++i) {
+        const std::string& text = texts[i];
         double exact = 0.0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), exact);
         const bool usable = !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
-                            std::fabs(exact - static_cast<double>(whole)) <= kSubFrameReach;
-        points.push_back(usable ? exact * scale : static_cast<double>(at(i)));
+                            std::fabs(exact - static_cast<double>(wholes[i])) <= kSubFrameReach;
+        points.push_back(usable ? exact * scale : static_cast<double>(RescaleFrames(wholes[i], fileRate_, workingRate_)));
         if (usable && measured) *measured = true;
     }
     return points;

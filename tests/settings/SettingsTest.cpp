@@ -210,6 +210,9 @@ TEST_F(SettingsPathsTest, sections_written_without_brackets_still_serve_where_no
     ASSERT_TRUE(SettingsFlush());
     EXPECT_EQ(onDisk(ini, "take1.wav", "DP1"), "8") << "an old section is used on, not split";
     EXPECT_EQ(SettingsKeyCount(src + "take[1].wav"), 3);
+    // Read together, keys give what each gives alone, in the old section too.
+    EXPECT_EQ(SettingsReadInts(src + "take[1].wav", {"DP0", "DP1", "DP2", "Count"}, -1), (std::vector<int>{7, 8, -1, 4}));
+    EXPECT_EQ(SettingsReadTexts(src + "take[1].wav", {"DP2", "DP1"}), (std::vector<std::string>{"", "8"}));
     // x1.wav exists: its section is its own, not that of x[1].wav.
     writeText(src + "x1.wav", "");
     EXPECT_EQ(SettingsReadInt(src + "x[1].wav", "Count", 0), 0);
