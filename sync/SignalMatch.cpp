@@ -14,13 +14,16 @@ std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) 
     std::vector<double> mono(static_cast<std::size_t>(std::max<FrameIndex>(end - start, 0)), 0.0);
     const FrameIndex from = std::max<FrameIndex>(start, 0), to = std::min(end, file.FrameCount);
     if (from >= to) return mono;
-    // Called once per segment: a scratch buffer saves an image's allocation and clearing.
-    thread_local std::vector<Frame> frames;
-    frames.resize(static_cast<std::size_t>(to - from));
-    if (file.ReadFrames(frames.data(), from, to) == 0)
-        throw Unreadable(file);
+    const Frame* frames = file.FramesInPlace(from, to);
+    if (!frames) {
+        // Called once per segment: a scratch buffer saves an image's allocation and clearing.
+        thread_local std::vector<Frame> scratch;
+        scratch.resize(static_cast<std::size_t>(to - from));
+        if (file.ReadFrames(scratch.data(), from, to) == 0) throw Unreadable(file);
+        frames = scratch.data();
+    }
     double* out = mono.data() + (from - start);
-    for (std::size_t i = 0; i < frames.size(); ++i)
+    for (FrameIndex i = 0; i < to - from; ++i)
         out[i] = static_cast<double>(frames[i].left) + static_cast<double>(frames[i].right);
     return mono;
 }

@@ -40,11 +40,15 @@ void monoSum(KWavefile& file, FrameIndex from, FrameIndex to, std::vector<float>
     sum.assign(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
     const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min<FrameIndex>(to, file.FrameCount);
     if (b <= a) return;
-    thread_local std::vector<Frame> frames;
-    frames.resize(static_cast<std::size_t>(b - a));
-    if (file.ReadFrames(frames.data(), a, b) == 0) return;
-    for (std::size_t k = 0; k < frames.size(); ++k)
-        sum[static_cast<std::size_t>(a - from) + k] = static_cast<float>(frames[k].left + frames[k].right);
+    const Frame* frames = file.FramesInPlace(a, b);
+    if (!frames) {
+        thread_local std::vector<Frame> scratch;
+        scratch.resize(static_cast<std::size_t>(b - a));
+        if (file.ReadFrames(scratch.data(), a, b) == 0) return;
+        frames = scratch.data();
+    }
+    for (FrameIndex k = 0; k < b - a; ++k)
+        sum[static_cast<std::size_t>(a - from + k)] = static_cast<float>(frames[k].left + frames[k].right);
 }
 
 std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {

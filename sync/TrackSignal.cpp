@@ -119,11 +119,14 @@ Signal decimatedMono(KWavefile& file, int factor, double cutoffHz) {
         const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min(to, frames);
         mono.assign(static_cast<std::size_t>(to - from), 0.0f);
         if (b > a) {
-            raw.resize(static_cast<std::size_t>(b - a));
-            if (file.ReadFrames(raw.data(), a, b) == 0) throw Unreadable(file);
+            const Frame* src = file.FramesInPlace(a, b);
+            if (!src) {
+                raw.resize(static_cast<std::size_t>(b - a));
+                if (file.ReadFrames(raw.data(), a, b) == 0) throw Unreadable(file);
+                src = raw.data();
+            }
             float* dst = mono.data() + (a - from);
-            for (std::size_t i = 0; i < raw.size(); ++i)
-                dst[i] = static_cast<float>(raw[i].left) + static_cast<float>(raw[i].right);
+            for (FrameIndex i = 0; i < b - a; ++i) dst[i] = static_cast<float>(src[i].left) + static_cast<float>(src[i].right);
         }
         polyphase(mono.data(), static_cast<std::size_t>(k1 - k0), factor, taps, out.data() + k0, phase);
     }

@@ -17,7 +17,6 @@ void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double f
     // more than reading it (the kernel zeroing their pages).
     thread_local std::vector<float> left, right, l, r;
     thread_local std::vector<double> local;
-    thread_local std::vector<WideFrame> frames;
     const std::size_t block = std::min(kBlock, n);
     l.resize(block);
     r.resize(block);
@@ -32,17 +31,19 @@ void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double f
         const FrameIndex first = static_cast<FrameIndex>(std::floor(*lowest)) - table.reach() - 1;
         const FrameIndex last = static_cast<FrameIndex>(std::floor(*highest)) + table.reach() + 2;
         const std::size_t span = static_cast<std::size_t>(last - first);
-        left.assign(span, 0.0f);
-        right.assign(span, 0.0f);
-        const FrameIndex from = std::max<FrameIndex>(first, 0), to = std::min<FrameIndex>(last, file.FrameCount);
-        if (from < to) {
-            frames.resize(static_cast<std::size_t>(to - from));
-            if (file.ReadWideFrames(frames.data(), from, to) != 0) {
-                for (std::size_t k = 0; k < frames.size(); ++k) {
-                    left[static_cast<std::size_t>(from - first) + k] = frames[k].left;
-                    right[static_cast<std::size_t>(from - first) + k] = frames[k].right;
-                }
-            }
+        left.resize(span);
+        right.resize(span);
+        // Silence outside the file, and where it cannot be read.
+        const FrameIndex from = std::min(std::max<FrameIndex>(first, 0), last);
+        const FrameIndex to = std::max(from, std::min(last, file.FrameCount));
+        const auto head = static_cast<std::ptrdiff_t>(from - first), body = static_cast<std::ptrdiff_t>(to - from);
+        if (body == 0 || file.ReadWideChannels(left.data() + head, right.data() + head, from, to) == 0) {
+            std::fill(left.begin() + head, left.begin() + head + body, 0.0f);
+            std::fill(right.begin() + head, right.begin() + head + body, 0.0f);
+        }
+        for (std::vector<float>* c : {&left, &right}) {
+            std::fill(c->begin(), c->begin() + head, 0.0f);
+            std::fill(c->begin() + head + body, c->end(), 0.0f);
         }
         for (std::size_t k = 0; k < m; ++k) local[k] = pos[b + k] - static_cast<double>(first);
         const float* src[2] = {left.data(), right.data()};

@@ -572,6 +572,35 @@ FrameIndex KWavefile::ReadWideFrames(WideFrame* dest, FrameIndex start, FrameInd
     return n;
 }
 
+FrameIndex KWavefile::ReadWideChannels(float* left, float* right, FrameIndex start, FrameIndex end) {
+    if (const Frame* frames = FramesInPlace(start, end)) {
+        for (FrameIndex i = 0; i < end - start; ++i) {
+            left[i] = frames[i].left;
+            right[i] = frames[i].right;
+        }
+        return end - start;
+    }
+    thread_local std::vector<WideFrame> wide;
+    wide.resize(static_cast<std::size_t>(std::max<FrameIndex>(end - start, 0)));
+    const FrameIndex n = ReadWideFrames(wide.data(), start, end);
+    for (FrameIndex i = 0; i < n; ++i) {
+        left[i] = wide[static_cast<std::size_t>(i)].left;
+        right[i] = wide[static_cast<std::size_t>(i)].right;
+    }
+    return n;
+}
+
+const Frame* KWavefile::FramesInPlace(FrameIndex start, FrameIndex end) {
+    if (DataOffset <= 0 || end <= start || start < 0 || FilterLow > 0 || FilterHigh > 0 ||
+        (ChannelFlags & (kInvertLeft | kInvertRight)) != 0 || source_.bits != 16 || source_.channels != 2 ||
+        source_.kind != SampleKind::Integer)
+        return nullptr;
+    FrameIndex available = 0;
+    const std::uint8_t* p = sourceFrames(start, end - start, available);
+    if (!p || available != end - start || reinterpret_cast<std::uintptr_t>(p) % alignof(Frame) != 0) return nullptr;
+    return reinterpret_cast<const Frame*>(p);
+}
+
 FrameIndex KWavefile::ReadFrames(Frame* dest, FrameIndex start, FrameIndex end) {
     if (DataOffset <= 0 || end <= start || start < 0) return 0;
     const FrameIndex n = end - start;
@@ -713,14 +742,18 @@ void KWavefile::CheckData() {
 
 void KWavefile::measure(const std::string& section, const std::string& stamp) {
     constexpr FrameIndex kBlock = 4194304;
+    // A copy is made only of frames that cannot be read where they lie.
     std::vector<Frame> work;
-    // Out of memory is a failure, never an analysis of zeros (which would be cached).
-    const FrameIndex blockFrames = std::min<FrameIndex>(kBlock, std::max<FrameIndex>(FrameCount, 1));
-    try {
-        work.resize(static_cast<std::size_t>(blockFrames));
-    } catch (const std::bad_alloc&) {
-        throw WaveFileError(Msg::OutOfMemory, blockFrames * static_cast<FrameIndex>(sizeof(Frame)));
-    }
+    const auto makeWork = [&] {
+        // Out of memory is a failure, never an analysis of zeros (which would be cached).
+        const FrameIndex blockFrames = std::min<FrameIndex>(kBlock, std::max<FrameIndex>(FrameCount, 1));
+        try {
+            work.resize(static_cast<std::size_t>(blockFrames));
+        } catch (const std::bad_alloc&) {
+            throw WaveFileError(Msg::OutOfMemory, blockFrames * static_cast<FrameIndex>(sizeof(Frame)));
+        }
+    };
+    if (!FramesInPlace(0, std::min(kBlock, FrameCount))) makeWork();
     Levels() = {};
     const std::int64_t second = SampleRate;  // frames
     std::int64_t sumL = 0, sumR = 0, sumLR = 0, k = 0;
@@ -730,32 +763,37 @@ void KWavefile::measure(const std::string& section, const std::string& stamp) {
     FrameIndex measured = 0, firstSound = -1, lastSound = -1;
     for (FrameIndex b = 0; b < FrameCount; b += kBlock) {
         const FrameIndex e = std::min(b + kBlock, FrameCount);
-        if (ReadFrames(work.data(), b, e) == 0) {
-            // Out of memory: nothing measured, nothing stored; LoadProblem() says why.
-            if (loadOutOfMemory_) return;
-            ShowAlert(MessageText(Msg::DataMayBeBroken));
-            break;
+        const Frame* frames = FramesInPlace(b, e);
+        if (!frames) {
+            if (work.empty()) makeWork();
+            if (ReadFrames(work.data(), b, e) == 0) {
+                // Out of memory: nothing measured, nothing stored; LoadProblem() says why.
+                if (loadOutOfMemory_) return;
+                ShowAlert(MessageText(Msg::DataMayBeBroken));
+                break;
+            }
+            if (Channels == 1)
+                for (FrameIndex i = 0; i < e - b; ++i) work[static_cast<std::size_t>(i)].right = work[static_cast<std::size_t>(i)].left;
+            frames = work.data();
         }
-        if (Channels == 1)
-            for (FrameIndex i = 0; i < e - b; ++i) work[static_cast<std::size_t>(i)].right = work[static_cast<std::size_t>(i)].left;
         // Runs that end where a second of the file's frames completes.
         for (FrameIndex i = 0; i < e - b;) {
             const FrameIndex n = std::min<FrameIndex>(e - b - i, second - k);
-            const RunLevels r = runLevels(work.data() + i, n);
+            const RunLevels r = runLevels(frames + i, n);
             if (r.peakL > PeakL) {
                 PeakL = r.peakL;
-                PointL = static_cast<std::int32_t>(b + i + firstAt(work.data() + i, n, r.peakL, true));
+                PointL = static_cast<std::int32_t>(b + i + firstAt(frames + i, n, r.peakL, true));
             }
             if (r.peakR > PeakR) {
                 PeakR = r.peakR;
-                PointR = static_cast<std::int32_t>(b + i + firstAt(work.data() + i, n, r.peakR, false));
+                PointR = static_cast<std::int32_t>(b + i + firstAt(frames + i, n, r.peakR, false));
             }
             PeakMono = std::max(PeakMono, r.peakMono);
             MaxDistance = std::max(MaxDistance, r.maxDistance);
             if (r.peakL != 0 || r.peakR != 0) {
                 FrameIndex first = 0, last = n - 1;
                 const auto silent = [&](FrameIndex j) {
-                    const Frame& f = work[static_cast<std::size_t>(i + j)];
+                    const Frame& f = frames[i + j];
                     return f.left == 0 && f.right == 0;
                 };
                 while (silent(first)) ++first;

@@ -77,6 +77,12 @@ public:
     FrameIndex ReadFrames(Frame* dest, FrameIndex start, FrameIndex end);
     // The same at full precision (in the 16-bit range with a fraction), for the output.
     FrameIndex ReadWideFrames(WideFrame* dest, FrameIndex start, FrameIndex end);
+    // The same into one array per channel.
+    FrameIndex ReadWideChannels(float* left, float* right, FrameIndex start, FrameIndex end);
+    // Frames [start, end) where they lie in the loaded file, when those are the frames
+    // ReadFrames gives (16-bit stereo, all held, aligned, unfiltered, not inverted), else
+    // nullptr: reading them costs no copy. Valid while the file keeps its image.
+    const Frame* FramesInPlace(FrameIndex start, FrameIndex end);
     // 1 PeakL, 2 PeakR, 3 PeakMono, anything else Peak.
     int LevelValue(int kind) const;
     // Level analysis with its cache (runs from the constructor when asked).
@@ -168,6 +174,7 @@ private:
     // The loaded bytes of frames [start, start + n) and how many of them the data source
     // holds; nullptr when nothing could be loaded.
     const std::uint8_t* sourceFrames(FrameIndex start, FrameIndex n, FrameIndex& available);
+
     bool loadImage();
     bool readImage(int fd, std::int64_t size, const std::string& name);
     bool useSourceLayout();

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <ctime>
+#include <tuple>
 
 #include "dsp/KFirFilter.h"
 #include "wave/WaveFixture.h"
@@ -86,6 +88,28 @@ TEST_F(WaveAnalysis, levels_across_read_blocks_match_a_frame_by_frame_walk) {
     EXPECT_EQ(w.FrontNull, front);
     EXPECT_EQ(w.BackNull, back);
     EXPECT_EQ(w.Average, static_cast<int>(static_cast<double>(ave) / d));
+
+    // Frames at an odd offset are not read where they lie but copied: the same levels,
+    // and the same frames split into channels (past the end too).
+    WaveSpec odd;
+    odd.extraChunk = {'L', 'I', 'S', 'T', 1, 0, 0, 0, 'x'};
+    std::vector<std::uint8_t> data(n * sizeof(Frame));
+    std::memcpy(data.data(), frames.data(), data.size());
+    KWavefile copied(write("odd.wav", MakeWaveBytes(odd, data)), kPlaceBoth, true);
+    ASSERT_EQ(copied.DataOffset % 2, 1);
+    EXPECT_EQ(std::tie(copied.PeakL, copied.PointL, copied.PeakR, copied.PointR, copied.PeakMono, copied.MaxDistance,
+                       copied.FrontNull, copied.BackNull, copied.Average),
+              std::tie(w.PeakL, w.PointL, w.PeakR, w.PointR, w.PeakMono, w.MaxDistance, w.FrontNull, w.BackNull, w.Average));
+    const FrameIndex from = static_cast<FrameIndex>(n) - 3000, to = static_cast<FrameIndex>(n) + 10;
+    std::vector<float> left(to - from), right(to - from);
+    std::vector<WideFrame> wide(to - from);
+    for (KWavefile* file : {&w, &copied}) {
+        ASSERT_EQ(file->ReadWideChannels(left.data(), right.data(), from, to), to - from);
+        ASSERT_EQ(file->ReadWideFrames(wide.data(), from, to), to - from);
+        for (std::size_t i = 0; i < wide.size(); ++i)
+            ASSERT_TRUE(left[i] == wide[i].left && right[i] == wide[i].right) << i;
+        EXPECT_EQ(left[2999], frames[n - 1].left);
+    }
 }
 
 TEST_F(WaveAnalysis, mono_file_has_equal_channels) {
