@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 
+#include "core/Clones.h"
 #include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
 #include "wave/KWavefile.h"
@@ -28,22 +29,40 @@ std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) 
     return mono;
 }
 
-std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count) {
-    std::vector<double> y(count, 0.0);
-    if (x.empty() || step <= 0.0) return y;
-    const double last = static_cast<double>(x.size()) - 1.0;
-    // Positions inside [0, last) need no bounds tests; the ends are done one by one.
-    std::size_t i = 0;
-    while (i < count && from + static_cast<double>(i) * step < 0.0) ++i;
-    const double* px = x.data();
-    for (; i < count; ++i) {
+namespace {
+
+// y[i] for i in [begin, end), every position inside [0, last): no bounds tests, so the
+// loop vectorises (the end anchor stretches 9,000 frames a segment).
+TANDEM_CLONES("avx512f", "avx2")
+void stretchInside(const double* px, double from, double step, std::size_t begin, std::size_t end, double* y) {
+    for (std::size_t i = begin; i < end; ++i) {
         const double pos = from + static_cast<double>(i) * step;
-        if (pos >= last) break;
         const std::size_t idx = static_cast<std::size_t>(pos);
         const double f = pos - static_cast<double>(idx);
         y[i] = px[idx] + f * (px[idx + 1] - px[idx]);
     }
-    if (i < count && from + static_cast<double>(i) * step == last) y[i] = px[x.size() - 1];
+}
+
+}  // namespace
+
+std::vector<double> Stretch(const std::vector<double>& x, double from, double step, std::size_t count) {
+    std::vector<double> y(count, 0.0);
+    if (x.empty() || step <= 0.0) return y;
+    const double last = static_cast<double>(x.size()) - 1.0;
+    const auto at = [&](std::size_t i) { return from + static_cast<double>(i) * step; };
+    // Positions rise with i: those inside [0, last) are one run, found from its estimate.
+    std::size_t i = 0;
+    while (i < count && at(i) < 0.0) ++i;
+    const double estimate = std::ceil((last - from) / step);
+    std::size_t end = i;
+    if (estimate >= static_cast<double>(count))
+        end = count;
+    else if (estimate > static_cast<double>(i))
+        end = static_cast<std::size_t>(estimate);
+    while (end > i && at(end - 1) >= last) --end;
+    while (end < count && at(end) < last) ++end;
+    stretchInside(x.data(), from, step, i, end, y.data());
+    if (end < count && at(end) == last) y[end] = x.back();
     return y;
 }
 

@@ -1,5 +1,7 @@
 #include <cmath>
 #include <filesystem>
+#include <tuple>
+#include <vector>
 
 #include "core/Text.h"
 #include "core/TimeBase.h"
@@ -37,6 +39,26 @@ TEST(TimeBase, lengths_given_at_44100_hz_are_kept_exactly_there_and_scale_with_t
 
 // A sine through the conversion, fitted: level, delay (frames at the new rate) and what
 // is left over.
+// Stretch reads x linearly at from + i * step, zero outside [0, last], for any run of
+// positions: before, across and past the ends, onto the last frame exactly, slower and
+// faster than one for one.
+TEST(Stretch, reads_between_frames_inside_the_signal_and_zero_outside_it) {
+    std::vector<double> x(1000);
+    for (std::size_t k = 0; k < x.size(); ++k) x[k] = std::sin(0.37 * static_cast<double>(k)) * 1000.0 + static_cast<double>(k);
+    for (const auto& [from, step, count] : {std::tuple{-3.7, 1.0001, 1200}, std::tuple{2.25, 0.999, 990}, std::tuple{0.0, 0.5, 1998},
+                                            std::tuple{0.0, 0.5, 2000}, std::tuple{998.5, 0.25, 9}, std::tuple{1500.0, 1.0, 5},
+                                            std::tuple{-10.0, 3.0, 2}}) {
+        const std::vector<double> y = Stretch(x, from, step, static_cast<std::size_t>(count));
+        ASSERT_EQ(y.size(), static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            const double pos = from + i * step;
+            const std::size_t k = pos < 0.0 ? 0 : static_cast<std::size_t>(pos);
+            const double want = pos < 0.0 || pos > 999.0 ? 0.0 : pos == 999.0 ? x[999] : x[k] + (pos - k) * (x[k + 1] - x[k]);
+            ASSERT_EQ(y[static_cast<std::size_t>(i)], want) << "from " << from << " step " << step << " i " << i;
+        }
+    }
+}
+
 TEST(WorkingImage, conversion_keeps_the_time_and_the_level_of_the_signal) {
     for (auto [from, to] : {std::pair{48000u, 44100u}, std::pair{44100u, 48000u}, std::pair{96000u, 44100u}}) {
         for (double hz : {200.0, 3000.0, 15000.0}) {
