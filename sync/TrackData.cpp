@@ -235,10 +235,8 @@ TrackPicture JobTrackPicture(const std::string& trackCsv, const std::string& che
     if (masterRate > 0 && slaveRate > 0) {
         const StoredPoints masterPoints(master), slavePoints(slave, slaveRate, masterRate);
         const int n = std::min(masterPoints.count(), slavePoints.count());
-        for (int i = 0; i < n; ++i) {
-            m.push_back(masterPoints.at(i));
-            s.push_back(slavePoints.at(i));
-        }
+        m = masterPoints.load(n);
+        s = slavePoints.load(n);
     }
     // A track made without its text in the outcome: the report beside the program, if
     // any. The check's text is always there when the file was checked; a stale
