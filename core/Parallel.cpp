@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -30,9 +31,28 @@ int currentNice() {
     return errno == 0 ? nice : 0;
 }
 
+// The registered idle work; helpers hold the lock shared while they run it.
+struct IdleSlot {
+    std::shared_mutex mutex;
+    std::function<bool()> work;  // empty: none registered
+    int nice = 0;                // of the thread that registered it: only its pool's helpers run it
+};
+
+IdleSlot& idleSlot() {
+    static IdleSlot slot;
+    return slot;
+}
+
+// One unit of the idle work, unless there is none or it is being replaced.
+bool runIdleWork(int nice) {
+    IdleSlot& slot = idleSlot();
+    std::shared_lock lock(slot.mutex, std::try_to_lock);
+    return lock.owns_lock() && slot.work && slot.nice == nice && slot.work();
+}
+
 class Pool {
 public:
-    explicit Pool(int nice) {
+    explicit Pool(int nice) : nice_(nice) {
         const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
         const unsigned helpers = std::min(hw, 16u) - 1;
         for (unsigned i = 0; i < helpers; ++i) {
@@ -122,6 +142,11 @@ private:
         std::uint64_t seen = 0;
         for (;;) {
             spinWhile([&] { return generation_.load(std::memory_order_acquire) == seen; });
+            // Rather than sleep, the idle work; a call that comes meanwhile is joined after
+            // the unit at hand (its caller does not wait for a helper that has not joined).
+            bool worked = false;
+            while (generation_.load(std::memory_order_acquire) == seen && runIdleWork(nice_)) worked = true;
+            if (worked) continue;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return quit_ || generation_.load(std::memory_order_relaxed) != seen; });
@@ -139,6 +164,7 @@ private:
         }
     }
 
+    const int nice_;
     std::vector<std::thread> threads_;
     std::mutex callMutex_;
     std::mutex mutex_;
@@ -182,5 +208,21 @@ void ParallelFor(std::size_t n, const std::function<void(std::size_t, std::size_
 }
 
 unsigned ParallelWidth() { return pool().width(); }
+
+IdleWork::IdleWork(std::function<bool()> work) {
+    IdleSlot& slot = idleSlot();
+    std::unique_lock lock(slot.mutex);
+    if (slot.work) return;
+    slot.work = std::move(work);
+    slot.nice = currentNice();
+    registered_ = true;
+}
+
+IdleWork::~IdleWork() {
+    if (!registered_) return;
+    IdleSlot& slot = idleSlot();
+    std::unique_lock lock(slot.mutex);  // waits for the units running
+    slot.work = nullptr;
+}
 
 }  // namespace tandem

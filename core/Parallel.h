@@ -24,4 +24,19 @@ void ParallelFor(std::size_t n, const std::function<void(std::size_t begin, std:
 // How many threads ParallelFor uses (the caller included).
 unsigned ParallelWidth();
 
+// Work for the helpers while no call needs them: where a helper would go to sleep, it
+// runs work() again and again, each call one small unit, until it returns false (none
+// left) or a call comes. One registration at a time: another made while one lives does
+// nothing. The destructor returns once no helper runs work() any more.
+class IdleWork {
+public:
+    explicit IdleWork(std::function<bool()> work);
+    ~IdleWork();
+    IdleWork(const IdleWork&) = delete;
+    IdleWork& operator=(const IdleWork&) = delete;
+
+private:
+    bool registered_ = false;
+};
+
 }  // namespace tandem

@@ -40,6 +40,17 @@ bool FractionMeter::take(std::size_t& k, Item*& item) {
     return true;
 }
 
+bool FractionMeter::measureOne() {
+    std::size_t k = 0;
+    Item* item = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (!take(k, item)) return false;
+    }
+    measure(k, item);
+    return true;
+}
+
 void FractionMeter::measure(std::size_t k, Item* item) {
     try {
         item->offset = SubFrameOffset(master_, slave_, item->J, item->K, item->N, item->P);

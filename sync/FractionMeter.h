@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/Parallel.h"
 #include "core/Types.h"
 
 namespace tandem {
@@ -51,6 +52,7 @@ private:
     void work();
     void measure(std::size_t k, Item* item);
     bool take(std::size_t& k, Item*& item);  // the next unclaimed item, under the lock
+    bool measureOne();                        // the next unclaimed item, if any
     static constexpr std::size_t kBatch = 8;  // points (1.6 s at 普) waiting before a sleeping worker is woken
 
     KWavefile& master_;
@@ -67,6 +69,9 @@ private:
     bool quit_ = false;
     bool sleeping_ = false;  // the worker waits for items
     std::thread thread_;  // started with the first item
+    // The pool's helpers measure too where they would sleep: the search's hand-overs
+    // leave them idle a quarter of the time, which the idle-priority thread hardly gets.
+    IdleWork idle_{[this] { return measureOne(); }};
 };
 
 }  // namespace tandem

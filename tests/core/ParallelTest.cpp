@@ -97,3 +97,28 @@ TEST(Parallel, a_throw_on_a_helper_reaches_the_caller_and_the_pool_goes_on) {
     ParallelFor(1000, [&](std::size_t b, std::size_t e) { covered += e - b; });
     EXPECT_EQ(covered.load(), 1000u);
 }
+
+// Idle helpers take the registered work unit by unit, on helper threads only, while it
+// lives; a second registration meanwhile is not run, and none is run once it is gone.
+TEST(Parallel, idle_helpers_run_the_registered_work_while_it_lives) {
+    if (ParallelWidth() < 2) GTEST_SKIP() << "one core: no helper threads";
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> units{0}, others{0};
+    std::atomic<bool> onCaller{false};
+    {
+        IdleWork work([&] {
+            if (std::this_thread::get_id() == caller) onCaller = true;
+            return units.fetch_add(1) < 99;  // 100 units, then none left
+        });
+        IdleWork second([&] { return others.fetch_add(1) < 0; });
+        ParallelFor(ParallelWidth(), [](std::size_t, std::size_t) {});  // the helpers exist and wake
+        for (int wait = 0; wait < 10000 && units.load() < 100; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(units.load(), 100);
+    EXPECT_FALSE(onCaller.load());
+    EXPECT_EQ(others.load(), 0) << "one registration at a time";
+    const int after = units.load();
+    ParallelFor(ParallelWidth(), [](std::size_t, std::size_t) {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(units.load(), after) << "no work runs once its registration is gone";
+}
