@@ -2,11 +2,13 @@
 //
 // The segment search keeps about 1.6 of 2 cores busy (20-minute generated pair, AMD
 // EPYC); its 6,000 fractions cost about 0.5 CPU-s there, which measured in batches on
-// both cores between the segments would lengthen the search by a quarter second. A
-// thread of idle scheduling priority measures them instead, on whatever the search
-// leaves (there it keeps up: one is left when the search ends); what it has not reached
-// then is measured on all cores. A fraction does not feed back into the search, so the
-// points are those of measuring each at once.
+// both cores between the segments would lengthen the search by a quarter second. They
+// are measured instead on what the search leaves: by the pool's helpers where they would
+// sleep between the search's hand-overs, and by a thread of idle scheduling priority
+// (which alone hardly ran beside a spinning helper: 200 ms of fractions were left at the
+// end; now none). What is left when the search ends is measured on all cores. A
+// fraction does not feed back into the search, so the points are those of measuring
+// each at once.
 //
 // Thread safety: Add, TakeMeasured and MeasureAll from one thread (the search's); the
 // files must be loaded, as concurrent reads of them are then safe.
