@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     CLI::App* pairCmd = app.add_subcommand("make-pair", _("Write a generated pair as DIR/master.wav and DIR/slave.wav"));
     pairCmd->group("");  // for tests and scripts; not in the help
     pairCmd->add_option("dir", pairFolder, _("Folder"))->required();
-    pairCmd->add_option("--seconds", pairSeconds, _("Length of the material"))->check(CLI::Range(1.0, 3600.0));
+    pairCmd->add_option("--seconds", pairSeconds, _("Length of the material"))->check(CLI::Range(1.0, 10800.0));
 
     app.get_help_ptr()->group(_("Options"));
     for (CLI::App* command : app.get_subcommands({})) {
