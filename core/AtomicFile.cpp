@@ -166,6 +166,11 @@ bool AtomicFile::SetMode(mode_t mode) {
     return ::fchmod(fd_.get(), mode) == 0 || fail(errno);
 }
 
+bool AtomicFile::Sync() {
+    if (!Ok() || committed_ || !flushBuffer()) return false;
+    return ::fsync(fd_.get()) == 0 || fail(errno);
+}
+
 bool AtomicFile::Commit(struct stat* written) {
     if (!Ok() || committed_ || !flushBuffer()) return false;
     if (::fsync(fd_.get()) != 0) return fail(errno);

@@ -56,6 +56,9 @@ public:
     bool WriteAt(const void* data, std::size_t size, off_t offset);
     // Permission bits of the new file (created as 0666 less the umask).
     bool SetMode(mode_t mode);
+    // Syncs the data to the disk, without putting the file in place; may run on another
+    // thread than the writes, while nothing else is done with this writer.
+    bool Sync();
     // Syncs and renames over the target. *written receives the new file's status.
     bool Commit(struct stat* written = nullptr);
 

@@ -165,8 +165,9 @@ std::string checkRows(const AlignmentCheck& check) {
 
 // searchedEnd: the output frames the points cover, when the job ended before the
 // master's end (a stop point, STOP); the tail after them is extrapolated, not judged.
+// early: the check made while the file was synced (see checkWhileSyncing), if any.
 void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string& slaveFile, const std::string& trackRows,
-                 FrameIndex searchedEnd = -1) {
+                 FrameIndex searchedEnd = -1, std::optional<AlignmentCheck> early = {}) {
     outcome.trackCsv = "kind,master_s,slave_s,rate_ppm,evidence,verdict\n" + trackRows;
     const auto writeTrack = [&] {
         if ((progress.JobOptions() & kOptResultCsv) == 0 || trackRows.empty()) return;
@@ -179,8 +180,8 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
         attempt(outcome, progress, writeTrack);
         return;
     }
-    progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
-    const AlignmentCheck check = CheckSynchronisedFile(outcome.outputFile, searchedEnd);
+    if (!early) progress.SetMessageLine(MessageText(Msg::Checking, outcome.outputFile), 0);
+    const AlignmentCheck check = early ? std::move(*early) : CheckSynchronisedFile(outcome.outputFile, searchedEnd);
     outcome.checked = check.error.empty();
     outcome.inStep = check.inStep;
     outcome.checkSummary = CheckSummary(check);
@@ -193,6 +194,18 @@ void checkOutput(JobOutcome& outcome, SyncProgress& progress, const std::string&
         attempt(outcome, progress, [&] { WriteCheckCsv(check, ProgramFolder() + BaseName(slaveFile) + ".Check.csv"); });
     if (outcome.checked) outcome.trackCsv += checkRows(check);
     attempt(outcome, progress, writeTrack);
+}
+
+// The check of the synchronised file, made on its temporary while its data go to the
+// disk; a failure to read it names the file as it will be.
+WhileSyncing checkWhileSyncing(std::optional<AlignmentCheck>& check, SyncProgress& progress, const std::string& name,
+                               bool searchedOnly) {
+    return [&check, &progress, name, searchedOnly](const std::string& written, FrameIndex searchedFrames) {
+        progress.SetMessageLine(MessageText(Msg::Checking, name), 0);
+        check = CheckSynchronisedFile(written, searchedOnly ? searchedFrames : -1);
+        for (std::size_t at = check->error.find(written); at != std::string::npos; at = check->error.find(written, at + name.size()))
+            check->error.replace(at, written.size(), name);
+    };
 }
 
 // What the start check and the lock guard did, for the summary; an undecided start is
@@ -382,12 +395,15 @@ JobOutcome KSyncThread::runSync() {
                                 : MessageText(Msg::SlaveChanged, request_.slave));
         outcome.pointCount = StoredPoints(request_.slave).count();
     } else {
-        const WriteResult written = WriteSynchronisedFile(job_, kDefaultMix, progress_,
-                                                          {files.master.get(), files.slave.get(), files.slaveImage.get()});
+        const bool searchedOnly = outcome.stopped || request_.stopPointFrames > 0;
+        std::optional<AlignmentCheck> early;
+        const WriteResult written = WriteSynchronisedFile(
+            job_, kDefaultMix, progress_, {files.master.get(), files.slave.get(), files.slaveImage.get()},
+            checkWhileSyncing(early, progress_, SynchronisedFileName(job_, progress_.IsDebugMode()), searchedOnly));
         finishOutcome(outcome, written, progress_);
         files = ReadPair{};
-        checkOutput(outcome, progress_, request_.slave, job_.TrackRows,
-                    outcome.stopped || request_.stopPointFrames > 0 ? written.searchedFrames : -1);
+        checkOutput(outcome, progress_, request_.slave, job_.TrackRows, searchedOnly ? written.searchedFrames : -1,
+                    std::move(early));
         if (job_.SlaveOut && outcome.error.empty())
             finishSlaveOut(outcome, WriteSlaveOnMaster(job_, progress_, written), progress_);
     }

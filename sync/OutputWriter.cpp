@@ -9,6 +9,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "core/AtomicFile.h"
 #include "core/Error.h"
@@ -277,7 +279,30 @@ void runPass(int pass, WriterInput& in, const EdgeNeighbours& edges, const TimeM
 
 }  // namespace
 
-WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress, LoadedFiles loaded) {
+namespace {
+
+// The caller's look at the written file while it is synced: the sync of a 20-minute
+// file waits over 100 ms for the disk, and the look reads the file from memory.
+void syncWhile(AtomicFile& out, const WhileSyncing& whileSyncing, FrameIndex searchedFrames) {
+    std::thread sync;
+    try {
+        sync = std::thread([&out] { out.Sync(); });  // a failure stays with out: Commit reports it
+    } catch (const std::system_error&) {
+        // No thread: one after the other.
+    }
+    try {
+        whileSyncing(out.TemporaryPath(), searchedFrames);
+    } catch (...) {
+        if (sync.joinable()) sync.join();
+        throw;
+    }
+    if (sync.joinable()) sync.join();
+}
+
+}  // namespace
+
+WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress, LoadedFiles loaded,
+                                  const WhileSyncing& whileSyncing) {
     WriteResult result;
     const int count = StoredPoints(job.SlaveFile).count();
     result.points = count;
@@ -320,6 +345,7 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         // writing pass leaves a valid file of the segments before it.
         if (!(st.failed && st.header.empty())) {
             if (st.header.empty()) throw SyncError(Msg::NoSegmentBuilt, job.MasterFile);
+            if (whileSyncing && !st.failed) syncWhile(out, whileSyncing, result.searchedFrames);
             checkUnchanged(master, {&in.slaveFile, &in.slave()});
             out.Commit();
             check(out);

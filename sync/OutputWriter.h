@@ -8,6 +8,7 @@
 // pass, by the valid WAVE file of the segments before it).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,8 +44,13 @@ struct LoadedFiles {
     KWavefile* slaveImage = nullptr;  // the slave's working image at the master's rate (WorkingImage.h)
 };
 
+// What a caller does with the written file while its data go to the disk, before it is
+// put in place: given the file's temporary path and the frames up to the last point
+// (WriteResult::searchedFrames). Called only when the whole file was written.
+using WhileSyncing = std::function<void(const std::string& written, FrameIndex searchedFrames)>;
+
 WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, SyncProgress& progress,
-                                  LoadedFiles loaded = {});
+                                  LoadedFiles loaded = {}, const WhileSyncing& whileSyncing = {});
 
 // Whether the front ends' jobs read the output's slave band-limited when the user did not
 // choose: unless qzv.ini TandemEnv INTERPOLATION=linear asks for the whole-frame writer
