@@ -277,10 +277,6 @@ void runPass(int pass, WriterInput& in, const EdgeNeighbours& edges, const TimeM
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The caller's look at the written file while it is synced: the sync of a 20-minute
 // file waits over 100 ms for the disk, and the look reads the file from memory.
 void syncWhile(AtomicFile& out, const WhileSyncing& whileSyncing, FrameIndex searchedFrames) {

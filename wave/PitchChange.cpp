@@ -257,27 +257,6 @@ bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, doub
     return true;
 }
 
-// The left channel of mixInDoubles (or, where doubles are not exact, of mixInIntegers)
-// for a mix that puts none of the other file there: its share is zero, whatever it is.
-TANDEM_CLONES("avx512f", "avx2")
-void mixLeftOfBase(Frame* out, FrameIndex nb, const std::array<std::int32_t, 8>& m, double w, double a) {
-    if (!mixExactlyInDoubles(m, w, a)) {
-        for (FrameIndex t = 0; t < nb; ++t) {
-            const std::int64_t mL = static_cast<std::int64_t>(static_cast<double>(out[t].left * std::int64_t{m[0]}) * w * 0.01);
-            const std::int64_t mR = static_cast<std::int64_t>(static_cast<double>(out[t].right * std::int64_t{m[2]}) * w * 0.01);
-            out[t].left = saturate((mL * (90 - m[1]) / 180 + mR * (90 - m[3]) / 180) / 2);
-        }
-        return;
-    }
-    const MixFactors c(m);
-    for (FrameIndex t = 0; t < nb; ++t) {
-        const double mL = std::trunc(out[t].left * c.kml * w * 0.01);
-        const double mR = std::trunc(out[t].right * c.kmr * w * 0.01);
-        const double left = std::trunc((std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0)) * 0.5);
-        out[t].left = static_cast<std::int16_t>(left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left);
-    }
-}
-
 // An image's frames at full precision (a 16-bit image's are widened).
 std::vector<WideFrame> wideFramesOf(WaveImage& image) {
     if (image.isWide()) return std::move(image.wide);
@@ -423,7 +402,11 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
     if (log) AddLog("SR(Stereo)=" + std::to_string(u));
     const std::array<std::int32_t, 8> mix = MixSettings;
     if (leftOnly) {
-        mixLeftOfBase(image.frames.data(), nb, mix, w, a);
+        // The other file's share of the left is zero whatever it holds: the base's own
+        // frames stand in for it, one for one (the right channel is of no use).
+        Frame* B = image.frames.data();
+        if (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(B, nb, B, nb, 1.0, 0, mix, w, a))
+            mixInIntegers(B, nb, B, nb, 1.0, 0, mix, w, a);
         return image.headerSize();
     }
     if (map) {
