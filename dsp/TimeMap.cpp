@@ -336,7 +336,22 @@ double TimeMap::eval(std::size_t i, double m) const {
 
 double TimeMap::At(double m) const {
     if (empty()) return m;
-    return eval(segmentOf(m), m);
+    return eval(segmentOf(m), m) + fineAt(m);
+}
+
+void TimeMap::SetFine(FrameIndex origin, FrameIndex hop, std::vector<float> offsets) {
+    fine_ = std::move(offsets);
+    fineOrigin_ = origin;
+    fineHop_ = std::max<FrameIndex>(hop, 1);
+}
+
+double TimeMap::fineAt(double m) const {
+    if (fine_.empty()) return 0.0;
+    const double u = (m - static_cast<double>(fineOrigin_)) / static_cast<double>(fineHop_);
+    if (!(u >= 0.0) || u >= static_cast<double>(fine_.size() - 1)) return 0.0;
+    const auto k = static_cast<std::size_t>(u);
+    const double t = u - static_cast<double>(k);
+    return static_cast<double>(fine_[k]) + t * (static_cast<double>(fine_[k + 1]) - static_cast<double>(fine_[k]));
 }
 
 namespace {
@@ -398,7 +413,9 @@ double TimeMap::Positions(FrameIndex from, std::size_t n, double* pos) const {
     }
     const double last = start + static_cast<double>(n);
     segmentAt(last);
-    const double after = eval(i, last);
+    const double after = eval(i, last) + fineAt(last);
+    if (!fine_.empty())
+        for (std::size_t k = 0; k < n; ++k) pos[k] += fineAt(start + static_cast<double>(k));
     double previous = 0.0;
     for (std::size_t k = 0; k <= n; ++k) {
         const double p = std::max(k < n ? pos[k] : after, k > 0 ? previous : -HUGE_VAL);  // no rounding step backwards

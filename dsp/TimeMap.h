@@ -45,6 +45,11 @@ public:
     // The slave positions of master frames from .. from + n - 1; returns the fastest
     // read rate (slave frames per master frame) among them.
     double Positions(FrameIndex from, std::size_t n, double* pos) const;
+    // Fine offsets (slave frames) on top of the cubic: offsets[k] at master frame
+    // origin + k * hop, linear between, none outside (sync/FineTrack.h measures them).
+    // Replaces any set before; set before the map is shared.
+    void SetFine(FrameIndex origin, FrameIndex hop, std::vector<float> offsets);
+    const std::vector<float>& Fine() const { return fine_; }
     // Whether segment i (points i to i + 1) is read linearly as a break.
     bool IsBreak(std::size_t i) const { return i < brk_.size() && brk_[i]; }
     // Whether master frame m lies in a segment read linearly as a break.
@@ -53,6 +58,7 @@ public:
 private:
     std::size_t segmentOf(double m) const;
     double eval(std::size_t i, double m) const;
+    double fineAt(double m) const;
 
     std::vector<double> x_, y_;
     std::vector<double> d0_, d1_;  // each segment's tangents at its start and end
@@ -60,6 +66,8 @@ private:
     double headRate_ = 1.0, tailRate_ = 1.0;
     double headCurve_ = 0.0, tailCurve_ = 0.0;  // half the second derivative at either end
     double edgeReach_[2] = {1.0, 1.0};          // how far past either end the curve goes on
+    std::vector<float> fine_;
+    FrameIndex fineOrigin_ = 0, fineHop_ = 1;
 };
 
 }  // namespace tandem

@@ -20,6 +20,7 @@
 #include "core/Text.h"
 #include "dsp/TimeMap.h"
 #include "settings/Settings.h"
+#include "sync/FineTrack.h"
 #include "sync/StoredPoints.h"
 #include "sync/SubFrame.h"
 #include "sync/WorkingImage.h"
@@ -182,9 +183,11 @@ std::shared_ptr<const TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, in
     std::vector<double> exact = slavePoints.loadExact(count, &measured);
     std::vector<FrameIndex> points = in.master.DivisionPoints;
     const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate);
-    if (measured) AddInteriorKnots(in.master, in.slave(), points, exact, edge);
-    return std::make_shared<const TimeMap>(std::move(points), std::move(exact), edge,
-                                           measured ? SubFrameLineSpan(in.master.SampleRate) : 0.0);
+    if (!measured) return std::make_shared<const TimeMap>(std::move(points), std::move(exact), edge, 0.0);
+    AddInteriorKnots(in.master, in.slave(), points, exact, edge);
+    auto map = std::make_shared<TimeMap>(std::move(points), std::move(exact), edge, SubFrameLineSpan(in.master.SampleRate));
+    AddFineTrack(in.master, in.slave(), *map);
+    return map;
 }
 
 // What the two passes carry from segment to segment.
@@ -370,10 +373,10 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
     try {
         AtomicFile out(name);
         check(out);
-        const KWavefile master(job.MasterFile, kPlaceBoth, false);
+        KWavefile master(job.MasterFile, kPlaceBoth, false);
         // A mono slave's one channel is read whole into the left.
         KWavefile slave(job.SlaveFile, kPlaceLeft, false);
-        for (const KWavefile* file : {&master, static_cast<const KWavefile*>(&slave)})
+        for (const KWavefile* file : {static_cast<const KWavefile*>(&master), static_cast<const KWavefile*>(&slave)})
             if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
@@ -384,12 +387,17 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
         // another (the synchronised file read a converted image) the map goes through the
         // points in the slave's own frames.
         const bool sameRate = slave.SampleRate == master.SampleRate;
-        const std::shared_ptr<const TimeMap> map =
-            sameRate && synchronised.map
-                ? synchronised.map
-                : std::make_shared<const TimeMap>(StoredPoints(job.MasterFile).load(count), std::move(exact),
-                                                  static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
-                                                  measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
+        std::shared_ptr<const TimeMap> map = synchronised.map;
+        if (!sameRate || !map) {
+            auto own = std::make_shared<TimeMap>(StoredPoints(job.MasterFile).load(count), std::move(exact),
+                                                 static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
+                                                 measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
+            if (measured) {
+                if (!master.LoadData()) throw SyncError(Msg::CannotLoad, master.FileName, master.LoadProblem());
+                AddFineTrack(master, slave, *own);
+            }
+            map = std::move(own);
+        }
 
         const int channels = slave.Channels == 1 ? 1 : 2;
         const int bits = slave.BitsPerSample;

@@ -9,23 +9,26 @@
 
 namespace tandem {
 
-void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double fastestRate, WideFrame* out) {
+namespace {
+
+// Reads the positions block by block into left/right (or their mean into left).
+void readBlocks(KWavefile& file, const double* pos, std::size_t n, double fastestRate, bool mono, float* outLeft,
+                float* outRight) {
     const SincTable& table = SincTableFor(fastestRate);
     // Blocks keep the source window small however far a block's positions reach.
     constexpr std::size_t kBlock = 16384;
     // Each thread's buffers are kept: a segment's own, freed and faulted in afresh, cost
     // more than reading it (the kernel zeroing their pages).
-    thread_local std::vector<float> left, right, l, r;
+    thread_local std::vector<float> left, right;
     thread_local std::vector<double> local;
     const std::size_t block = std::min(kBlock, n);
-    l.resize(block);
-    r.resize(block);
     local.resize(block);
     for (std::size_t b = 0; b < n; b += block) {
         const std::size_t m = std::min(block, n - b);
         const auto [lowest, highest] = std::minmax_element(pos + b, pos + b + m);
         if (!std::isfinite(*lowest) || !std::isfinite(*highest) || *highest - *lowest > 1e9) {
-            std::fill(out + b, out + b + m, WideFrame{});
+            std::fill(outLeft + b, outLeft + b + m, 0.0f);
+            if (!mono) std::fill(outRight + b, outRight + b + m, 0.0f);
             continue;
         }
         const FrameIndex first = static_cast<FrameIndex>(std::floor(*lowest)) - table.reach() - 1;
@@ -45,12 +48,27 @@ void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double f
             std::fill(c->begin(), c->begin() + head, 0.0f);
             std::fill(c->begin() + head + body, c->end(), 0.0f);
         }
+        if (mono)
+            for (std::size_t k = 0; k < span; ++k) left[k] = 0.5f * (left[k] + right[k]);
         for (std::size_t k = 0; k < m; ++k) local[k] = pos[b + k] - static_cast<double>(first);
         const float* src[2] = {left.data(), right.data()};
-        float* dst[2] = {l.data(), r.data()};
-        SincRead(table, src, 2, local.data(), m, dst);
-        for (std::size_t k = 0; k < m; ++k) out[b + k] = WideFrame{l[k], r[k]};
+        float* dst[2] = {outLeft + b, mono ? nullptr : outRight + b};
+        SincRead(table, src, mono ? 1 : 2, local.data(), m, dst);
     }
+}
+
+}  // namespace
+
+void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double fastestRate, WideFrame* out) {
+    thread_local std::vector<float> l, r;
+    l.resize(n);
+    r.resize(n);
+    readBlocks(file, pos, n, fastestRate, false, l.data(), r.data());
+    for (std::size_t k = 0; k < n; ++k) out[k] = WideFrame{l[k], r[k]};
+}
+
+void ReadMonoAtPositions(KWavefile& file, const double* pos, std::size_t n, double fastestRate, float* out) {
+    readBlocks(file, pos, n, fastestRate, true, out, nullptr);
 }
 
 }  // namespace tandem

@@ -16,5 +16,7 @@ class KWavefile;
 // range; silence where the positions lie outside the file. fastestRate: the largest step
 // between neighbouring positions (file frames per output frame).
 void ReadAtPositions(KWavefile& file, const double* pos, std::size_t n, double fastestRate, WideFrame* out);
+// The same of the channels' mean, at half the cost.
+void ReadMonoAtPositions(KWavefile& file, const double* pos, std::size_t n, double fastestRate, float* out);
 
 }  // namespace tandem

@@ -6,6 +6,7 @@
 #include "sync/OutputWriter.h"
 #include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
+#include "sync/FineTrack.h"
 #include "sync/FractionMeter.h"
 #include "sync/SubFrame.h"
 #include "wave/KWavefile.h"
@@ -75,6 +76,23 @@ protected:
         const JobOutcome outcome = thread.Execute();
         EXPECT_TRUE(outcome.outputWritten) << outcome.error;
         return ReadFileBytes(outcome.outputFile);
+    }
+
+    // A map through the true slave positions every 0.2 s from second `from` to `to`: points
+    // as exact as they come.
+    static TimeMap truePointsMap(const SyntheticPair& pair, FrameIndex from, FrameIndex to) {
+        std::vector<FrameIndex> m;
+        std::vector<double> exact;
+        for (FrameIndex k = from * kSampleRate; k < to * kSampleRate; k += 2 * kTenthFrames)
+            m.push_back(k), exact.push_back(pair.SlavePositionOf(static_cast<double>(k)));
+        return TimeMap(m, exact, 3 * kSampleRate);
+    }
+
+    // The fine track of the written pair, added to map.
+    void addFineTrack(TimeMap& map) {
+        KWavefile masterFile(master, kPlaceBoth, false), slaveFile(slave, kPlaceBoth, false);
+        ASSERT_TRUE(masterFile.LoadData() && slaveFile.LoadData());
+        AddFineTrack(masterFile, slaveFile, map);
     }
 };
 
@@ -147,6 +165,92 @@ TEST_F(CleanOutput, knots_inside_a_long_segment_follow_the_curve_its_ends_miss) 
     EXPECT_GE(m.size(), before + 15);
     EXPECT_GT(without, 2.0) << "frames: the ends alone miss the curve";
     EXPECT_LT(worst(TimeMap(m, exact, edge, span)), 0.25) << "frames, with the knots (measured 0.12)";
+}
+
+// Points every 0.2 s cannot follow a tape's 3 Hz flutter (+-1.4 frames); the fine track
+// brings the map onto it, on plain and on looped material, and leaves a pause's break
+// alone: no offsets about it, and positions that never run backwards.
+TEST_F(CleanOutput, fine_track_follows_flutter_the_points_miss_and_leaves_breaks_alone) {
+    for (const unsigned seed : {3u, 8u}) {
+        SyntheticPairSpec spec = cleanPair();
+        spec.seconds = 10.0;
+        spec.wobblePpm = 600.0;
+        spec.wobblePeriodSeconds = 0.33;
+        spec.seed = seed;
+        if (seed == 8) spec.loopSeconds = 1.0, spec.gaps = {{5.0, 0.3}};
+        const SyntheticPair pair = MakeSyntheticPair(spec);
+        writePair(pair);
+        TimeMap map = truePointsMap(pair, 1, 9);
+        const auto rms = [&](const TimeMap& at) {
+            double sum = 0.0;
+            int n = 0;
+            for (FrameIndex k = 2 * kSampleRate; k < 8 * kSampleRate; k += 7) {
+                if (pair.NearGap(static_cast<double>(k), 0.4)) continue;
+                const double e = at.At(static_cast<double>(k)) - pair.SlavePositionOf(static_cast<double>(k));
+                sum += e * e, ++n;
+            }
+            return std::sqrt(sum / n);
+        };
+        const double before = rms(map);
+        addFineTrack(map);
+        EXPECT_GT(before, 0.5) << "frames, the points alone; seed " << seed;
+        EXPECT_LT(rms(map), 0.05) << "frames, with the fine track (measured 1.02 -> 0.009); seed " << seed;
+        if (spec.gaps.empty()) continue;
+        const FrameIndex pause = 5 * kSampleRate + kSampleRate / 2;
+        ASSERT_TRUE(map.BreakAt(static_cast<double>(pause)));
+        std::vector<double> pos(2 * kSampleRate);
+        map.Positions(pause - kSampleRate, pos.size(), pos.data());
+        for (std::size_t k = 1; k < pos.size(); ++k) ASSERT_GE(pos[k], pos[k - 1]) << k;
+        const std::vector<float>& fine = map.Fine();
+        const std::size_t hop = kSampleRate / 200;
+        EXPECT_EQ(fine[static_cast<std::size_t>(pause) / hop], 0.0f) << "no offsets inside a break";
+    }
+}
+
+// Where the points already place a clean clock's map closer than a short window can
+// tell (a slave under 20 dB of noise), the fine track's delays are shrunk to nothing.
+TEST_F(CleanOutput, fine_track_keeps_a_map_it_cannot_improve) {
+    SyntheticPairSpec spec = cleanPair();
+    spec.seconds = 8.0;
+    spec.slaveNoiseDb = -26.0;
+    const SyntheticPair pair = MakeSyntheticPair(spec);
+    writePair(pair);
+    TimeMap map = truePointsMap(pair, 1, 7);
+    addFineTrack(map);
+    double most = 0.0;
+    for (FrameIndex k = 2 * kSampleRate; k < 6 * kSampleRate; k += 7)
+        most = std::max(most, std::fabs(map.At(static_cast<double>(k)) - pair.SlavePositionOf(static_cast<double>(k))));
+    EXPECT_LT(most, 0.01) << "frames (measured 0.0001; the delays taken whole: 0.1)";
+}
+
+// A far microphone's slave is another acoustic path to the sound: its windows' delays
+// are the room's phases, and the map keeps the points' course.
+TEST_F(CleanOutput, fine_track_leaves_a_reverberant_slave_to_the_points) {
+    SyntheticPairSpec spec = cleanPair();
+    spec.seconds = 8.0;
+    SyntheticPair pair = MakeSyntheticPair(spec);
+    // Direct sound, early reflections and a diffuse tail of 0.7 s, direct 3 dB below the rest.
+    std::vector<std::pair<int, double>> taps = {{0, 0.45}};
+    unsigned state = 12345;
+    for (int k = 0; k < 400; ++k) {
+        state = state * 1103515245u + 12345u;
+        const int at = 60 + static_cast<int>((state >> 8) % 30000u);
+        const double sign = (state >> 4) & 1u ? 1.0 : -1.0;
+        taps.push_back({at, sign * 0.12 * std::exp(-6.9 * at / (0.7 * kSampleRate))});
+    }
+    std::vector<Frame> wet(pair.slave.size());
+    for (std::size_t i = 0; i < wet.size(); ++i) {
+        double l = 0.0, r = 0.0;
+        for (const auto& [at, g] : taps)
+            if (i >= static_cast<std::size_t>(at)) l += g * pair.slave[i - static_cast<std::size_t>(at)].left, r += g * pair.slave[i - static_cast<std::size_t>(at)].right;
+        wet[i].left = static_cast<std::int16_t>(std::clamp(l, -32768.0, 32767.0));
+        wet[i].right = static_cast<std::int16_t>(std::clamp(r, -32768.0, 32767.0));
+    }
+    pair.slave = wet;
+    writePair(pair);
+    TimeMap map = truePointsMap(pair, 1, 7);
+    addFineTrack(map);
+    EXPECT_TRUE(map.Fine().empty());
 }
 
 // The local end measure finds an end put a few frames off, on either measure; any rate it

@@ -1,0 +1,31 @@
+// The time map's fine track: the slave's delay against the master measured every 5 ms
+// along the map, and added to it.
+//
+// The points come every 0.2 s or more: a cubic through them cannot follow a tape's
+// flutter (the evaluation kit's cassette: 0.06 % at 3 Hz moves the slave +-1.4 frames,
+// 0.012 % at 10 Hz +-0.08), and a point measured over a tenth of a second carries its
+// window's noise. Along the map the slave is read band-limited and fitted to the master
+// in short windows as master ~ a * slave + b * slave' (its derivative), a delay of b / a
+// frames. The delays are smoothed by their precision, shrunk by how far the map is
+// off there (learnt from the delays' spread beyond their noise: a clean clock's map
+// through the points is often closer than a window can tell) and added to the map,
+// twice (the fit is linear in the delay: under a tape's flutter the first pass leaves a
+// tenth of its error).
+// Where the slave explains less than half of the master's energy in a window (a far
+// microphone's reverberation, another sound, silence), the fit follows reflections
+// more than the clock and the window counts for nothing. Breaks (a pause, lost
+// material) get no fine offsets.
+//
+// Thread safety: reads both files (which must be loaded); runs its windows on the pool.
+#pragma once
+
+namespace tandem {
+
+class KWavefile;
+class TimeMap;
+
+// master/slave: the files as the map reads them (the slave at the master's rate or in
+// its own frames, as the map gives). Sets the map's fine offsets.
+void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map);
+
+}  // namespace tandem
