@@ -345,6 +345,24 @@ void TimeMap::SetFine(FrameIndex origin, FrameIndex hop, std::vector<float> offs
     fineHop_ = std::max<FrameIndex>(hop, 1);
 }
 
+// fineAt over whole frames, a node's interval at a time.
+void TimeMap::addFine(FrameIndex from, std::size_t n, double* pos) const {
+    if (fine_.size() < 2) return;
+    const FrameIndex end = fineOrigin_ + static_cast<FrameIndex>(fine_.size() - 1) * fineHop_;
+    FrameIndex m = std::max(from, fineOrigin_);
+    const FrameIndex stop = std::min(from + static_cast<FrameIndex>(n), end);
+    const double step = 1.0 / static_cast<double>(fineHop_);
+    while (m < stop) {
+        const auto j = static_cast<std::size_t>((m - fineOrigin_) / fineHop_);
+        const FrameIndex x = fineOrigin_ + static_cast<FrameIndex>(j) * fineHop_;
+        const FrameIndex to = std::min(stop, x + fineHop_);
+        const double f0 = fine_[j], rise = static_cast<double>(fine_[j + 1]) - f0;
+        double* out = pos + (m - from);
+        for (FrameIndex r = m - x; r < to - x; ++r, ++out) *out += f0 + static_cast<double>(r) * step * rise;
+        m = to;
+    }
+}
+
 double TimeMap::fineAt(double m) const {
     if (fine_.empty()) return 0.0;
     const double u = (m - static_cast<double>(fineOrigin_)) / static_cast<double>(fineHop_);
@@ -414,8 +432,7 @@ double TimeMap::Positions(FrameIndex from, std::size_t n, double* pos) const {
     const double last = start + static_cast<double>(n);
     segmentAt(last);
     const double after = eval(i, last) + fineAt(last);
-    if (!fine_.empty())
-        for (std::size_t k = 0; k < n; ++k) pos[k] += fineAt(start + static_cast<double>(k));
+    addFine(from, n, pos);
     double previous = 0.0;
     for (std::size_t k = 0; k <= n; ++k) {
         const double p = std::max(k < n ? pos[k] : after, k > 0 ? previous : -HUGE_VAL);  // no rounding step backwards

@@ -59,6 +59,7 @@ private:
     std::size_t segmentOf(double m) const;
     double eval(std::size_t i, double m) const;
     double fineAt(double m) const;
+    void addFine(FrameIndex from, std::size_t n, double* pos) const;
 
     std::vector<double> x_, y_;
     std::vector<double> d0_, d1_;  // each segment's tangents at its start and end

@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "dsp/TimeMap.h"
+#include "wave/BandLimitedRead.h"
 #include "wave/WaveFixture.h"
 
 namespace tandem::test {
@@ -313,6 +314,28 @@ TEST_F(WavePitchChange, band_limited_mix_takes_the_slave_frames_the_map_gives) {
         ASSERT_EQ(image.frames[t].left, left / 2) << "frame " << t;
         ASSERT_EQ(image.frames[t].right, right / 2) << "frame " << t;
     }
+}
+
+// The mono read is the channels' mean of the stereo one, across read blocks and past the
+// file's ends; the map's fine offsets move the positions as At gives them.
+TEST_F(WavePitchChange, mono_read_is_the_mean_and_fine_offsets_move_the_positions) {
+    std::mt19937 rng(10);
+    const std::vector<Frame> s = noise(40000, rng, -20000, 20000);
+    KWavefile file(write("s.wav", StereoWave(s)), kPlaceBoth, true);
+    TimeMap map({0, 40000}, {-30.5, 40010.25}, 4000);
+    std::vector<float> fine(5000);
+    for (std::size_t k = 0; k < fine.size(); ++k) fine[k] = static_cast<float>(std::sin(0.01 * static_cast<double>(k)));
+    map.SetFine(100, 7, fine);
+    std::vector<double> pos(40000);
+    map.Positions(0, pos.size(), pos.data());
+    for (std::size_t k = 0; k < pos.size(); k += 97) ASSERT_NEAR(pos[k], map.At(static_cast<double>(k)), 1e-6) << k;
+    std::vector<WideFrame> stereo(pos.size());
+    std::vector<float> mono(pos.size());
+    ReadAtPositions(file, pos.data(), pos.size(), 1.0, stereo.data());
+    ReadMonoAtPositions(file, pos.data(), pos.size(), 1.0, mono.data());
+    for (std::size_t k = 0; k < pos.size(); ++k)
+        ASSERT_NEAR(mono[k], 0.5f * (stereo[k].left + stereo[k].right), 0.02f) << k;
+    EXPECT_EQ(mono[0], 0.0f) << "before the file: silence";
 }
 
 // A float master is mixed at full precision: every frame equals the formula in doubles,
