@@ -4,8 +4,9 @@
 # from two threads, the pool that splits loops over the cores, the stop request of a
 # running job, the settings store shared by two threads (source folder changes,
 # background write-back) and by two processes, a band-limited job (its sub-frame
-# measure and the map's fine track read both files from every core) and jobs on the coarse track (the track's
-# windows on every core; each end's anchor check and local measure on two at once).
+# measure and the map's fine track read both files from every core) and jobs on the
+# coarse track (the track's windows on every core; each end's anchor check and local
+# measure on two at once).
 # Any race report fails its test.
 # TSAN_ALL=1 runs the whole non-GUI suite instead (about 15 minutes on 2 cores).
 set -euo pipefail

@@ -7,6 +7,7 @@
 
 #include "core/Parallel.h"
 #include "dsp/TimeMap.h"
+#include "sync/TrackSignal.h"
 #include "wave/BandLimitedRead.h"
 #include "wave/KWavefile.h"
 
@@ -59,17 +60,15 @@ struct Node {
 // 0.21 for a phone's MP3 (200-6500 Hz), 0.25 for speech in two rooms and 0.03 for the
 // far microphone: those keep the map as the points give it.
 bool sameSound(const std::vector<Node>& nodes) {
-    std::vector<float> energy;
+    std::vector<double> energy;
     for (const Node& node : nodes)
         if (node.energy > 0.0f) energy.push_back(node.energy);
     if (energy.empty()) return false;
-    std::nth_element(energy.begin(), energy.begin() + static_cast<std::ptrdiff_t>(energy.size() / 2), energy.end());
-    const float loud = energy[energy.size() / 2];
-    std::vector<float> explained;
+    const double loud = track::median(energy);
+    std::vector<double> explained;
     for (const Node& node : nodes)
         if (node.energy >= loud) explained.push_back(node.explained);
-    std::nth_element(explained.begin(), explained.begin() + static_cast<std::ptrdiff_t>(explained.size() / 2), explained.end());
-    return explained[explained.size() / 2] >= kMinExplained;
+    return track::median(explained) >= kMinExplained;
 }
 
 // The delays of nodes [k0, k1) (node k at master frame k * hop) along the map.
