@@ -28,4 +28,15 @@ class TimeMap;
 // its own frames, as the map gives). Sets the map's fine offsets.
 void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map);
 
+// The room track, for a far microphone whose points keep whole frames (its reflections
+// outweigh the direct sound, and a plain correlation's fraction is theirs): every 0.5 s
+// the slave's direct sound is placed against the master over +-1 s along the map by the
+// whitened cross-spectrum's peak, and the map is taken through those positions, three
+// times, each pass reading along the last (the first along the points' map smoothed over
+// the windows). Windows that touch a break, have no clear peak, leave the line through
+// their neighbours' (a rate that curves within them) or read the slave less alike to
+// the master than the points' map does keep the points' map. Same arguments as
+// AddFineTrack; sets the map's fine offsets.
+void AddRoomTrack(KWavefile& master, KWavefile& slave, TimeMap& map);
+
 }  // namespace tandem

@@ -179,14 +179,14 @@ std::shared_ptr<const TimeMap> timeMapOf(WriterInput& in, const SyncJob& job, in
     const StoredPoints slavePoints = in.slaveImage ? StoredPoints(job.SlaveFile, in.slaveFile.SampleRate, in.master.SampleRate)
                                                    : StoredPoints(job.SlaveFile);
     // Points of whole frames (a file without sub-frame points) are mapped as before.
-    bool measured = false;
-    std::vector<double> exact = slavePoints.loadExact(count, &measured);
+    bool measured = false, whole = false;
+    std::vector<double> exact = slavePoints.loadExact(count, &measured, &whole);
     std::vector<FrameIndex> points = in.master.DivisionPoints;
     const FrameIndex edge = static_cast<FrameIndex>(kEdgeRatioSeconds * in.master.SampleRate);
     if (!measured) return std::make_shared<const TimeMap>(std::move(points), std::move(exact), edge, 0.0);
     AddInteriorKnots(in.master, in.slave(), points, exact, edge);
     auto map = std::make_shared<TimeMap>(std::move(points), std::move(exact), edge, SubFrameLineSpan(in.master.SampleRate));
-    AddFineTrack(in.master, in.slave(), *map);
+    (whole ? AddRoomTrack : AddFineTrack)(in.master, in.slave(), *map);
     return map;
 }
 
@@ -381,8 +381,8 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
-        bool measured = false;
-        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
+        bool measured = false, whole = false;
+        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured, &whole);
         // At one rate the synchronised file's map serves as it is, knots and all; at
         // another (the synchronised file read a converted image) the map goes through the
         // points in the slave's own frames.
@@ -394,7 +394,7 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
                                                  measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
             if (measured) {
                 if (!master.LoadData()) throw SyncError(Msg::CannotLoad, master.FileName, master.LoadProblem());
-                AddFineTrack(master, slave, *own);
+                (whole ? AddRoomTrack : AddFineTrack)(master, slave, *own);
             }
             map = std::move(own);
         }

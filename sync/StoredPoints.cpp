@@ -164,8 +164,9 @@ void StoredPoints::setSubFrame(int n, FrameIndex frame, double offset) const {
     if (ec == std::errc()) SettingsWriteText(section_, subFrameKey(n), std::string(text, end));
 }
 
-std::vector<double> StoredPoints::loadExact(int n, bool* measured) const {
+std::vector<double> StoredPoints::loadExact(int n, bool* measured, bool* whole) const {
     if (measured) *measured = false;
+    bool fractions = false, all = n > 0;
     std::vector<double> points;
     points.reserve(static_cast<std::size_t>(std::max(n, 0)));
     const double scale = WorkingScale();
@@ -179,7 +180,11 @@ std::vector<double> StoredPoints::loadExact(int n, bool* measured) const {
                             std::fabs(exact - static_cast<double>(wholes[i])) <= kSubFrameReach;
         points.push_back(usable ? exact * scale : static_cast<double>(RescaleFrames(wholes[i], fileRate_, workingRate_)));
         if (usable && measured) *measured = true;
+        // In working frames: a slave read at another rate keeps whole working frames.
+        fractions = fractions || (usable && std::fabs(exact * scale - std::round(exact * scale)) > 1e-3);
+        all = all && usable;
     }
+    if (whole) *whole = all && !fractions;
     return points;
 }
 

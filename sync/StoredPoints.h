@@ -65,8 +65,10 @@ public:
     // The exact position of point n: frame (as given to set) plus offset, in the same frames.
     void setSubFrame(int n, FrameIndex frame, double offset) const;
     // Points 0 .. n - 1 at their exact positions where stored, else as load gives them.
-    // measured (where given): whether any point has a usable exact position.
-    std::vector<double> loadExact(int n, bool* measured = nullptr) const;
+    // measured (where given): whether any point has a usable exact position; whole
+    // (where given): whether every point has one and each is a whole working frame (a job
+    // that kept whole frames, as in a room).
+    std::vector<double> loadExact(int n, bool* measured = nullptr, bool* whole = nullptr) const;
     // Cuts the list back to n points (ResetBoth / ResetSlave, the job list's Delete).
     void reset(int n = 0) const { setCount(n); }
 

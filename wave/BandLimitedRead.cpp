@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "dsp/SincResampler.h"
@@ -10,6 +11,31 @@
 namespace tandem {
 
 namespace {
+
+// The lowest and highest of n > 0 positions, or NaN where one is not finite. Four
+// lanes each way: std::minmax_element's compare chain was most of a read's time
+// outside the kernel.
+std::pair<double, double> spanOf(const double* pos, std::size_t n) {
+    double lo[4], hi[4], sum[4] = {};
+    for (int j = 0; j < 4; ++j) lo[j] = hi[j] = pos[0];
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        for (std::size_t j = 0; j < 4; ++j) {
+            const double p = pos[k + j];
+            lo[j] = std::min(lo[j], p);
+            hi[j] = std::max(hi[j], p);
+            sum[j] += p * 0.0;  // NaN or infinity anywhere makes it NaN
+        }
+    for (; k < n; ++k) {
+        lo[0] = std::min(lo[0], pos[k]);
+        hi[0] = std::max(hi[0], pos[k]);
+        sum[0] += pos[k] * 0.0;
+    }
+    const double low = std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3]));
+    const double high = std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]));
+    if (!(sum[0] + sum[1] + sum[2] + sum[3] == 0.0)) return {std::nan(""), std::nan("")};
+    return {low, high};
+}
 
 // Reads the positions block by block into left/right (or their mean into left).
 void readBlocks(KWavefile& file, const double* pos, std::size_t n, double fastestRate, bool mono, float* outLeft,
@@ -25,14 +51,14 @@ void readBlocks(KWavefile& file, const double* pos, std::size_t n, double fastes
     local.resize(block);
     for (std::size_t b = 0; b < n; b += block) {
         const std::size_t m = std::min(block, n - b);
-        const auto [lowest, highest] = std::minmax_element(pos + b, pos + b + m);
-        if (!std::isfinite(*lowest) || !std::isfinite(*highest) || *highest - *lowest > 1e9) {
+        const auto [lowest, highest] = spanOf(pos + b, m);
+        if (!std::isfinite(lowest) || !std::isfinite(highest) || highest - lowest > 1e9) {
             std::fill(outLeft + b, outLeft + b + m, 0.0f);
             if (!mono) std::fill(outRight + b, outRight + b + m, 0.0f);
             continue;
         }
-        const FrameIndex first = static_cast<FrameIndex>(std::floor(*lowest)) - table.reach() - 1;
-        const FrameIndex last = static_cast<FrameIndex>(std::floor(*highest)) + table.reach() + 2;
+        const FrameIndex first = static_cast<FrameIndex>(std::floor(lowest)) - table.reach() - 1;
+        const FrameIndex last = static_cast<FrameIndex>(std::floor(highest)) + table.reach() + 2;
         const std::size_t span = static_cast<std::size_t>(last - first);
         left.resize(span);
         right.resize(span);

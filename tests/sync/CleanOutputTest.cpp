@@ -88,11 +88,44 @@ protected:
         return TimeMap(m, exact, 3 * kSampleRate);
     }
 
-    // The fine track of the written pair, added to map.
-    void addFineTrack(TimeMap& map) {
+    // The fine (or room) track of the written pair, added to map.
+    void addFineTrack(TimeMap& map, void (*track)(KWavefile&, KWavefile&, TimeMap&) = AddFineTrack) {
         KWavefile masterFile(master, kPlaceBoth, false), slaveFile(slave, kPlaceBoth, false);
         ASSERT_TRUE(masterFile.LoadData() && slaveFile.LoadData());
-        AddFineTrack(masterFile, slaveFile, map);
+        track(masterFile, slaveFile, map);
+    }
+
+    // The slave as a far microphone hears it: direct sound, early reflections and a
+    // diffuse tail of 0.7 s, the direct sound 3 dB below the rest.
+    static void reverberate(SyntheticPair& pair) {
+        std::vector<std::pair<int, double>> taps = {{0, 0.45}};
+        unsigned state = 12345;
+        for (int k = 0; k < 400; ++k) {
+            state = state * 1103515245u + 12345u;
+            const int at = 60 + static_cast<int>((state >> 8) % 30000u);
+            const double sign = (state >> 4) & 1u ? 1.0 : -1.0;
+            taps.push_back({at, sign * 0.12 * std::exp(-6.9 * at / (0.7 * kSampleRate))});
+        }
+        std::vector<Frame> wet(pair.slave.size());
+        for (std::size_t i = 0; i < wet.size(); ++i) {
+            double l = 0.0, r = 0.0;
+            for (const auto& [at, g] : taps)
+                if (i >= static_cast<std::size_t>(at)) l += g * pair.slave[i - static_cast<std::size_t>(at)].left, r += g * pair.slave[i - static_cast<std::size_t>(at)].right;
+            wet[i].left = static_cast<std::int16_t>(std::clamp(l, -32768.0, 32767.0));
+            wet[i].right = static_cast<std::int16_t>(std::clamp(r, -32768.0, 32767.0));
+        }
+        pair.slave = wet;
+    }
+
+    // The map's RMS error (frames) over master seconds [from, to).
+    static double mapError(const TimeMap& map, const SyntheticPair& pair, double from, double to) {
+        double sum = 0.0;
+        int n = 0;
+        for (double k = from * kSampleRate; k < to * kSampleRate; k += 7.0) {
+            const double e = map.At(k) - pair.SlavePositionOf(k);
+            sum += e * e, ++n;
+        }
+        return std::sqrt(sum / n);
     }
 };
 
@@ -229,28 +262,45 @@ TEST_F(CleanOutput, fine_track_leaves_a_reverberant_slave_to_the_points) {
     SyntheticPairSpec spec = cleanPair();
     spec.seconds = 8.0;
     SyntheticPair pair = MakeSyntheticPair(spec);
-    // Direct sound, early reflections and a diffuse tail of 0.7 s, direct 3 dB below the rest.
-    std::vector<std::pair<int, double>> taps = {{0, 0.45}};
-    unsigned state = 12345;
-    for (int k = 0; k < 400; ++k) {
-        state = state * 1103515245u + 12345u;
-        const int at = 60 + static_cast<int>((state >> 8) % 30000u);
-        const double sign = (state >> 4) & 1u ? 1.0 : -1.0;
-        taps.push_back({at, sign * 0.12 * std::exp(-6.9 * at / (0.7 * kSampleRate))});
-    }
-    std::vector<Frame> wet(pair.slave.size());
-    for (std::size_t i = 0; i < wet.size(); ++i) {
-        double l = 0.0, r = 0.0;
-        for (const auto& [at, g] : taps)
-            if (i >= static_cast<std::size_t>(at)) l += g * pair.slave[i - static_cast<std::size_t>(at)].left, r += g * pair.slave[i - static_cast<std::size_t>(at)].right;
-        wet[i].left = static_cast<std::int16_t>(std::clamp(l, -32768.0, 32767.0));
-        wet[i].right = static_cast<std::int16_t>(std::clamp(r, -32768.0, 32767.0));
-    }
-    pair.slave = wet;
+    reverberate(pair);
     writePair(pair);
     TimeMap map = truePointsMap(pair, 1, 7);
     addFineTrack(map);
     EXPECT_TRUE(map.Fine().empty());
+}
+
+// A far microphone's points keep whole frames and scatter about the direct sound; the
+// room track takes a crystal clock's map to it. A tape's wow curves the map within the
+// track's windows, and the points' map is kept.
+TEST_F(CleanOutput, room_track_places_a_far_microphone_and_leaves_wow_to_the_points) {
+    for (const bool wow : {false, true}) {
+        SyntheticPairSpec spec = cleanPair();
+        spec.seconds = 12.0;
+        spec.wobblePpm = wow ? 2000.0 : 50.0;
+        spec.wobblePeriodSeconds = wow ? 2.2 : 60.0;
+        SyntheticPair pair = MakeSyntheticPair(spec);
+        reverberate(pair);
+        writePair(pair);
+        // Whole frames every 0.2 s, 0.6 frame RMS off (a far microphone's points: 0.96).
+        std::vector<FrameIndex> m;
+        std::vector<double> whole;
+        unsigned state = 99;
+        for (FrameIndex k = kSampleRate; k < 11 * kSampleRate; k += 2 * kTenthFrames) {
+            double noise = -3.0;
+            for (int u = 0; u < 6; ++u) state = state * 1103515245u + 12345u, noise += ((state >> 8) & 0xffff) / 65536.0;
+            m.push_back(k), whole.push_back(std::round(pair.SlavePositionOf(static_cast<double>(k)) + 0.85 * noise));
+        }
+        TimeMap map(m, whole, 3 * kSampleRate);
+        const double before = mapError(map, pair, 2.0, 10.0);
+        addFineTrack(map, AddRoomTrack);
+        const double after = mapError(map, pair, 2.0, 10.0);
+        if (wow) {
+            EXPECT_LT(after, before * 1.1) << "frames, the points' map " << before;
+        } else {
+            EXPECT_GT(before, 0.4) << "frames, the points alone";
+            EXPECT_LT(after, 0.1) << "frames, with the room track";
+        }
+    }
 }
 
 // The local end measure finds an end put a few frames off, on either measure; any rate it
@@ -326,6 +376,17 @@ TEST_F(CleanOutput, linear_interpolation_writes_the_old_output_whatever_the_sub_
     for (int i = 1; i < points.count(); ++i) points.setSubFrame(i, points.at(i), 0.3);
     EXPECT_EQ(remix(false), linear);
     EXPECT_NE(remix(true), sinc) << "the band-limited output follows the sub-frame points";
+    // A job that kept whole frames (a far microphone) is told from one that stored none.
+    bool measured = false, whole = true;
+    points.loadExact(points.count(), &measured, &whole);
+    EXPECT_TRUE(measured && !whole);
+    for (int i = 0; i < points.count(); ++i) points.setSubFrame(i, points.at(i), 0.0);
+    points.loadExact(points.count(), &measured, &whole);
+    EXPECT_TRUE(measured && whole);
+    const StoredPoints none(dir.file("other.wav"));
+    none.set(0, 5), none.set(1, 9), none.setCount(2);
+    none.loadExact(2, &measured, &whole);
+    EXPECT_FALSE(measured || whole);
     EXPECT_TRUE(BandLimitedByDefault()) << "the front ends read band-limited unless asked not to";
     SettingsWriteText("TandemEnv", "INTERPOLATION", "linear");
     EXPECT_FALSE(BandLimitedByDefault());
