@@ -6,7 +6,8 @@
 // 0.012 % at 10 Hz +-0.08), and a point measured over a tenth of a second carries its
 // window's noise. Along the map the slave is read band-limited and fitted to the master
 // in short windows as master ~ a * slave + b * slave' (its derivative), a delay of b / a
-// frames. The delays are smoothed by their precision, shrunk by how far the map is
+// frames, both high-passed at 150 Hz first (bass that a slave's band may lack would fail
+// the windows). The delays are smoothed by their precision, shrunk by how far the map is
 // off there (learnt from the delays' spread beyond their noise: a clean clock's map
 // through the points is often closer than a window can tell) and added to the map,
 // twice (the fit is linear in the delay: under a tape's flutter the first pass leaves a
