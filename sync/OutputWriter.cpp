@@ -382,7 +382,9 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
         // Points in each file's own frames: the map takes master frames to slave frames,
         // whatever the two rates.
         bool measured = false, whole = false;
-        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured, &whole);
+        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
+        // The job kept whole frames of its working rate, the master's.
+        StoredPoints(job.SlaveFile, slave.SampleRate, master.SampleRate).loadExact(count, nullptr, &whole);
         // At one rate the synchronised file's map serves as it is, knots and all; at
         // another (the synchronised file read a converted image) the map goes through the
         // points in the slave's own frames.

@@ -281,9 +281,10 @@ TEST_F(CleanOutput, fine_track_leaves_a_reverberant_slave_to_the_points) {
 // room track takes a crystal clock's map to it. A tape's wow curves the map within the
 // track's windows, and the points' map is kept.
 TEST_F(CleanOutput, room_track_places_a_far_microphone_and_leaves_wow_to_the_points) {
-    for (const bool wow : {false, true}) {
+    for (const auto& [wow, seed] : {std::pair{false, 5u}, std::pair{false, 9u}, std::pair{true, 5u}}) {
         SyntheticPairSpec spec = cleanPair();
         spec.seconds = 12.0;
+        spec.seed = seed;
         spec.wobblePpm = wow ? 2000.0 : 50.0;
         spec.wobblePeriodSeconds = wow ? 2.2 : 60.0;
         SyntheticPair pair = MakeSyntheticPair(spec);
@@ -305,8 +306,8 @@ TEST_F(CleanOutput, room_track_places_a_far_microphone_and_leaves_wow_to_the_poi
         if (wow) {
             EXPECT_LT(after, before * 1.1) << "frames, the points' map " << before;
         } else {
-            EXPECT_GT(before, 0.4) << "frames, the points alone";
-            EXPECT_LT(after, 0.1) << "frames, with the room track";
+            EXPECT_GT(before, 0.4) << "frames, the points alone; seed " << seed;
+            EXPECT_LT(after, 0.1) << "frames, with the room track (measured 0.65 -> 0.02); seed " << seed;
         }
     }
 }
