@@ -9,9 +9,9 @@
 // frames, both high-passed at 150 Hz first (bass that a slave's band may lack would fail
 // the windows). The delays are smoothed by their precision, shrunk by how far the map is
 // off there (learnt from the delays' spread beyond their noise: a clean clock's map
-// through the points is often closer than a window can tell) and added to the map,
-// twice (the fit is linear in the delay: under a tape's flutter the first pass leaves a
-// tenth of its error).
+// through the points is often closer than a window can tell) and added to the map, up
+// to three times where the map still moves (the fit is linear in the delay: under a
+// tape's flutter the first pass leaves a tenth of its error).
 // Where the slave explains less than half of the master's energy in a window (a far
 // microphone's reverberation, another sound, silence), the fit follows reflections
 // more than the clock and the window counts for nothing. Breaks (a pause, lost
