@@ -697,4 +697,5 @@ void AddRoomTrack(KWavefile& master, KWavefile& slave, TimeMap& map) {
         map.SetFine(0, fineHop, roomOffsets(windows, base, hop, fineHop, fine, kit.reach));
     }
 }
+
 }  // namespace tandem
