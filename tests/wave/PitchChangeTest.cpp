@@ -336,6 +336,11 @@ TEST_F(WavePitchChange, mono_read_is_the_mean_and_fine_offsets_move_the_position
     for (std::size_t k = 0; k < pos.size(); ++k)
         ASSERT_NEAR(mono[k], 0.5f * (stereo[k].left + stereo[k].right), 0.02f) << k;
     EXPECT_EQ(mono[0], 0.0f) << "before the file: silence";
+    // A position that is not a number anywhere in a read block makes the block silent.
+    pos[20000] = std::nan("");
+    ReadMonoAtPositions(file, pos.data(), pos.size(), 1.0, mono.data());
+    EXPECT_EQ(mono[20000], 0.0f);
+    EXPECT_EQ(mono[16384], 0.0f) << "the block's first position";
 }
 
 // A float master is mixed at full precision: every frame equals the formula in doubles,
