@@ -10,6 +10,9 @@
 //    back as something else) and then stores nothing.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -79,15 +82,31 @@ void fuzzDocument(const std::string& text, const std::vector<Op>& ops) {
         if (!written.count(id)) check(find(after, id.first, id.second) == value, "a key nobody set changed");
 }
 
-// The section as the store keeps it: INI sections lose their brackets, per-user ones do not.
-std::string storedSection(const std::string& section) {
-    const bool ini = (!section.empty() && section[0] == '/') || section == "Special" || section == "SpecialList" ||
-                     section == "Scorlet" || section == "TandemEnv";
-    if (!ini) return "u:" + section;
-    std::string out = "i:";
-    for (char c : section)
-        if (c != '[' && c != ']') out += c;
-    return out;
+// The section as the store keeps it. A per-user one as it is; an INI one as the store
+// maps it (its brackets escaped), or, where the file held only the section an older
+// version wrote for it without brackets (and no file sits at that name), that one.
+std::string storedSection(const std::string& section, const IniFile& initial) {
+    if (!UsesIniFile(section)) return "u:" + section;
+    std::string escaped = section, key, value;
+    MapSettingPaths(escaped, key, value);
+    std::string legacy;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const std::string_view code(escaped.data() + i, std::min<std::size_t>(3, escaped.size() - i));
+        if (code == "%5B" || code == "%5D") {
+            i += 2;
+        } else if (code == "%25") {
+            legacy += '%', i += 2;
+        } else {
+            legacy += escaped[i];
+        }
+    }
+    std::string unbracketed = section;
+    std::erase(unbracketed, '[');
+    std::erase(unbracketed, ']');
+    struct stat st {};
+    const bool fileThere = section.find_first_of("[]") != std::string::npos && ::stat(unbracketed.c_str(), &st) == 0;
+    const bool old = legacy != escaped && !initial.HasSection(escaped) && initial.HasSection(legacy) && !fileThere;
+    return "i:" + (old ? legacy : escaped);
 }
 
 void fuzzStore(const std::string& folder, const std::string& text, const std::vector<Op>& ops) {
@@ -101,10 +120,11 @@ void fuzzStore(const std::string& folder, const std::string& text, const std::ve
     }
     SettingsOpen(path);
     const std::string missing = "\x01missing";
+    const IniFile initial = IniFile::Parse(text);
     // (stored section, key) -> the value and the section as one caller named it
     std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> model;
     for (const Op& op : ops) {
-        const auto id = std::make_pair(storedSection(op.section), op.key);
+        const auto id = std::make_pair(storedSection(op.section, initial), op.key);
         if (op.kind == 2) {
             (void)SettingsReadInt(op.section, op.key, 7);
             continue;
