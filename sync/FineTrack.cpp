@@ -554,6 +554,12 @@ void rejectOffLine(std::vector<RoomWindow>& windows, double limit) {
             windows[j].state = RoomWindow::State::Rejected;
 }
 
+// The cubic Hermite from p0 (tangent m0) at u = 0 to p1 (tangent m1) at u = 1.
+double hermite(double p0, double m0, double p1, double m1, double u) {
+    const double u2 = u * u, u3 = u2 * u;
+    return (2 * u3 - 3 * u2 + 1) * p0 + (u3 - 2 * u2 + u) * m0 + (-2 * u3 + 3 * u2) * p1 + (u3 - u2) * m1;
+}
+
 // Bridges a gap of up to kRoomBridgeWindows windows between runs that go on at one rate
 // (a quiet bar, a reflection's peak); across a rate that changed the points' map stays.
 void bridgeGaps(std::vector<RoomWindow>& windows, double limit) {
@@ -571,10 +577,8 @@ void bridgeGaps(std::vector<RoomWindow>& windows, double limit) {
         const double before = at(a) - at(a - 1), after = at(b + 1) - at(b), span = static_cast<double>(b - a);
         if (std::fabs(before - after) > limit) continue;
         for (long long g = a + 1; g < b; ++g) {
-            const double u = static_cast<double>(g - a) / span, u2 = u * u, u3 = u2 * u;
             RoomWindow& w = windows[static_cast<std::size_t>(g)];
-            w.target = (2 * u3 - 3 * u2 + 1) * at(a) + (u3 - 2 * u2 + u) * before * span + (-2 * u3 + 3 * u2) * at(b) +
-                       (u3 - u2) * after * span;
+            w.target = hermite(at(a), before * span, at(b), after * span, static_cast<double>(g - a) / span);
             w.filled = true;
         }
     }
@@ -618,10 +622,10 @@ std::vector<float> roomOffsets(const std::vector<RoomWindow>& windows, const Tim
              r1 > r0 && k < static_cast<long long>(fine) && static_cast<double>(k * fineHop) <= c(r1); ++k) {
             const double m = static_cast<double>(k * fineHop);
             const long long j = std::min(static_cast<long long>(m / static_cast<double>(hop)), r1 - 1);
-            const double u = m / static_cast<double>(hop) - static_cast<double>(j), u2 = u * u, u3 = u2 * u;
+            const double u = m / static_cast<double>(hop) - static_cast<double>(j);
             const double t0 = j > r0 ? 0.5 * (q(j + 1) - q(j - 1)) : q(j + 1) - q(j);
             const double t1 = j + 1 < r1 ? 0.5 * (q(j + 2) - q(j)) : q(j + 1) - q(j);
-            put(k, m, (2 * u3 - 3 * u2 + 1) * q(j) + (u3 - 2 * u2 + u) * t0 + (-2 * u3 + 3 * u2) * q(j + 1) + (u3 - u2) * t1, 1.0);
+            put(k, m, hermite(q(j), t0, q(j + 1), t1, u), 1.0);
         }
         for (const long long side : {-1LL, 1LL}) {
             if (r1 == r0) break;

@@ -379,18 +379,18 @@ WriteResult WriteSlaveOnMaster(const SyncJob& job, SyncProgress& progress, const
         for (const KWavefile* file : {static_cast<const KWavefile*>(&master), static_cast<const KWavefile*>(&slave)})
             if (!file->Usable()) throw SyncError(Msg::NotUsable, file->FileName, file->Problem());
         if (!slave.LoadData()) throw SyncError(Msg::CannotLoad, slave.FileName, slave.LoadProblem());
-        // Points in each file's own frames: the map takes master frames to slave frames,
-        // whatever the two rates.
-        bool measured = false, whole = false;
-        std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
-        // The job kept whole frames of its working rate, the master's.
-        StoredPoints(job.SlaveFile, slave.SampleRate, master.SampleRate).loadExact(count, nullptr, &whole);
         // At one rate the synchronised file's map serves as it is, knots and all; at
         // another (the synchronised file read a converted image) the map goes through the
         // points in the slave's own frames.
         const bool sameRate = slave.SampleRate == master.SampleRate;
         std::shared_ptr<const TimeMap> map = synchronised.map;
         if (!sameRate || !map) {
+            // Points in each file's own frames: the map takes master frames to slave
+            // frames, whatever the two rates.
+            bool measured = false, whole = false;
+            std::vector<double> exact = StoredPoints(job.SlaveFile).loadExact(count, &measured);
+            // The job kept whole frames of its working rate, the master's.
+            StoredPoints(job.SlaveFile, slave.SampleRate, master.SampleRate).loadExact(count, nullptr, &whole);
             auto own = std::make_shared<TimeMap>(StoredPoints(job.MasterFile).load(count), std::move(exact),
                                                  static_cast<FrameIndex>(kEdgeRatioSeconds * master.SampleRate),
                                                  measured ? SubFrameLineSpan(master.SampleRate) : 0.0);
