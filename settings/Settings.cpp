@@ -20,6 +20,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -209,6 +210,8 @@ struct FileStore {
     unsigned generation = 0;  // bumped when the store is pointed at another file
     bool alerted = false;     // the background write-back reported its failure
     bool tidied = false;      // leftover temporaries of the file looked for
+    // Sections this process's writes created: never taken for another file's older section.
+    std::unordered_set<std::string> made;
     std::mutex io;            // one write-back at a time; taken before the state mutex
 
     void Forget(const std::string& newPath) {
@@ -222,6 +225,7 @@ struct FileStore {
         inFlight.Clear();
         alerted = false;
         tidied = false;
+        made.clear();
         ++generation;
     }
 };
@@ -329,13 +333,14 @@ std::string legacySection(const Dirs& dirs, std::string section) {
 
 // The section that serves a per-file name in doc: the escaped one, or the one an older
 // version wrote for it without brackets, while the escaped one does not exist yet and
-// no other file could own the old one (no file exists at the name without brackets).
+// no other file could own the old one (no file exists at the name without brackets, and
+// this process did not make it for the file of that name).
 // Reads and writes both go there, so an old section is used on and never split.
-std::string servingSection(const Dirs& dirs, const IniFile& doc, const std::string& callerSection,
+std::string servingSection(const Dirs& dirs, const FileStore& f, const std::string& callerSection,
                            const std::string& escaped) {
-    if (doc.HasSection(escaped)) return escaped;
+    if (f.doc.HasSection(escaped)) return escaped;
     const std::string legacy = legacySection(dirs, callerSection);
-    if (legacy.empty() || legacy == escaped || !doc.HasSection(legacy)) return escaped;
+    if (legacy.empty() || legacy == escaped || !f.doc.HasSection(legacy) || f.made.count(legacy)) return escaped;
     if (callerSection.find_first_of("[]") != std::string::npos) {
         std::string unbracketed = callerSection;
         std::erase(unbracketed, '[');
@@ -476,12 +481,15 @@ void store(const std::string& section, const std::string& key, const std::string
     std::string k = key;
     std::string v = value;
     if (&f == &s.ini) {
+        // The serving section is chosen on the file as it is now, as a read chooses it.
+        refresh(f);
         std::string unmapped;  // integers have no path to map
         const Dirs dirs{s.workDir, s.srcDir};
         mapPaths(dirs, name, k, mapValue ? v : unmapped);
-        name = servingSection(dirs, f.doc, section, name);
+        name = servingSection(dirs, f, section, name);
     }
     checkStorable(name, k, v);
+    if (!f.doc.HasSection(name)) f.made.insert(name);
     f.doc.Set(name, k, v);
     f.pending.Put(name, k, v);
     if (!s.dirty) {
@@ -680,7 +688,7 @@ int readInt(State& s, FileStore& f, const std::string& section, std::string name
         std::string noValue;
         const Dirs dirs{s.workDir, s.srcDir};
         mapPaths(dirs, name, k, noValue);
-        name = servingSection(dirs, f.doc, section, name);
+        name = servingSection(dirs, f, section, name);
     }
     const std::string* value = f.doc.Find(name, key);
     if (!value || value->empty()) return defaultValue;
@@ -744,7 +752,7 @@ std::string readText(State& s, FileStore& f, const std::string& section, std::st
     std::string mappedKey = key;
     std::string result = defaultValue;
     mapPaths(dirs, name, mappedKey, result);
-    const std::string serving = servingSection(dirs, f.doc, section, name);
+    const std::string serving = servingSection(dirs, f, section, name);
     if (const std::string* value = f.doc.Find(serving, mappedKey)) result = *value;
     mapPaths(dirs, name, mappedKey, result);
     return result;
@@ -783,7 +791,7 @@ int SettingsKeyCount(const std::string& section) {
         std::string key, value;
         const Dirs dirs{s.workDir, s.srcDir};
         mapPaths(dirs, name, key, value);
-        name = servingSection(dirs, f.doc, section, name);
+        name = servingSection(dirs, f, section, name);
     }
     return static_cast<int>(std::min<std::size_t>(f.doc.KeyCount(name), INT32_MAX));
 }

@@ -196,6 +196,11 @@ TEST_F(SettingsPathsTest, per_file_sections_under_the_source_folder_are_stored_r
     EXPECT_EQ(onDisk(ini, "/other/b.wav", "Count"), "5");
     EXPECT_EQ(SettingsReadInt("/src/take[1].wav", "Count", 0), 4);
     EXPECT_EQ(SettingsReadInt("/src/take1.wav", "Count", 0), 6);
+    // A section written here for y1.wav is not y[1].wav's older one.
+    SettingsWriteInt("/src/y1.wav", "Count", 1);
+    SettingsWriteInt("/src/y[1].wav", "Count", 2);
+    EXPECT_EQ(SettingsReadInt("/src/y1.wav", "Count", 0), 1);
+    EXPECT_EQ(SettingsReadInt("/src/y[1].wav", "Count", 0), 2);
 }
 
 TEST_F(SettingsPathsTest, sections_written_without_brackets_still_serve_where_no_other_file_owns_them) {
@@ -203,10 +208,11 @@ TEST_F(SettingsPathsTest, sections_written_without_brackets_still_serve_where_no
     if (src.back() != '/') src += '/';
     writeText(ini, "[take1.wav]\nCount=4\nDP0=7\n[100%.wav]\nCount=2\n[x1.wav]\nCount=9\n");
     openWithFolders("/work/", src);
+    // A write before any read finds the old section too.
+    SettingsWriteInt(src + "take[1].wav", "DP1", 8);
     // Old versions stored take[1].wav and 100%.wav under these names.
     EXPECT_EQ(SettingsReadInt(src + "take[1].wav", "Count", 0), 4);
     EXPECT_EQ(SettingsReadInt(src + "100%.wav", "Count", 0), 2);
-    SettingsWriteInt(src + "take[1].wav", "DP1", 8);
     ASSERT_TRUE(SettingsFlush());
     EXPECT_EQ(onDisk(ini, "take1.wav", "DP1"), "8") << "an old section is used on, not split";
     EXPECT_EQ(SettingsKeyCount(src + "take[1].wav"), 3);
