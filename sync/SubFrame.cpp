@@ -336,9 +336,23 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     if (!std::isfinite(rate)) return found;
     rate = std::clamp(rate, 0.5, kSincMaxRate);
     const FrameIndex spread = static_cast<FrameIndex>(std::ceil((rate + kLocalRateFix) * static_cast<double>(half))) + 2;
-    if (K - half < 0 || K + half > master.FrameCount || P - spread - kLocalEndReach < 0 ||
-        P + spread + kMaxBlock + kCorrelationLags > slave.FrameCount)
-        return found;
+    // A point within half a window of a file's end (a chain's last one) is measured on a
+    // window moved inside both files by up to a window's length, and carried to K at the
+    // measured rate. A tape's wow (250 frames/s^2) bends the line over a window by at most
+    // 0.5 * 250 * 0.1^2 = 1.25 frames, where the search's own end there is unchecked
+    // (the kit's cassette: 9 frames off).
+    const FrameIndex before = spread + kLocalEndReach, after = spread + kMaxBlock + kCorrelationLags;
+    const double lowest = std::max(static_cast<double>(half - K), (static_cast<double>(before - P)) / rate);
+    const double highest = std::min(static_cast<double>(master.FrameCount - half - K),
+                                    static_cast<double>(slave.FrameCount - after - P) / rate);
+    if (!(std::ceil(lowest) <= std::floor(highest))) return found;
+    const auto moved = static_cast<FrameIndex>(std::clamp(0.0, std::ceil(lowest), std::floor(highest)));
+    if (std::llabs(moved) > 2 * half) return found;
+    const double exactP = static_cast<double>(P) + rate * static_cast<double>(moved);
+    const FrameIndex shiftedP = std::llround(exactP);
+    const double givenRate = rate;
+    K += moved;
+    P = shiftedP;
     // Blocks short enough that reading each at slope 1 smears it by at most half a frame
     // (an even number of them, for the halves).
     const auto blockFor = [](double r) {
@@ -365,9 +379,11 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
     LocalCorrelation first(x, K, half, block, s, run, lo, P, rate);
     double early = 0.0, late = 0.0, height = 0.0, offset = 0.0;
     // Halves within half a frame of each other smear the window by less than the blocks
-    // do: the first pass stands.
+    // do: the first pass stands, unless the window was moved, where the rate carries its
+    // offset to K.
     bool again = false;
-    if (first.peak(0, 0, early, height) && first.peak(1, 1, late, height) && std::fabs(late - early) >= 0.5) {
+    if (first.peak(0, 0, early, height) && first.peak(1, 1, late, height) &&
+        (std::fabs(late - early) >= 0.5 || moved != 0)) {
         const double fix = (late - early) / static_cast<double>(blocks * block / 2);
         rate = std::clamp(rate + std::clamp(fix, -kLocalRateFix, kLocalRateFix), 0.5, kSincMaxRate);
         again = true;
@@ -379,7 +395,9 @@ LocalEnd LocalEndOffset(KWavefile& master, KWavefile& slave, FrameIndex K, Frame
         return found;
     }
     found.measured = true;
-    found.offset = offset;
+    // From the moved window's line back to K's: the line's rounding, and the rate's
+    // correction over the move.
+    found.offset = offset + (static_cast<double>(shiftedP) - exactP) - (rate - givenRate) * static_cast<double>(moved);
     found.peak = height;
     return found;
 }

@@ -312,9 +312,9 @@ TEST_F(CleanOutput, room_track_places_a_far_microphone_and_leaves_wow_to_the_poi
     }
 }
 
-// The local end measure finds an end put a few frames off, on either measure; any rate it
-// is handed (a knot's prediction can be anything) and a place by either file's edge only
-// leave it unmeasured, never reading past its reads.
+// The local end measure finds an end put a few frames off, on either measure, also by
+// either file's edge (a chain's last point); any rate it is handed (a knot's prediction
+// can be anything) at most leaves it unmeasured, never reading past its reads.
 TEST_F(CleanOutput, local_end_finds_an_end_a_few_frames_off_and_takes_any_rate) {
     const SyntheticPair pair = MakeSyntheticPair(cleanPair());
     writePair(pair);
@@ -330,12 +330,32 @@ TEST_F(CleanOutput, local_end_finds_an_end_a_few_frames_off_and_takes_any_rate) 
         EXPECT_NEAR(static_cast<double>(P) + end.offset, truth, 0.3);
         EXPECT_GT(end.peak, 0.9);
     }
+    {
+        // Sound up to both files' edges; the rate handed over is off by 0.04 % (a track's
+        // under wow), which the moved window's halves correct before carrying it to K.
+        SyntheticPairSpec spec = cleanPair();
+        spec.seconds = 4.0, spec.masterPadSeconds = spec.slavePadSeconds = 0.0;
+        const SyntheticPair edges = MakeSyntheticPair(spec);
+        writePair(edges);
+        KWavefile m(master, kPlaceBoth, false), s(slave, kPlaceBoth, false);
+        ASSERT_TRUE(m.LoadData() && s.LoadData());
+        for (const FrameIndex edge : {FrameIndex{100}, m.FrameCount - 100}) {
+            const double there = edges.SlavePositionOf(static_cast<double>(edge));
+            const double slope = edges.SlavePositionOf(edge + 0.5) - edges.SlavePositionOf(edge - 0.5);
+            const FrameIndex P = std::llround(there) - 6;
+            const LocalEnd end = LocalEndOffset(m, s, edge, P, slope * (1.0 - 4e-4));
+            ASSERT_TRUE(end.measured) << edge;
+            EXPECT_NEAR(static_cast<double>(P) + end.offset, there, 1.5) << "frames: a move's threshold; at " << edge;
+        }
+    }
     for (const double odd : {0.01, -3.0, 50.0, std::nan(""), rate}) {
         // Read within bounds whatever the rate (the sanitizers' builds check this call).
         const LocalEnd anywhere = LocalEndOffset(masterFile, slaveFile, K, std::llround(truth), odd);
         EXPECT_TRUE(!anywhere.measured || std::fabs(anywhere.offset) <= kLocalEndReach);
-        for (const FrameIndex at : {FrameIndex{100}, masterFile.FrameCount - 100})
-            EXPECT_FALSE(LocalEndOffset(masterFile, slaveFile, at, at, odd).measured);
+        for (const FrameIndex at : {FrameIndex{100}, masterFile.FrameCount - 100, masterFile.FrameCount}) {
+            const LocalEnd edge = LocalEndOffset(masterFile, slaveFile, at, at, odd);
+            EXPECT_TRUE(!edge.measured || std::fabs(edge.offset) <= kLocalEndReach + 1);
+        }
     }
 }
 
