@@ -235,7 +235,9 @@ TEST_F(CleanOutput, fine_track_follows_flutter_the_points_miss_and_leaves_breaks
         const double before = rms(map);
         addFineTrack(map);
         EXPECT_GT(before, 0.5) << "frames, the points alone; seed " << seed;
-        EXPECT_LT(rms(map), 0.05) << "frames, with the fine track (measured 1.02 -> 0.009); seed " << seed;
+        // Measured 0.0008 and 0.0006 (the hum: 0.013); 0.008 and 0.004 fitting the delay
+        // alone, without its slope.
+        EXPECT_LT(rms(map), seed == 11 ? 0.03 : 0.003) << "frames, with the fine track; seed " << seed;
         if (spec.gaps.empty()) continue;
         const FrameIndex pause = 5 * kSampleRate + kSampleRate / 2;
         ASSERT_TRUE(map.BreakAt(static_cast<double>(pause)));
