@@ -99,7 +99,8 @@ enum { LL, LR, LD, RR, RD, DD, kProducts };
 struct Node {
     float delay = 0.0f;
     float slope = 0.0f;      // the delay's change from the centre to the window's edge
-    float weight = 0.0f;
+    float weight = 0.0f;     // the delay's precision (frames^-2)
+    float slopeVariance = 0.0f, covariance = 0.0f;  // the slope's, and the delay's with it
     float energy = 0.0f;     // the master's, in the window
     float explained = 0.0f;  // of it by the slave, 0..1
 };
@@ -240,10 +241,16 @@ void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, Frame
         // The delay's precision (frames^-2): the residual's variance a frame is residual /
         // span^2 (the triangle's weights sum to span^2, their squares to 2 span^3 / 3), and
         // d's share of the equations, free of r and q, is det / c11.
+        // The residual's variance a frame is residual / span^2 (the triangle's weights sum to
+        // span^2, their squares to 2 span^3 / 3): the estimates' covariance is the inverse
+        // normal matrix times residual / (1.5 span), over A^2 for delay and slope.
         const double residual = std::max(S[LL] - fitted, 1e-9 * S[LL]);
+        const double scale = residual / (1.5 * span * A * A * det);
         node.delay = static_cast<float>(delay);
         node.slope = static_cast<float>(std::clamp(C / A, -kReachFrames, kReachFrames));
-        node.weight = static_cast<float>(std::min(1.5 * A * A * (det / c11) * span / residual, 1e12));
+        node.weight = static_cast<float>(std::min(1.0 / (scale * c11), 1e12));
+        node.slopeVariance = static_cast<float>(std::max(scale * c22, 1e-12));
+        node.covariance = static_cast<float>(scale * c12);
     }
 }
 
@@ -274,29 +281,43 @@ void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map) {
         });
         std::fill(measure.begin(), measure.end(), 0);
         if (pass == 0 && !sameSound(nodes)) return;
-        // Running sums for the map's error about each node: of w, w * delay^2 and the
-        // windows' count.
-        std::vector<std::array<double, 3>> run(count + 1);
+        // Running sums about each node, for the map's error and the delay's slopes beyond
+        // the windows' own noise: of the precision, precision * value^2 and the windows'
+        // count, for the delays and the slopes.
+        std::vector<std::array<double, 5>> run(count + 1);
         for (std::size_t k = 0; k < count; ++k) {
             const Node& node = nodes[k];
-            const double w = node.weight;
-            run[k + 1] = {run[k][0] + w, run[k][1] + w * node.delay * node.delay, run[k][2] + (w > 0.0 ? 1.0 : 0.0)};
+            const double w = node.weight, ws = w > 0.0 ? 1.0 / node.slopeVariance : 0.0;
+            run[k + 1] = {run[k][0] + w, run[k][1] + w * node.delay * node.delay, run[k][2] + (w > 0.0 ? 1.0 : 0.0),
+                          run[k][3] + ws, run[k][4] + ws * node.slope * node.slope};
         }
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t lo = k > kPriorHops ? k - kPriorHops : 0, hi = std::min(count, k + kPriorHops + 1);
-            const double w = run[hi][0] - run[lo][0];
-            // Less two standard errors (chi-square: the count's variance is twice the count).
+            // The mean square beyond the noise, less two standard errors (chi-square: the
+            // count's variance is twice the count).
             const double windows = run[hi][2] - run[lo][2];
-            const double excess = w > 0.0 ? (run[hi][1] - run[lo][1] - windows - 2.0 * std::sqrt(2.0 * windows)) / w : 0.0;
+            const auto beyondNoise = [&](int weights, int squares) {
+                const double w = run[hi][weights] - run[lo][weights];
+                return w > 0.0 ? (run[hi][squares] - run[lo][squares] - windows - 2.0 * std::sqrt(2.0 * windows)) / w : 0.0;
+            };
+            const double excess = beyondNoise(0, 1);
             if (!(excess > 0.0)) continue;
+            // A clock's slopes within 30 ms are noise and shrink to nothing (the delay then
+            // is the fit's without a slope); a tape's flutter keeps them.
+            const double slopes = std::max(beyondNoise(3, 4), 0.0);
             double sum = 0.0, weight = 1.0 / excess;
             for (int j = -3 * kSmoothHops; j <= 3 * kSmoothHops; ++j) {
                 const long long at = static_cast<long long>(k) + j;
                 if (at < 0 || at >= static_cast<long long>(count)) continue;
-                // Each window's line, read at node k.
                 const Node& node = nodes[static_cast<std::size_t>(at)];
-                const double g = gauss[static_cast<std::size_t>(j + 3 * kSmoothHops)] * node.weight;
-                sum += g * (node.delay - node.slope * static_cast<double>(j) / kHalfHops);
+                if (!(node.weight > 0.0f)) continue;
+                // Each window's line under that prior on its slope, read at node k.
+                const double spread = slopes + node.slopeVariance;
+                const double slope = node.slope * slopes / spread;
+                const double delay = node.delay - node.covariance * node.slope / spread;
+                const double variance = std::max(1.0 / node.weight - node.covariance * node.covariance / spread, 1e-12);
+                const double g = gauss[static_cast<std::size_t>(j + 3 * kSmoothHops)] / variance;
+                sum += g * (delay - slope * static_cast<double>(j) / kHalfHops);
                 weight += g;
             }
             const double move = sum / weight;
