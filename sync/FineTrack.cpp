@@ -33,8 +33,8 @@ constexpr int kSmoothHops = 2;
 // Each pass after the first runs only in the blocks where the one before moved the map
 // by more than a tenth of a frame (at 5 kHz a tenth of a frame is 0.07 rad), until none
 // does or kMaxPasses ran. A clock's map is done after one pass; the kit's cassette after
-// 3, 4, 5 and 8: 47.9, 49.6, 49.8 and 50.3 dB against the ideal slave, at about 0.01
-// CPU-s a pass and minute of audio.
+// 3, 5 and 8: 49.2, 49.8 and 50.1 dB against the ideal slave, at about 0.01 CPU-s a
+// pass and minute of audio.
 constexpr int kMaxPasses = 8;
 constexpr double kSecondPassFrames = 0.1;
 // Below half the master's energy explained (a correlation of 0.71), a window holds as
@@ -238,9 +238,6 @@ void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, Frame
         if (!(explained >= kMinExplained) || A == 0.0) continue;
         const double delay = B / A;
         if (!(std::fabs(delay) <= kReachFrames)) continue;
-        // The delay's precision (frames^-2): the residual's variance a frame is residual /
-        // span^2 (the triangle's weights sum to span^2, their squares to 2 span^3 / 3), and
-        // d's share of the equations, free of r and q, is det / c11.
         // The residual's variance a frame is residual / span^2 (the triangle's weights sum to
         // span^2, their squares to 2 span^3 / 3): the estimates' covariance is the inverse
         // normal matrix times residual / (1.5 span), over A^2 for delay and slope.
