@@ -5,13 +5,16 @@
 // flutter (the evaluation kit's cassette: 0.06 % at 3 Hz moves the slave +-1.4 frames,
 // 0.012 % at 10 Hz +-0.08), and a point measured over a tenth of a second carries its
 // window's noise. Along the map the slave is read band-limited and fitted to the master
-// in short windows as master ~ a * slave + b * slave' (its derivative), a delay of b / a
-// frames, both high-passed at 150 Hz first (bass that a slave's band may lack would fail
-// the windows). The delays are smoothed by their precision, shrunk by how far the map is
-// off there (learnt from the delays' spread beyond their noise: a clean clock's map
-// through the points is often closer than a window can tell) and added to the map, up
-// to three times where the map still moves (the fit is linear in the delay: under a
-// tape's flutter the first pass leaves a tenth of its error).
+// in short windows as master ~ a * slave + b * slave' + c * x * slave' (its derivative,
+// and that times the distance from the window's centre), a delay of b / a frames and
+// its change across the window c / a, both signals high-passed at 150 Hz first (bass that
+// a slave's band may lack would fail the windows). Each window's line is read at its
+// neighbours (its slope as far as the slopes about it stand above their noise), smoothed
+// by its precision, shrunk by how far the map is off there (learnt from the delays'
+// spread beyond their noise: a clean clock's map through the points is often closer than
+// a window can tell) and added to the map, again where the map still moves, up to eight
+// times (the fit is linear in the delay: under a tape's flutter the first pass leaves a
+// tenth of its error).
 // Where the slave explains less than half of the master's energy in a window (a far
 // microphone's reverberation, another sound, silence), the fit follows reflections
 // more than the clock and the window counts for nothing. Breaks (a pause, lost
