@@ -403,7 +403,10 @@ void refresh(FileStore& f) {
         return;
     }
     // A failed read is tried again: a permission fixed by chmod leaves the stamp as it was.
-    if (f.loaded && !f.readFailed && StampOf(f.path) == f.stamp) return;
+    // While this process writes the file back (holding the folder lock), the change on
+    // disk is its own, and the copy already holds it: read again, a growing file was
+    // parsed anew at every write-back (a 2-hour job: 60 times, up to 2 MB each).
+    if (f.loaded && !f.readFailed && (!f.inFlight.Empty() || StampOf(f.path) == f.stamp)) return;
     std::string bytes;
     std::string why;
     const ReadResult r = readWholeFile(f.path, bytes, f.stamp, why);
