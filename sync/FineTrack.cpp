@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -18,6 +19,8 @@
 
 namespace tandem {
 namespace {
+
+using enum FineMoments::Product;
 
 // A hop of 5 ms follows 10 Hz flutter with 20 windows a period; a window of +-15 ms
 // (triangular) holds enough music to place the slave to a few hundredths of a frame.
@@ -94,7 +97,6 @@ private:
     double b0_, b1_, b2_, a1_, a2_;
 };
 
-enum { LL, LR, LD, RR, RD, DD, kProducts };
 
 struct Node {
     float delay = 0.0f;
@@ -141,6 +143,73 @@ void readMasterMono(KWavefile& master, FrameIndex first, std::size_t n, float* t
     for (FrameIndex i = 0; i < got; ++i) to[i] = 0.5f * (wide[static_cast<std::size_t>(i)].left + wide[static_cast<std::size_t>(i)].right);
 }
 
+// The moments of sub-blocks side by side in vector lanes: m[u * kMomentLanes + i] is the
+// master's frame u of lane i's sub-block, s[u * kMomentLanes + i] the slave's frame u - 1.
+// Each lane adds its own frames in their order, so its sums are bit for bit those of
+// one sub-block summed alone; only the lanes are side by side.
+constexpr std::size_t kMomentLanes = 8;  // one AVX-512 vector of doubles, two of AVX2
+// The sixteen sums, in the order of FineMoments.
+enum { kLL, kLR, kLD, kRR, kRD, kDD, kLL1, kLR1, kLD1, kRR1, kRD1, kDD1, kLD2, kRD2, kDD2, kDD3, kSums };
+
+using LaneFloats = float __attribute__((vector_size(kMomentLanes * sizeof(float))));
+using LaneDoubles = double __attribute__((vector_size(kMomentLanes * sizeof(double))));
+
+[[gnu::always_inline]] inline void widen(const float* p, LaneDoubles& out) {
+    LaneFloats v;
+    std::memcpy(&v, p, sizeof v);
+    out = __builtin_convertvector(v, LaneDoubles);
+}
+
+TANDEM_CLONES("avx512f", "avx2")
+void laneMoments(const float* m, const float* s, std::size_t H, double (*sums)[kMomentLanes]) {
+    LaneDoubles a[kSums] = {};
+    for (std::size_t u = 0; u < H; ++u) {
+        const double w = static_cast<double>(u), w2 = w * w, w3 = w2 * w;
+        const float* su = s + u * kMomentLanes;
+        LaneDoubles l, r, s0, s2;
+        widen(m + u * kMomentLanes, l);
+        widen(su, s0);
+        widen(su + kMomentLanes, r);
+        widen(su + 2 * kMomentLanes, s2);
+        const LaneDoubles d = 0.5 * (s2 - s0);
+        const LaneDoubles pll = l * l, plr = l * r, pld = l * d, prr = r * r, prd = r * d, pdd = d * d;
+        a[kLL] += pll, a[kLR] += plr, a[kLD] += pld, a[kRR] += prr, a[kRD] += prd, a[kDD] += pdd;
+        a[kLL1] += w * pll, a[kLR1] += w * plr, a[kLD1] += w * pld;
+        a[kRR1] += w * prr, a[kRD1] += w * prd, a[kDD1] += w * pdd;
+        a[kLD2] += w2 * pld, a[kRD2] += w2 * prd, a[kDD2] += w2 * pdd, a[kDD3] += w3 * pdd;
+    }
+    for (int c = 0; c < kSums; ++c)
+        for (std::size_t i = 0; i < kMomentLanes; ++i) sums[c][i] = a[c][i];
+}
+
+}  // namespace
+
+void FineTrackMoments(const float* m, const float* s, std::size_t H, std::size_t blocks, std::vector<FineMoments>& out) {
+    out.resize(blocks);
+    thread_local std::vector<float> tm, ts;
+    tm.resize(H * kMomentLanes);
+    ts.resize((H + 2) * kMomentLanes);
+    double sums[kSums][kMomentLanes];
+    for (std::size_t q0 = 0; q0 < blocks; q0 += kMomentLanes) {
+        const std::size_t lanes = std::min(kMomentLanes, blocks - q0);
+        // The lanes past the last sub-block sum whatever they hold, and are not taken.
+        for (std::size_t i = 0; i < lanes; ++i) {
+            const float* ml = m + (q0 + i) * H;
+            const float* sl = s + (q0 + i) * H;
+            for (std::size_t u = 0; u < H; ++u) tm[u * kMomentLanes + i] = ml[u];
+            for (std::size_t u = 0; u < H + 2; ++u) ts[u * kMomentLanes + i] = sl[u];
+        }
+        laneMoments(tm.data(), ts.data(), H, sums);
+        for (std::size_t i = 0; i < lanes; ++i) {
+            const auto v = [&](int c) { return sums[c][i]; };
+            out[q0 + i] = {{{v(kLL), v(kLL1)}, {v(kLR), v(kLR1)}, {v(kLD), v(kLD1)}, {v(kRR), v(kRR1)}, {v(kRD), v(kRD1)}, {v(kDD), v(kDD1)}},
+                           v(kLD2), v(kRD2), v(kDD2), v(kDD3)};
+        }
+    }
+}
+
+namespace {
+
 // The delays of nodes [k0, k1) (node k at master frame k * hop) along the map.
 void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, FrameIndex hop, std::size_t k0,
                   std::size_t k1, Node* nodes) {
@@ -166,32 +235,8 @@ void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, Frame
     const float* const m = mw.data() + pad;
     const float* const s = sw.data() + pad;
 
-    // Each sub-block's sums of the products times powers of the frame's place u in it: a
-    // triangular window is linear within a sub-block, and the window times the frame's
-    // distance x from the centre (the delay's slope term) is quadratic in u, times x^2
-    // cubic.
-    struct Moments {
-        double p[kProducts][2];           // u^0, u^1 of every product
-        double ld2, rd2, dd2, dd3;        // u^2 of l d, r d, d d; u^3 of d d
-    };
-    std::vector<Moments> moments(blocks);
-    for (std::size_t q = 0; q < blocks; ++q) {
-        double ll = 0, lr = 0, ld = 0, rr = 0, rd = 0, dd = 0;
-        double ll1 = 0, lr1 = 0, ld1 = 0, rr1 = 0, rd1 = 0, dd1 = 0;
-        double ld2 = 0, rd2 = 0, dd2 = 0, dd3 = 0;
-        const float* ml = m + q * H;
-        const float* sl = s + q * H;
-        for (std::size_t u = 0; u < H; ++u) {
-            const double l = ml[u], r = sl[u + 1];
-            const double d = 0.5 * (static_cast<double>(sl[u + 2]) - sl[u]);
-            const double w = static_cast<double>(u), w2 = w * w;
-            const double pll = l * l, plr = l * r, pld = l * d, prr = r * r, prd = r * d, pdd = d * d;
-            ll += pll, lr += plr, ld += pld, rr += prr, rd += prd, dd += pdd;
-            ll1 += w * pll, lr1 += w * plr, ld1 += w * pld, rr1 += w * prr, rd1 += w * prd, dd1 += w * pdd;
-            ld2 += w2 * pld, rd2 += w2 * prd, dd2 += w2 * pdd, dd3 += w2 * w * pdd;
-        }
-        moments[q] = {{{ll, ll1}, {lr, lr1}, {ld, ld1}, {rr, rr1}, {rd, rd1}, {dd, dd1}}, ld2, rd2, dd2, dd3};
-    }
+    thread_local std::vector<FineMoments> moments;
+    FineTrackMoments(m, s, H, blocks, moments);
 
     const double span = static_cast<double>(kHalfHops) * static_cast<double>(H);
     for (std::size_t k = k0; k < k1; ++k) {
@@ -205,7 +250,7 @@ void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, Frame
         // within a window (a tape's wow and flutter) the centre's is not its energy's mean.
         double S[kProducts] = {}, LQ = 0.0, RQ = 0.0, DQ = 0.0, QQ = 0.0;
         for (int j = -kHalfHops; j < kHalfHops; ++j) {
-            const Moments& mo = moments[static_cast<std::size_t>(static_cast<long long>(qk) + j)];
+            const FineMoments& mo = moments[static_cast<std::size_t>(static_cast<long long>(qk) + j)];
             // Weight of a frame u into sub-block qk + j, at x = j H + u from the centre:
             // span + x before the centre, span - x from it on.
             const double jh = j * static_cast<double>(H);

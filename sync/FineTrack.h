@@ -23,6 +23,9 @@
 // Thread safety: reads both files (which must be loaded); runs its windows on the pool.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 namespace tandem {
 
 class KWavefile;
@@ -42,5 +45,18 @@ void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map);
 // the master than the points' map does keep the points' map. Same arguments as
 // AddFineTrack; sets the map's fine offsets.
 void AddRoomTrack(KWavefile& master, KWavefile& slave, TimeMap& map);
+
+// The fit's sums over sub-blocks of H frames: the master m[q H + u] against the slave
+// s[q H + u + 1] and its derivative (s[q H + u + 2] - s[q H + u]) / 2, for sub-blocks
+// q in [0, blocks), each product times u^0 and u^1, and the slope terms' u^2 and u^3 (a
+// triangular window is linear within a sub-block, the window times the distance from
+// the centre quadratic, times its square cubic). Sums in vector lanes, one sub-block a
+// lane, each in the order of the plain loop: bit for bit its result.
+struct FineMoments {
+    enum Product { LL, LR, LD, RR, RD, DD, kProducts };
+    double p[kProducts][2];     // u^0, u^1 of every product
+    double ld2, rd2, dd2, dd3;  // u^2 of l d, r d, d d; u^3 of d d
+};
+void FineTrackMoments(const float* m, const float* s, std::size_t H, std::size_t blocks, std::vector<FineMoments>& out);
 
 }  // namespace tandem

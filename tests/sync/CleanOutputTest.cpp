@@ -2,7 +2,9 @@
 // to the old writer, and the slave alone on the master's timeline.
 #include <cmath>
 #include <cstring>
+#include <random>
 
+#include "../../bench/FineMomentsReference.h"
 #include "sync/OutputWriter.h"
 #include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
@@ -247,6 +249,25 @@ TEST_F(CleanOutput, fine_track_follows_flutter_the_points_miss_and_leaves_breaks
         const std::vector<float>& fine = map.Fine();
         const std::size_t hop = kSampleRate / 200;
         EXPECT_EQ(fine[static_cast<std::size_t>(pause) / hop], 0.0f) << "no offsets inside a break";
+    }
+}
+
+// The lane-wise sums are the plain loop's bit for bit, whole groups of lanes and a part
+// of one alike.
+TEST(FineMomentsTest, lane_sums_are_the_plain_loops) {
+    std::mt19937 rng(5);
+    std::normal_distribution<float> sample(0.0f, 3000.0f);
+    for (const std::size_t blocks : {1, 8, 13}) {
+        const std::size_t H = 220;
+        std::vector<float> m(blocks * H), s(blocks * H + 2);
+        for (float& v : m) v = sample(rng);
+        for (float& v : s) v = sample(rng);
+        std::vector<FineMoments> lanes;
+        FineTrackMoments(m.data(), s.data(), H, blocks, lanes);
+        const std::vector<FineMoments> plain = reference::FineMomentsPlain(m.data(), s.data(), H, blocks);
+        ASSERT_EQ(lanes.size(), blocks);
+        for (std::size_t q = 0; q < blocks; ++q)
+            EXPECT_EQ(std::memcmp(&lanes[q], &plain[q], sizeof(FineMoments)), 0) << blocks << " blocks, block " << q;
     }
 }
 
