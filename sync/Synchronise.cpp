@@ -149,12 +149,13 @@ std::string trackRows(const CoarseTrack& track, const StoredPoints& masterPoints
         }
     }
     const int n = std::min(masterPoints.count(), slavePoints.count());
-    for (int i = 0; i < n; ++i) {
-        const FrameIndex m = masterPoints.at(i), s = slavePoints.at(i);
+    const std::vector<FrameIndex> master = masterPoints.load(n), slave = slavePoints.load(n);
+    for (std::size_t i = 0; i < master.size(); ++i) {
+        const FrameIndex m = master[i], s = slave[i];
         std::string rate;
-        if (i > 0 && m > masterPoints.at(i - 1))
-            rate = ppm(static_cast<double>(s - slavePoints.at(i - 1)) / static_cast<double>(m - masterPoints.at(i - 1)));
-        const std::string mark = i < static_cast<int>(marks.size()) ? marks[static_cast<std::size_t>(i)] : std::string();
+        if (i > 0 && m > master[i - 1])
+            rate = ppm(static_cast<double>(s - slave[i - 1]) / static_cast<double>(m - master[i - 1]));
+        const std::string mark = i < marks.size() ? marks[i] : std::string();
         rows += "point," + Fixed(time.ToSeconds(m)) + "," + Fixed(time.ToSeconds(s)) + "," + rate + ",," + mark + "\n";
     }
     return rows;
