@@ -97,7 +97,6 @@ private:
     double b0_, b1_, b2_, a1_, a2_;
 };
 
-
 struct Node {
     float delay = 0.0f;
     float slope = 0.0f;      // the delay's change from the centre to the window's edge
