@@ -20,7 +20,9 @@
 namespace tandem {
 namespace {
 
-using enum FineMoments::Product;
+// The products' indices, as FineMoments numbers them.
+constexpr int LL = FineMoments::LL, LR = FineMoments::LR, LD = FineMoments::LD, RR = FineMoments::RR,
+              RD = FineMoments::RD, DD = FineMoments::DD, kProducts = FineMoments::kProducts;
 
 // A hop of 5 ms follows 10 Hz flutter with 20 windows a period; a window of +-15 ms
 // (triangular) holds enough music to place the slave to a few hundredths of a frame.
