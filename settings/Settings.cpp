@@ -32,6 +32,12 @@
 #include "core/Text.h"
 #include "settings/IniFile.h"
 
+// In this file, in order: the folder lock and the whole-file read; one file's store
+// (FileStore: its parsed copy, the changes being written and those pending); section
+// names (paths mapped to the program folders, escaping, the older bracketless
+// sections); which file serves a section (route) and when its copy is read again
+// (refresh); a write (what may be stored, store) and the write-back (flushFile, the
+// flusher thread); then the public calls of Settings.h.
 namespace tandem {
 namespace {
 
