@@ -73,18 +73,49 @@ TANDEM_TARGET("avx2") inline __m256 weights8(const float* a, const float* b, __m
     return _mm256_add_ps(va, _mm256_mul_ps(f, _mm256_sub_ps(_mm256_loadu_ps(b), va)));
 }
 
+// Eight reductions at once, each in reduce8x2's tree after its first addition: of sums
+// (a, b, c, d, e, f, g, h), [a c e g | b d f h]. Done one at a time, the horizontal
+// steps of each output cost more than its taps.
+TANDEM_TARGET("avx2") inline __m256 reduce8x8(const __m256* v) {
+    __m256 p[4];
+    for (int k = 0; k < 4; ++k)  // lane k + lane k + 4
+        p[k] = _mm256_add_ps(_mm256_permute2f128_ps(v[2 * k], v[2 * k + 1], 0x20),
+                             _mm256_permute2f128_ps(v[2 * k], v[2 * k + 1], 0x31));
+    __m256 q[2];
+    for (int k = 0; k < 2; ++k)  // k + k + 2
+        q[k] = _mm256_add_ps(_mm256_shuffle_ps(p[2 * k], p[2 * k + 1], _MM_SHUFFLE(1, 0, 1, 0)),
+                             _mm256_shuffle_ps(p[2 * k], p[2 * k + 1], _MM_SHUFFLE(3, 2, 3, 2)));
+    return _mm256_add_ps(_mm256_shuffle_ps(q[0], q[1], _MM_SHUFFLE(2, 0, 2, 0)),  // 0 + 1
+                         _mm256_shuffle_ps(q[0], q[1], _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Stores eight reductions: four positions' two channels, or eight positions' one.
+TANDEM_TARGET("avx2") inline void storeReduced(const __m256* sums, bool stereo, std::size_t i, float* const* out) {
+    __m256 v[8];
+    if (stereo) {
+        for (int k = 0; k < 8; ++k) v[k] = sums[k];  // x0 y0 x1 y1 ...: [x0..x3 | y0..y3]
+        const __m256 r = reduce8x8(v);
+        _mm_storeu_ps(out[0] + i, _mm256_castps256_ps128(r));
+        _mm_storeu_ps(out[1] + i, _mm256_extractf128_ps(r, 1));
+    } else {
+        for (int k = 0; k < 4; ++k) v[2 * k] = sums[k], v[2 * k + 1] = sums[k + 4];  // [x0..x3 | x4..x7]
+        _mm256_storeu_ps(out[0] + i, reduce8x8(v));
+    }
+}
+
 TANDEM_TARGET("avx2") void readAvx2(const SincTable& table, const float* const* src, int channels, const double* pos,
                                     std::size_t n, float* const* out) {
     const int taps = table.taps();
     const bool stereo = channels == 2;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Place p = place(table, pos[i]);
+    // Partial sums: x0, y0 of lanes 0-7, x1, y1 of lanes 8-15.
+    const auto sumsAt = [&](double at, __m256& x0, __m256& x1, __m256& y0, __m256& y1) TANDEM_TARGET("avx2") {
+        const Place p = place(table, at);
         const float* a = table.row(p.phase);
         const float* b = table.row(p.phase + 1);
         const __m256 f = _mm256_set1_ps(p.fraction);
         const float* x = src[0] + p.first;
         const float* y = stereo ? src[1] + p.first : x;
-        __m256 x0 = _mm256_setzero_ps(), x1 = x0, y0 = x0, y1 = x0;
+        x0 = _mm256_setzero_ps(), x1 = x0, y0 = x0, y1 = x0;
         for (int j = 0; j < taps; j += 16) {
             const __m256 w0 = weights8(a + j, b + j, f), w1 = weights8(a + j + 8, b + j + 8, f);
             x0 = _mm256_add_ps(x0, _mm256_mul_ps(w0, _mm256_loadu_ps(x + j)));
@@ -94,6 +125,27 @@ TANDEM_TARGET("avx2") void readAvx2(const SincTable& table, const float* const* 
                 y1 = _mm256_add_ps(y1, _mm256_mul_ps(w1, _mm256_loadu_ps(y + j + 8)));
             }
         }
+    };
+    // Positions in groups of eight sums (four stereo, eight mono), then one at a time.
+    const std::size_t group = stereo ? 4 : 8;
+    std::size_t i = 0;
+    for (; i + group <= n; i += group) {
+        __m256 sums[8];
+        for (std::size_t g = 0; g < group; ++g) {
+            __m256 x0, x1, y0, y1;
+            sumsAt(pos[i + g], x0, x1, y0, y1);
+            if (stereo) {
+                sums[2 * g] = _mm256_add_ps(x0, x1);
+                sums[2 * g + 1] = _mm256_add_ps(y0, y1);
+            } else {
+                sums[g] = _mm256_add_ps(x0, x1);
+            }
+        }
+        storeReduced(sums, stereo, i, out);
+    }
+    for (; i < n; ++i) {
+        __m256 x0, x1, y0, y1;
+        sumsAt(pos[i], x0, x1, y0, y1);
         out[0][i] = reduce8x2(x0, x1);
         if (stereo) out[1][i] = reduce8x2(y0, y1);
     }
@@ -105,24 +157,48 @@ TANDEM_TARGET("avx512f,avx2") inline float reduce16x1(__m512 v) {
     return reduce8x2(lo, hi);
 }
 
+TANDEM_TARGET("avx512f,avx2") inline __m256 halves(__m512 v) {
+    return _mm256_add_ps(_mm512_castps512_ps256(v), _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)));
+}
+
 TANDEM_TARGET("avx512f,avx2") void readAvx512(const SincTable& table, const float* const* src, int channels,
                                               const double* pos, std::size_t n, float* const* out) {
     const int taps = table.taps();
     const bool stereo = channels == 2;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Place p = place(table, pos[i]);
+    const auto sumsAt = [&](double at, __m512& sx, __m512& sy) TANDEM_TARGET("avx512f,avx2") {
+        const Place p = place(table, at);
         const float* a = table.row(p.phase);
         const float* b = table.row(p.phase + 1);
         const __m512 f = _mm512_set1_ps(p.fraction);
         const float* x = src[0] + p.first;
         const float* y = stereo ? src[1] + p.first : x;
-        __m512 sx = _mm512_setzero_ps(), sy = sx;
+        sx = _mm512_setzero_ps(), sy = sx;
         for (int j = 0; j < taps; j += 16) {
             const __m512 va = _mm512_loadu_ps(a + j);
             const __m512 w = _mm512_add_ps(va, _mm512_mul_ps(f, _mm512_sub_ps(_mm512_loadu_ps(b + j), va)));
             sx = _mm512_add_ps(sx, _mm512_mul_ps(w, _mm512_loadu_ps(x + j)));
             if (stereo) sy = _mm512_add_ps(sy, _mm512_mul_ps(w, _mm512_loadu_ps(y + j)));
         }
+    };
+    const std::size_t group = stereo ? 4 : 8;  // as in readAvx2
+    std::size_t i = 0;
+    for (; i + group <= n; i += group) {
+        __m256 sums[8];
+        for (std::size_t g = 0; g < group; ++g) {
+            __m512 sx, sy;
+            sumsAt(pos[i + g], sx, sy);
+            if (stereo) {
+                sums[2 * g] = halves(sx);
+                sums[2 * g + 1] = halves(sy);
+            } else {
+                sums[g] = halves(sx);
+            }
+        }
+        storeReduced(sums, stereo, i, out);
+    }
+    for (; i < n; ++i) {
+        __m512 sx, sy;
+        sumsAt(pos[i], sx, sy);
         out[0][i] = reduce16x1(sx);
         if (stereo) out[1][i] = reduce16x1(sy);
     }
