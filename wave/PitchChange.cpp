@@ -200,6 +200,13 @@ bool mixExactlyInDoubles(const std::array<std::int32_t, 8>& m, double w, double 
     return channel(m[0], m[1], w) + channel(m[2], m[3], w) + channel(m[4], m[5], a) + channel(m[6], m[7], a) < kLimit;
 }
 
+// trunc(n / 180) for a whole n below 2^50 in magnitude, without the division (eight a
+// frame were most of the mix's time). The double nearest 1/180 lies above it (by a
+// relative 3.8e-17), so a multiple of 180 never falls below its quotient; any other
+// quotient lies at least 1/n (relative) from the next whole number, more than the
+// product's error (below 2^-52).
+[[gnu::always_inline]] inline double quotient180(double n) { return std::trunc(n * (1.0 / 180.0)); }
+
 // The mix of one block; Resampled false: the other file's frames are taken one for one
 // (the band-limited reading), with no step to interpolate.
 template <bool Resampled>
@@ -212,10 +219,10 @@ template <bool Resampled>
         const double mR = std::trunc(b.br[j] * c.kmr * w * 0.01);
         const double sL = std::trunc(SL * c.ksl * a * 0.01);
         const double sR = std::trunc(SR * c.ksr * a * 0.01);
-        const double leftM = std::trunc(mL * c.pml / 180.0) + std::trunc(mR * c.pmr / 180.0);
-        const double rightM = std::trunc(c.qml * mL / 180.0) + std::trunc(c.qmr * mR / 180.0);
-        const double leftS = std::trunc(sL * c.psl / 180.0) + std::trunc(sR * c.psr / 180.0);
-        const double rightS = std::trunc(c.qsl * sL / 180.0) + std::trunc(c.qsr * sR / 180.0);
+        const double leftM = quotient180(mL * c.pml) + quotient180(mR * c.pmr);
+        const double rightM = quotient180(c.qml * mL) + quotient180(c.qmr * mR);
+        const double leftS = quotient180(sL * c.psl) + quotient180(sR * c.psr);
+        const double rightS = quotient180(c.qsl * sL) + quotient180(c.qsr * sR);
         const double left = std::trunc((leftM + leftS) * 0.5), right = std::trunc((rightM + rightS) * 0.5);
         b.bl[j] = left < -32768.0 ? -32768.0 : left > 32767.0 ? 32767.0 : left;
         b.br[j] = right < -32768.0 ? -32768.0 : right > 32767.0 ? 32767.0 : right;
