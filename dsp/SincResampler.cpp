@@ -103,10 +103,12 @@ TANDEM_TARGET("avx2") inline void storeReduced(const __m256* sums, bool stereo, 
     }
 }
 
-TANDEM_TARGET("avx2") void readAvx2(const SincTable& table, const float* const* src, int channels, const double* pos,
-                                    std::size_t n, float* const* out) {
-    const int taps = table.taps();
-    const bool stereo = channels == 2;
+// Stereo and Taps (0: the table's) fixed at compile time: the unstretched kernel's two
+// steps unrolled, and no channel test in them.
+template <bool Stereo, int Taps>
+TANDEM_TARGET("avx2") void readAvx2As(const SincTable& table, const float* const* src, const double* pos, std::size_t n,
+                                      float* const* out) {
+    const int taps = Taps > 0 ? Taps : table.taps();
     // Partial sums: x0, y0 of lanes 0-7, x1, y1 of lanes 8-15.
     const auto sumsAt = [&](double at, __m256& x0, __m256& x1, __m256& y0, __m256& y1) TANDEM_TARGET("avx2") {
         const Place p = place(table, at);
@@ -114,41 +116,50 @@ TANDEM_TARGET("avx2") void readAvx2(const SincTable& table, const float* const* 
         const float* b = table.row(p.phase + 1);
         const __m256 f = _mm256_set1_ps(p.fraction);
         const float* x = src[0] + p.first;
-        const float* y = stereo ? src[1] + p.first : x;
+        const float* y = Stereo ? src[1] + p.first : x;
         x0 = _mm256_setzero_ps(), x1 = x0, y0 = x0, y1 = x0;
         for (int j = 0; j < taps; j += 16) {
             const __m256 w0 = weights8(a + j, b + j, f), w1 = weights8(a + j + 8, b + j + 8, f);
             x0 = _mm256_add_ps(x0, _mm256_mul_ps(w0, _mm256_loadu_ps(x + j)));
             x1 = _mm256_add_ps(x1, _mm256_mul_ps(w1, _mm256_loadu_ps(x + j + 8)));
-            if (stereo) {
+            if (Stereo) {
                 y0 = _mm256_add_ps(y0, _mm256_mul_ps(w0, _mm256_loadu_ps(y + j)));
                 y1 = _mm256_add_ps(y1, _mm256_mul_ps(w1, _mm256_loadu_ps(y + j + 8)));
             }
         }
     };
     // Positions in groups of eight sums (four stereo, eight mono), then one at a time.
-    const std::size_t group = stereo ? 4 : 8;
+    constexpr std::size_t group = Stereo ? 4 : 8;
     std::size_t i = 0;
     for (; i + group <= n; i += group) {
         __m256 sums[8];
         for (std::size_t g = 0; g < group; ++g) {
             __m256 x0, x1, y0, y1;
             sumsAt(pos[i + g], x0, x1, y0, y1);
-            if (stereo) {
+            if (Stereo) {
                 sums[2 * g] = _mm256_add_ps(x0, x1);
                 sums[2 * g + 1] = _mm256_add_ps(y0, y1);
             } else {
                 sums[g] = _mm256_add_ps(x0, x1);
             }
         }
-        storeReduced(sums, stereo, i, out);
+        storeReduced(sums, Stereo, i, out);
     }
     for (; i < n; ++i) {
         __m256 x0, x1, y0, y1;
         sumsAt(pos[i], x0, x1, y0, y1);
         out[0][i] = reduce8x2(x0, x1);
-        if (stereo) out[1][i] = reduce8x2(y0, y1);
+        if (Stereo) out[1][i] = reduce8x2(y0, y1);
     }
+}
+
+TANDEM_TARGET("avx2") void readAvx2(const SincTable& table, const float* const* src, int channels, const double* pos,
+                                    std::size_t n, float* const* out) {
+    const bool whole = table.taps() == kSincTaps;
+    if (channels == 2)
+        (whole ? readAvx2As<true, kSincTaps> : readAvx2As<true, 0>)(table, src, pos, n, out);
+    else
+        (whole ? readAvx2As<false, kSincTaps> : readAvx2As<false, 0>)(table, src, pos, n, out);
 }
 
 TANDEM_TARGET("avx512f,avx2") inline float reduce16x1(__m512 v) {
@@ -161,47 +172,58 @@ TANDEM_TARGET("avx512f,avx2") inline __m256 halves(__m512 v) {
     return _mm256_add_ps(_mm512_castps512_ps256(v), _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)));
 }
 
-TANDEM_TARGET("avx512f,avx2") void readAvx512(const SincTable& table, const float* const* src, int channels,
-                                              const double* pos, std::size_t n, float* const* out) {
-    const int taps = table.taps();
-    const bool stereo = channels == 2;
+// Stereo and Taps (0: the table's) fixed at compile time: the unstretched kernel's two
+// steps unrolled, and no channel test in them.
+template <bool Stereo, int Taps>
+TANDEM_TARGET("avx512f,avx2") void readAvx512As(const SincTable& table, const float* const* src, const double* pos,
+                                                std::size_t n, float* const* out) {
+    const int taps = Taps > 0 ? Taps : table.taps();
     const auto sumsAt = [&](double at, __m512& sx, __m512& sy) TANDEM_TARGET("avx512f,avx2") {
         const Place p = place(table, at);
         const float* a = table.row(p.phase);
         const float* b = table.row(p.phase + 1);
         const __m512 f = _mm512_set1_ps(p.fraction);
         const float* x = src[0] + p.first;
-        const float* y = stereo ? src[1] + p.first : x;
+        const float* y = Stereo ? src[1] + p.first : x;
         sx = _mm512_setzero_ps(), sy = sx;
         for (int j = 0; j < taps; j += 16) {
             const __m512 va = _mm512_loadu_ps(a + j);
             const __m512 w = _mm512_add_ps(va, _mm512_mul_ps(f, _mm512_sub_ps(_mm512_loadu_ps(b + j), va)));
             sx = _mm512_add_ps(sx, _mm512_mul_ps(w, _mm512_loadu_ps(x + j)));
-            if (stereo) sy = _mm512_add_ps(sy, _mm512_mul_ps(w, _mm512_loadu_ps(y + j)));
+            if (Stereo) sy = _mm512_add_ps(sy, _mm512_mul_ps(w, _mm512_loadu_ps(y + j)));
         }
     };
-    const std::size_t group = stereo ? 4 : 8;  // as in readAvx2
+    constexpr std::size_t group = Stereo ? 4 : 8;  // as in readAvx2As
     std::size_t i = 0;
     for (; i + group <= n; i += group) {
         __m256 sums[8];
         for (std::size_t g = 0; g < group; ++g) {
             __m512 sx, sy;
             sumsAt(pos[i + g], sx, sy);
-            if (stereo) {
+            if (Stereo) {
                 sums[2 * g] = halves(sx);
                 sums[2 * g + 1] = halves(sy);
             } else {
                 sums[g] = halves(sx);
             }
         }
-        storeReduced(sums, stereo, i, out);
+        storeReduced(sums, Stereo, i, out);
     }
     for (; i < n; ++i) {
         __m512 sx, sy;
         sumsAt(pos[i], sx, sy);
         out[0][i] = reduce16x1(sx);
-        if (stereo) out[1][i] = reduce16x1(sy);
+        if (Stereo) out[1][i] = reduce16x1(sy);
     }
+}
+
+TANDEM_TARGET("avx512f,avx2") void readAvx512(const SincTable& table, const float* const* src, int channels,
+                                              const double* pos, std::size_t n, float* const* out) {
+    const bool whole = table.taps() == kSincTaps;
+    if (channels == 2)
+        (whole ? readAvx512As<true, kSincTaps> : readAvx512As<true, 0>)(table, src, pos, n, out);
+    else
+        (whole ? readAvx512As<false, kSincTaps> : readAvx512As<false, 0>)(table, src, pos, n, out);
 }
 
 SincKernel detect() {
