@@ -74,8 +74,8 @@ TANDEM_TARGET("avx2") inline __m256 weights8(const float* a, const float* b, __m
 }
 
 // Eight reductions at once, each in reduce8x2's tree after its first addition: of sums
-// (a, b, c, d, e, f, g, h), [a c e g | b d f h]. Done one at a time, the horizontal
-// steps of each output cost more than its taps.
+// (a, b, c, d, e, f, g, h), [a c e g | b d f h]. Done one at a time, each output's
+// horizontal steps took nearly as many instructions as its 32 taps.
 TANDEM_TARGET("avx2") inline __m256 reduce8x8(const __m256* v) {
     __m256 p[4];
     for (int k = 0; k < 4; ++k)  // lane k + lane k + 4
