@@ -1,8 +1,6 @@
 #include "settings/Settings.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -26,21 +23,25 @@
 
 #include "core/Alert.h"
 #include "core/AtomicFile.h"
-#include "core/Fd.h"
 #include "core/FileStamp.h"
 #include "core/Log.h"
 #include "core/Text.h"
 #include "settings/IniFile.h"
+#include "settings/SettingsFile.h"
 
-// In this file, in order: the folder lock and the whole-file read; one file's store
-// (FileStore: its parsed copy, the changes being written and those pending); section
-// names (paths mapped to the program folders, escaping, the older bracketless
-// sections); which file serves a section (route) and when its copy is read again
-// (refresh); a write (what may be stored, store) and the write-back (flushFile, the
-// flusher thread); then the public calls of Settings.h.
+// In this file, in order: one file's store (FileStore: its parsed copy, the changes
+// being written and those pending); section names (paths mapped to the program
+// folders, escaping, the older bracketless sections); which file serves a section
+// (route) and when its copy is read again (refresh); a write (what may be stored,
+// store) and the write-back (flushFile, the flusher thread); then the public calls of
+// Settings.h. The folder lock and the whole-file read and write are SettingsFile.h's.
 namespace tandem {
 namespace {
 
+using settings::FolderLock;
+using settings::ReadResult;
+using settings::readWholeFile;
+using settings::writeAtomically;
 using Clock = std::chrono::steady_clock;
 
 // Changes reach the disk within 250 ms; the flusher waits a little less than that so
@@ -48,120 +49,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWriteBackDelay = std::chrono::milliseconds(200);
 // After a failed write-back the flusher tries again at this pace, not on every write.
 constexpr auto kRetryDelay = std::chrono::seconds(1);
-
-std::string systemError(int err) { return SystemErrorText(err); }
-
-// An exclusive advisory lock on a folder, held while this process re-reads a settings
-// file and renames its new version over it: another Tandem process doing the same in
-// between would replace the file with a version that lacks this one's keys. No lock
-// when the folder cannot be opened (the write then fails and says why).
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder)
-        : fd_(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        int r = -1;
-        while (fd_.get() >= 0 && (r = ::flock(fd_.get(), LOCK_EX)) != 0 && errno == EINTR) {
-        }
-        held_ = fd_.get() >= 0 && r == 0;
-    }
-    bool held() const { return held_; }
-
-private:
-    Fd fd_;
-    bool held_ = false;
-};
-
-enum class ReadResult { Ok, Missing, Failed };
-
-// The largest settings file read. A job stores about 15 bytes per division point, so a
-// 20-minute file's points take 18 kB; 64 MiB hold those of some 3,500 such files.
-constexpr off_t kMaxSettingsBytes = off_t{64} << 20;
-
-// Reads the whole file and the stamp of exactly the version read.
-ReadResult readWholeFile(const std::string& path, std::string& bytes, FileStamp& stamp, std::string& why) {
-    bytes.clear();
-    // Without blocking: a FIFO at the name would wait for a writer for ever.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) {
-            stamp = FileStamp{};
-            return ReadResult::Missing;
-        }
-        why = MessageText(Msg::CannotRead, path, systemError(err));
-        stamp = StampOf(path);
-        return ReadResult::Failed;
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        why = MessageText(Msg::CannotRead, path, systemError(errno));
-        return ReadResult::Failed;
-    }
-    stamp = FileStamp::Of(st);
-    // Only a regular file is a settings file: a device (/dev/zero) would be read without
-    // end, a directory or a FIFO never holds one.
-    if (!S_ISREG(st.st_mode)) {
-        why = MessageText(Msg::CannotRead, path,
-                          S_ISDIR(st.st_mode) ? systemError(EISDIR) : MessageText(Msg::NotRegularFile));
-        return ReadResult::Failed;
-    }
-    if (st.st_size > kMaxSettingsBytes) {
-        why = MessageText(Msg::CannotRead, path, MessageText(Msg::SettingsTooLarge, kMaxSettingsBytes));
-        return ReadResult::Failed;
-    }
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            why = MessageText(Msg::CannotRead, path, systemError(errno));
-            bytes.clear();
-            return ReadResult::Failed;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (static_cast<off_t>(bytes.size()) > kMaxSettingsBytes) {
-            // Grew while it was read.
-            why = MessageText(Msg::CannotRead, path, MessageText(Msg::SettingsTooLarge, kMaxSettingsBytes));
-            bytes.clear();
-            return ReadResult::Failed;
-        }
-    }
-    return ReadResult::Ok;
-}
-
-// Replaces path whole (AtomicFile), keeping the permissions of the file it replaces.
-bool writeAtomically(const std::string& path, const std::string& bytes, bool createFolder, FileStamp& stamp,
-                     std::string& why) {
-    struct stat old {};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    // Replacing by rename would go through a read-only file; the user made it read-only
-    // so that it stays as it is (even for root, who may write anything).
-    if (exists && ::access(path.c_str(), W_OK) != 0) {
-        why = MessageText(Msg::CannotWrite, path, systemError(errno));
-        return false;
-    }
-    if (exists && (old.st_mode & 0222) == 0) {
-        why = MessageText(Msg::CannotWrite, path, MessageText(Msg::FileReadOnly));
-        return false;
-    }
-    if (createFolder) {
-        const std::string folder = FolderOf(path);
-        std::error_code ec;
-        if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    }
-    AtomicFile file(path);
-    if (exists) file.SetMode(old.st_mode & 07777);
-    file.Write(bytes);
-    struct stat st {};
-    if (!file.Commit(&st)) {
-        why = file.Problem();
-        return false;
-    }
-    stamp = FileStamp::Of(st);
-    return true;
-}
 
 // Keys changed by this process and not yet on disk, in the order they were first set
 // (new sections and keys are added to the file in that order).
