@@ -1,5 +1,5 @@
-// The fine track's sums over sub-blocks as one plain loop a sub-block, for checking the
-// lane-wise sums of sync/FineTrack against.
+// The fine track's sums over sub-blocks as one plain loop a sub-block, and its high-pass
+// one signal at a time, for checking the lane-wise versions of sync/FineTrack against.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +29,16 @@ inline std::vector<FineMoments> FineMomentsPlain(const float* m, const float* s,
         out[q] = {{{ll, ll1}, {lr, lr1}, {ld, ld1}, {rr, rr1}, {rd, rd1}, {dd, dd1}}, ld2, rd2, dd2, dd3};
     }
     return out;
+}
+
+// The fine track's high-pass, one signal at a time.
+inline void FineHighPassPlain(const FineHighPass& f, float* p, std::size_t n) {
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = p[i], y = f.b0 * v + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+        x2 = x1, x1 = v, y2 = y1, y1 = y;
+        p[i] = static_cast<float>(y);
+    }
 }
 
 }  // namespace tandem::reference

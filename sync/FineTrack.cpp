@@ -67,37 +67,62 @@ constexpr std::size_t kNodesPerBlock = 512;
 constexpr double kHighPassHz = 150.0;
 constexpr double kHighPassSettleSeconds = 0.02;
 
-class HighPass {
-public:
-    explicit HighPass(std::uint32_t rate) {
-        const double k = std::tan(std::numbers::pi * kHighPassHz / rate), q = std::numbers::sqrt2 / 2.0;
-        const double norm = 1.0 / (1.0 + k / q + k * k);
-        b0_ = norm, b1_ = -2.0 * norm, b2_ = norm;
-        a1_ = 2.0 * (k * k - 1.0) * norm, a2_ = (1.0 - k / q + k * k) * norm;
-    }
-    // Filters a[0..n) and b[0..n + extra) in place, side by side: each filter's recursion
-    // waits on its last output, and two of them fill each other's waits.
-    void Apply(float* a, float* b, std::size_t n, std::size_t extra) const {
-        State sa, sb;
-        for (std::size_t i = 0; i < n; ++i) {
-            a[i] = sa.step(*this, a[i]);
-            b[i] = sb.step(*this, b[i]);
-        }
-        for (std::size_t i = n; i < n + extra; ++i) b[i] = sb.step(*this, b[i]);
-    }
+FrameIndex settleFrames(const KWavefile& master) {
+    return std::max<FrameIndex>(1, std::llround(kHighPassSettleSeconds * master.SampleRate));
+}
 
-private:
-    struct State {
-        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-        float step(const HighPass& f, float in) {
-            const double v = in, y = f.b0_ * v + f.b1_ * x1 + f.b2_ * x2 - f.a1_ * y1 - f.a2_ * y2;
+constexpr int kFilterLanes = kFineFilterLanes;  // two signals of four blocks
+
+}  // namespace
+
+FineHighPass::FineHighPass(std::uint32_t rate) {
+    const double k = std::tan(std::numbers::pi * kHighPassHz / rate), q = std::numbers::sqrt2 / 2.0;
+    const double norm = 1.0 / (1.0 + k / q + k * k);
+    b0 = norm, b1 = -2.0 * norm, b2 = norm;
+    a1 = 2.0 * (k * k - 1.0) * norm, a2 = (1.0 - k / q + k * k) * norm;
+}
+
+// The recursion waits on its last output at every sample (a multiply and two
+// subtractions, 12 cycles): the signals of several blocks run side by side in vector
+// lanes, each lane doing the scalar arithmetic in the same order.
+TANDEM_CLONES("avx512f", "avx2")
+void FineHighPassLanes(const FineHighPass& f, float* const* p, const std::size_t* len, int chains) {
+    using Lanes = double __attribute__((vector_size(kFilterLanes * sizeof(double))));
+    using Floats = float __attribute__((vector_size(kFilterLanes * sizeof(float))));
+    std::size_t common = chains > 0 ? len[0] : 0;
+    for (int c = 1; c < chains; ++c) common = std::min(common, len[c]);
+    // A chunk at a time through a buffer with the signals' samples interleaved, so that
+    // each step loads and stores one vector (unused lanes stay zero).
+    constexpr std::size_t kChunk = 256;
+    alignas(64) float t[kChunk * kFilterLanes] = {};
+    Lanes x1 = {}, x2 = {}, y1 = {}, y2 = {};
+    for (std::size_t i0 = 0; i0 < common; i0 += kChunk) {
+        const std::size_t m = std::min(kChunk, common - i0);
+        for (int c = 0; c < chains; ++c)
+            for (std::size_t j = 0; j < m; ++j) t[j * kFilterLanes + static_cast<std::size_t>(c)] = p[c][i0 + j];
+        for (std::size_t j = 0; j < m; ++j) {
+            Floats in;
+            std::memcpy(&in, t + j * kFilterLanes, sizeof in);
+            const Lanes v = __builtin_convertvector(in, Lanes);
+            const Lanes y = f.b0 * v + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
             x2 = x1, x1 = v, y2 = y1, y1 = y;
-            return static_cast<float>(y);
+            const Floats out = __builtin_convertvector(y, Floats);
+            std::memcpy(t + j * kFilterLanes, &out, sizeof out);
         }
-    };
+        for (int c = 0; c < chains; ++c)
+            for (std::size_t j = 0; j < m; ++j) p[c][i0 + j] = t[j * kFilterLanes + static_cast<std::size_t>(c)];
+    }
+    for (int c = 0; c < chains; ++c) {
+        double sx1 = x1[c], sx2 = x2[c], sy1 = y1[c], sy2 = y2[c];
+        for (std::size_t i = common; i < len[c]; ++i) {
+            const double v = p[c][i], y = f.b0 * v + f.b1 * sx1 + f.b2 * sx2 - f.a1 * sy1 - f.a2 * sy2;
+            sx2 = sx1, sx1 = v, sy2 = sy1, sy1 = y;
+            p[c][i] = static_cast<float>(y);
+        }
+    }
+}
 
-    double b0_, b1_, b2_, a1_, a2_;
-};
+namespace {
 
 struct Node {
     float delay = 0.0f;
@@ -211,30 +236,36 @@ void FineTrackMoments(const float* m, const float* s, std::size_t H, std::size_t
 
 namespace {
 
-// The delays of nodes [k0, k1) (node k at master frame k * hop) along the map.
-void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, FrameIndex hop, std::size_t k0,
-                  std::size_t k1, Node* nodes) {
-    const auto H = static_cast<std::size_t>(hop);
-    const std::size_t blocks = k1 - k0 + 2 * kHalfHops;  // sub-blocks of one hop each
-    const std::size_t n = blocks * H;
-    const FrameIndex first = static_cast<FrameIndex>(k0) * hop - kHalfHops * hop;
-    const FrameIndex settle = std::max<FrameIndex>(1, std::llround(kHighPassSettleSeconds * master.SampleRate));
+// One block's signals: the master's and the slave's channel means, high-passed alike
+// from settle frames before; the slave one frame beyond either end for its derivative.
+struct BlockSignals {
+    std::vector<float> mw, sw;
+    std::vector<double> pos;
+};
 
-    // The master's and the slave's channel means, high-passed alike from settle frames
-    // before; the slave one frame beyond either end for its derivative.
-    thread_local std::vector<float> mw, sw;
-    thread_local std::vector<double> pos;
-    const auto pad = static_cast<std::size_t>(settle);
-    mw.resize(n + pad);
-    sw.resize(n + 2 + pad);
-    pos.resize(n + 2 + pad);
-    readMasterMono(master, first - settle, n + pad, mw.data());
-    const double fastest = map.Positions(first - 1 - settle, n + 2 + pad, pos.data());
-    ReadMonoAtPositions(slave, pos.data(), n + 2 + pad, fastest, sw.data());
-    const HighPass filter(master.SampleRate);
-    filter.Apply(mw.data(), sw.data() + 1, mw.size(), sw.size() - 1 - mw.size());  // sw[1 + i] lines up with mw[i]
-    const float* const m = mw.data() + pad;
-    const float* const s = sw.data() + pad;
+// Reads block [k0, k1)'s signals (node k at master frame k * hop) along the map.
+void readBlock(KWavefile& master, KWavefile& slave, const TimeMap& map, FrameIndex hop, std::size_t k0,
+               std::size_t k1, BlockSignals& b) {
+    const auto H = static_cast<std::size_t>(hop);
+    const std::size_t n = (k1 - k0 + 2 * kHalfHops) * H;  // sub-blocks of one hop each
+    const FrameIndex first = static_cast<FrameIndex>(k0) * hop - kHalfHops * hop;
+    const auto pad = static_cast<std::size_t>(settleFrames(master));
+    b.mw.resize(n + pad);
+    b.sw.resize(n + 2 + pad);
+    b.pos.resize(n + 2 + pad);
+    readMasterMono(master, first - static_cast<FrameIndex>(pad), n + pad, b.mw.data());
+    const double fastest = map.Positions(first - 1 - static_cast<FrameIndex>(pad), n + 2 + pad, b.pos.data());
+    ReadMonoAtPositions(slave, b.pos.data(), n + 2 + pad, fastest, b.sw.data());
+}
+
+// The delays of the nodes of block [k0, k1) from its filtered signals.
+void fitBlock(const KWavefile& master, const TimeMap& map, FrameIndex hop, std::size_t k0, std::size_t k1,
+              const BlockSignals& b, Node* nodes) {
+    const auto H = static_cast<std::size_t>(hop);
+    const std::size_t blocks = k1 - k0 + 2 * kHalfHops;
+    const auto pad = static_cast<std::size_t>(settleFrames(master));
+    const float* const m = b.mw.data() + pad;
+    const float* const s = b.sw.data() + pad;
 
     thread_local std::vector<FineMoments> moments;
     FineTrackMoments(m, s, H, blocks, moments);
@@ -297,6 +328,32 @@ void measureNodes(KWavefile& master, KWavefile& slave, const TimeMap& map, Frame
     }
 }
 
+// Measures the nodes of up to four blocks (block q holds nodes [q * kNodesPerBlock, ..)
+// of count), their filters side by side.
+void measureBlocks(KWavefile& master, KWavefile& slave, const TimeMap& map, FrameIndex hop, std::size_t count,
+                   const std::size_t* block, int n, Node* nodes) {
+    thread_local std::array<BlockSignals, kFilterLanes / 2> sig;
+    float* chains[kFilterLanes];
+    std::size_t len[kFilterLanes];
+    const auto range = [&](int i) {
+        const std::size_t k0 = block[i] * kNodesPerBlock;
+        return std::pair{k0, std::min(count, k0 + kNodesPerBlock)};
+    };
+    for (int i = 0; i < n; ++i) {
+        const auto [k0, k1] = range(i);
+        BlockSignals& b = sig[static_cast<std::size_t>(i)];
+        readBlock(master, slave, map, hop, k0, k1, b);
+        // sw[1 + j] lines up with mw[j]; the slave's last frame is filtered too.
+        chains[2 * i] = b.mw.data(), len[2 * i] = b.mw.size();
+        chains[2 * i + 1] = b.sw.data() + 1, len[2 * i + 1] = b.sw.size() - 1;
+    }
+    FineHighPassLanes(FineHighPass(master.SampleRate), chains, len, 2 * n);
+    for (int i = 0; i < n; ++i) {
+        const auto [k0, k1] = range(i);
+        fitBlock(master, map, hop, k0, k1, sig[static_cast<std::size_t>(i)], nodes + k0);
+    }
+}
+
 }  // namespace
 
 void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map) {
@@ -324,13 +381,21 @@ void AddFineTrack(KWavefile& master, KWavefile& slave, TimeMap& map) {
         (static_cast<std::size_t>(std::max(kPriorHops, 3 * kSmoothHops)) + kNodesPerBlock - 1) / kNodesPerBlock;
     for (int pass = 0; pass < kMaxPasses && std::find(measure.begin(), measure.end(), 1) != measure.end(); ++pass) {
         ParallelFor(blocks, [&](std::size_t b, std::size_t e) {
+            std::size_t group[kFilterLanes / 2];
+            int n = 0;
             for (std::size_t k = b; k < e; ++k) {
                 const std::size_t k0 = k * kNodesPerBlock, k1 = std::min(count, k0 + kNodesPerBlock);
-                if (measure[k])
-                    measureNodes(master, slave, map, hop, k0, k1, nodes.data() + k0);
-                else
+                if (!measure[k]) {
                     std::fill(nodes.begin() + static_cast<std::ptrdiff_t>(k0), nodes.begin() + static_cast<std::ptrdiff_t>(k1), Node{});
+                    continue;
+                }
+                group[n++] = k;
+                if (n == kFilterLanes / 2) {
+                    measureBlocks(master, slave, map, hop, count, group, n, nodes.data());
+                    n = 0;
+                }
             }
+            if (n > 0) measureBlocks(master, slave, map, hop, count, group, n, nodes.data());
         });
         if (pass == 0 && !sameSound(nodes)) return;
         std::fill(smooth.begin(), smooth.end(), 0);

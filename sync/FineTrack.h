@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tandem {
@@ -58,5 +59,15 @@ struct FineMoments {
     double ld2, rd2, dd2, dd3;  // u^2 of l d, r d, d d; u^3 of d d
 };
 void FineTrackMoments(const float* m, const float* s, std::size_t H, std::size_t blocks, std::vector<FineMoments>& out);
+
+// The 150 Hz high-pass both signals get before the fit (second-order Butterworth).
+// FineHighPassLanes filters up to kFineFilterLanes signals p[c][0..len[c]) in place side
+// by side, each bit for bit as filtered alone.
+struct FineHighPass {
+    explicit FineHighPass(std::uint32_t rate);
+    double b0, b1, b2, a1, a2;
+};
+constexpr int kFineFilterLanes = 8;
+void FineHighPassLanes(const FineHighPass& f, float* const* p, const std::size_t* len, int chains);
 
 }  // namespace tandem

@@ -271,6 +271,31 @@ TEST(FineMomentsTest, lane_sums_are_the_plain_loops) {
     }
 }
 
+// The high-pass in lanes is each signal's alone, bit for bit: signals of unequal
+// lengths (each goes on alone past the shortest), and fewer than a vector's worth.
+TEST(FineMomentsTest, high_pass_in_lanes_is_each_signal_filtered_alone) {
+    std::mt19937 rng(7);
+    std::normal_distribution<float> sample(0.0f, 3000.0f);
+    const FineHighPass f(44100);
+    for (const int chains : {3, kFineFilterLanes}) {
+        std::vector<std::vector<float>> lanes, plain;
+        std::vector<float*> p;
+        std::vector<std::size_t> len;
+        for (int c = 0; c < chains; ++c) {
+            std::vector<float> v(700 + 131 * static_cast<std::size_t>(c));
+            for (float& x : v) x = sample(rng);
+            lanes.push_back(v);
+            plain.push_back(v);
+        }
+        for (auto& v : lanes) p.push_back(v.data()), len.push_back(v.size());
+        FineHighPassLanes(f, p.data(), len.data(), chains);
+        for (int c = 0; c < chains; ++c) {
+            reference::FineHighPassPlain(f, plain[c].data(), plain[c].size());
+            EXPECT_EQ(std::memcmp(lanes[c].data(), plain[c].data(), plain[c].size() * sizeof(float)), 0) << chains << " signals, " << c;
+        }
+    }
+}
+
 // Where the points already place a clean clock's map closer than a short window can
 // tell (a slave under 20 dB of noise), the fine track's delays are shrunk to nothing.
 TEST_F(CleanOutput, fine_track_keeps_a_map_it_cannot_improve) {
