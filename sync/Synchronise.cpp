@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/Clones.h"
 #include "core/Log.h"
 #include "core/Parallel.h"
 #include "core/ProgramFolder.h"
@@ -206,21 +205,24 @@ FrameIndex endFromTrack(const CoarseTrack& track, KWavefile& master, KWavefile& 
 
 }  // namespace
 
-TANDEM_CLONES("avx2")
-void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage) {
-    // x * slave / master truncated, in doubles rather than a 64-bit division per sample
-    // (vectorised): the product is exact, and a quotient of integers below 2^53 is an
-    // integer or lies at least 1 / master from one, far beyond its rounding error, so
-    // truncating the rounded quotient gives the integer division's result. Clamping
-    // before the truncation gives the same as after it.
-    const double s = slaveAverage, m = masterAverage;
-    auto scale = [&](std::int16_t x) {
-        return static_cast<std::int16_t>(static_cast<int>(std::clamp(static_cast<double>(x) * s / m, -32768.0, 32767.0)));
-    };
+LevelMatch::LevelMatch(int slaveAverage, int masterAverage)
+    : slave_(slaveAverage), master_(masterAverage), table_(65536) {
+    // A silent master has no level to match (the search stops on it first).
+    for (int x = -32768; x <= 32767; ++x)
+        table_[static_cast<std::size_t>(x + 32768)] = static_cast<std::int16_t>(
+            masterAverage > 0 ? std::clamp<std::int64_t>(std::int64_t{x} * slaveAverage / masterAverage, -32768, 32767) : x);
+}
+
+void LevelMatch::Apply(std::vector<Frame>& frames) const {
+    const std::int16_t* t = table_.data() + 32768;
     for (Frame& f : frames) {
-        f.left = scale(f.left);
-        f.right = scale(f.right);
+        f.left = t[f.left];
+        f.right = t[f.right];
     }
+}
+
+void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage) {
+    LevelMatch(slaveAverage, masterAverage).Apply(frames);
 }
 
 std::string EndPointText(FrameIndex J, std::uint32_t rate) {
@@ -359,7 +361,8 @@ private:
     void search(Segment& s) {
         if (s.len <= 0 || master_.MakeWaveImage(J_, s.K, s.image) == 0) return;
         if (master_.Average == 0) throw SyncError(Msg::MasterSilent, master_.FileName);
-        MatchLevel(s.image.frames, slave_.Average, master_.Average);
+        if (!level_ || !level_->Scales(slave_.Average, master_.Average)) level_.emplace(slave_.Average, master_.Average);
+        level_->Apply(s.image.frames);
         SegmentSearch& q = s.q;
         q.rangeS = rangeS_;
         q.rangeE = RE_;
@@ -727,6 +730,7 @@ private:
     int narrowed_ = 0;  // segments searched only within the track's uncertainty
     int eligible_ = 0;  // segments that could have been
     FractionMeter fractions_{master_, slave_};
+    std::optional<LevelMatch> level_;
     std::vector<std::pair<int, FrameIndex>> fractioned_;  // the points given fractions: index, whole frame
     std::size_t unsureFractions_ = 0;                    // of them, found while the search parted from the track
     std::vector<std::string> marks_;  // the result CSV's ninth field of each point searched

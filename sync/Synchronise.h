@@ -8,7 +8,9 @@
 // then stay.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/BigBuffer.h"
 #include "sync/JobRequest.h"
@@ -34,8 +36,21 @@ struct SyncRun {
 
 void SynchroniseFiles(SyncRun& run);
 
-// Scales master frames to the slave's level (x * slaveAverage / masterAverage).
-// Saturates: keeping the low 16 bits scrambles loud passages when the slave is denser.
+// Scales master frames to the slave's level (x * slaveAverage / masterAverage, truncated;
+// unchanged where masterAverage is not positive). Saturates: keeping the low 16 bits scrambles loud passages when the slave is denser.
+// A 16-bit sample takes one of 65,536 values: each one's result is worked out once and
+// looked up for the job's every segment (a vector division per sample was a
+// twentieth of the search's own thread).
+class LevelMatch {
+public:
+    LevelMatch(int slaveAverage, int masterAverage);
+    bool Scales(int slaveAverage, int masterAverage) const { return slave_ == slaveAverage && master_ == masterAverage; }
+    void Apply(std::vector<Frame>& frames) const;
+
+private:
+    int slave_, master_;
+    std::vector<std::int16_t> table_;  // by sample + 32768
+};
 void MatchLevel(std::vector<Frame>& frames, int slaveAverage, int masterAverage);
 
 // Frames at rate -> "h H m M s S ms ms" of the end point log line.
