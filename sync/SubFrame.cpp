@@ -35,26 +35,26 @@ constexpr double kLocalHalfSeconds = 0.05;
 // The largest correction of the given rate: a track's rate under wow is off by up to 0.2 %.
 constexpr double kLocalRateFix = 0.004;
 
-// The mono sum of frames [from, to) of a file, zeros outside it, into sum.
+// The mono sum of frames [from, to) of a file, zeros outside it, into sum. Every
+// element is written once: the buffers are reused, not cleared first.
 void monoSum(KWavefile& file, FrameIndex from, FrameIndex to, std::vector<float>& sum) {
-    sum.assign(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)), 0.0f);
+    sum.resize(static_cast<std::size_t>(std::max<FrameIndex>(to - from, 0)));
+    const auto silence = [&](FrameIndex begin, FrameIndex end) {
+        std::fill(sum.begin() + static_cast<std::ptrdiff_t>(begin), sum.begin() + static_cast<std::ptrdiff_t>(end), 0.0f);
+    };
     const FrameIndex a = std::max<FrameIndex>(from, 0), b = std::min<FrameIndex>(to, file.FrameCount);
-    if (b <= a) return;
+    if (b <= a) return silence(0, static_cast<FrameIndex>(sum.size()));
     const Frame* frames = file.FramesInPlace(a, b);
     if (!frames) {
         thread_local std::vector<Frame> scratch;
         scratch.resize(static_cast<std::size_t>(b - a));
-        if (file.ReadFrames(scratch.data(), a, b) == 0) return;
+        if (file.ReadFrames(scratch.data(), a, b) == 0) return silence(0, static_cast<FrameIndex>(sum.size()));
         frames = scratch.data();
     }
+    silence(0, a - from);
     for (FrameIndex k = 0; k < b - a; ++k)
         sum[static_cast<std::size_t>(a - from + k)] = static_cast<float>(frames[k].left + frames[k].right);
-}
-
-std::vector<float> monoSum(KWavefile& file, FrameIndex from, FrameIndex to) {
-    std::vector<float> sum;
-    monoSum(file, from, to, sum);
-    return sum;
+    silence(b - from, static_cast<FrameIndex>(sum.size()));
 }
 
 // run[k] = the sum of s[i]^2 for i < k. The values are whole numbers (sums of two 16-bit
@@ -86,7 +86,9 @@ public:
     BlockCorrelation(KWavefile& master, KWavefile& slave, FrameIndex C, FrameIndex K, FrameIndex half, FrameIndex block,
                      double P, double rate)
         : C_(C), K_(K), block_(block), P_(P), rate_(rate), table_(SincTableFor(1.0)) {
-        const std::vector<float> x = monoSum(master, C - half, C + half);
+        thread_local std::vector<float> x, s;
+        thread_local std::vector<double> run;
+        monoSum(master, C - half, C + half, x);
         blocks_ = static_cast<int>(2 * half / block);
         middle_.resize(static_cast<std::size_t>(blocks_));
         start_.resize(middle_.size());
@@ -96,7 +98,7 @@ public:
         }
         const FrameIndex lo = startOf(0) - kSpan - 1, hi = startOf(blocks_ - 1) + block + kSpan + 2;
         // Padded for the kernel's fixed run of lags.
-        const std::vector<float> s = monoSum(slave, lo, hi + kCorrelationLags);
+        monoSum(slave, lo, hi + kCorrelationLags, s);
         const int lags = 2 * kSpan + 1;
         corr_.assign(static_cast<std::size_t>(blocks_) * static_cast<std::size_t>(lags), 0.0);
         float acc[kCorrelationLags];
@@ -106,7 +108,6 @@ public:
             std::copy(acc, acc + lags, corr_.begin() + static_cast<std::ptrdiff_t>(b) * lags);
         }
         // The slave's energy under each block at each lag, from running sums.
-        std::vector<double> run;
         runningEnergy(s, run);
         energy_.assign(corr_.size(), 0.0);
         for (int b = 0; b < blocks_; ++b) {
