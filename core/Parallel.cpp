@@ -89,7 +89,7 @@ public:
         wake_.notify_all();
         take();
         // The helpers' last chunks end within microseconds of the caller's.
-        spinWhile([this] { return active_.load(std::memory_order_acquire) != 0; });
+        spinWhile([this] { return active_.load(std::memory_order_acquire) != 0; }, kSpinUs);
         std::unique_lock lock(mutex_);
         done_.wait(lock, [this] { return active_.load(std::memory_order_relaxed) == 0; });
         fn_ = nullptr;
@@ -120,14 +120,13 @@ private:
         }
     }
 
-    // Waits while busy() holds, for at most about 50 µs, without sleeping. The segment
-    // loop makes several calls per segment a few tens of µs apart: a helper that sleeps
+    // Waits while busy() holds, for at most `us` µs, without sleeping. The segment loop
+    // makes several calls per segment a few tens of µs apart: a helper that sleeps
     // between them costs a futex sleep and wake-up each time, and in a virtual machine an
-    // interrupt besides (5-12 % of a 20-minute job's samples). Longer gaps still sleep,
-    // leaving the core to idle-priority work.
+    // interrupt besides (5-12 % of a 20-minute job's samples). Longer gaps still sleep.
     template <class Busy>
-    static void spinWhile(Busy busy) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    static void spinWhile(Busy busy, int us) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
         while (busy()) {
             for (int i = 0; i < 32; ++i) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -138,15 +137,24 @@ private:
         }
     }
 
+    // Between calls a helper waits briefly for the next, then takes the idle work; with
+    // none it waits out the rest of 50 µs before it sleeps. Waiting the whole 50 µs
+    // before the idle work kept the measure of fractions behind the search, so that it
+    // was left for the search's end while the helper spun 0.3 s of the 20-minute pair's
+    // search; after 15 µs most of the segment loop's calls are still joined.
+    static constexpr int kSpinBeforeIdleUs = 15, kSpinUs = 50;
+
     void work() {
         std::uint64_t seen = 0;
+        const auto noCall = [&] { return generation_.load(std::memory_order_acquire) == seen; };
         for (;;) {
-            spinWhile([&] { return generation_.load(std::memory_order_acquire) == seen; });
-            // Rather than sleep, the idle work; a call that comes meanwhile is joined after
-            // the unit at hand (its caller does not wait for a helper that has not joined).
+            spinWhile(noCall, kSpinBeforeIdleUs);
+            // A call that comes during a unit of the idle work is joined after it (its
+            // caller does not wait for a helper that has not joined).
             bool worked = false;
-            while (generation_.load(std::memory_order_acquire) == seen && runIdleWork(nice_)) worked = true;
+            while (noCall() && runIdleWork(nice_)) worked = true;
             if (worked) continue;
+            spinWhile(noCall, kSpinUs - kSpinBeforeIdleUs);
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return quit_ || generation_.load(std::memory_order_relaxed) != seen; });
