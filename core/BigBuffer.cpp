@@ -7,9 +7,6 @@ namespace tandem::detail {
 void* MapBigBlock(std::size_t bytes) {
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the block still works
-#endif
     return p;
 }
 

@@ -27,9 +27,8 @@ double median(std::vector<double> v);
 // The natural logarithm of y >= 1 to about 1e-6 (see the definition).
 float logOf(float y);
 
-// A decimated copy of a whole file (tens of megabytes): in huge pages where the kernel
-// offers them and not zeroed before it is written. Its 4 KiB pages' first touch cost
-// 0.12 s a 20-minute file on a virtual machine, a tenth of that or less in huge pages.
+// A decimated copy of a whole file (tens of megabytes), not zeroed before it is written
+// (see BigBuffer.h for why in small pages).
 using Signal = std::vector<float, BigBufferAllocator<float>>;
 
 // The whole file as mono (left + right), low-passed below cutoffHz and decimated by
