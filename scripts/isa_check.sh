@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# One result on every processor: the same jobs run natively and under QEMU's user-mode
+# emulation as a processor with AVX2 and FMA but no AVX-512 (Haswell) and as a plain
+# x86-64 (qemu64), and what they leave behind, the synchronised file, the CSV reports
+# and every stored value, must be byte for byte the same. Every vectorised function
+# (target_clones and the hand-written kernels) promises the plain loop's values; on a
+# machine with AVX-512 only its AVX-512 variants run natively, so this is where the
+# AVX2 and the plain ones meet the whole job. (QEMU emulates no AVX-512: on a machine
+# without it, the emulated kernel tests cover those variants, and the native run here
+# is the AVX2 one.)
+# Usage: scripts/isa_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cli=$(realpath "${1:-${TANDEM_CLI:-build/bin/tandem-cli}}")
+work=$(mktemp -d /tmp/tandem-isa-XXXXXX)
+trap '[ -n "${ISA_KEEP:-}" ] || rm -rf "$work"' EXIT
+export XDG_CONFIG_HOME=$work/config
+
+fail() { echo "isa_check: FAIL: $*" >&2; exit 1; }
+command -v qemu-x86_64 >/dev/null || fail "qemu-x86_64 is missing (scripts/deps.sh installs qemu-user)"
+
+"$cli" make-pair "$work/pair" --seconds "${ISA_SECONDS:-20}" >/dev/null
+# The same pair with a 24-bit master and a mono 8-bit slave: the wide mix, the decoders
+# and the mono reads.
+/usr/bin/python3 -W ignore::DeprecationWarning - "$work/pair" <<'PY'
+import audioop, sys, wave
+d = sys.argv[1]
+def convert(src, dst, width, mono):
+    with wave.open(src) as r:
+        p, data = r.getparams(), r.readframes(r.getnframes())
+    if mono:
+        data = audioop.tomono(data, 2, 0.5, 0.5)
+    data = audioop.lin2lin(data, 2, width)
+    if width == 1:
+        data = audioop.bias(data, 1, 128)  # 8-bit WAVE samples are unsigned
+    with wave.open(dst, "wb") as w:
+        w.setnchannels(1 if mono else p.nchannels)
+        w.setsampwidth(width)
+        w.setframerate(p.framerate)
+        w.writeframes(data)
+convert(d + "/master.wav", d + "/master24.wav", 3, False)
+convert(d + "/slave.wav", d + "/slave8.wav", 1, True)
+PY
+
+values() {
+  awk '/^\[/ { section = $0; next } /=/ && $0 !~ /^(Time|Date|Stamp|Start|Finish|Elapsed)/ { print section " " $0 }' "$1" | LC_ALL=C sort
+}
+
+# job NAME MASTER SLAVE [options]: runs it natively and emulated, and compares.
+job() {
+  local name=$1 master=$2 slave=$3
+  shift 3
+  local native=$work/$name-native
+  mkdir -p "$native"
+  "$cli" --dir "$native" sync "$master" "$slave" --quiet --result-csv "$@" >"$native/out.txt" 2>&1 ||
+    fail "$name: the native job failed: $(cat "$native/out.txt")"
+  for cpu in Haswell-v4 qemu64; do
+    local dir=$work/$name-$cpu
+    mkdir -p "$dir"
+    qemu-x86_64 -cpu "$cpu" "$cli" --dir "$dir" sync "$master" "$slave" --quiet --result-csv "$@" >"$dir/out.txt" 2>"$dir/err.txt" ||
+      fail "$name on $cpu: the job failed: $(cat "$dir/out.txt")"
+    for f in "$native"/*.wav "$native"/*.csv; do
+      [ -e "$f" ] || continue
+      cmp -s "$f" "$dir/$(basename "$f")" || fail "$name on $cpu: $(basename "$f") differs from the native run's"
+    done
+    # The stored values by section and key (the points' keys are written in the order
+    # their fractions come in), less the ones that record when the job ran.
+    diff <(values "$native/qzv.ini") <(values "$dir/qzv.ini") >"$dir/ini.diff" ||
+      fail "$name on $cpu: the stored values differ: $(head -5 "$dir/ini.diff")"
+  done
+  echo "isa_check: $name: the same on Haswell and qemu64 as natively"
+}
+
+job band-limited "$work/pair/master.wav" "$work/pair/slave.wav"
+job linear "$work/pair/master.wav" "$work/pair/slave.wav" --interpolation linear
+job deep "$work/pair/master24.wav" "$work/pair/slave8.wav" --slave-out
+echo "isa_check: ok"
