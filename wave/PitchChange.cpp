@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -274,55 +273,6 @@ bool mixInDoubles(Frame* out, FrameIndex nb, const Frame* V, FrameIndex nv, doub
     return true;
 }
 
-// trunc(x * k * v * 0.01) for every 16-bit x, in the mix's own doubles and order: a
-// channel's share of the mix depends on its sample alone. Built again only when k or v
-// change (once a writing pass); empty where a value would not fit in 32 bits.
-class ChannelScale {
-public:
-    const std::int32_t* For(double k, double v) {
-        if (k != k_ || v != v_ || table_.empty()) {
-            k_ = k, v_ = v;
-            table_.resize(65536);
-            for (int x = -32768; x <= 32767; ++x) {
-                const double scaled = std::trunc(static_cast<double>(x) * k * v * 0.01);
-                if (!(std::fabs(scaled) < 2147483648.0)) {
-                    table_.clear();
-                    return nullptr;
-                }
-                table_[static_cast<std::size_t>(x + 32768)] = static_cast<std::int32_t>(scaled);
-            }
-        }
-        return table_.data() + 32768;
-    }
-
-private:
-    double k_ = 0.0, v_ = 0.0;
-    std::vector<std::int32_t> table_;
-};
-
-// The mix one for one where the base lies wholly left and the other file wholly right
-// (the default mix at any volumes): there the pans take each channel's share whole
-// (x * 180 / 180 = x, the other side's factor is 0) and left = trunc((mL + mR) / 2),
-// right = trunc((sL + sR) / 2) of the scaled channels, which tables give. The same
-// frames as mixInDoubles, whose exactness it needs; false, with nothing changed, where
-// the mix is another one.
-bool mixSidesApart(Frame* out, FrameIndex nb, const Frame* V, const std::array<std::int32_t, 8>& m, double w, double a) {
-    if (m[1] != -90 || m[3] != -90 || m[5] != 90 || m[7] != 90 || !mixExactlyInDoubles(m, w, a)) return false;
-    thread_local std::array<ChannelScale, 4> scales;
-    const std::int32_t* mL = scales[0].For(m[0], w);
-    const std::int32_t* mR = scales[1].For(m[2], w);
-    const std::int32_t* sL = scales[2].For(m[4], a);
-    const std::int32_t* sR = scales[3].For(m[6], a);
-    if (!mL || !mR || !sL || !sR) return false;
-    const auto clamp16 = [](std::int64_t v) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767)); };
-    for (FrameIndex t = 0; t < nb; ++t) {
-        const std::int64_t left = std::int64_t{mL[out[t].left]} + mR[out[t].right];
-        const std::int64_t right = std::int64_t{sL[V[t].left]} + sR[V[t].right];
-        out[t] = Frame{clamp16(left / 2), clamp16(right / 2)};
-    }
-    return true;
-}
-
 // An image's frames at full precision (a 16-bit image's are widened).
 std::vector<WideFrame> wideFramesOf(WaveImage& image) {
     if (image.isWide()) return std::move(image.wide);
@@ -504,8 +454,7 @@ std::size_t KWavefile::MakePitchChangedImage(KWavefile& other, int baseStart, in
         V.resize(read.size());
         roundFrames(read.data(), V.size(), V.data());
         if (log && nb > 0) logFirstFrame<std::int64_t>(image.frames[0], V.data(), nb, 0, mix, w, a);
-        if (!mixSidesApart(image.frames.data(), nb, V.data(), mix, w, a) &&
-            (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a)))
+        if (!mixExactlyInDoubles(mix, w, a) || !mixInDoubles(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a))
             mixInIntegers(image.frames.data(), nb, V.data(), nb, 1.0, 0, mix, w, a);
         release();
         return image.headerSize();
