@@ -2,9 +2,9 @@
 // own and elements are left uninitialised on resize, as the file's bytes are read over
 // them at once. No huge pages are asked for: in a virtual machine that hands free memory
 // back to its host, a huge page's first touch cost 1.2-2.9 ms a megabyte once the host
-// had taken the memory back (as it has by the time a user starts a job), against 0.37
-// for small pages every time; 0.12 only while freed huge pages were still at hand. A
-// 20-minute job spent 0.24 CPU-s zeroing the track's signals in huge pages.
+// had the memory back (seconds after another process freed it), against 0.37 for small
+// pages every time; 0.12 only while freed huge pages were still at hand. A 20-minute
+// job spent 0.24 CPU-s zeroing the track's signals in huge pages, and ran 2-3 % slower.
 #pragma once
 
 #include <cstddef>
