@@ -154,8 +154,8 @@ stop_at() {  # name target
   # The search's thread hand-overs each made 3 ms slower (about 4 times the job's time),
   # so that the stop lands mid-search on any machine; the settings reach the disk within
   # 250 ms of a change. A stop that comes only after the search has stored every point
-  # is no stop (the job then rightly writes its file and ends with 0; it happened once
-  # in CI): the job runs again with the hand-overs 30 ms slower.
+  # is no stop (the job then rightly writes its file and ends with 0; on CI's machine the
+  # first try often comes that late): the job runs again with the hand-overs 30 ms slower.
   local status= delay
   for delay in 3000 30000; do
     rm -rf "$dir" && mkdir -p "$dir"
