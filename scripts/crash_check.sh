@@ -14,13 +14,9 @@
 # Usage: scripts/crash_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-${TANDEM_CLI:-build/bin/tandem-cli}}")
+. scripts/check_common.sh
+check_begin crash "${1:-}"
 seconds=${CRASH_SECONDS:-120}
-work=$(mktemp -d /tmp/tandem-crash-XXXXXX)
-trap '[ -n "${CRASH_KEEP:-}" ] || rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config
-
-fail() { echo "crash_check: FAIL: $*" >&2; exit 1; }
 
 "$cli" make-pair "$work/pair" --seconds "$seconds" >/dev/null
 master=$work/pair/master.wav

@@ -11,12 +11,8 @@
 # Usage: scripts/isa_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-${TANDEM_CLI:-build/bin/tandem-cli}}")
-work=$(mktemp -d /tmp/tandem-isa-XXXXXX)
-trap '[ -n "${ISA_KEEP:-}" ] || rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config
-
-fail() { echo "isa_check: FAIL: $*" >&2; exit 1; }
+. scripts/check_common.sh
+check_begin isa "${1:-}"
 command -v qemu-x86_64 >/dev/null || fail "qemu-x86_64 is missing (scripts/deps.sh installs qemu-user)"
 # A sandbox that lets no emulator run (seccomp, no room for its guest mapping) cannot
 # hold this check; it says so rather than fail the build for it.

@@ -6,12 +6,8 @@
 # Usage: scripts/pair_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=$(realpath "${1:-${TANDEM_CLI:-build/bin/tandem-cli}}")
-work=$(mktemp -d /tmp/tandem-pair-XXXXXX)
-trap '[ -n "${PAIR_KEEP:-}" ] || rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config
-
-fail() { echo "pair_check: FAIL: $*" >&2; exit 1; }
+. scripts/check_common.sh
+check_begin pair "${1:-}"
 
 "$cli" make-pair "$work/pair" --seconds "${PAIR_SECONDS:-30}" >/dev/null
 master=$work/pair/master.wav
