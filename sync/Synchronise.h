@@ -37,7 +37,8 @@ struct SyncRun {
 void SynchroniseFiles(SyncRun& run);
 
 // Scales master frames to the slave's level (x * slaveAverage / masterAverage, truncated;
-// unchanged where masterAverage is not positive). Saturates: keeping the low 16 bits scrambles loud passages when the slave is denser.
+// unchanged where masterAverage is not positive). Saturates: keeping the low 16 bits
+// scrambles loud passages when the slave is denser.
 // A 16-bit sample takes one of 65,536 values: each one's result is worked out once and
 // looked up for the job's every segment (a vector division per sample was a
 // twentieth of the search's own thread).
