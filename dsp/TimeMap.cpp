@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Clones.h"
+#include "dsp/CubicRun.h"
 
 namespace tandem {
 namespace {
@@ -375,26 +376,6 @@ double TimeMap::fineAt(double m) const {
 
 namespace {
 
-// Segment i's cubic at frames m0, m0 + 1, ... m0 + n - 1: eval's arithmetic inside a
-// segment, in the same order, so that the clones' vectors give its very values (whole
-// frames as doubles add exactly). A third of a band-limited output's extra cost was
-// this evaluation frame by frame.
-TANDEM_CLONES("avx512f", "avx2")
-void cubicRun(double x0, double y0, double h, double rise, double d0, double d1, bool chordOnly, double m0, int n,
-              double* out) {
-    const double slope = rise / h;
-    if (chordOnly) {
-        for (int k = 0; k < n; ++k) out[k] = y0 + rise * ((m0 + static_cast<double>(k)) - x0) / h;
-        return;
-    }
-    for (int k = 0; k < n; ++k) {
-        const double u = (m0 + static_cast<double>(k)) - x0;
-        const double chord = y0 + rise * u / h;
-        const double t = u / h;
-        out[k] = chord + h * ((d0 - slope) * t * (1 - t) * (1 - t) + (d1 - slope) * t * t * (t - 1));
-    }
-}
-
 // Whether pos[0..n) never steps down (nor holds a NaN), with the largest step from 0.0
 // up in largest: the clamp's loop then only finds that step, frame by frame in a chain
 // of maxima, where vectors find it at once (the same value: maxima do not round).
@@ -456,7 +437,9 @@ double TimeMap::Positions(FrameIndex from, std::size_t n, double* pos) const {
             continue;
         }
         const std::size_t run = std::min<std::size_t>(end - k, std::size_t{1} << 30);
-        cubicRun(x_[i], y_[i], x_[i + 1] - x_[i], y_[i + 1] - y_[i], d0_[i], d1_[i], brk_[i], m, static_cast<int>(run),
+        // eval's arithmetic inside a segment, in the same order (whole frames as doubles add
+        // exactly), without its tests frame by frame.
+        CubicRun({x_[i], y_[i], x_[i + 1] - x_[i], y_[i + 1] - y_[i], d0_[i], d1_[i], brk_[i]}, m, static_cast<int>(run),
                  pos + k);
         k += run;
     }

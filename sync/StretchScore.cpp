@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/ExactQuotient.h"
 #include "core/SimdTarget.h"
 
 
@@ -39,26 +40,19 @@ double scorePlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L
     return finish(ml, mr, n, L, s, 0, lanes);
 }
 
-// The position i * n / L without a division. x = i * n is exact (below 2^53), r =
-// RN(1 / L), q0 = RN(x * r) lies within 4 ulp of x / L, and the remainder x - q0 * L is
-// a multiple of ulp(q0) below 2^53 of them, so the FMA gives it exactly. q0 + rem * r
-// then misses x / L by at most 4 ulp * 2^-53. x / L is never a rounding boundary
-// itself and lies at least ulp / (4 L) from every one (its denominator divides L,
-// a midpoint's is a power of two of at least 2^54 / ulp); for L < 2^40 the error is far
-// below that, so the last FMA rounds to RN(x / L), the quotient the division gives.
+// The position i * n / L without a division (core/ExactQuotient.h): x = i * n is exact
+// (below 2^53) and L is far below 2^50, so it is the quotient the division gives.
 // StretchPositionsWith exposes it for the exhaustive check in the benchmarks.
 template <bool kDivide>
 TANDEM_TARGET("avx2,fma") inline __m256d quotient4(__m256d x, __m256d L, __m256d r) {
     if constexpr (kDivide) return _mm256_div_pd(x, L);
-    const __m256d q0 = _mm256_mul_pd(x, r);
-    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q0, L, x), r, q0);
+    return DivideByWhole4(x, L, r);
 }
 
 template <bool kDivide>
 TANDEM_TARGET("avx512f") inline __m512d quotient8(__m512d x, __m512d L, __m512d r) {
     if constexpr (kDivide) return _mm512_div_pd(x, L);
-    const __m512d q0 = _mm512_mul_pd(x, r);
-    return _mm512_fmadd_pd(_mm512_fnmadd_pd(q0, L, x), r, q0);
+    return DivideByWhole8(x, L, r);
 }
 
 TANDEM_TARGET("avx2") inline __m256d gather4(const double* base, __m128i idx) {
