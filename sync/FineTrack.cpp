@@ -15,6 +15,7 @@
 #include "dsp/TimeMap.h"
 #include "sync/TrackSignal.h"
 #include "wave/BandLimitedRead.h"
+#include "wave/FrameSums.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -154,19 +155,23 @@ bool sameSound(const std::vector<Node>& nodes) {
 
 // The master's channel mean over frames [first, first + n), zeros outside it.
 void readMasterMono(KWavefile& master, FrameIndex first, std::size_t n, float* to) {
-    std::fill(to, to + n, 0.0f);
-    const FrameIndex a = std::max<FrameIndex>(first, 0);
-    const FrameIndex b = std::min<FrameIndex>(first + static_cast<FrameIndex>(n), master.FrameCount);
-    if (b <= a) return;
-    to += a - first;
-    if (const Frame* frames = master.FramesInPlace(a, b)) {
-        for (FrameIndex i = 0; i < b - a; ++i) to[i] = 0.5f * (static_cast<float>(frames[i].left) + frames[i].right);
-        return;
+    const FrameIndex a = std::min(std::max<FrameIndex>(first, 0), first + static_cast<FrameIndex>(n));
+    const FrameIndex b = std::max(a, std::min<FrameIndex>(first + static_cast<FrameIndex>(n), master.FrameCount));
+    std::fill(to, to + (a - first), 0.0f);
+    float* inside = to + (a - first);
+    FrameIndex got = b - a;
+    if (got > 0) {
+        if (const Frame* frames = master.FramesInPlace(a, b)) {
+            ChannelMeans(frames, static_cast<std::size_t>(got), inside);
+        } else {
+            thread_local std::vector<WideFrame> wide;
+            wide.resize(static_cast<std::size_t>(got));
+            got = std::max<FrameIndex>(master.ReadWideFrames(wide.data(), a, b), 0);
+            for (FrameIndex i = 0; i < got; ++i)
+                inside[i] = 0.5f * (wide[static_cast<std::size_t>(i)].left + wide[static_cast<std::size_t>(i)].right);
+        }
     }
-    thread_local std::vector<WideFrame> wide;
-    wide.resize(static_cast<std::size_t>(b - a));
-    const FrameIndex got = master.ReadWideFrames(wide.data(), a, b);
-    for (FrameIndex i = 0; i < got; ++i) to[i] = 0.5f * (wide[static_cast<std::size_t>(i)].left + wide[static_cast<std::size_t>(i)].right);
+    std::fill(inside + got, to + n, 0.0f);
 }
 
 // The moments of sub-blocks side by side in vector lanes: m[u * kMomentLanes + i] is the

@@ -4,13 +4,16 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "core/Clones.h"
 #include "core/TimeBase.h"
 #include "dsp/LagCorrelation.h"
 #include "dsp/SincResampler.h"
 #include "dsp/TimeMap.h"
 #include "sync/StoredPoints.h"
+#include "wave/FrameSums.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -52,24 +55,37 @@ void monoSum(KWavefile& file, FrameIndex from, FrameIndex to, std::vector<float>
         frames = scratch.data();
     }
     silence(0, a - from);
-    for (FrameIndex k = 0; k < b - a; ++k)
-        sum[static_cast<std::size_t>(a - from + k)] = static_cast<float>(frames[k].left + frames[k].right);
+    ChannelSums(frames, static_cast<std::size_t>(b - a), sum.data() + (a - from));
     silence(b - from, static_cast<FrameIndex>(sum.size()));
 }
 
 // run[k] = the sum of s[i]^2 for i < k. The values are whole numbers (sums of two 16-bit
-// samples, or their differences), so 64-bit integers add their squares exactly, giving
-// the very doubles of a running double sum (every partial sum here stays below 2^53)
-// without its chain of four-cycle additions: half of the local end measure's time.
+// samples, or their differences), so every square and every partial sum is exact in
+// doubles (they stay below 2^53) and any order of the additions gives the very values of
+// a running sum: eight at a time, each group's in-register scan plus the sum before it.
+TANDEM_CLONES("avx512f", "avx2")
+void runningSquares(const float* s, std::size_t n, double* run) {
+    using Eight = double __attribute__((vector_size(8 * sizeof(double))));
+    const Eight zero = {};
+    run[0] = 0.0;
+    double before = 0.0;
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        Eight v;
+        for (int j = 0; j < 8; ++j) v[j] = static_cast<double>(s[k + static_cast<std::size_t>(j)]) * s[k + static_cast<std::size_t>(j)];
+        v += __builtin_shufflevector(zero, v, 0, 8, 9, 10, 11, 12, 13, 14);
+        v += __builtin_shufflevector(zero, v, 0, 1, 8, 9, 10, 11, 12, 13);
+        v += __builtin_shufflevector(zero, v, 0, 1, 2, 3, 8, 9, 10, 11);
+        v += before;
+        std::memcpy(run + k + 1, &v, sizeof v);
+        before = v[7];
+    }
+    for (; k < n; ++k) run[k + 1] = before += static_cast<double>(s[k]) * s[k];
+}
+
 void runningEnergy(const std::vector<float>& s, std::vector<double>& run) {
     run.resize(s.size() + 1);
-    run[0] = 0.0;
-    std::int64_t acc = 0;
-    for (std::size_t k = 0; k < s.size(); ++k) {
-        const auto v = static_cast<std::int64_t>(s[k]);
-        acc += v * v;
-        run[k + 1] = static_cast<double>(acc);
-    }
+    runningSquares(s.data(), s.size(), run.data());
 }
 
 // The correlation of short master blocks with the slave at whole lags about a first

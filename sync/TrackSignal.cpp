@@ -2,6 +2,7 @@
 
 #include "core/Clones.h"
 #include "sync/PatternSearch.h"
+#include "wave/FrameSums.h"
 #include "wave/KWavefile.h"
 
 namespace tandem::track {
@@ -125,8 +126,7 @@ Signal decimatedMono(KWavefile& file, int factor, double cutoffHz) {
                 if (file.ReadFrames(raw.data(), a, b) == 0) throw Unreadable(file);
                 src = raw.data();
             }
-            float* dst = mono.data() + (a - from);
-            for (FrameIndex i = 0; i < b - a; ++i) dst[i] = static_cast<float>(src[i].left) + static_cast<float>(src[i].right);
+            ChannelSums(src, static_cast<std::size_t>(b - a), mono.data() + (a - from));
         }
         polyphase(mono.data(), static_cast<std::size_t>(k1 - k0), factor, taps, out.data() + k0, phase);
     }

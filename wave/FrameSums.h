@@ -1,0 +1,16 @@
+// The channels of 16-bit frames added into one float signal: the mono the measures
+// correlate. Exact: a sum of two 16-bit samples needs 17 bits of a float's 24.
+#pragma once
+
+#include <cstddef>
+
+#include "core/Types.h"
+
+namespace tandem {
+
+// out[k] = left + right of f[k], k < n.
+void ChannelSums(const Frame* f, std::size_t n, float* out);
+// out[k] = (left + right) / 2.
+void ChannelMeans(const Frame* f, std::size_t n, float* out);
+
+}  // namespace tandem
