@@ -1,6 +1,6 @@
 // The x86 intrinsics of the score kernels emulated in portable code (SIMDe), so that the
 // agreement test also runs the AVX-512 variants on processors without AVX-512. Forced
-// in front of sync/StretchScore.cpp in that test's build only.
+// in front of the kernels' sources in that test's build only.
 //
 // SIMDe's multiply-adds without FMA hardware round twice; the kernels' division-free
 // quotient needs the single rounding, so they are replaced by std::fma lane by lane.
