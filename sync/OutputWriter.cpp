@@ -364,9 +364,15 @@ WriteResult WriteSynchronisedFile(const SyncJob& job, const MixSettings& mix, Sy
         progress.StageBar(2).Max.store(2 * count);
         PassState st;
         // With the debug log shown segments are built one by one, so that the log reads in
-        // segment order; else in two halves, one built while the other is written.
-        // Full-precision segments take twice the memory.
-        std::vector<BuiltSegment> built(LogIsShown() ? 1 : 2 * (master.KeepsDepth() ? 32 : 64));
+        // segment order; else in two halves, one built while the other is written. A half
+        // holds about 2^21 frames (8 MiB of 16-bit frames; full-precision ones take twice
+        // that, so half as many): the builder's start and the pool's hand-overs are then
+        // a small part of each (the 20-minute pair, 0.2 s segments: 1.86 cores busy in 64
+        // segments a half, 1.90 in 256).
+        const FrameIndex perSegment = std::max<FrameIndex>(master.FrameCount / (count + 1), 1);
+        const FrameIndex halfFrames = (FrameIndex{1} << 21) / (master.KeepsDepth() ? 2 : 1);
+        const auto half = static_cast<std::size_t>(std::clamp<FrameIndex>(halfFrames / perSegment, 4, 512));
+        std::vector<BuiltSegment> built(LogIsShown() ? 1 : 2 * half);
         for (int pass = 0; pass < 2 && !st.failed; ++pass) {
             if (pass == 1) {
                 const std::uint64_t frameBytes = master.KeepsDepth() ? 2u * (master.BitsPerSample / 8u) : 4u;
