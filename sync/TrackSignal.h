@@ -43,13 +43,7 @@ Signal decimate(const Signal& x, int factor, double cutoff);
 // the memory of sums per value.
 class Levels {
 public:
-    explicit Levels(const Signal& x) : count_(static_cast<FrameIndex>(x.size())), sums_(x.size() / kBlock + 2, 0.0) {
-        for (std::size_t b = 0; b + 1 < sums_.size(); ++b) {
-            double e = 0.0;
-            for (std::size_t i = b * kBlock; i < std::min(x.size(), (b + 1) * kBlock); ++i) e += static_cast<double>(x[i]) * x[i];
-            sums_[b + 1] = sums_[b] + e;
-        }
-    }
+    explicit Levels(const Signal& x);
     double Rms(FrameIndex a, FrameIndex b) const {
         a = std::clamp<FrameIndex>(a, 0, count_) / static_cast<FrameIndex>(kBlock);
         b = std::clamp<FrameIndex>(b, 0, count_) / static_cast<FrameIndex>(kBlock);
