@@ -23,10 +23,11 @@ void runPlainFrom(const CubicSegment& s, double m0, int k, int n, double* out) {
 }
 
 // Where the quotients rise * u / h and u / h are those the division gives: a whole
-// length, u >= 0 throughout, and a rise of +0 or of a size whose products stay normal.
+// length, whole frames with u >= 0 throughout (so u is 0 or at least 1), and a rise of
+// +0 or of a size whose products stay normal.
 bool divisionFree(const CubicSegment& s, double m0) {
-    return s.h >= 1.0 && s.h < 0x1p50 && s.h == std::floor(s.h) && m0 >= s.x0 && !std::signbit(s.rise) &&
-           (s.rise == 0.0 || (s.rise >= 0x1p-900 && s.rise <= 0x1p900));
+    return s.h >= 1.0 && s.h < 0x1p50 && s.h == std::floor(s.h) && m0 == std::floor(m0) && s.x0 == std::floor(s.x0) &&
+           m0 >= s.x0 && !std::signbit(s.rise) && (s.rise == 0.0 || (s.rise >= 0x1p-900 && s.rise <= 0x1p900));
 }
 
 // The plain loop's arithmetic in the same order, products and sums rounded one by one.

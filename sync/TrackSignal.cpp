@@ -104,7 +104,8 @@ float logOf(float y) {
 }
 
 // Each block's energy is its own chain of additions in order; four blocks side by side
-// keep the adder busy (the track's only work on one core).
+// keep the adder busy (the levels run on one core, between the decimation and the
+// correlations).
 Levels::Levels(const Signal& x) : count_(static_cast<FrameIndex>(x.size())), sums_(x.size() / kBlock + 2, 0.0) {
     const std::size_t blocks = sums_.size() - 1, whole = x.size() / kBlock;
     std::size_t b = 0;
