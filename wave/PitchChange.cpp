@@ -130,13 +130,13 @@ struct MixFactors {
           qml(m[1] + 90), qmr(m[3] + 90), qsl(m[5] + 90), qsr(m[7] + 90) {}
 };
 
-// Both channels at full volume, both panned wholly left, at the volume w = 1 (the
+// The base's channels at full volume, both panned wholly left, at the volume w = 1 (the
 // measuring pass's, and the default mix's master): each is taken as it is, since
 // RN(100 x * 0.01) = x for |x| <= 2^15 (0.01's excess, 2.1e-17 relative, is below a
-// quarter ulp) and x * 180 / 180 = x, so the mix's left is trunc((L + R) / 2), the
-// integer quotient, whatever the other file gives the right.
+// quarter ulp) and x * 180 / 180 = x, so where the other file feeds no left the mix's
+// left is trunc((L + R) / 2), the integer quotient.
 bool MonoOnLeft(const std::array<std::int32_t, 8>& m, double w) {
-    return m[0] == 100 && m[1] == -90 && m[2] == 100 && m[3] == -90 && m[5] == 90 && m[7] == 90 && w == 1.0;
+    return m[0] == 100 && m[1] == -90 && m[2] == 100 && m[3] == -90 && w == 1.0;
 }
 
 }  // namespace
