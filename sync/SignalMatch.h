@@ -84,6 +84,7 @@ private:
     FftBins A_, B_, S_;
     std::vector<float> taper_;
     std::vector<float> out_;
+    std::vector<float> weighted_;  // each bin's share of the norm, then the product's parts
 };
 
 struct CorrelationPeak {

@@ -8,6 +8,7 @@
 #include "dsp/Fft.h"
 #include "settings/Settings.h"
 #include "sync/CoarseTrack.h"
+#include "sync/SignalMatch.h"
 #include "sync/StoredPoints.h"
 #include "sync/SyncFixture.h"
 #include "sync/TrackSignal.h"
@@ -319,6 +320,37 @@ TEST_F(CoarseTrackJob, a_slave_whose_middle_is_other_music_is_not_in_step) {
     EXPECT_FALSE(outcome.inStep) << outcome.checkSummary;
     EXPECT_NE(outcome.checkSummary.find("同期していません"), std::string::npos) << outcome.checkSummary;
     EXPECT_NE(outcome.checkSummary.find(" 秒"), std::string::npos) << "the stretch is named: " << outcome.checkSummary;
+}
+
+// The whitened correlation finds a delayed, scaled copy at its delay, well clear of
+// every other lag; a silent pattern (every bin empty) gives zeros, not NaN.
+TEST(WhitenedCorrelation, finds_a_delayed_copy_and_keeps_empty_bins_empty) {
+    std::mt19937 rng(4);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    const std::size_t n = 4000;
+    const int lags = 301, delay = 117;
+    std::vector<float> stretch(n + lags - 1);
+    for (float& v : stretch) v = g(rng);
+    std::vector<float> pattern(stretch.begin() + delay, stretch.begin() + delay + static_cast<long>(n));
+    for (float& v : pattern) v *= 3e4f;
+    WhitenedCorrelation corr(n, lags, 8000.0);
+    const std::vector<float>& c = corr.Run(pattern.data(), stretch.data());
+    ASSERT_EQ(c.size(), static_cast<std::size_t>(lags));
+    const auto peak = std::max_element(c.begin(), c.end());
+    EXPECT_EQ(peak - c.begin(), delay);
+    EXPECT_GT(*peak, 0.8f);
+    for (int l = 0; l < lags; ++l) {
+        if (std::abs(l - delay) > 3) {
+            ASSERT_LT(std::fabs(c[static_cast<std::size_t>(l)]), *peak / 4) << l;
+        }
+    }
+    std::vector<float> silent(n, 0.0f);
+    for (float v : corr.Correlate(silent.data())) ASSERT_EQ(v, 0.0f);
+    // So faint a copy that some bins' products underflow to zero: they drop out, the rest
+    // still find the delay.
+    for (float& v : pattern) v *= 3e-31f;
+    const std::vector<float>& faint = corr.Correlate(pattern.data());
+    EXPECT_EQ(std::max_element(faint.begin(), faint.end()) - faint.begin(), delay);
 }
 
 }  // namespace
