@@ -12,6 +12,7 @@
 #include "core/TimeBase.h"
 #include "core/Text.h"
 #include "sync/StretchScore.h"
+#include "wave/FrameSums.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -46,13 +47,17 @@ using SlaveWindow = std::vector<double, BigBufferAllocator<double>>;  // written
 // (left + right) of each frame of the slave span [begin, end), in sample units;
 // silence outside the file.
 void loadSlaveWindow(KWavefile& slave, FrameIndex begin, FrameIndex end, SlaveWindow& window) {
+    // Straight from the file where it holds the frames as they are (no copy first).
+    if (const Frame* in = begin < end ? slave.FramesInPlace(begin, end) : nullptr) {
+        window.resize(static_cast<std::size_t>(end - begin));
+        ChannelSums(in, window.size(), window.data());
+        return;
+    }
     WaveImage image;
     if (slave.MakeWaveImage(begin, end, image) == 0)
         throw Unreadable(slave);
     window.resize(image.frames.size());
-    const Frame* f = image.frames.data();
-    for (std::size_t i = 0; i < window.size(); ++i)
-        window[i] = static_cast<double>(f[i].left) + static_cast<double>(f[i].right);
+    ChannelSums(image.frames.data(), window.size(), window.data());
 }
 
 // The master segment as two channel arrays with the last frame repeated once, so that
@@ -73,10 +78,7 @@ struct MasterChannels {
         rightStore.resize(size);
         std::fill_n(leftStore.begin(), kPadFront, 0.0);
         std::fill_n(rightStore.begin(), kPadFront, 0.0);
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            leftStore[kPadFront + i] = frames[i].left;
-            rightStore[kPadFront + i] = frames[i].right;
-        }
+        ChannelsApart(frames.data(), frames.size(), leftStore.data() + kPadFront, rightStore.data() + kPadFront);
         // The last frame once more, then silence.
         const Frame last = frames.empty() ? Frame{0, 0} : frames.back();
         const std::size_t back = kPadFront + frames.size();

@@ -7,6 +7,7 @@
 #include "core/Clones.h"
 #include "core/TimeBase.h"
 #include "sync/PatternSearch.h"
+#include "wave/FrameSums.h"
 #include "wave/KWavefile.h"
 
 namespace tandem {
@@ -23,9 +24,7 @@ std::vector<double> ReadMono(KWavefile& file, FrameIndex start, FrameIndex end) 
         if (file.ReadFrames(scratch.data(), from, to) == 0) throw Unreadable(file);
         frames = scratch.data();
     }
-    double* out = mono.data() + (from - start);
-    for (FrameIndex i = 0; i < to - from; ++i)
-        out[i] = static_cast<double>(frames[i].left) + static_cast<double>(frames[i].right);
+    ChannelSums(frames, static_cast<std::size_t>(to - from), mono.data() + (from - start));
     return mono;
 }
 
