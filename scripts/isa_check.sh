@@ -7,12 +7,20 @@
 # machine with AVX-512 only its AVX-512 variants run natively, so this is where the
 # AVX2 and the plain ones meet the whole job. (QEMU emulates no AVX-512: on a machine
 # without it, the emulated kernel tests cover those variants, and the native run here
-# is the AVX2 one.)
+# is the AVX2 one.) First, the binary is searched for fused multiply-adds nobody asked
+# for: they would change values only on the processors that run them.
 # Usage: scripts/isa_check.sh [path/to/tandem-cli]   (default build/bin/tandem-cli)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/check_common.sh
 check_begin isa "${1:-}"
+# No fused multiply-add that the code did not ask for: an FMA rounds once where the plain
+# loop rounds twice, so the processors that run it would give other values. GCC can fuse
+# one despite -ffp-contract=off (its complex-multiply pattern did, in an AVX-512 clone).
+# The exact quotient's intrinsics are the only ones asked for.
+fused=$(objdump -d --no-show-raw-insn "$cli" | awk '/^[0-9a-f]+ <.*>:$/ { fn = $2 } /\tvfn?m(add|sub)/ { print fn }' |
+  sort -u | c++filt | grep -Ev '::(score|stretch|positions)Avx(2|512)<false>\(|::run(Avx2|Avx512)\(tandem::CubicSegment' || true)
+[ -z "$fused" ] || fail "fused multiply-adds that no code asked for, in: $fused"
 command -v qemu-x86_64 >/dev/null || fail "qemu-x86_64 is missing (scripts/deps.sh installs qemu-user)"
 # A sandbox that lets no emulator run (seccomp, no room for its guest mapping) cannot
 # hold this check; it says so rather than fail the build for it.
