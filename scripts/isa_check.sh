@@ -19,7 +19,7 @@ check_begin isa "${1:-}"
 # one despite -ffp-contract=off (its complex-multiply pattern did, in an AVX-512 clone).
 # The exact quotient's intrinsics are the only ones asked for.
 fused=$(objdump -d --no-show-raw-insn "$cli" | awk '/^[0-9a-f]+ <.*>:$/ { fn = $2 } /\tvfn?m(add|sub)/ { print fn }' |
-  sort -u | c++filt | grep -Ev '::(score|stretch|positions)Avx(2|512)<false>\(|::run(Avx2|Avx512)\(tandem::CubicSegment' || true)
+  sort -u | c++filt | grep -Ev '::(lanes|stretch|positions)Avx(2|512)<false>\(|::run(Avx2|Avx512)\(tandem::CubicSegment' || true)
 [ -z "$fused" ] || fail "fused multiply-adds that no code asked for, in: $fused"
 command -v qemu-x86_64 >/dev/null || fail "qemu-x86_64 is missing (scripts/deps.sh installs qemu-user)"
 # A sandbox that lets no emulator run (seccomp, no room for its guest mapping) cannot

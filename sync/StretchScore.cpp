@@ -1,6 +1,7 @@
 #include "sync/StretchScore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "core/ExactQuotient.h"
@@ -25,19 +26,19 @@ inline double stretchedAt(const double* ml, const double* mr, double n, double L
     return lv + rv;
 }
 
-// Elements from i on, into the four lanes; the vector variants finish with it.
-double finish(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex i,
-              double lanes[4]) {
+// Elements i .. to - 1 into the four lanes; the vector variants finish with it. The
+// last L % 4 elements of the whole score all go into the first lane.
+void finish(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex i,
+            FrameIndex to, double lanes[4]) {
     const double dn = static_cast<double>(n), dL = static_cast<double>(L);
-    for (; i + 4 <= L; i += 4)
+    for (; i + 4 <= to; i += 4)
         for (int k = 0; k < 4; ++k) lanes[k] += s[i + k] * stretchedAt(ml, mr, dn, dL, i + k);
-    for (; i < L; ++i) lanes[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
-    return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) * kSumScale;
+    for (; i < to; ++i) lanes[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
 }
 
-double scorePlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
-    double lanes[4] = {0.0, 0.0, 0.0, 0.0};
-    return finish(ml, mr, n, L, s, 0, lanes);
+void lanesPlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex from,
+                FrameIndex to, double lanes[4]) {
+    finish(ml, mr, n, L, s, from, to, lanes);
 }
 
 // The position i * n / L without a division (core/ExactQuotient.h): x = i * n is exact
@@ -204,27 +205,27 @@ TANDEM_TARGET("avx2,fma") inline void runGroup4(const double* pl, const double* 
 // between two shifted loads. Any other stretch (kSide 0) gathers them.
 template <bool kDivide, int kSide, class Out>
 TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double* mr, FrameIndex n,
-                                                           FrameIndex L, Out& out) {
+                                                           FrameIndex L, FrameIndex from, FrameIndex to, Out& out) {
     const __m256d vn = _mm256_set1_pd(static_cast<double>(n));
     const __m256d vL = _mm256_set1_pd(static_cast<double>(L));
     const __m256d vr = _mm256_set1_pd(1.0 / static_cast<double>(L));
     const __m256d lane = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
     // x = i * n, stepped by 4n (exact: integers below 2^53).
     const __m256d step4n = _mm256_mul_pd(_mm256_set1_pd(4.0), vn);
-    FrameIndex i = 0;
+    FrameIndex i = from;
+    __m256d x = _mm256_mul_pd(_mm256_add_pd(lane, _mm256_set1_pd(static_cast<double>(from))), vn);
     if constexpr (kSide == 0) {
-        for (__m256d x = _mm256_mul_pd(lane, vn); i + 4 <= L; i += 4, x = _mm256_add_pd(x, step4n))
-            group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
+        for (; i + 4 <= to; i += 4, x = _mm256_add_pd(x, step4n)) group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
         return i;
     }
     DriftRuns runs(n, L);
-    __m256d x = _mm256_mul_pd(lane, vn);
-    while (i + 4 <= L) {
+    while (runs.next <= i) runs.advance();
+    while (i + 4 <= to) {
         // Groups wholly inside the run: idx = i + delta in every lane.
         const double* pl = ml + runs.delta;
         const double* pr = mr + runs.delta;
         __m256d idx = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(i + runs.delta)), lane);
-        const FrameIndex end = std::min(runs.next, L);
+        const FrameIndex end = std::min(runs.next, to);
         // Two groups a step: the second's quotient need not wait for the first's sums.
         for (; i + 8 <= end; i += 8) {
             runGroup4<kDivide>(pl, pr, i, x, idx, step4n, vL, vr, out);
@@ -234,7 +235,7 @@ TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double
             runGroup4<kDivide>(pl, pr, i, x, idx, step4n, vL, vr, out);
             i += 4;
         }
-        if (i + 4 > L) break;
+        if (i + 4 > to) break;
         group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
         x = _mm256_add_pd(x, step4n);
         i += 4;
@@ -243,13 +244,14 @@ TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double
     return i;
 }
 
-// Hands the stretched values of elements 0 .. 4k - 1 to out; returns 4k.
+// Hands the stretched values of elements from .. from + 4k - 1 (the most that end by
+// to) to out; returns from + 4k. from is a multiple of 4.
 template <bool kDivide, class Out>
 TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
-                                                       Out& out) {
-    if (L <= n && 3 * n < 4 * L) return walkAvx2Side<kDivide, 1>(ml, mr, n, L, out);
-    if (n < L && 3 * n > 2 * L) return walkAvx2Side<kDivide, -1>(ml, mr, n, L, out);
-    return walkAvx2Side<kDivide, 0>(ml, mr, n, L, out);
+                                                       FrameIndex from, FrameIndex to, Out& out) {
+    if (L <= n && 3 * n < 4 * L) return walkAvx2Side<kDivide, 1>(ml, mr, n, L, from, to, out);
+    if (n < L && 3 * n > 2 * L) return walkAvx2Side<kDivide, -1>(ml, mr, n, L, from, to, out);
+    return walkAvx2Side<kDivide, 0>(ml, mr, n, L, from, to, out);
 }
 
 // Eight stretched values, as interpolate4.
@@ -311,25 +313,26 @@ TANDEM_TARGET("avx512f,avx2") inline void runGroup8(const double* pl, const doub
 // that hold a change, and every group of other stretches, permute or gather.
 template <bool kDivide, class Out>
 TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const double* mr, FrameIndex n,
-                                                             FrameIndex L, Out& out) {
+                                                             FrameIndex L, FrameIndex from, FrameIndex to, Out& out) {
     const __m512d vn = _mm512_set1_pd(static_cast<double>(n));
     const __m512d vL = _mm512_set1_pd(static_cast<double>(L));
     const __m512d vr = _mm512_set1_pd(1.0 / static_cast<double>(L));
     const __m512d lane = _mm512_setr_pd(0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0);
     // x = i * n, stepped by 8n (exact: integers below 2^53).
     const __m512d step8n = _mm512_mul_pd(_mm512_set1_pd(8.0), vn);
-    __m512d x = _mm512_mul_pd(lane, vn);
-    FrameIndex i = 0;
+    __m512d x = _mm512_mul_pd(_mm512_add_pd(lane, _mm512_set1_pd(static_cast<double>(from))), vn);
+    FrameIndex i = from;
     if (!(3 * n < 4 * L && 3 * n > 2 * L)) {
-        for (; i + 8 <= L; i += 8, x = _mm512_add_pd(x, step8n)) group8<kDivide>(ml, mr, i, x, vL, vr, out);
+        for (; i + 8 <= to; i += 8, x = _mm512_add_pd(x, step8n)) group8<kDivide>(ml, mr, i, x, vL, vr, out);
         return i;
     }
     DriftRuns runs(n, L);
-    while (i + 8 <= L) {
+    while (runs.next <= i) runs.advance();
+    while (i + 8 <= to) {
         const double* pl = ml + runs.delta;
         const double* pr = mr + runs.delta;
         __m512d idx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(i + runs.delta)), lane);
-        const FrameIndex end = std::min(runs.next, L);
+        const FrameIndex end = std::min(runs.next, to);
         for (; i + 16 <= end; i += 16) {
             runGroup8<kDivide>(pl, pr, i, x, idx, step8n, vL, vr, out);
             runGroup8<kDivide>(pl, pr, i + 8, x, idx, step8n, vL, vr, out);
@@ -338,7 +341,7 @@ TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const doub
             runGroup8<kDivide>(pl, pr, i, x, idx, step8n, vL, vr, out);
             i += 8;
         }
-        if (i + 8 > L) break;
+        if (i + 8 > to) break;
         group8<kDivide>(ml, mr, i, x, vL, vr, out);
         x = _mm512_add_pd(x, step8n);
         i += 8;
@@ -348,24 +351,23 @@ TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const doub
 }
 
 template <bool kDivide>
-TANDEM_TARGET("avx2,fma") double scoreAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
-                                                    const double* s) {
-    Accumulate4 out{s, _mm256_setzero_pd()};
-    const FrameIndex i = walkAvx2<kDivide>(ml, mr, n, L, out);
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, out.acc);
-    return finish(ml, mr, n, L, s, i, lanes);
+TANDEM_TARGET("avx2,fma") void lanesAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                                                  const double* s, FrameIndex from, FrameIndex to, double lanes[4]) {
+    Accumulate4 out{s, _mm256_loadu_pd(lanes)};
+    const FrameIndex i = walkAvx2<kDivide>(ml, mr, n, L, from, to, out);
+    _mm256_storeu_pd(lanes, out.acc);
+    finish(ml, mr, n, L, s, i, to, lanes);
 }
 
 // The eight products go into the four lanes as two steps of four, in order.
 template <bool kDivide>
-TANDEM_TARGET("avx512f,avx2") double scoreAvx512(const double* ml, const double* mr, FrameIndex n,
-                                                           FrameIndex L, const double* s) {
-    Accumulate8 out{s, _mm256_setzero_pd()};
-    const FrameIndex i = walkAvx512<kDivide>(ml, mr, n, L, out);
-    alignas(32) double lanes[4];
-    _mm256_store_pd(lanes, out.acc);
-    return finish(ml, mr, n, L, s, i, lanes);
+TANDEM_TARGET("avx512f,avx2") void lanesAvx512(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                                                         const double* s, FrameIndex from, FrameIndex to,
+                                                         double lanes[4]) {
+    Accumulate8 out{s, _mm256_loadu_pd(lanes)};
+    const FrameIndex i = walkAvx512<kDivide>(ml, mr, n, L, from, to, out);
+    _mm256_storeu_pd(lanes, out.acc);
+    finish(ml, mr, n, L, s, i, to, lanes);
 }
 
 void stretchPlainFrom(const double* ml, const double* mr, FrameIndex n, FrameIndex L, FrameIndex i, double* m) {
@@ -377,14 +379,14 @@ template <bool kDivide>
 TANDEM_TARGET("avx2,fma") void stretchAvx2(const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                                                     double* m) {
     Store4 out{m};
-    stretchPlainFrom(ml, mr, n, L, walkAvx2<kDivide>(ml, mr, n, L, out), m);
+    stretchPlainFrom(ml, mr, n, L, walkAvx2<kDivide>(ml, mr, n, L, 0, L, out), m);
 }
 
 template <bool kDivide>
 TANDEM_TARGET("avx512f,avx2") void stretchAvx512(const double* ml, const double* mr, FrameIndex n,
                                                            FrameIndex L, double* m) {
     Store8 out{m};
-    stretchPlainFrom(ml, mr, n, L, walkAvx512<kDivide>(ml, mr, n, L, out), m);
+    stretchPlainFrom(ml, mr, n, L, walkAvx512<kDivide>(ml, mr, n, L, 0, L, out), m);
 }
 
 template <bool kDivide>
@@ -416,17 +418,17 @@ void stretchPlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L
 void positionsPlain(FrameIndex n, FrameIndex L, double* pos) { positionsPlainFrom(n, L, 0, pos); }
 
 struct Variant {
-    double (*score)(const double*, const double*, FrameIndex, FrameIndex, const double*);
+    void (*lanes)(const double*, const double*, FrameIndex, FrameIndex, const double*, FrameIndex, FrameIndex, double*);
     void (*stretch)(const double*, const double*, FrameIndex, FrameIndex, double*);
     void (*positions)(FrameIndex, FrameIndex, double*);
 };
 
 // In the order of StretchKernel.
-const Variant kVariants[] = {{scorePlain, stretchPlain, positionsPlain},
-                             {scoreAvx2<true>, stretchAvx2<true>, positionsAvx2<true>},
-                             {scoreAvx2<false>, stretchAvx2<false>, positionsAvx2<false>},
-                             {scoreAvx512<true>, stretchAvx512<true>, positionsAvx512<true>},
-                             {scoreAvx512<false>, stretchAvx512<false>, positionsAvx512<false>}};
+const Variant kVariants[] = {{lanesPlain, stretchPlain, positionsPlain},
+                             {lanesAvx2<true>, stretchAvx2<true>, positionsAvx2<true>},
+                             {lanesAvx2<false>, stretchAvx2<false>, positionsAvx2<false>},
+                             {lanesAvx512<true>, stretchAvx512<true>, positionsAvx512<true>},
+                             {lanesAvx512<false>, stretchAvx512<false>, positionsAvx512<false>}};
 
 const Variant& variant(StretchKernel kernel) { return kVariants[static_cast<int>(kernel)]; }
 
@@ -455,11 +457,79 @@ bool Supports(StretchKernel kernel) { return runs(kernel); }
 
 double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                         const double* s) {
-    return variant(kernel).score(ml, mr, n, L, s);
+    double lanes[4] = {0.0, 0.0, 0.0, 0.0};
+    variant(kernel).lanes(ml, mr, n, L, s, 0, L, lanes);
+    return LanesScore(lanes);
 }
 
 double StretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s) {
     return StretchScoreWith(kBest, ml, mr, n, L, s);
+}
+
+void StretchLanesWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                      const double* s, FrameIndex from, FrameIndex to, double lanes[4]) {
+    variant(kernel).lanes(ml, mr, n, L, s, from, to, lanes);
+}
+
+void StretchLanes(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex from,
+                  FrameIndex to, double lanes[4]) {
+    StretchLanesWith(kBest, ml, mr, n, L, s, from, to, lanes);
+}
+
+double LanesScore(const double lanes[4]) { return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) * kSumScale; }
+
+namespace {
+
+// The block sums add their eight squares in a tree and the blocks one after another: in
+// whole numbers any order gives the same sums, and this one keeps the chain short.
+template <class Value>
+void blockSquares(Value value, FrameIndex count, std::vector<double>& sums) {
+    const FrameIndex blocks = (count + 7) / 8;
+    sums.resize(static_cast<std::size_t>(blocks) + 1);
+    sums[0] = 0.0;
+    double run = 0.0;
+    FrameIndex k = 0;
+    for (; 8 * k + 8 <= count; ++k) {
+        double q[8];
+        for (int j = 0; j < 8; ++j) {
+            const double v = value(8 * k + j);
+            q[j] = v * v;
+        }
+        sums[static_cast<std::size_t>(k) + 1] = run += ((q[0] + q[1]) + (q[2] + q[3])) + ((q[4] + q[5]) + (q[6] + q[7]));
+    }
+    if (k < blocks) {
+        for (FrameIndex i = 8 * k; i < count; ++i) run += value(i) * value(i);
+        sums[static_cast<std::size_t>(blocks)] = run;
+    }
+}
+
+}  // namespace
+
+void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums) {
+    blockSquares([v](FrameIndex i) { return v[i]; }, count, sums);
+}
+
+void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::vector<double>& sums) {
+    blockSquares([ml, mr](FrameIndex i) { return ml[i] + mr[i]; }, n + 1, sums);
+}
+
+// Element i is each channel's interpolation at x = i * n / L truncated, then added: within
+// 1 of the interpolation y of the mono sum M = left + right (a truncation moves its value
+// towards zero by less than 1; two of opposite signs move the sum apart by less than 1),
+// so its square is at most (|y| + 1)^2. By convexity y^2 <= (1 - f) M(j)^2 + f M(j + 1)^2,
+// which gives each M(j)^2 the weight sum_i max(0, 1 - |x_i - j|) over the elements: at most
+// 1 for steps d = n / L >= 1, and 3 - 2d for 2/3 <= d < 1 (three x_i within 1 of j at
+// most). Elements from .. L - 1 reach M(j) for j >= floor(from * n / L) only. With their
+// count c and S the weighted sum, sum (|y| + 1)^2 <= S + 2 sqrt(c S) + c (Cauchy-Schwarz).
+// The rounding of the interpolation (below 1e-6 of a sample) is covered by 1.001 for 1.
+double StretchTailEnergy(const std::vector<double>& master, FrameIndex n, FrameIndex L, FrameIndex from) {
+    if (3 * n < 2 * L) return HUGE_VAL;
+    const double weight = n >= L ? 1.0 : 3.0 - 2.0 * static_cast<double>(n) / static_cast<double>(L);
+    // From the block that holds the first frame reached: a few more squares, never fewer.
+    const FrameIndex first = from * n / L;
+    const double S = weight * (master.back() - master[static_cast<std::size_t>(first / 8)]);
+    const double c = static_cast<double>(L - from), one = 1.001;
+    return (S + 2.0 * one * std::sqrt(c * S) + one * one * c) * (1.0 + 1e-12);
 }
 
 void StretchIntoWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m) {

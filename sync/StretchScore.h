@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "core/Types.h"
 
@@ -35,6 +36,26 @@ bool Supports(StretchKernel kernel);
 double StretchScore(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s);
 double StretchScoreWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
                         const double* s);
+
+// Adds the products of elements [from, to) to the four partial sums, lane k taking the
+// elements k, k + 4, ... in order. from is a multiple of 8, to a multiple of 8 or L: the
+// parts of 0 .. L taken in order give the whole score's sums bit for bit, so a score may
+// stop part way and go on. LanesScore is the score of the sums, as StretchScore gives it.
+void StretchLanes(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex from,
+                  FrameIndex to, double lanes[4]);
+void StretchLanesWith(StretchKernel kernel, const double* ml, const double* mr, FrameIndex n, FrameIndex L,
+                      const double* s, FrameIndex from, FrameIndex to, double lanes[4]);
+double LanesScore(const double lanes[4]);
+
+// Running sums of squares in blocks of eight: sums[k] is the sum of v[i]^2 for
+// i < min(8k, count), k = 0 .. ceil(count / 8). Whole numbers below 2^17 (sums of two
+// 16-bit samples) keep every sum exact. The master's v is ml + mr over frames 0 .. n
+// (ml[n], mr[n]: the repeated last frame).
+void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums);
+void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::vector<double>& sums);
+// An upper bound of the sum of the squares of the stretched values from element from to
+// L - 1, from MasterBlockSquares; infinite for stretches beyond 3/2 (no bound derived there).
+double StretchTailEnergy(const std::vector<double>& master, FrameIndex n, FrameIndex L, FrameIndex from);
 
 // The stretched master itself, for scoring one length at many offsets.
 void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m);

@@ -57,9 +57,18 @@ TEST(StretchScore, every_kernel_matches_the_plain_loop_bit_for_bit) {
             StretchIntoWith(StretchKernel::Plain, m.ml(), m.mr(), m.n, L, plain.data());
             StretchIntoWith(kernel, m.ml(), m.mr(), m.n, L, vector.data());
             ASSERT_EQ(vector, plain) << "kernel " << static_cast<int>(kernel) << " length " << L;
-            ASSERT_EQ(StretchScoreWith(kernel, m.ml(), m.mr(), m.n, L, m.slave.data()),
-                      StretchScoreWith(StretchKernel::Plain, m.ml(), m.mr(), m.n, L, m.slave.data()))
+            const double whole = StretchScoreWith(StretchKernel::Plain, m.ml(), m.mr(), m.n, L, m.slave.data());
+            ASSERT_EQ(StretchScoreWith(kernel, m.ml(), m.mr(), m.n, L, m.slave.data()), whole)
                 << "kernel " << static_cast<int>(kernel) << " length " << L;
+            // Taken in parts that start inside a run of neighbourhoods and at its edge.
+            double lanes[4] = {0.0, 0.0, 0.0, 0.0};
+            FrameIndex from = 0;
+            for (FrameIndex to : {L / 3 / 8 * 8, std::min((L / 2 + 5) / 8, L / 8) * 8, L}) {
+                if (to < from) continue;
+                StretchLanesWith(kernel, m.ml(), m.mr(), m.n, L, m.slave.data(), from, to, lanes);
+                from = to;
+            }
+            ASSERT_EQ(LanesScore(lanes), whole) << "kernel " << static_cast<int>(kernel) << " length " << L;
         };
         for (FrameIndex L : lengths) check(big, L);
         for (FrameIndex L = 1; L <= 60; ++L) check(small, L);
@@ -87,6 +96,44 @@ TEST(StretchScore, vector_positions_are_the_divided_quotient_bit_for_bit) {
             for (FrameIndex i = 0; i < L; ++i)
                 ASSERT_EQ(vector[static_cast<std::size_t>(i)], plain[static_cast<std::size_t>(i)])
                     << "kernel " << static_cast<int>(kernel) << " n " << n << " L " << L << " i " << i;
+        }
+    }
+}
+
+// The bound must hold where it is tightest: a constant master stretched longer (each
+// frame reached more than once), channels whose truncations make every stretched value 1
+// where the mono sum alternates 1, 0 (the truncations' share), and full-scale noise,
+// from every part of the segment.
+TEST(StretchScore, tail_energy_bounds_the_stretched_squares) {
+    struct Case {
+        std::vector<double> left, right;
+    };
+    const FrameIndex n = 2000;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<Case> cases(3);
+    for (FrameIndex j = 0; j <= n; ++j) {
+        const double a = sample(rng);
+        cases[0].left.push_back(30000.0);
+        cases[0].right.push_back(29000.0);
+        cases[1].left.push_back(3.0);
+        cases[1].right.push_back(j % 2 == 0 ? -2.0 : -3.0);
+        cases[2].left.push_back(a);
+        cases[2].right.push_back(sample(rng));
+    }
+    for (Case& c : cases) {
+        c.left.resize(static_cast<std::size_t>(n) + 1 + kStretchPadBack, 0.0);
+        c.right.resize(c.left.size(), 0.0);
+        std::vector<double> energy, m;
+        MasterBlockSquares(c.left.data(), c.right.data(), n, energy);
+        for (FrameIndex L : {1340, 1500, 1999, 2000, 2001, 2150, 2600, 2999}) {
+            m.resize(static_cast<std::size_t>(L));
+            StretchIntoWith(StretchKernel::Plain, c.left.data(), c.right.data(), n, L, m.data());
+            for (FrameIndex from : {FrameIndex{0}, L / 4, L / 2, L - 9}) {
+                double squares = 0.0;
+                for (FrameIndex i = from; i < L; ++i) squares += m[static_cast<std::size_t>(i)] * m[static_cast<std::size_t>(i)];
+                EXPECT_LE(squares, StretchTailEnergy(energy, n, L, from)) << "L " << L << " from " << from;
+            }
         }
     }
 }
