@@ -219,7 +219,8 @@ TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double
         return i;
     }
     DriftRuns runs(n, L);
-    while (runs.next <= i) runs.advance();
+    // On to the run that holds from (a run of one length, L = n, never ends before L).
+    while (runs.next <= i && i < to) runs.advance();
     while (i + 4 <= to) {
         // Groups wholly inside the run: idx = i + delta in every lane.
         const double* pl = ml + runs.delta;
@@ -327,7 +328,8 @@ TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const doub
         return i;
     }
     DriftRuns runs(n, L);
-    while (runs.next <= i) runs.advance();
+    // On to the run that holds from (a run of one length, L = n, never ends before L).
+    while (runs.next <= i && i < to) runs.advance();
     while (i + 8 <= to) {
         const double* pl = ml + runs.delta;
         const double* pr = mr + runs.delta;
