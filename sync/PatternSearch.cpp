@@ -247,7 +247,7 @@ private:
     // the best so far, below the worst so far, or (in the first pass) above markShare of
     // the largest magnitude, where its neighbours would be scored. Scores are taken an
     // eighth at a time, and one whose sum so far and a bound on the rest (Cauchy-Schwarz
-    // with StretchTailEnergy) keep it clear of all three stops there, counted as 0, which
+    // with StretchTail) keep it clear of all three stops there, counted as 0, which
     // changes none of them either. So best, worst, their lengths and every marked
     // neighbour are those of scoring every length whole. Where nothing is known yet, a
     // score runs whole. On the 20-minute pair 24 % of the products are left out; in a
@@ -324,8 +324,9 @@ private:
         const double* mr = channels_.right();
         // The slave's squares from from's block (from is a multiple of 8) to L's.
         const double slaveTo = slaveEnergy_[static_cast<std::size_t>((L + 7) / 8)];
+        const StretchTail tail(masterEnergy_, n, L);
         const auto restBound = [&](FrameIndex from) {
-            return std::sqrt(StretchTailEnergy(masterEnergy_, n, L, from) *
+            return std::sqrt(tail.From(from) *
                              (slaveTo - slaveEnergy_[static_cast<std::size_t>(from / 8)])) *
                    kSumScale;
         };
@@ -454,7 +455,7 @@ private:
     std::vector<double> ready_;
     std::vector<char> known_;
     bool stopEarly_ = false;
-    // Running sums of squares: the master's for StretchTailEnergy, the slave window's from
+    // Running sums of squares: the master's for StretchTail, the slave window's from
     // the segment's start.
     std::vector<double> masterEnergy_, slaveEnergy_;
     int loads_ = 0, energyLoad_ = -1;

@@ -524,13 +524,18 @@ void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::v
 // most). Elements from .. L - 1 reach M(j) for j >= floor(from * n / L) only. With their
 // count c and S the weighted sum, sum (|y| + 1)^2 <= S + 2 sqrt(c S) + c (Cauchy-Schwarz).
 // The rounding of the interpolation (below 1e-6 of a sample) is covered by 1.001 for 1.
-double StretchTailEnergy(const std::vector<double>& master, FrameIndex n, FrameIndex L, FrameIndex from) {
-    if (3 * n < 2 * L) return HUGE_VAL;
-    const double weight = n >= L ? 1.0 : 3.0 - 2.0 * static_cast<double>(n) / static_cast<double>(L);
-    // From the block that holds the first frame reached: a few more squares, never fewer.
-    const FrameIndex first = from * n / L;
-    const double S = weight * (master.back() - master[static_cast<std::size_t>(first / 8)]);
-    const double c = static_cast<double>(L - from), one = 1.001;
+StretchTail::StretchTail(const std::vector<double>& master, FrameIndex n, FrameIndex L)
+    : master_(master),
+      L_(L),
+      ratio_(static_cast<double>(n) / static_cast<double>(L)),
+      weight_(3 * n < 2 * L ? HUGE_VAL : n >= L ? 1.0 : 3.0 - 2.0 * ratio_) {}
+
+double StretchTail::From(FrameIndex from) const {
+    // From the block that holds the first frame reached, or the one before (the product
+    // rounds): a few more squares, never fewer.
+    const FrameIndex first = std::max<FrameIndex>(static_cast<FrameIndex>(static_cast<double>(from) * ratio_) - 1, 0);
+    const double S = weight_ * (master_.back() - master_[static_cast<std::size_t>(first / 8)]);
+    const double c = static_cast<double>(L_ - from), one = 1.001;
     return (S + 2.0 * one * std::sqrt(c * S) + one * one * c) * (1.0 + 1e-12);
 }
 

@@ -53,9 +53,18 @@ double LanesScore(const double lanes[4]);
 // (ml[n], mr[n]: the repeated last frame).
 void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums);
 void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::vector<double>& sums);
-// An upper bound of the sum of the squares of the stretched values from element from to
+// Upper bounds of the sum of the squares of the stretched values from an element to
 // L - 1, from MasterBlockSquares; infinite for stretches beyond 3/2 (no bound derived there).
-double StretchTailEnergy(const std::vector<double>& master, FrameIndex n, FrameIndex L, FrameIndex from);
+class StretchTail {
+public:
+    StretchTail(const std::vector<double>& master, FrameIndex n, FrameIndex L);
+    double From(FrameIndex from) const;
+
+private:
+    const std::vector<double>& master_;
+    FrameIndex L_;
+    double ratio_, weight_;
+};
 
 // The stretched master itself, for scoring one length at many offsets.
 void StretchInto(const double* ml, const double* mr, FrameIndex n, FrameIndex L, double* m);
