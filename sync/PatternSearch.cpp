@@ -316,7 +316,10 @@ private:
         }
     };
 
-    static constexpr int kParts = 8;
+    // Checked after each eighth from the third on: the sum so far must outweigh the
+    // bound on the rest, which it hardly does before (on the 20-minute pair 0.2 % of
+    // the scores stopped stop there).
+    static constexpr int kParts = 8, kFirstCheck = 3;
 
     double scoreUnlessClear(FrameIndex L, const double* sp, const Clear& clear) const {
         const FrameIndex n = channels_.n;
@@ -335,7 +338,7 @@ private:
         const double slack = 1e-6 * restBound(0);
         double lanes[4] = {0.0, 0.0, 0.0, 0.0};
         FrameIndex from = 0;
-        for (int part = 1; part < kParts; ++part) {
+        for (int part = kFirstCheck; part < kParts; ++part) {
             const FrameIndex to = L * part / kParts / 8 * 8;
             if (to <= from) continue;
             StretchLanes(ml, mr, n, L, sp, from, to, lanes);

@@ -120,6 +120,19 @@ public:
         if (up_) step();  // the first run ends at ceil(L / D)
         else next = 1;    // idx_1 = 0 already
     }
+    // The run that holds element from, as advancing to it would leave it: delta is
+    // floor(from * D / L) up (the runs end at ceil(k L / D)), -ceil(from * D / L) down
+    // (they end at floor(k L / D) + 1).
+    DriftRuns(FrameIndex n, FrameIndex L, FrameIndex from) : DriftRuns(n, L) {
+        if (D_ == 0 || from == 0) return;
+        const FrameIndex k = up_ ? from * D_ / L : (from * D_ + L - 1) / L;
+        if (k == 0) return;
+        const FrameIndex ends = up_ ? k + 1 : k;  // the run ends found so far
+        q_ = ends * L / D_;
+        r_ = ends * L % D_;
+        delta = up_ ? k : -k;
+        next = up_ ? q_ + (r_ != 0 ? 1 : 0) : q_ + 1;
+    }
     // On to the run after this one.
     void advance() {
         if (D_ == 0) return;
@@ -218,9 +231,7 @@ TANDEM_TARGET("avx2,fma") FrameIndex walkAvx2Side(const double* ml, const double
         for (; i + 4 <= to; i += 4, x = _mm256_add_pd(x, step4n)) group4<kDivide, kSide>(ml, mr, i, x, vL, vr, out);
         return i;
     }
-    DriftRuns runs(n, L);
-    // On to the run that holds from (a run of one length, L = n, never ends before L).
-    while (runs.next <= i && i < to) runs.advance();
+    DriftRuns runs(n, L, from);
     while (i + 4 <= to) {
         // Groups wholly inside the run: idx = i + delta in every lane.
         const double* pl = ml + runs.delta;
@@ -327,9 +338,7 @@ TANDEM_TARGET("avx512f,avx2") FrameIndex walkAvx512(const double* ml, const doub
         for (; i + 8 <= to; i += 8, x = _mm512_add_pd(x, step8n)) group8<kDivide>(ml, mr, i, x, vL, vr, out);
         return i;
     }
-    DriftRuns runs(n, L);
-    // On to the run that holds from (a run of one length, L = n, never ends before L).
-    while (runs.next <= i && i < to) runs.advance();
+    DriftRuns runs(n, L, from);
     while (i + 8 <= to) {
         const double* pl = ml + runs.delta;
         const double* pr = mr + runs.delta;
