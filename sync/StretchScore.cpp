@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
+#include "core/Clones.h"
 #include "core/ExactQuotient.h"
 #include "core/SimdTarget.h"
 
@@ -491,37 +493,46 @@ double LanesScore(const double lanes[4]) { return ((lanes[0] + lanes[1]) + (lane
 
 namespace {
 
-// The block sums add their eight squares in a tree and the blocks one after another: in
-// whole numbers any order gives the same sums, and this one keeps the chain short.
-template <class Value>
-void blockSquares(Value value, FrameIndex count, std::vector<double>& sums) {
-    const FrameIndex blocks = (count + 7) / 8;
+// sums[k + 1] = sums[k] + the squares of block k of a (plus b, where given), each
+// block's added in a tree: in whole numbers any order of the additions gives the same sum.
+TANDEM_CLONES("avx512f", "avx2")
+void blockSums(const double* a, const double* b, FrameIndex blocks, double* sums) {
+    using Eight = double __attribute__((vector_size(8 * sizeof(double))));
+    double run = sums[0];
+    for (FrameIndex k = 0; k < blocks; ++k) {
+        Eight v, w = {};
+        std::memcpy(&v, a + 8 * k, sizeof v);
+        if (b) std::memcpy(&w, b + 8 * k, sizeof w);
+        v += w;
+        v *= v;
+        v += __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3);
+        v += __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5);
+        sums[k + 1] = run += v[0] + v[1];
+    }
+}
+
+// The running sums of squares of a (+ b) in blocks of eight, the last one partial.
+void blockSquares(const double* a, const double* b, FrameIndex count, std::vector<double>& sums) {
+    const FrameIndex blocks = (count + 7) / 8, whole = count / 8;
     sums.resize(static_cast<std::size_t>(blocks) + 1);
     sums[0] = 0.0;
-    double run = 0.0;
-    FrameIndex k = 0;
-    for (; 8 * k + 8 <= count; ++k) {
-        double q[8];
-        for (int j = 0; j < 8; ++j) {
-            const double v = value(8 * k + j);
-            q[j] = v * v;
+    blockSums(a, b, whole, sums.data());
+    if (whole < blocks) {
+        double run = sums[static_cast<std::size_t>(whole)];
+        for (FrameIndex i = 8 * whole; i < count; ++i) {
+            const double v = b ? a[i] + b[i] : a[i];
+            run += v * v;
         }
-        sums[static_cast<std::size_t>(k) + 1] = run += ((q[0] + q[1]) + (q[2] + q[3])) + ((q[4] + q[5]) + (q[6] + q[7]));
-    }
-    if (k < blocks) {
-        for (FrameIndex i = 8 * k; i < count; ++i) run += value(i) * value(i);
         sums[static_cast<std::size_t>(blocks)] = run;
     }
 }
 
 }  // namespace
 
-void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums) {
-    blockSquares([v](FrameIndex i) { return v[i]; }, count, sums);
-}
+void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums) { blockSquares(v, nullptr, count, sums); }
 
 void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::vector<double>& sums) {
-    blockSquares([ml, mr](FrameIndex i) { return ml[i] + mr[i]; }, n + 1, sums);
+    blockSquares(ml, mr, n + 1, sums);
 }
 
 // Element i is each channel's interpolation at x = i * n / L truncated, then added: within
