@@ -167,7 +167,7 @@ public:
 
         int count = 2 * RE_ + 1;
         int direction = 0;
-        prefetchMarked(kMarkShare);
+        prefetchMarked(true);
         for (int j = 1; j <= count; ++j) {
             int G = j / 2;
             if (j % 2 == 1) G = -G;
@@ -226,7 +226,7 @@ private:
                 WriteReport(profile, std::to_string(k - RE_) + "," + Fixed(T_[static_cast<std::size_t>(k)]) + "\n");
             FinishReport(profile, path);
         }
-        prefetchMarked(1.0);
+        prefetchMarked(false);
     }
 
     FrameIndex lengthOf(int G) const { return (q_.P - q_.N) + G; }
@@ -244,15 +244,15 @@ private:
     // the coming pass will score are known: score them all now, on all cores.
     //
     // Most of them cannot change the result: a length changes it only by a score above
-    // the best so far, below the worst so far, or (in the first pass) above markShare of
-    // the largest magnitude, where its neighbours would be scored. Scores are taken an
-    // eighth at a time, and one whose sum so far and a bound on the rest (Cauchy-Schwarz
-    // with StretchTail) keep it clear of all three stops there, counted as 0, which
+    // the best so far, below the worst so far, or (in the first pass) above kMarkShare
+    // of the largest magnitude, where its neighbours would be scored. Scores are taken
+    // in eighths, and one whose sum so far and a bound on the rest (Cauchy-Schwarz with
+    // StretchTail) keep it clear of all three stops there, counted as 0, which
     // changes none of them either. So best, worst, their lengths and every marked
     // neighbour are those of scoring every length whole. Where nothing is known yet, a
     // score runs whole. On the 20-minute pair 24 % of the products are left out; in a
     // room, where no length stands out, 1 %.
-    void prefetchMarked(double markShare) {
+    void prefetchMarked(bool firstPass) {
         if (RS_ != 0 || channels_.n == 0) return;
         std::vector<int> wanted;
         for (int G = -RE_; G <= RE_; ++G)
@@ -276,7 +276,7 @@ private:
         }
         // Nearest the prediction first: the best is most often there.
         std::stable_sort(wanted.begin(), wanted.end(), [](int a, int b) { return std::abs(a) < std::abs(b); });
-        Clear clear{r_.best, r_.worst, markShare};
+        Clear clear{r_.best, r_.worst, firstPass ? kMarkShare : 1.0};
         ParallelFor(wanted.size(), [&](std::size_t b, std::size_t e) {
             for (std::size_t k = b; k < e; ++k) {
                 const int G = wanted[k];
@@ -285,7 +285,7 @@ private:
                 ready_[static_cast<std::size_t>(RE_ + G)] = v;
                 // Not -RangeE's in the first pass: that pass ends before it is taken, so
                 // its score is not among those the marking share is of.
-                if (markShare == 1.0 || G != -RE_) clear.take(v);
+                if (!firstPass || G != -RE_) clear.take(v);
             }
         });
         for (int G : wanted) known_[static_cast<std::size_t>(RE_ + G)] = 1;
@@ -317,7 +317,7 @@ private:
     };
 
     // Checked after each eighth from the third on: the sum so far must outweigh the
-    // bound on the rest, which it hardly does before (on the 20-minute pair 0.2 % of
+    // bound on the rest, which it hardly does before (on the 20-minute pair 0.1 % of
     // the scores stopped stop there).
     static constexpr int kParts = 8, kFirstCheck = 3;
 

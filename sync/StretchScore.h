@@ -48,9 +48,9 @@ void StretchLanesWith(StretchKernel kernel, const double* ml, const double* mr, 
 double LanesScore(const double lanes[4]);
 
 // Running sums of squares in blocks of eight: sums[k] is the sum of v[i]^2 for
-// i < min(8k, count), k = 0 .. ceil(count / 8). Whole numbers below 2^17 (sums of two
-// 16-bit samples) keep every sum exact. The master's v is ml + mr over frames 0 .. n
-// (ml[n], mr[n]: the repeated last frame).
+// i < min(8k, count), k = 0 .. ceil(count / 8). For whole numbers below 2^17 (sums of
+// two 16-bit samples) every sum is exact while the last stays below 2^53. The master's v
+// is ml + mr over frames 0 .. n (ml[n], mr[n]: the repeated last frame).
 void BlockSquares(const double* v, FrameIndex count, std::vector<double>& sums);
 void MasterBlockSquares(const double* ml, const double* mr, FrameIndex n, std::vector<double>& sums);
 // Upper bounds of the sum of the squares of the stretched values from an element to
