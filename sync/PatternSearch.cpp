@@ -159,8 +159,7 @@ public:
         // RangeE + 8 frames past the longest candidate; the range extension can reach
         // further, and then the window is loaded again, larger.
         winEnd_ = q_.P + RS_ + RE_ + 8;
-        loadSlaveWindow(slave_, winBegin_, winEnd_, s_);
-        ++loads_;
+        loadWindow();
         visited_.assign(static_cast<std::size_t>(2 * RS_ + 1), 0);
         ready_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0.0);
         known_.assign(static_cast<std::size_t>(2 * RE_ + 1), 0);
@@ -231,12 +230,17 @@ private:
 
     FrameIndex lengthOf(int G) const { return (q_.P - q_.N) + G; }
 
+    // The slave window [winBegin_, winEnd_); its sums of squares are taken again.
+    void loadWindow() {
+        loadSlaveWindow(slave_, winBegin_, winEnd_, s_);
+        slaveEnergy_.clear();
+    }
+
     // Makes sure the window holds the longest stretch of G at every offset.
     void ensureWindow(FrameIndex L) {
         if (q_.N + RS_ + L > winEnd_) {
             winEnd_ = q_.N + RS_ + L + RE_ + 8;
-            loadSlaveWindow(slave_, winBegin_, winEnd_, s_);
-            ++loads_;
+            loadWindow();
         }
     }
 
@@ -266,10 +270,8 @@ private:
         if (stop) {
             if (masterEnergy_.empty()) MasterBlockSquares(channels_.left(), channels_.right(), channels_.n, masterEnergy_);
             // The window from the segment's start, once per load.
-            if (energyLoad_ != loads_) {
+            if (slaveEnergy_.empty())
                 BlockSquares(sp, static_cast<FrameIndex>(s_.size()) - (q_.N - winBegin_), slaveEnergy_);
-                energyLoad_ = loads_;
-            }
             // Past 2^53 (a window of minutes at full scale) the running sums round, and
             // their differences bound nothing.
             stop = masterEnergy_.back() < 0x1p53 && slaveEnergy_.back() < 0x1p53;
@@ -461,7 +463,6 @@ private:
     // Running sums of squares: the master's for StretchTail, the slave window's from
     // the segment's start.
     std::vector<double> masterEnergy_, slaveEnergy_;
-    int loads_ = 0, energyLoad_ = -1;
 };
 
 }  // namespace

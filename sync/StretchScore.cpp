@@ -38,11 +38,6 @@ void finish(const double* ml, const double* mr, FrameIndex n, FrameIndex L, cons
     for (; i < to; ++i) lanes[0] += s[i] * stretchedAt(ml, mr, dn, dL, i);
 }
 
-void lanesPlain(const double* ml, const double* mr, FrameIndex n, FrameIndex L, const double* s, FrameIndex from,
-                FrameIndex to, double lanes[4]) {
-    finish(ml, mr, n, L, s, from, to, lanes);
-}
-
 // The position i * n / L without a division (core/ExactQuotient.h): x = i * n is exact
 // (below 2^53) and L is far below 2^50, so it is the quotient the division gives.
 // StretchPositionsWith exposes it for the exhaustive check in the benchmarks.
@@ -437,7 +432,7 @@ struct Variant {
 };
 
 // In the order of StretchKernel.
-const Variant kVariants[] = {{lanesPlain, stretchPlain, positionsPlain},
+const Variant kVariants[] = {{finish, stretchPlain, positionsPlain},
                              {lanesAvx2<true>, stretchAvx2<true>, positionsAvx2<true>},
                              {lanesAvx2<false>, stretchAvx2<false>, positionsAvx2<false>},
                              {lanesAvx512<true>, stretchAvx512<true>, positionsAvx512<true>},
